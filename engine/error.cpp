@@ -1,0 +1,266 @@
+// Parse problems, the collector that keeps the first one, and the report text.
+//
+// The report locates the span in the input with single linear scans (the
+// input may be very large), so building it never costs more than a pass over
+// the text before the error and over the line that holds it.
+#include "error.hpp"
+
+#include <algorithm>
+#include <utility>
+
+namespace morvelan {
+
+namespace {
+
+// Control characters as shown in messages: C0, DEL and C1 (U+0080..U+009F).
+bool is_control(char32_t c) noexcept { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
+// Decodes one UTF-8 character at text[pos]; returns its length, or 0 when the
+// bytes there are not a complete, well-formed character.
+std::size_t decode_utf8(std::string_view text, std::size_t pos, char32_t& out) noexcept {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char b0 = byte(pos);
+    std::size_t len;
+    char32_t c;
+    if (b0 < 0x80) {
+        out = b0;
+        return 1;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2;
+        c = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3;
+        c = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4;
+        c = b0 & 0x07;
+    } else {
+        return 0;
+    }
+    if (text.size() - pos < len) return 0;
+    for (std::size_t i = 1; i < len; ++i) {
+        const unsigned char b = byte(pos + i);
+        if ((b & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (b & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not characters.
+    if ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
+        (c >= 0xD800 && c <= 0xDFFF)) {
+        return 0;
+    }
+    out = c;
+    return len;
+}
+
+void append_hex(std::string& out, char32_t c) {
+    static const char digits[] = "0123456789abcdef";
+    char buf[8];
+    int n = 0;
+    do {
+        buf[n++] = digits[c & 0xF];
+        c >>= 4;
+    } while (c != 0);
+    while (n > 0) out.push_back(buf[--n]);
+}
+
+// A literal made only of control characters, escaped: \t, \n, \r, \0, and
+// \u{hex} for the others.
+bool append_escaped_controls(std::string& out, std::string_view text) {
+    std::string escaped;
+    for (std::size_t pos = 0; pos < text.size();) {
+        char32_t c;
+        const std::size_t len = decode_utf8(text, pos, c);
+        if (len == 0 || !is_control(c)) return false;
+        switch (c) {
+            case '\t': escaped += "\\t"; break;
+            case '\n': escaped += "\\n"; break;
+            case '\r': escaped += "\\r"; break;
+            case '\0': escaped += "\\0"; break;
+            default:
+                escaped += "\\u{";
+                append_hex(escaped, c);
+                escaped += '}';
+                break;
+        }
+        pos += len;
+    }
+    out += escaped;
+    return true;
+}
+
+void append_expected(std::string& out, const Expected& e) {
+    if (e.kind == Expected::Kind::Description) {
+        out += e.text;
+    } else if (e.text == "\n") {
+        out += "newline";
+    } else if (e.text == "`") {
+        out += "'`'";
+    } else {
+        out += '`';
+        if (e.text.empty() || !append_escaped_controls(out, e.text)) out += e.text;
+        out += '`';
+    }
+}
+
+// Where an offset falls: the start of its line, the 0-based line index and the
+// 0-based column.
+struct Location {
+    std::size_t line_start = 0;
+    std::size_t line = 0;
+    std::size_t column = 0;
+};
+
+// Whether text[from, to) is well-formed UTF-8; counts its characters.
+bool count_chars(std::string_view text, std::size_t from, std::size_t to, std::size_t& count) noexcept {
+    count = 0;
+    std::string_view part = text.substr(0, to);
+    for (std::size_t pos = from; pos < to;) {
+        if (static_cast<unsigned char>(part[pos]) < 0x80) {
+            ++pos;
+        } else {
+            char32_t c;
+            const std::size_t len = decode_utf8(part, pos, c);
+            if (len == 0) return false;
+            pos += len;
+        }
+        ++count;
+    }
+    return true;
+}
+
+Location locate(std::string_view input, std::size_t offset) noexcept {
+    Location loc;
+    if (input.empty()) {
+        loc.column = offset;
+        return loc;
+    }
+    // Past the end: measure the last byte and add the excess to the column.
+    const std::size_t pos = std::min(offset, input.size() - 1);
+    const std::size_t excess = offset - pos;
+
+    const std::size_t newline = input.substr(0, pos).rfind('\n');
+    loc.line_start = newline == std::string_view::npos ? 0 : newline + 1;
+    loc.line = static_cast<std::size_t>(std::count(input.begin(), input.begin() + loc.line_start, '\n'));
+
+    // The column counts characters of the line up to and including the one
+    // at `pos`, less one. When that does not end on a character boundary
+    // (`pos` starts a multi-byte character) it counts bytes instead.
+    std::size_t chars;
+    if (count_chars(input, loc.line_start, pos + 1, chars)) {
+        loc.column = chars - 1;
+    } else {
+        loc.column = pos - loc.line_start;
+    }
+    loc.column += excess;
+    return loc;
+}
+
+std::size_t decimal_digits(std::size_t n) noexcept {
+    std::size_t digits = 1;
+    while (n >= 10) {
+        n /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
+}  // namespace
+
+std::string Problem::message() const {
+    std::string text = description;
+    if (!expected) return text;
+    text += ", expected ";
+    if (expected->empty()) {
+        text += "nothing";
+        return text;
+    }
+    bool first = true;
+    for (const Expected& e : *expected) {
+        if (!first) text += ", ";
+        first = false;
+        append_expected(text, e);
+    }
+    return text;
+}
+
+void ErrorCollector::report(std::string_view description, Span span) {
+    if (first_) return;
+    first_.emplace(Problem{std::string(description), std::nullopt, span});
+}
+
+void ErrorCollector::report(std::string_view description, std::initializer_list<Expected> expected,
+                            Span span) {
+    if (first_) return;
+    first_.emplace(Problem{std::string(description), std::vector<Expected>(expected), span});
+}
+
+void ErrorCollector::report(Problem problem) {
+    if (first_) return;
+    first_.emplace(std::move(problem));
+}
+
+ParseErrorReport make_report(const Problem& problem, std::string_view input) {
+    ParseErrorReport report;
+    report.message = problem.message();
+    report.raw.emplace(input);
+    report.span = problem.span;
+    return report;
+}
+
+LineColumn line_column(std::string_view input, std::size_t offset) {
+    const Location loc = locate(input, offset);
+    return LineColumn{loc.line + 1, loc.column + 1};
+}
+
+std::string ParseErrorReport::display() const {
+    std::string out;
+    if (!raw || !span) {
+        out += message;
+        out += '\n';
+        if (!keys.empty()) {
+            out += "in `";
+            for (std::size_t i = 0; i < keys.size(); ++i) {
+                if (i != 0) out += '.';
+                out += keys[i];
+            }
+            out += "`\n";
+        }
+        return out;
+    }
+
+    const std::string_view input = *raw;
+    const Location loc = locate(input, span->start);
+    const std::size_t line_number = loc.line + 1;
+    const std::size_t gutter = decimal_digits(line_number);
+
+    std::size_t line_end = input.find('\n', loc.line_start);
+    if (line_end == std::string_view::npos) line_end = input.size();
+    const std::string_view source_line = input.substr(loc.line_start, line_end - loc.line_start);
+
+    const std::size_t span_length = span->end > span->start ? span->end - span->start : 0;
+    const std::size_t room = source_line.size() > loc.column ? source_line.size() - loc.column : 0;
+    const std::size_t carets = std::max<std::size_t>(1, std::min(span_length, room));
+
+    out.reserve(source_line.size() + loc.column + carets + message.size() + 3 * gutter + 64);
+    out += "TOML parse error at line ";
+    out += std::to_string(line_number);
+    out += ", column ";
+    out += std::to_string(loc.column + 1);
+    out += '\n';
+    out.append(gutter + 1, ' ');
+    out += "|\n";
+    out += std::to_string(line_number);
+    out += " | ";
+    out += source_line;
+    out += '\n';
+    out.append(gutter + 1, ' ');
+    out += '|';
+    out.append(loc.column + 1, ' ');
+    out.append(carets, '^');
+    out += '\n';
+    out += message;
+    out += '\n';
+    return out;
+}
+
+}  // namespace morvelan

@@ -1,0 +1,45 @@
+// Character classes and the small scanners the parser reads text with.
+//
+// The parser does not build a token list: it reads the input directly and
+// calls these scanners for comments and line endings, and the decoder
+// (decoder.hpp) for strings and bare scalars. Problems go to the collector;
+// scanning always makes progress and never fails outright.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "error.hpp"
+
+namespace morvelan {
+
+// Characters that end a bare word: space, tab, LF, CR, '"', '#', '\'', ',',
+// '.', '=', '[', ']', '{', '}'. (A bare word used as a value is joined across
+// dots by the parser.)
+bool is_bare_word_stop(unsigned char c) noexcept;
+
+// ASCII letters, digits, '-' and '_'.
+bool is_bare_key_char(unsigned char c) noexcept;
+
+// input[pos] == '#'. Checks every character of the comment ("invalid comment
+// character", expected "printable characters"; tab and non-ASCII bytes are
+// allowed) and returns the offset of the line ending that ends it ('\n', the
+// '\r' of "\r\n", a lone '\r', or input.size()).
+std::size_t scan_comment(std::string_view input, std::size_t pos, ErrorCollector& errors);
+
+// Length of the well-formed UTF-8 sequence that starts at input[pos] (a byte
+// of 0x80 or more), or 0 when it is malformed: a stray continuation byte, an
+// overlong form, a surrogate (ED A0..BF), a code point above U+10FFFF, or a
+// sequence cut short by the end of the input.
+std::size_t utf8_sequence_length(std::string_view input, std::size_t pos) noexcept;
+
+// Offset after a run of spaces and tabs starting at pos.
+std::size_t skip_whitespace(std::string_view input, std::size_t pos) noexcept;
+
+// input[pos] is '\n' or '\r'. Returns the offset after the line ending
+// ("\n" or "\r\n"). A lone carriage return is reported ("carriage return must
+// be followed by newline", expected newline) and skipped.
+std::size_t scan_newline(std::string_view input, std::size_t pos, ErrorCollector& errors);
+
+}  // namespace morvelan

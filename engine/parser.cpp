@@ -1,0 +1,763 @@
+#include "parser.hpp"
+
+#include <cstring>
+
+#include "decoder.hpp"
+#include "lexer.hpp"
+
+namespace morvelan {
+
+namespace {
+
+constexpr std::size_t kMaxKeySegments = 80;
+
+Expected lit(std::string_view t) { return Expected::literal(t); }
+Expected desc(std::string_view t) { return Expected::description(t); }
+
+bool is_ws(char c) noexcept { return c == ' ' || c == '\t'; }
+
+// Reads TOML text and builds the tree. Errors go to the collector; after the
+// first one the parser unwinds without building further.
+class Parser {
+public:
+    explicit Parser(std::string_view in) : in_(in), n_(in.size()) { key_bufs_.reserve(kMaxNesting + 2); }
+
+    ErrorCollector errors;
+
+    void parse_document(DocumentRoot& doc);
+    bool parse_single_value(TreeItem& out);
+
+private:
+    // ---- low-level reading ----
+    char peek(std::size_t at) const noexcept { return at < n_ ? in_[at] : '\0'; }
+    bool at_end() const noexcept { return pos_ >= n_; }
+    RawText piece(std::size_t start, std::size_t end) const noexcept {
+        return RawText::piece(in_.substr(start, end - start));
+    }
+    Span span_at(std::size_t at) const noexcept { return {at, at < n_ ? at + 1 : at}; }
+    // Where a parsed key stands in the input (its spelling is a piece of it).
+    Span key_span(const Key& k) const noexcept {
+        std::size_t s = static_cast<std::size_t>(k.repr().view().data() - in_.data());
+        return {s, s + k.repr().size()};
+    }
+    void skip_ws() noexcept {
+        while (pos_ < n_ && is_ws(in_[pos_])) ++pos_;
+    }
+    // Spaces, tabs, comments and line endings.
+    void skip_layout() {
+        while (pos_ < n_) {
+            char c = in_[pos_];
+            if (is_ws(c) || c == '\n') {
+                ++pos_;
+            } else if (c == '\r') {
+                pos_ = scan_newline(in_, pos_, errors);
+            } else if (c == '#') {
+                pos_ = scan_comment(in_, pos_, errors);
+            } else {
+                break;
+            }
+        }
+    }
+    // Spaces, tabs and an optional comment, up to the line ending.
+    void skip_line_rest() {
+        skip_ws();
+        if (pos_ < n_ && in_[pos_] == '#') pos_ = scan_comment(in_, pos_, errors);
+    }
+    // At the end of a statement: a line ending or the end of input.
+    bool expect_line_end() {
+        if (pos_ >= n_) return true;
+        char c = in_[pos_];
+        if (c == '\n') {
+            ++pos_;
+            return true;
+        }
+        if (c == '\r') {
+            pos_ = scan_newline(in_, pos_, errors);
+            return !errors.has_error();
+        }
+        errors.report("unexpected key or value", {Expected::literal("\n"), lit("#")}, span_at(pos_));
+        return false;
+    }
+
+    // ---- keys ----
+    enum class KeyContext { Statement, Header, Inline };
+    bool parse_key(Key& out, KeyContext ctx);
+    bool parse_key_path(Vector<Key>& keys, KeyContext ctx);
+
+    // ---- values ----
+    bool parse_value(TreeItem& out, KeyContext ctx);
+    bool parse_array(TreeItem& out);
+    bool parse_inline_table(TreeItem& out);
+    bool parse_bare_value(TreeItem& out, KeyContext ctx);
+    bool enter_nesting(std::size_t at) {
+        if (depth_ >= kMaxNesting) {
+            errors.report("recursion limit", span_at(at));
+            return false;
+        }
+        ++depth_;
+        return true;
+    }
+
+    // ---- statements ----
+    void parse_key_value_line(std::size_t prefix_start);
+    void parse_header(std::size_t prefix_start);
+    void finish_open_table();
+    // Walks a dotted key path from `table` down to the table that receives
+    // the last key; null after an error.
+    Table* walk_dotted(Table* table, Vector<Key>& keys, bool is_inline, std::size_t key_start);
+    // Inserts the last key of `keys` with `value` into `target`.
+    bool insert_leaf(Table* target, Vector<Key>& keys, TreeItem value, std::size_t key_start);
+
+    Vector<Key>& key_buffer() {
+        if (key_bufs_.size() <= depth_) key_bufs_.resize(depth_ + 1);
+        Vector<Key>& v = key_bufs_[depth_];
+        v.clear();
+        return v;
+    }
+
+    std::string_view in_;
+    std::size_t n_;
+    std::size_t pos_ = 0;
+    std::size_t depth_ = 0;
+    String scratch_;
+    Vector<Vector<Key>> key_bufs_;
+
+    // Document state.
+    DocumentRoot* doc_ = nullptr;
+    Table* current_ = nullptr;       // receives key/value lines
+    std::int64_t position_ = 0;      // header counter
+    // A standard table opened by a header, inserted into its parent when the
+    // next header or the end of input finishes it.
+    TreeItem open_table_;
+    Table* open_parent_ = nullptr;
+    Key open_key_;
+};
+
+// ----------------------------------------------------------------------------
+// Keys
+
+bool Parser::parse_key(Key& out, KeyContext ctx) {
+    std::size_t start = pos_;
+    char c = peek(pos_);
+    if (c == '"' || c == '\'') {
+        DecodedString ds;
+        std::size_t end = scan_string(in_, pos_, errors, scratch_, ds);
+        if (errors.has_error()) return false;
+        if (ds.style == StringStyle::MultiLineBasic || ds.style == StringStyle::MultiLineLiteral) {
+            errors.report(ds.style == StringStyle::MultiLineBasic ? "keys cannot be multi-line basic strings"
+                                                                   : "keys cannot be multi-line literal strings",
+                          {desc("basic string"), desc("literal string")}, Span{start, end});
+            return false;
+        }
+        RawText text = ds.rewritten ? RawText::owned(ds.text) : RawText::piece(ds.text);
+        out = Key(std::move(text), piece(start, end));
+        pos_ = end;
+        return true;
+    }
+    std::size_t p = pos_;
+    while (p < n_ && is_bare_key_char(static_cast<unsigned char>(in_[p]))) ++p;
+    if (p == start) {
+        // Nothing that can start a key.
+        switch (ctx) {
+            case KeyContext::Header: errors.report("invalid table", {desc("key")}, span_at(start)); break;
+            case KeyContext::Inline:
+                errors.report("missing key for inline table element", {desc("key")}, span_at(start));
+                break;
+            case KeyContext::Statement:
+                if (c == '.' || is_ws(c) || c == '=')
+                    errors.report("unquoted keys cannot be empty",
+                                  {desc("letters"), desc("numbers"), lit("-"), lit("_")}, span_at(start));
+                else
+                    errors.report("invalid key-value pair", {desc("key")}, span_at(start));
+                break;
+        }
+        return false;
+    }
+    if (p < n_) {
+        char d = in_[p];
+        if (!(is_ws(d) || d == '.' || d == '=' || d == ']' || d == '}' || d == ',' || d == '#' || d == '\n' ||
+              d == '\r')) {
+            errors.report("invalid unquoted key", {desc("letters"), desc("numbers"), lit("-"), lit("_")},
+                          span_at(p));
+            return false;
+        }
+    }
+    RawText text = piece(start, p);
+    out = Key(text, text);
+    pos_ = p;
+    return true;
+}
+
+// key ( ws "." ws key )*  -- the caller has consumed the whitespace before it
+// and takes the whitespace after it.
+bool Parser::parse_key_path(Vector<Key>& keys, KeyContext ctx) {
+    keys.emplace_back();
+    if (!parse_key(keys.back(), ctx)) return false;
+    for (;;) {
+        std::size_t ws_start = pos_;
+        skip_ws();
+        if (peek(pos_) != '.') {
+            pos_ = ws_start;
+            return true;
+        }
+        if (keys.size() >= kMaxKeySegments) {
+            errors.report("recursion limit", span_at(pos_));
+            return false;
+        }
+        if (pos_ > ws_start) keys.back().dotted_decor_mut().suffix = piece(ws_start, pos_);
+        ++pos_;  // '.'
+        std::size_t after_dot = pos_;
+        skip_ws();
+        std::size_t key_start = pos_;
+        char c = peek(pos_);
+        if (!(c == '"' || c == '\'' || is_bare_key_char(static_cast<unsigned char>(c)))) {
+            errors.report("unquoted keys cannot be empty", {desc("letters"), desc("numbers"), lit("-"), lit("_")},
+                          span_at(pos_));
+            return false;
+        }
+        keys.emplace_back();
+        if (!parse_key(keys.back(), ctx)) return false;
+        if (key_start > after_dot) keys.back().dotted_decor_mut().prefix = piece(after_dot, key_start);
+    }
+}
+
+// ----------------------------------------------------------------------------
+// Values
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+bool Parser::parse_value(TreeItem& out, KeyContext ctx) {
+    std::size_t start = pos_;
+    char c = peek(pos_);
+    if (c == '"' || c == '\'') {
+        DecodedString ds;
+        std::size_t end = scan_string(in_, pos_, errors, scratch_, ds);
+        if (errors.has_error()) return false;
+        RawText text = ds.rewritten ? RawText::owned(ds.text) : RawText::piece(ds.text);
+        out = TreeItem::string(std::move(text), piece(start, end));
+        pos_ = end;
+        return true;
+    }
+    if (c == '[') return parse_array(out);
+    if (c == '{') return parse_inline_table(out);
+    return parse_bare_value(out, ctx);
+}
+
+bool Parser::parse_bare_value(TreeItem& out, KeyContext ctx) {
+    std::size_t start = pos_;
+    std::size_t p = pos_;
+    // A bare word, joined across dots ("3.14", "1979-05-27T07:32:00.5Z").
+    while (p < n_) {
+        unsigned char ch = static_cast<unsigned char>(in_[p]);
+        if (ch != '.' && is_bare_word_stop(ch)) break;
+        ++p;
+    }
+    if (p == start) {
+        char c = peek(start);
+        if (start >= n_ || c == '\n' || c == '\r' || c == '#') {
+            if (ctx == KeyContext::Inline)
+                errors.report("missing value", {desc("value")}, span_at(start));
+            else
+                errors.report("missing value for key", span_at(start));
+        } else if (c == ']') {
+            errors.report("missing array opening", {lit("[")}, span_at(start));
+        } else if (c == '}') {
+            errors.report("missing inline table opening", {lit("{")}, span_at(start));
+        } else if (c == '=') {
+            if (ctx == KeyContext::Inline)
+                errors.report("extra assignment between key-value pairs", {desc("value")}, span_at(start));
+            else
+                errors.report("extra `=`", {}, span_at(start));
+        } else if (c == ',' && ctx == KeyContext::Inline) {
+            errors.report("extra comma in inline table", {desc("value")}, span_at(start));
+        } else {
+            errors.report("missing value", {desc("value")}, span_at(start));
+        }
+        return false;
+    }
+    // A date and a time separated by one space are one value.
+    if (p + 1 < n_ && in_[p] == ' ' && is_digit(in_[p + 1])) {
+        std::size_t d = start;
+        while (d < p && is_digit(in_[d])) ++d;
+        if (d < p && in_[d] == '-') {
+            std::size_t q = p + 1;
+            std::size_t t = q;
+            while (t < n_ && is_digit(in_[t])) ++t;
+            if (t < n_ && in_[t] == ':') {
+                while (q < n_) {
+                    unsigned char ch = static_cast<unsigned char>(in_[q]);
+                    if (ch != '.' && is_bare_word_stop(ch)) break;
+                    ++q;
+                }
+                p = q;
+            }
+        }
+    }
+    BareScalar bs;
+    decode_bare_scalar(in_, Span{start, p}, errors, bs);
+    if (errors.has_error()) return false;
+    RawText repr = piece(start, p);
+    switch (bs.kind) {
+        case ScalarKind::Integer: out = TreeItem::integer(bs.integer, std::move(repr)); break;
+        case ScalarKind::Float: out = TreeItem::floating(bs.floating, std::move(repr)); break;
+        case ScalarKind::Boolean: out = TreeItem::boolean(bs.boolean, std::move(repr)); break;
+        case ScalarKind::Datetime: out = TreeItem::datetime(bs.datetime, std::move(repr)); break;
+    }
+    pos_ = p;
+    return true;
+}
+
+std::uint32_t clamp32(std::size_t v) noexcept { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v); }
+
+bool Parser::parse_array(TreeItem& out) {
+    std::size_t open = pos_;
+    if (!enter_nesting(open)) return false;
+    out = TreeItem::array();
+    Array& arr = out.as_array();
+    ++pos_;
+    std::size_t text_start = pos_;
+    bool after_comma = false;
+    for (;;) {
+        skip_layout();
+        if (errors.has_error()) return false;
+        if (at_end()) {
+            errors.report("unclosed array", {lit("]")}, span_at(pos_));
+            return false;
+        }
+        char c = in_[pos_];
+        if (c == ']') {
+            // An empty array, or text after a final comma.
+            arr.trailing = piece(text_start, pos_);
+            arr.trailing_comma = after_comma;
+            ++pos_;
+            break;
+        }
+        if (c == ',') {
+            errors.report("extra comma in array", {desc("value")}, span_at(pos_));
+            return false;
+        }
+        if (c == '=') {
+            errors.report("unexpected `=` in array", {desc("value"), lit("]")}, span_at(pos_));
+            return false;
+        }
+        std::size_t value_start = pos_;
+        arr.values.emplace_back();
+        TreeItem& v = arr.values.back();
+        if (!parse_value(v, KeyContext::Statement)) return false;
+        v.decor().prefix = piece(text_start, value_start);
+        std::size_t suffix_start = pos_;
+        skip_layout();
+        if (errors.has_error()) return false;
+        v.decor().suffix = piece(suffix_start, pos_);
+        if (at_end()) {
+            errors.report("unclosed array", {lit("]")}, span_at(pos_));
+            return false;
+        }
+        c = in_[pos_];
+        if (c == ',') {
+            ++pos_;
+            text_start = pos_;
+            after_comma = true;
+            continue;
+        }
+        if (c == ']') {
+            arr.trailing = RawText();
+            arr.trailing_comma = false;
+            ++pos_;
+            break;
+        }
+        errors.report("missing comma between array elements", {lit(",")}, span_at(pos_));
+        return false;
+    }
+    arr.span_start = clamp32(open);
+    arr.span_end = clamp32(pos_);
+    --depth_;
+    return true;
+}
+
+bool Parser::parse_inline_table(TreeItem& out) {
+    std::size_t open = pos_;
+    if (!enter_nesting(open)) return false;
+    out = TreeItem::inline_table();
+    Table& tab = out.as_table();
+    ++pos_;
+    std::size_t text_start = pos_;
+    bool after_comma = false;
+    for (;;) {
+        skip_layout();
+        if (errors.has_error()) return false;
+        if (at_end()) {
+            errors.report("unclosed inline table", {lit("}")}, span_at(pos_));
+            return false;
+        }
+        char c = in_[pos_];
+        if (c == '}') {
+            tab.trailing = piece(text_start, pos_);
+            tab.trailing_comma = after_comma;
+            ++pos_;
+            break;
+        }
+        if (c == ',') {
+            errors.report("extra comma in inline table", {desc("key")}, span_at(pos_));
+            return false;
+        }
+        std::size_t key_start = pos_;
+        Vector<Key>& keys = key_buffer();
+        if (!parse_key_path(keys, KeyContext::Inline)) return false;
+        keys.back().leaf_decor.prefix = piece(text_start, key_start);
+        std::size_t ws = pos_;
+        skip_ws();
+        keys.back().leaf_decor.suffix = piece(ws, pos_);
+        if (peek(pos_) != '=') {
+            if (peek(pos_) == ',')
+                errors.report("extra comma in inline table", {lit("=")}, span_at(pos_));
+            else
+                errors.report("missing assignment between key-value pairs", {lit("=")}, span_at(pos_));
+            return false;
+        }
+        ++pos_;
+        std::size_t value_prefix = pos_;
+        skip_ws();
+        std::size_t value_start = pos_;
+        TreeItem value;
+        if (!parse_value(value, KeyContext::Inline)) return false;
+        value.decor().prefix = piece(value_prefix, value_start);
+        std::size_t suffix_start = pos_;
+        skip_layout();
+        if (errors.has_error()) return false;
+        value.decor().suffix = piece(suffix_start, pos_);
+        Table* target = walk_dotted(&tab, keys, true, key_start);
+        if (!target || !insert_leaf(target, keys, std::move(value), key_start)) return false;
+        if (at_end()) {
+            errors.report("unclosed inline table", {lit("}")}, span_at(pos_));
+            return false;
+        }
+        c = in_[pos_];
+        if (c == ',') {
+            ++pos_;
+            text_start = pos_;
+            after_comma = true;
+            continue;
+        }
+        if (c == '}') {
+            tab.trailing = RawText();
+            tab.trailing_comma = false;
+            ++pos_;
+            break;
+        }
+        if (c == '=')
+            errors.report("extra assignment between key-value pairs", {lit(",")}, span_at(pos_));
+        else
+            errors.report("missing comma between key-value pairs", {lit(",")}, span_at(pos_));
+        return false;
+    }
+    tab.span_start = clamp32(open);
+    tab.span_end = clamp32(pos_);
+    --depth_;
+    return true;
+}
+
+// ----------------------------------------------------------------------------
+// Tables and keys
+
+Table* Parser::walk_dotted(Table* table, Vector<Key>& keys, bool is_inline, std::size_t key_start) {
+    (void)key_start;
+    // Set when this line spells a key of an existing table differently from
+    // the key stored with that table; the leaf then keeps the line's spelling.
+    bool differs = false;
+    Vector<Key> written;
+    for (std::size_t i = 0; i + 1 < keys.size(); ++i) {
+        Key& k = keys[i];
+        Entry* e = table->entries.get(k.text());
+        if (!e) {
+            TreeItem t = is_inline ? TreeItem::inline_table() : TreeItem::table();
+            Table* child = &t.as_table();
+            child->implicit = true;
+            child->dotted = true;
+            Span ks = key_span(k);
+            child->span_start = clamp32(ks.start);
+            child->span_end = clamp32(ks.end);
+            if (differs) written.push_back(k);
+            table->entries.append(std::move(k), std::move(t));
+            table = child;
+            continue;
+        }
+        TreeItem& it = e->item;
+        if (is_inline ? it.is_inline_table() : it.is_table()) {
+            Table& t = it.as_table();
+            if (!t.implicit) {
+                errors.report("duplicate key", key_span(k));
+                return nullptr;
+            }
+            t.dotted = true;
+            if (!differs && !k.same_form(e->key, false)) {
+                differs = true;
+                for (std::size_t j = 0; j < i; ++j) written.push_back(keys[j]);
+            }
+            if (differs) written.push_back(k);
+            table = &t;
+            continue;
+        }
+        if (it.is_value()) {
+            String msg;
+            msg.append("cannot extend value of type ");
+            msg.append(kind_name(it.kind()));
+            msg.append(" with a dotted key");
+            errors.report(std::string_view(msg.data(), msg.size()), key_span(k));
+        } else {
+            errors.report("duplicate key", key_span(k));
+        }
+        return nullptr;
+    }
+    if (differs) keys.back().set_written_path(std::move(written));
+    return table;
+}
+
+bool Parser::insert_leaf(Table* target, Vector<Key>& keys, TreeItem value, std::size_t key_start) {
+    (void)key_start;
+    Key& leaf = keys.back();
+    if (target->entries.find(leaf.text()) >= 0) {
+        errors.report("duplicate key", key_span(leaf));
+        return false;
+    }
+    target->entries.append(std::move(leaf), std::move(value));
+    return true;
+}
+
+// ----------------------------------------------------------------------------
+// Statements
+
+void Parser::parse_key_value_line(std::size_t prefix_start) {
+    std::size_t key_start = pos_;
+    Vector<Key>& keys = key_buffer();
+    if (!parse_key_path(keys, KeyContext::Statement)) return;
+    keys.back().leaf_decor.prefix = piece(prefix_start, key_start);
+    std::size_t ws = pos_;
+    skip_ws();
+    keys.back().leaf_decor.suffix = piece(ws, pos_);
+    if (peek(pos_) != '=') {
+        errors.report("key with no value", {lit("=")}, span_at(pos_));
+        return;
+    }
+    ++pos_;
+    std::size_t value_prefix = pos_;
+    skip_ws();
+    std::size_t value_start = pos_;
+    TreeItem value;
+    if (!parse_value(value, KeyContext::Statement)) return;
+    value.decor().prefix = piece(value_prefix, value_start);
+    std::size_t suffix_start = pos_;
+    skip_line_rest();
+    if (errors.has_error()) return;
+    value.decor().suffix = piece(suffix_start, pos_);
+    if (!expect_line_end()) return;
+    Table* target = walk_dotted(current_, keys, false, key_start);
+    if (target) insert_leaf(target, keys, std::move(value), key_start);
+}
+
+void Parser::finish_open_table() {
+    if (!open_parent_) return;
+    open_parent_->entries.append(std::move(open_key_), std::move(open_table_));
+    open_parent_ = nullptr;
+}
+
+void Parser::parse_header(std::size_t prefix_start) {
+    std::size_t open = pos_;
+    bool is_array = peek(pos_ + 1) == '[';
+    pos_ += is_array ? 2 : 1;
+    std::size_t ws = pos_;
+    skip_ws();
+    std::size_t key_start = pos_;
+    Vector<Key>& keys = key_buffer();
+    if (!parse_key_path(keys, KeyContext::Header)) return;
+    keys.back().leaf_decor.prefix = piece(ws, key_start);
+    std::size_t ws2 = pos_;
+    skip_ws();
+    keys.back().leaf_decor.suffix = piece(ws2, pos_);
+    if (is_array) {
+        if (peek(pos_) != ']') {
+            errors.report("unclosed array table", {lit("]]")}, span_at(pos_));
+            return;
+        }
+        if (peek(pos_ + 1) != ']') {
+            errors.report("unclosed array table", {lit("]")}, span_at(pos_ + 1));
+            return;
+        }
+        pos_ += 2;
+    } else {
+        if (peek(pos_) != ']') {
+            errors.report("unclosed table", {lit("]")}, span_at(pos_));
+            return;
+        }
+        ++pos_;
+    }
+    std::size_t close = pos_;
+    skip_line_rest();
+    if (errors.has_error()) return;
+    RawText suffix = piece(close, pos_);
+    if (!expect_line_end()) return;
+
+    finish_open_table();
+    ++position_;
+
+    // The header keeps its own spelling when it differs from the keys stored
+    // with the tables on its path.
+    bool differs = false;
+    Vector<Key> written;
+    Table* parent = &doc_->table();
+    for (std::size_t i = 0; i + 1 < keys.size(); ++i) {
+        Key& k = keys[i];
+        Entry* e = parent->entries.get(k.text());
+        if (e && !differs && !k.same_form(e->key, false)) {
+            differs = true;
+            written.assign(keys.begin(), keys.end());
+        }
+        if (!e) {
+            TreeItem t = TreeItem::table();
+            Table* child = &t.as_table();
+            child->implicit = true;
+            parent->entries.append(std::move(k), std::move(t));
+            parent = child;
+            continue;
+        }
+        TreeItem& it = e->item;
+        if (it.is_table()) {
+            parent = &it.as_table();
+            continue;
+        }
+        if (it.is_array_of_tables() && !it.as_array_of_tables().values.empty()) {
+            parent = &it.as_array_of_tables().values.back().as_table();
+            continue;
+        }
+        errors.report("duplicate key", key_span(k));
+        return;
+    }
+
+    Key& leaf = keys.back();
+    if (is_array && !differs) {
+        const Entry* e = parent->entries.get(leaf.text());
+        if (e && !leaf.same_form(e->key, true)) {
+            differs = true;
+            written.assign(keys.begin(), keys.end());
+        }
+    }
+    TreeItem table = TreeItem::table();
+    if (differs) {
+        table.as_table().header_keys.reset(new Table::HeaderKeys());
+        table.as_table().header_keys->keys = std::move(written);
+    }
+    table.decor().prefix = piece(prefix_start, open);
+    table.decor().suffix = std::move(suffix);
+    Table& tab = table.as_table();
+    tab.doc_position = position_;
+    tab.span_start = clamp32(open);
+    tab.span_end = clamp32(close);
+
+    std::ptrdiff_t at = parent->entries.find(leaf.text());
+    if (is_array) {
+        TreeItem* aot;
+        if (at < 0) {
+            aot = &parent->entries.append(std::move(leaf), TreeItem::array_of_tables()).item;
+        } else {
+            aot = &parent->entries.at(static_cast<std::size_t>(at)).item;
+            if (!aot->is_array_of_tables()) {
+                errors.report("duplicate key", key_span(leaf));
+                return;
+            }
+        }
+        auto& members = aot->as_array_of_tables().values;
+        members.push_back(std::move(table));
+        current_ = &members.back().as_table();
+        return;
+    }
+
+    if (at >= 0) {
+        Entry& e = parent->entries.at(static_cast<std::size_t>(at));
+        if (!(e.item.is_table() && e.item.as_table().implicit && !e.item.as_table().dotted)) {
+            errors.report("duplicate key", key_span(leaf));
+            return;
+        }
+        // The header takes over a table that deeper headers created.
+        Entry old = parent->entries.remove_at(static_cast<std::size_t>(at));
+        tab.entries = std::move(old.item.as_table().entries);
+        if (leaf.dotted_decor().is_default() && !old.key.dotted_decor().is_default())
+            leaf.dotted_decor_mut() = old.key.dotted_decor();
+    }
+    open_key_ = std::move(leaf);
+    open_table_ = std::move(table);
+    open_parent_ = parent;
+    current_ = &open_table_.as_table();
+}
+
+void Parser::parse_document(DocumentRoot& doc) {
+    doc_ = &doc;
+    current_ = &doc.table();
+    if (n_ >= 3 && std::memcmp(in_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
+    for (;;) {
+        std::size_t prefix_start = pos_;
+        skip_layout();
+        if (errors.has_error()) return;
+        if (at_end()) {
+            doc.trailing = piece(prefix_start, pos_);
+            break;
+        }
+        char c = in_[pos_];
+        if (c == '[')
+            parse_header(prefix_start);
+        else if (c == ']')
+            errors.report("missing table open", {lit("[")}, span_at(pos_));
+        else
+            parse_key_value_line(prefix_start);
+        if (errors.has_error()) return;
+    }
+    finish_open_table();
+    doc.no_final_newline = doc.trailing.empty() && n_ > 0 && in_[n_ - 1] != '\n';
+}
+
+bool Parser::parse_single_value(TreeItem& out) {
+    if (n_ >= 3 && std::memcmp(in_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
+    auto skip_space = [&] {
+        while (pos_ < n_ && (is_ws(in_[pos_]) || in_[pos_] == '\n' || in_[pos_] == '\r')) {
+            if (in_[pos_] == '\r') {
+                pos_ = scan_newline(in_, pos_, errors);
+                if (errors.has_error()) return;
+            } else {
+                ++pos_;
+            }
+        }
+    };
+    skip_space();
+    if (errors.has_error()) return false;
+    if (!parse_value(out, KeyContext::Statement)) return false;
+    skip_space();
+    if (errors.has_error()) return false;
+    if (!at_end()) {
+        errors.report("unexpected content", {}, span_at(pos_));
+        return false;
+    }
+    out.decor().clear();
+    return true;
+}
+
+}  // namespace
+
+ParseResult<DocumentRoot> parse_document(std::string_view text) {
+    auto buffer = std::allocate_shared<String>(Allocator<String>(), text.data(), text.size());
+    Parser parser(std::string_view(buffer->data(), buffer->size()));
+    DocumentRoot doc;
+    parser.parse_document(doc);
+    if (parser.errors.has_error()) return make_report(*parser.errors.first(), text);
+    doc.set_source(std::move(buffer));
+    return doc;
+}
+
+ParseResult<TreeItem> parse_value(std::string_view text) {
+    Parser parser(text);
+    TreeItem value;
+    parser.parse_single_value(value);
+    if (parser.errors.has_error()) return make_report(*parser.errors.first(), text);
+    value.detach();
+    return value;
+}
+
+}  // namespace morvelan

@@ -1,0 +1,173 @@
+// Tables: the ordered entry storage shared by standard tables and inline
+// tables, and the Table node itself.
+//
+// Entries keep insertion order. Lookup is by decoded key text (a key written
+// bare, in double or single quotes is one key). Small tables are searched
+// linearly; larger ones keep a hash index of positions. Removal shifts the
+// later entries forward, so the order of the rest never changes.
+//
+// An entry whose item is None is a placeholder: visible_size(), iteration
+// helpers that say "visible", and the writer skip it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "alloc.hpp"
+#include "error.hpp"
+#include "key.hpp"
+#include "tree_item.hpp"
+
+namespace morvelan {
+
+struct Entry {
+    Key key;
+    TreeItem item;
+};
+
+class EntryMap {
+public:
+    EntryMap() = default;
+    EntryMap(const EntryMap& o) : entries_(o.entries_) {}
+    EntryMap& operator=(const EntryMap& o) {
+        if (this != &o) {
+            entries_ = o.entries_;
+            drop_index();
+        }
+        return *this;
+    }
+    EntryMap(EntryMap&& o) noexcept
+        : entries_(std::move(o.entries_)), index_(o.index_), index_mask_(o.index_mask_) {
+        o.index_ = nullptr;
+        o.index_mask_ = 0;
+    }
+    EntryMap& operator=(EntryMap&& o) noexcept;
+    ~EntryMap() { drop_index(); }
+
+    // All entries, None placeholders included, in order.
+    std::size_t size() const noexcept { return entries_.size(); }
+    bool empty() const noexcept { return entries_.empty(); }
+    Entry& at(std::size_t i) noexcept { return entries_[i]; }
+    const Entry& at(std::size_t i) const noexcept { return entries_[i]; }
+    Entry* begin() noexcept { return entries_.data(); }
+    Entry* end() noexcept { return entries_.data() + entries_.size(); }
+    const Entry* begin() const noexcept { return entries_.data(); }
+    const Entry* end() const noexcept { return entries_.data() + entries_.size(); }
+
+    // Position of the entry with this key text, or -1.
+    std::ptrdiff_t find(std::string_view key) const noexcept;
+    Entry* get(std::string_view key) noexcept {
+        auto i = find(key);
+        return i < 0 ? nullptr : &entries_[static_cast<std::size_t>(i)];
+    }
+    const Entry* get(std::string_view key) const noexcept {
+        auto i = find(key);
+        return i < 0 ? nullptr : &entries_[static_cast<std::size_t>(i)];
+    }
+
+    // Appends an entry; the key must not be present.
+    Entry& append(Key key, TreeItem item);
+    // Removes the entry at position i, shifting the later ones forward.
+    Entry remove_at(std::size_t i);
+    void clear() noexcept {
+        entries_.clear();
+        drop_index();
+    }
+    void reserve(std::size_t n) { entries_.reserve(n); }
+
+private:
+    static constexpr std::size_t kLinearMax = 8;
+    void drop_index() noexcept;
+    void rebuild_index();
+    void index_insert(std::size_t pos) noexcept;
+
+    Vector<Entry> entries_;
+    std::uint32_t* index_ = nullptr;  // open addressing: position + 1, 0 = free
+    std::size_t index_mask_ = 0;
+};
+
+// A standard table ([header] or implicit) or an inline table ({ ... }); the
+// owning TreeItem's kind tells which. Fields that belong to one kind only are
+// left at their defaults by the other.
+class Table : public EngineAllocated {
+public:
+    EntryMap entries;
+
+    // Inline tables: the text before the closing brace, and whether a comma
+    // follows the last entry.
+    RawText trailing;
+    bool trailing_comma = false;
+
+    // The table has no header of its own (it exists for a deeper header or
+    // dotted key). Inline tables carry it as data only.
+    bool implicit = false;
+    // Created by a dotted key: its entries are written as dotted keys of its
+    // parent.
+    bool dotted = false;
+
+    // The place of the header among the document's headers (from 1).
+    std::optional<std::int64_t> doc_position;
+
+    std::uint32_t span_start = 0, span_end = 0;
+
+    // The header's key path as written, when it differs in spelling or
+    // spacing from the keys of the tables on the way (`['a']` above `[a.b]`,
+    // or `[[ x ]]` after `[[x]]`); null otherwise.
+    struct HeaderKeys : EngineAllocated {
+        Vector<Key> keys;
+    };
+    std::unique_ptr<HeaderKeys> header_keys;
+
+    Table() = default;
+    Table(const Table& o);
+    Table& operator=(const Table&) = delete;
+
+    // --- entry operations (None placeholders are not visible) ---
+    TreeItem* get(std::string_view key) noexcept {
+        Entry* e = entries.get(key);
+        return e ? &e->item : nullptr;
+    }
+    const TreeItem* get(std::string_view key) const noexcept {
+        const Entry* e = entries.get(key);
+        return e ? &e->item : nullptr;
+    }
+    // The visible item under the key, or null.
+    TreeItem* get_visible(std::string_view key) noexcept {
+        TreeItem* it = get(key);
+        return it && !it->is_none() ? it : nullptr;
+    }
+    Key* get_key(std::string_view key) noexcept {
+        Entry* e = entries.get(key);
+        return e ? &e->key : nullptr;
+    }
+    bool contains(std::string_view key) const noexcept {
+        const TreeItem* it = get(key);
+        return it && !it->is_none();
+    }
+    // Inserts by key text: a new key is appended with a fresh Key; for a
+    // present key the entry keeps its place, its item is replaced and its Key
+    // loses spelling and decor. Returns the previous item (None if there was
+    // none). An inline table stores the item converted to a value.
+    TreeItem insert(std::string_view key, TreeItem item, bool is_inline);
+    // Removes the entry; returns it, or nothing if the key is absent.
+    std::optional<Entry> remove(std::string_view key);
+
+    // Entries whose item is not None.
+    std::size_t visible_size() const noexcept;
+    // The n-th visible entry, or null.
+    Entry* visible_at(std::size_t n) noexcept;
+    const Entry* visible_at(std::size_t n) const noexcept;
+
+    // Clears the decor of every value entry and of its key (defaults apply
+    // again); sub-tables and arrays of tables are untouched.
+    void fmt() noexcept;
+
+    std::optional<std::int64_t> position() const noexcept { return doc_position; }
+    void set_position(std::optional<std::int64_t> p) noexcept { doc_position = p; }
+
+    void detach();
+};
+
+}  // namespace morvelan

@@ -1,0 +1,139 @@
+// TreeItem: the node of a document tree.
+//
+// One type holds every variant: the empty slot (None), the values (String,
+// Integer, Float, Boolean, Datetime, Array, InlineTable), standard tables and
+// arrays of tables. Scalars are stored inline; arrays and tables live on the
+// heap and the item owns them.
+//
+// Every item but None and ArrayOfTables carries a Decor: for values the text
+// around the value, for a Table the text around its header line. Scalars also
+// carry their source spelling (absent for values created in memory).
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "datetime.hpp"
+#include "repr.hpp"
+
+namespace morvelan {
+
+class Table;
+class Array;
+class ArrayOfTables;
+using InlineTable = Table;
+
+enum class ItemKind : std::uint8_t {
+    None,
+    String,
+    Integer,
+    Float,
+    Boolean,
+    Datetime,
+    Array,
+    InlineTable,
+    Table,
+    ArrayOfTables,
+};
+
+// "none", "table", "array of tables", "string", "integer", "float",
+// "boolean", "datetime", "array", "inline table".
+std::string_view kind_name(ItemKind kind) noexcept;
+
+class TreeItem {
+public:
+    TreeItem() noexcept {}
+    ~TreeItem() { destroy(); }
+    TreeItem(const TreeItem& o);
+    TreeItem& operator=(const TreeItem& o);
+    TreeItem(TreeItem&& o) noexcept;
+    TreeItem& operator=(TreeItem&& o) noexcept;
+
+    // Values created in memory: no source spelling, absent decor.
+    static TreeItem string(std::string_view s) { return string(RawText::owned(s), RawText::absent()); }
+    static TreeItem string(RawText decoded, SourceRepr repr);
+    static TreeItem integer(std::int64_t v, SourceRepr repr = RawText::absent());
+    static TreeItem floating(double v, SourceRepr repr = RawText::absent());
+    static TreeItem boolean(bool v, SourceRepr repr = RawText::absent());
+    static TreeItem datetime(const Datetime& v, SourceRepr repr = RawText::absent());
+    static TreeItem array();               // empty Array
+    static TreeItem inline_table();        // empty InlineTable
+    static TreeItem table();               // empty Table
+    static TreeItem array_of_tables();     // empty ArrayOfTables
+
+    ItemKind kind() const noexcept { return kind_; }
+    bool is_none() const noexcept { return kind_ == ItemKind::None; }
+    bool is_value() const noexcept { return kind_ != ItemKind::None && kind_ < ItemKind::Table; }
+    bool is_scalar() const noexcept { return kind_ >= ItemKind::String && kind_ <= ItemKind::Datetime; }
+    bool is_table() const noexcept { return kind_ == ItemKind::Table; }
+    bool is_inline_table() const noexcept { return kind_ == ItemKind::InlineTable; }
+    // A Table or an InlineTable.
+    bool is_table_like() const noexcept { return kind_ == ItemKind::Table || kind_ == ItemKind::InlineTable; }
+    bool is_array() const noexcept { return kind_ == ItemKind::Array; }
+    bool is_array_of_tables() const noexcept { return kind_ == ItemKind::ArrayOfTables; }
+
+    // Scalar accessors; the kind must match.
+    std::string_view as_string() const noexcept { return u_.str.view(); }
+    std::int64_t as_integer() const noexcept { return u_.i; }
+    double as_float() const noexcept { return u_.f; }
+    bool as_bool() const noexcept { return u_.b; }
+    const Datetime& as_datetime() const noexcept { return u_.dt; }
+    // Container accessors; the kind must match (as_table: Table or InlineTable).
+    Table& as_table() noexcept { return *u_.table; }
+    const Table& as_table() const noexcept { return *u_.table; }
+    Array& as_array() noexcept { return *u_.array; }
+    const Array& as_array() const noexcept { return *u_.array; }
+    ArrayOfTables& as_array_of_tables() noexcept { return *u_.aot; }
+    const ArrayOfTables& as_array_of_tables() const noexcept { return *u_.aot; }
+
+    // The decor of a value, or of a table's header line.
+    Decor& decor() noexcept { return decor_; }
+    const Decor& decor() const noexcept { return decor_; }
+    // The source spelling of a scalar (absent when none was recorded).
+    const SourceRepr& repr() const noexcept { return repr_; }
+    void set_repr(SourceRepr r) noexcept { repr_ = std::move(r); }
+
+    // Turns every piece of source text in this subtree into owned text, so
+    // the item no longer depends on its document's buffer.
+    void detach();
+
+    // Turns a Table into an InlineTable and an ArrayOfTables into an Array,
+    // recursively, with normalised formatting; values and None stay.
+    void convert_to_value();
+
+    // Takes the item out, leaving None behind.
+    TreeItem take() noexcept { return std::move(*this); }
+
+private:
+    void destroy() noexcept;
+
+    ItemKind kind_ = ItemKind::None;
+    Decor decor_;
+    SourceRepr repr_ = RawText::absent();
+    union U {
+        U() noexcept : i(0) {}
+        ~U() {}
+        RawText str;
+        std::int64_t i;
+        double f;
+        bool b;
+        Datetime dt;
+        Table* table;
+        Array* array;
+        ArrayOfTables* aot;
+    } u_;
+};
+
+// Compares two items as TOML data; spelling, decor and entry order never
+// matter. Numbers compare mathematically (an integer equals a float with the
+// same exact value; NaN equals nothing); tables and inline tables compare by
+// their visible entries; an array of tables equals an array of inline tables
+// with equal members. None is never equal to anything.
+bool values_equal(const TreeItem& a, const TreeItem& b) noexcept;
+
+// Stricter: the same kinds (a table and an inline table differ) and the same
+// values, floats bit for bit except that every NaN equals every NaN. Used to
+// check that writing and reading back keeps the data.
+bool same_data(const TreeItem& a, const TreeItem& b) noexcept;
+
+}  // namespace morvelan

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "encode.hpp"
+
+using namespace morvelan;
+
+namespace {
+
+// Compact tree building: tbl({{"a", I(1)}, {"t", tbl({...})}}).
+RawText txt(std::string_view s) { return RawText::owned(s); }
+
+Key K(std::string_view k, std::string_view prefix, std::string_view suffix) {
+    Key out(k);
+    out.leaf_decor = Decor{txt(prefix), txt(suffix)};
+    return out;
+}
+
+struct E {
+    E(std::string_view k, TreeItem v) : key(k), item(std::move(v)) {}
+    E(Key k, TreeItem v) : key(std::move(k)), item(std::move(v)) {}
+    Key key;
+    TreeItem item;
+};
+
+TreeItem fill(TreeItem t, std::initializer_list<E> entries) {
+    for (const E& e : entries) t.as_table().entries.append(e.key, e.item);
+    return t;
+}
+TreeItem tbl(std::initializer_list<E> entries = {}) { return fill(TreeItem::table(), entries); }
+TreeItem itbl(std::initializer_list<E> entries = {}) { return fill(TreeItem::inline_table(), entries); }
+// Implicit and dotted, as a dotted key creates them.
+TreeItem dotted(TreeItem t) {
+    t.as_table().implicit = t.as_table().dotted = true;
+    return t;
+}
+TreeItem implicit(TreeItem t) {
+    t.as_table().implicit = true;
+    return t;
+}
+TreeItem at(std::int64_t position, TreeItem t) {
+    t.as_table().doc_position = position;
+    return t;
+}
+TreeItem I(std::int64_t v) { return TreeItem::integer(v); }
+TreeItem arr(std::initializer_list<TreeItem> values, bool trailing_comma = false, const char* trailing = "") {
+    TreeItem a = TreeItem::array();
+    a.as_array().values.assign(values.begin(), values.end());
+    a.as_array().trailing_comma = trailing_comma;
+    a.as_array().trailing = txt(trailing);
+    return a;
+}
+TreeItem aot(std::initializer_list<TreeItem> members) {
+    TreeItem a = TreeItem::array_of_tables();
+    a.as_array_of_tables().values.assign(members.begin(), members.end());
+    return a;
+}
+TreeItem dec(std::string_view prefix, std::string_view suffix, TreeItem v) {
+    v.decor() = Decor{txt(prefix), txt(suffix)};
+    return v;
+}
+
+std::string doc_text(TreeItem root, const char* trailing = "", bool no_final_newline = false) {
+    DocumentRoot doc;
+    doc.root() = std::move(root);
+    doc.trailing = txt(trailing);
+    doc.no_final_newline = no_final_newline;
+    return std::string(write_document(doc));
+}
+
+}  // namespace
+
+TEST(WriteItem, SingleItems) {
+    auto comma = [](TreeItem t) {
+        t.as_table().trailing_comma = true;
+        return t;
+    };
+    Key spaced("a");
+    spaced.dotted_decor_mut().suffix = txt(" ");
+    const struct {
+        TreeItem item;
+        const char* expected;
+    } cases[] = {
+        {TreeItem(), ""},
+        {TreeItem::string("a b"), "\"a b\""},
+        {TreeItem::floating(1.5), "1.5"},
+        {TreeItem::datetime(Datetime{Date{1979, 5, 27}, {}, {}}), "1979-05-27"},
+        {TreeItem::integer(255, txt("0xFF")), "0xFF"},
+        {dec("  ", " # c", I(1)), "  1 # c"},
+        {arr({I(1), I(2), I(3)}), "[1, 2, 3]"},
+        {arr({I(1), I(2)}, true), "[1, 2,]"},
+        {arr({}, true), "[]"},
+        {arr({TreeItem(), I(1), TreeItem(), I(2)}), "[1, 2]"},
+        {arr({dec("\n  ", "", I(1)), dec("", " # two\n", I(2))}, true, "  "), "[\n  1,2 # two\n,  ]"},
+        {itbl({{"a", I(1)}, {"b", I(2)}}), "{ a = 1, b = 2 }"},
+        {itbl(), "{}"},
+        {comma(itbl({{"a", I(1)}})), "{ a = 1 ,}"},
+        {comma(itbl()), "{}"},
+        {itbl({{"a", dec(" ", "", I(1))}}), "{ a = 1}"},
+        {itbl({{"a", I(1)}, {"b", TreeItem()}}), "{ a = 1 }"},
+        {itbl({{"c", I(2)}, {spaced, dotted(itbl({{"b", dotted(itbl({{"x", I(1)}}))}}))}}),
+         "{ c = 2, a .b.x = 1 }"},
+        {itbl({{"a b", arr({I(1)})}, {"i", itbl({{"x", TreeItem::string("y")}})}}),
+         "{ \"a b\" = [1], i = { x = \"y\" } }"},
+        // A table is its body only; an array of tables becomes inline tables.
+        {tbl({{"a", I(1)},
+              {"sub", tbl({{"x", I(1)}})},
+              {"d", dotted(tbl({{"e", I(2)}}))},
+              {"l", aot({tbl()})}}),
+         "a = 1\nd.e = 2\n"},
+        {aot({dec("\n# c\n", " # h", at(1, tbl({{"a", I(1)}}))), tbl({{"a", I(2)}})}),
+         "[{ a = 1 }, { a = 2 }]"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(std::string(write_item(c.item)), c.expected);
+}
+
+TEST(WriteDocument, Layout) {
+    Key dotted_b = K("b", "  ", "\t");
+    dotted_b.dotted_decor_mut().prefix = txt(" ");
+    Key quoted = K("a b", "  ", "  ");
+    quoted.set_repr(txt("'a b'"));
+    const struct {
+        TreeItem root;
+        const char* expected;
+    } cases[] = {
+        {tbl(), ""},
+        {tbl({{"a", I(1)}, {"t", tbl({{"x", I(1)}})}}), "a = 1\n\n[t]\nx = 1\n"},
+        {tbl({{"a", TreeItem()}, {"t", tbl({{"x", I(1)}})}, {"u", tbl()}}), "[t]\nx = 1\n\n[u]\n"},
+        // Implicit tables write a header only when they have a body.
+        {tbl({{"a", implicit(tbl({{"b", tbl({{"x", I(1)}})}}))}}), "[a.b]\nx = 1\n"},
+        {tbl({{"a", implicit(tbl({{"y", I(2)}, {"b", implicit(tbl())}}))}}), "[a]\ny = 2\n"},
+        {tbl({{"a", implicit(tbl({{"b", tbl()}}))}}), "[a.b]\n"},
+        // Dotted tables become dotted keys; their sub-tables get headers.
+        {tbl({{"a", dotted(tbl({{"b", dotted(tbl({{"c", I(1)}}))}, {"t", tbl({{"y", I(2)}})}}))},
+              {"z", I(2)}}),
+         "a.b.c = 1\nz = 2\n\n[a.t]\ny = 2\n"},
+        {tbl({{"a", dotted(tbl({{dotted_b, I(1)}}))}}), "  a. b\t= 1\n"},
+        {tbl({{"p",
+               aot({tbl({{"x", I(1)}}), TreeItem(), implicit(tbl()), tbl({{"q", tbl({{"y", I(4)}})}})})}}),
+         "[[p]]\nx = 1\n\n[[p]]\n\n[[p]]\n\n[p.q]\ny = 4\n"},
+        {tbl({{quoted, dec("  ", "  # c", I(1))}, {"c d", TreeItem::string("it's")}}),
+         "  'a b'  =  1  # c\n\"c d\" = \"it's\"\n"},
+        {tbl({{K("t", " ", " "), dec("# above\n", "  # h", tbl({{"x", I(1)}}))}}),
+         "# above\n[ t ]  # h\nx = 1\n"},
+        // A line feed in the leaf prefix of a header path goes before the header.
+        {tbl({{"a", I(1)}, {K("t", "\n# t\n", " "), dec("", "", tbl())}, {K("u", "\n", " "), tbl()}}),
+         "a = 1\n\n# t\n[t]\n\n\n[u]\n"},
+        // Order: recorded positions; new tables follow the table walked before them.
+        {tbl({{"b", at(2, tbl())}, {"a", at(1, tbl({{"n", tbl()}}))}}), "[a]\n\n[a.n]\n\n[b]\n"},
+        {tbl({{"b", at(3, tbl())}, {"a", at(1, tbl())}, {"n", tbl()}}), "[a]\n\n[n]\n\n[b]\n"},
+        {tbl({{"n", tbl()}, {"a", at(1, tbl())}}), "[n]\n\n[a]\n"},
+        {tbl({{"p", aot({at(1, tbl()), at(3, tbl())})}, {"q", at(2, tbl())}}), "[[p]]\n\n[q]\n\n[[p]]\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(doc_text(c.root), c.expected);
+}
+
+TEST(WriteDocument, ManyNewTablesKeepWalkOrder) {
+    TreeItem root = tbl({{"z", at(2, tbl())}});
+    std::string expected = "[a]\n\n[z]\n";
+    for (int i = 0; i < 60; ++i) {
+        const std::string name = "n" + std::to_string(i);
+        root.as_table().entries.append(Key(name), tbl());
+        expected += "\n[" + name + "]\n";
+    }
+    root.as_table().entries.append(Key("a"), at(1, tbl()));
+    EXPECT_EQ(doc_text(root), expected);
+}
+
+TEST(WriteDocument, RootDecorTrailingTextAndCarriageReturns) {
+    TreeItem root = tbl({{"t", tbl({{"x", I(1)}})}});
+    root.decor() = Decor{txt("# top\n"), txt("# bottom\n")};
+    // The root decor is not a line: the first header gets no blank line.
+    EXPECT_EQ(doc_text(root, "# end\n"), "# top\n[t]\nx = 1\n# bottom\n# end\n");
+
+    TreeItem crlf = tbl({
+        {K("a", "# c\r\n", " "), dec(" ", " # one\r", I(1))},
+        {"s", TreeItem::string(txt("a\r\nb"), txt("'''a\r\nb'''"))},
+        {"arr", arr({dec("\r\n  ", "", I(1))}, false, ",\r\n")},
+        {"t", dec("\r\n", " \r", tbl({{"x", I(1)}}))},
+    });
+    EXPECT_EQ(doc_text(crlf, "\r\n# end\r\n"),
+              "# c\na = 1 # one\ns = '''a\r\nb'''\narr = [\n  1,\n]\n\n[t] \nx = 1\n\n# end\n");
+}
+
+TEST(WriteDocument, NoFinalNewline) {
+    const struct {
+        TreeItem root;
+        const char* trailing;
+        bool no_final_newline;
+        const char* expected;
+    } cases[] = {
+        {tbl({{"a", I(1)}}), "", true, "a = 1"},
+        {tbl({{"a", I(1)}}), "", false, "a = 1\n"},
+        {tbl({{"t", tbl()}}), "", true, "[t]"},
+        {tbl({{"a", I(1)}, {"t", tbl({{"x", I(1)}})}}), "", true, "a = 1\n\n[t]\nx = 1"},
+        {tbl({{"a", I(1)}}), "# end", true, "a = 1\n# end"},
+        {tbl(), "", true, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(doc_text(c.root, c.trailing, c.no_final_newline), c.expected);
+}

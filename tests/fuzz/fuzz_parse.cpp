@@ -1,0 +1,48 @@
+// libFuzzer target for the document parser and writer.
+//
+// For every input that parses:
+//   - writing the tree gives the input back, when it has no carriage return
+//     and no byte order mark (the only bytes the writer may drop);
+//   - the written text parses again, writes to the same text, and holds the
+//     same data as the first tree.
+// For an input that does not parse, the error report must render.
+// Any violation traps, so libFuzzer saves the input.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "encode.hpp"
+#include "parser.hpp"
+#include "tree_item.hpp"
+
+namespace {
+
+void check(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+std::string_view view(const morvelan::String& s) { return {s.data(), s.size()}; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+
+    auto first = morvelan::parse_document(text);
+    if (!first.ok()) {
+        check(!first.error().display().empty());
+        return 0;
+    }
+
+    const morvelan::String out1 = morvelan::write_document(first.value());
+    const bool has_cr = text.find('\r') != std::string_view::npos;
+    const bool has_bom = text.substr(0, 3) == "\xEF\xBB\xBF";
+    if (!has_cr && !has_bom) check(view(out1) == text);
+
+    auto second = morvelan::parse_document(view(out1));
+    check(second.ok());
+    const morvelan::String out2 = morvelan::write_document(second.value());
+    check(out2 == out1);
+    check(morvelan::same_data(first.value().root(), second.value().root()));
+    return 0;
+}
