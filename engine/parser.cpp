@@ -20,7 +20,10 @@ bool is_ws(char c) noexcept { return c == ' ' || c == '\t'; }
 // first one the parser unwinds without building further.
 class Parser {
 public:
-    explicit Parser(std::string_view in) : in_(in), n_(in.size()) { key_bufs_.reserve(kMaxNesting + 2); }
+    explicit Parser(std::string_view in) : in_(in), n_(in.size()) {
+        key_bufs_.reserve(kMaxNesting + 2);
+        item_bufs_.reserve(kMaxNesting + 2);
+    }
 
     ErrorCollector errors;
 
@@ -106,7 +109,7 @@ private:
     // the last key; null after an error.
     Table* walk_dotted(Table* table, Vector<Key>& keys, bool is_inline, std::size_t key_start);
     // Inserts the last key of `keys` with `value` into `target`.
-    bool insert_leaf(Table* target, Vector<Key>& keys, TreeItem value, std::size_t key_start);
+    bool insert_leaf(Table* target, Vector<Key>& keys, TreeItem&& value, std::size_t key_start);
 
     Vector<Key>& key_buffer() {
         if (key_bufs_.size() <= depth_) key_bufs_.resize(depth_ + 1);
@@ -121,6 +124,7 @@ private:
     std::size_t depth_ = 0;
     String scratch_;
     Vector<Vector<Key>> key_bufs_;
+    Vector<Vector<TreeItem>> item_bufs_;
 
     // Document state.
     DocumentRoot* doc_ = nullptr;
@@ -314,6 +318,11 @@ bool Parser::parse_array(TreeItem& out) {
     if (!enter_nesting(open)) return false;
     out = TreeItem::array();
     Array& arr = out.as_array();
+    // Elements are gathered in a buffer reused across arrays of this depth,
+    // then moved into a vector of exactly their number.
+    if (item_bufs_.size() <= depth_) item_bufs_.resize(depth_ + 1);
+    Vector<TreeItem>& values = item_bufs_[depth_];
+    values.clear();
     ++pos_;
     std::size_t text_start = pos_;
     bool after_comma = false;
@@ -341,8 +350,8 @@ bool Parser::parse_array(TreeItem& out) {
             return false;
         }
         std::size_t value_start = pos_;
-        arr.values.emplace_back();
-        TreeItem& v = arr.values.back();
+        values.emplace_back();
+        TreeItem& v = values.back();
         if (!parse_value(v, KeyContext::Statement)) return false;
         v.decor().prefix = piece(text_start, value_start);
         std::size_t suffix_start = pos_;
@@ -369,6 +378,9 @@ bool Parser::parse_array(TreeItem& out) {
         errors.report("missing comma between array elements", {lit(",")}, span_at(pos_));
         return false;
     }
+    arr.values.reserve(values.size());
+    for (TreeItem& v : values) arr.values.push_back(std::move(v));
+    values.clear();
     arr.span_start = clamp32(open);
     arr.span_end = clamp32(pos_);
     --depth_;
@@ -513,7 +525,7 @@ Table* Parser::walk_dotted(Table* table, Vector<Key>& keys, bool is_inline, std:
     return table;
 }
 
-bool Parser::insert_leaf(Table* target, Vector<Key>& keys, TreeItem value, std::size_t key_start) {
+bool Parser::insert_leaf(Table* target, Vector<Key>& keys, TreeItem&& value, std::size_t key_start) {
     (void)key_start;
     Key& leaf = keys.back();
     if (target->entries.find(leaf.text()) >= 0) {

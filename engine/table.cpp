@@ -91,8 +91,8 @@ std::ptrdiff_t EntryMap::find(std::string_view key) const noexcept {
     return -1;
 }
 
-Entry& EntryMap::append(Key key, TreeItem item) {
-    entries_.push_back(Entry{std::move(key), std::move(item)});
+Entry& EntryMap::append(Key&& key, TreeItem&& item) {
+    entries_.emplace_back(std::move(key), std::move(item));
     std::size_t n = entries_.size();
     if (index_) {
         if (n * 2 > index_mask_ + 1)

@@ -23,6 +23,8 @@
 namespace morvelan {
 
 struct Entry {
+    Entry() = default;
+    Entry(Key&& k, TreeItem&& i) noexcept : key(std::move(k)), item(std::move(i)) {}
     Key key;
     TreeItem item;
 };
@@ -68,7 +70,7 @@ public:
     }
 
     // Appends an entry; the key must not be present.
-    Entry& append(Key key, TreeItem item);
+    Entry& append(Key&& key, TreeItem&& item);
     // Removes the entry at position i, shifting the later ones forward.
     Entry remove_at(std::size_t i);
     void clear() noexcept {

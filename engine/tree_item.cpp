@@ -33,6 +33,7 @@ void TreeItem::destroy() noexcept {
         case ItemKind::InlineTable:
         case ItemKind::Table: delete u_.table; break;
         case ItemKind::ArrayOfTables: delete u_.aot; break;
+        case ItemKind::Datetime: delete u_.dt; break;
         default: break;
     }
     kind_ = ItemKind::None;
@@ -46,7 +47,7 @@ TreeItem::TreeItem(const TreeItem& o) : kind_(ItemKind::None), decor_(o.decor_),
         case ItemKind::InlineTable:
         case ItemKind::Table: u_.table = new Table(*o.u_.table); break;
         case ItemKind::ArrayOfTables: u_.aot = new ArrayOfTables(*o.u_.aot); break;
-        case ItemKind::Datetime: u_.dt = o.u_.dt; break;
+        case ItemKind::Datetime: u_.dt = new BoxedDatetime(*o.u_.dt); break;
         default: u_.i = o.u_.i; break;
     }
     kind_ = o.kind_;
@@ -60,23 +61,18 @@ TreeItem& TreeItem::operator=(const TreeItem& o) {
     return *this;
 }
 
-TreeItem::TreeItem(TreeItem&& o) noexcept
-    : kind_(o.kind_), decor_(std::move(o.decor_)), repr_(std::move(o.repr_)) {
-    if (kind_ == ItemKind::String) {
-        new (&u_.str) RawText(std::move(o.u_.str));
-        o.u_.str.~RawText();
-    } else {
-        std::memcpy(static_cast<void*>(&u_), static_cast<const void*>(&o.u_), sizeof(U));
-    }
-    o.kind_ = ItemKind::None;
-    o.u_.i = 0;
-    o.decor_.clear();
-    o.repr_ = RawText::absent();
+// Every member of an item (raw pointers, texts that are a pointer and a
+// length, the union) can be moved by copying its bytes, after which the
+// source is reset to an empty None that owns nothing. Vectors of items move
+// their elements this way when they grow.
+TreeItem::TreeItem(TreeItem&& o) noexcept {
+    std::memcpy(static_cast<void*>(this), static_cast<const void*>(&o), sizeof(TreeItem));
+    new (&o) TreeItem();
 }
 
 TreeItem& TreeItem::operator=(TreeItem&& o) noexcept {
     if (this != &o) {
-        destroy();
+        this->~TreeItem();
         new (this) TreeItem(std::move(o));
     }
     return *this;
@@ -117,7 +113,7 @@ TreeItem TreeItem::boolean(bool v, SourceRepr repr) {
 TreeItem TreeItem::datetime(const Datetime& v, SourceRepr repr) {
     TreeItem t;
     t.kind_ = ItemKind::Datetime;
-    t.u_.dt = v;
+    t.u_.dt = new BoxedDatetime{{}, v};
     t.repr_ = std::move(repr);
     return t;
 }

@@ -40,6 +40,10 @@ enum class ItemKind : std::uint8_t {
 // "boolean", "datetime", "array", "inline table".
 std::string_view kind_name(ItemKind kind) noexcept;
 
+struct BoxedDatetime : EngineAllocated {
+    Datetime value;
+};
+
 class TreeItem {
 public:
     TreeItem() noexcept {}
@@ -77,7 +81,7 @@ public:
     std::int64_t as_integer() const noexcept { return u_.i; }
     double as_float() const noexcept { return u_.f; }
     bool as_bool() const noexcept { return u_.b; }
-    const Datetime& as_datetime() const noexcept { return u_.dt; }
+    const Datetime& as_datetime() const noexcept { return u_.dt->value; }
     // Container accessors; the kind must match (as_table: Table or InlineTable).
     Table& as_table() noexcept { return *u_.table; }
     const Table& as_table() const noexcept { return *u_.table; }
@@ -117,7 +121,7 @@ private:
         std::int64_t i;
         double f;
         bool b;
-        Datetime dt;
+        BoxedDatetime* dt;  // out of line: keeps every item small
         Table* table;
         Array* array;
         ArrayOfTables* aot;

@@ -29,7 +29,7 @@ struct E {
 };
 
 TreeItem fill(TreeItem t, std::initializer_list<E> entries) {
-    for (const E& e : entries) t.as_table().entries.append(e.key, e.item);
+    for (const E& e : entries) t.as_table().entries.append(Key(e.key), TreeItem(e.item));
     return t;
 }
 TreeItem tbl(std::initializer_list<E> entries = {}) { return fill(TreeItem::table(), entries); }

@@ -256,6 +256,8 @@ TEST(Parser, HostileInputsEndInAnErrorOrATree) {
     };
     for (const std::string& in : inputs) {
         auto r = parse_document(in);
-        if (!r.ok()) EXPECT_EQ(r.error().display().rfind("TOML parse error at line ", 0), 0u);
+        if (!r.ok()) {
+            EXPECT_EQ(r.error().display().rfind("TOML parse error at line ", 0), 0u);
+        }
     }
 }
