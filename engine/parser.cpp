@@ -105,6 +105,7 @@ private:
     void parse_key_value_line(std::size_t prefix_start);
     void parse_header(std::size_t prefix_start);
     void finish_open_table();
+    void pin_header_spelling(Table& table, Vector<const Key*>& path);
     // Walks a dotted key path from `table` down to the table that receives
     // the last key; null after an error.
     Table* walk_dotted(Table* table, Vector<Key>& keys, bool is_inline, std::size_t key_start);
@@ -567,6 +568,29 @@ void Parser::parse_key_value_line(std::size_t prefix_start) {
     if (target) insert_leaf(target, keys, std::move(value), key_start);
 }
 
+void Parser::pin_header_spelling(Table& table, Vector<const Key*>& path) {
+    auto pin = [&](Table& t) {
+        if (t.header_keys || !t.doc_position) return;
+        t.header_keys.reset(new Table::HeaderKeys());
+        for (const Key* k : path) t.header_keys->keys.push_back(*k);
+    };
+    for (Entry& e : table.entries) {
+        if (e.item.is_table()) {
+            path.push_back(&e.key);
+            pin(e.item.as_table());
+            pin_header_spelling(e.item.as_table(), path);
+            path.pop_back();
+        } else if (e.item.is_array_of_tables()) {
+            path.push_back(&e.key);
+            for (TreeItem& member : e.item.as_array_of_tables().values) {
+                pin(member.as_table());
+                pin_header_spelling(member.as_table(), path);
+            }
+            path.pop_back();
+        }
+    }
+}
+
 void Parser::finish_open_table() {
     if (!open_parent_) return;
     open_parent_->entries.append(std::move(open_key_), std::move(open_table_));
@@ -617,9 +641,11 @@ void Parser::parse_header(std::size_t prefix_start) {
     bool differs = false;
     Vector<Key> written;
     Table* parent = &doc_->table();
+    Vector<const Key*> walked;  // the stored keys of the tables on the way
     for (std::size_t i = 0; i + 1 < keys.size(); ++i) {
         Key& k = keys[i];
         Entry* e = parent->entries.get(k.text());
+        if (e) walked.push_back(&e->key);
         if (e && !differs && !k.same_form(e->key, false)) {
             differs = true;
             written.assign(keys.begin(), keys.end());
@@ -689,11 +715,12 @@ void Parser::parse_header(std::size_t prefix_start) {
             errors.report("duplicate key", key_span(leaf));
             return;
         }
-        // The header takes over a table that deeper headers created.
+        // The header takes over a table that deeper headers created. Their
+        // headers were spelled with the key being replaced: they keep that.
         Entry old = parent->entries.remove_at(static_cast<std::size_t>(at));
+        walked.push_back(&old.key);
+        pin_header_spelling(old.item.as_table(), walked);
         tab.entries = std::move(old.item.as_table().entries);
-        if (leaf.dotted_decor().is_default() && !old.key.dotted_decor().is_default())
-            leaf.dotted_decor_mut() = old.key.dotted_decor();
     }
     open_key_ = std::move(leaf);
     open_table_ = std::move(table);

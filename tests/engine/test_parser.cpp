@@ -261,3 +261,22 @@ TEST(Parser, HostileInputsEndInAnErrorOrATree) {
         }
     }
 }
+
+// Texts whose keys are spelled or spaced differently on different lines, or
+// whose dotted keys interleave: each line keeps its own form and place.
+TEST(Parser, RoundTripKeepsEveryLinesSpelling) {
+    const char* texts[] = {
+        "['a']\n[a.'b']\n[a.'b'.c]\nanswer = 42 \n",
+        "[[ p ]]\n[[p]]\n[ p . q ]\n",
+        "[c]\n[0]\n[ g . h . i.e.f ]\n[ g . h  ]\n[g   ]\n[g . h .h . i.e.f ]\n",
+        "apple.type = 1\norange.type = 2\napple.skin = 3\n\"apple\" . color = 4\n",
+        "t = { a.x = 1, b = 2, 'a'.y = 3 }\n",
+        "name.first = 1\n\"name\".'last' = 2\n",
+    };
+    for (const char* text : texts) {
+        auto r = parse_document(text);
+        ASSERT_TRUE(r.ok()) << text;
+        String out = write_document(r.value());
+        EXPECT_EQ(std::string_view(out.data(), out.size()), text);
+    }
+}
