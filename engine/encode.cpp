@@ -128,42 +128,17 @@ public:
     void value(const TreeItem& v, Defaults d) {
         append_part(out_, v.decor().prefix, d.prefix);
         const SourceRepr& repr = v.repr();
+        if (v.is_scalar() && repr.is_present()) {
+            out_.append(repr.view());
+            append_part(out_, v.decor().suffix, d.suffix);
+            return;
+        }
         switch (v.kind()) {
-            case ItemKind::String:
-                if (repr.is_present()) {
-                    out_.append(repr.view());
-                } else {
-                    append_string_text(out_, v.as_string());
-                }
-                break;
-            case ItemKind::Integer:
-                if (repr.is_present()) {
-                    out_.append(repr.view());
-                } else {
-                    append_integer_text(out_, v.as_integer());
-                }
-                break;
-            case ItemKind::Float:
-                if (repr.is_present()) {
-                    out_.append(repr.view());
-                } else {
-                    append_float_text(out_, v.as_float());
-                }
-                break;
-            case ItemKind::Boolean:
-                if (repr.is_present()) {
-                    out_.append(repr.view());
-                } else {
-                    append_bool_text(out_, v.as_bool());
-                }
-                break;
-            case ItemKind::Datetime:
-                if (repr.is_present()) {
-                    out_.append(repr.view());
-                } else {
-                    append_datetime(out_, v.as_datetime());
-                }
-                break;
+            case ItemKind::String: append_string_text(out_, v.as_string()); break;
+            case ItemKind::Integer: append_integer_text(out_, v.as_integer()); break;
+            case ItemKind::Float: append_float_text(out_, v.as_float()); break;
+            case ItemKind::Boolean: append_bool_text(out_, v.as_bool()); break;
+            case ItemKind::Datetime: append_datetime(out_, v.as_datetime()); break;
             case ItemKind::Array: array(v.as_array()); break;
             case ItemKind::InlineTable: inline_table(v.as_table()); break;
             case ItemKind::None:

@@ -108,9 +108,9 @@ private:
     void pin_header_spelling(Table& table, Vector<const Key*>& path);
     // Walks a dotted key path from `table` down to the table that receives
     // the last key; null after an error.
-    Table* walk_dotted(Table* table, Vector<Key>& keys, bool is_inline, std::size_t key_start);
+    Table* walk_dotted(Table* table, Vector<Key>& keys, bool is_inline);
     // Inserts the last key of `keys` with `value` into `target`.
-    bool insert_leaf(Table* target, Vector<Key>& keys, TreeItem&& value, std::size_t key_start);
+    bool insert_leaf(Table* target, Vector<Key>& keys, TreeItem&& value);
 
     Vector<Key>& key_buffer() {
         if (key_bufs_.size() <= depth_) key_bufs_.resize(depth_ + 1);
@@ -439,8 +439,8 @@ bool Parser::parse_inline_table(TreeItem& out) {
         skip_layout();
         if (errors.has_error()) return false;
         value.decor().suffix = piece(suffix_start, pos_);
-        Table* target = walk_dotted(&tab, keys, true, key_start);
-        if (!target || !insert_leaf(target, keys, std::move(value), key_start)) return false;
+        Table* target = walk_dotted(&tab, keys, true);
+        if (!target || !insert_leaf(target, keys, std::move(value))) return false;
         if (at_end()) {
             errors.report("unclosed inline table", {lit("}")}, span_at(pos_));
             return false;
@@ -473,8 +473,7 @@ bool Parser::parse_inline_table(TreeItem& out) {
 // ----------------------------------------------------------------------------
 // Tables and keys
 
-Table* Parser::walk_dotted(Table* table, Vector<Key>& keys, bool is_inline, std::size_t key_start) {
-    (void)key_start;
+Table* Parser::walk_dotted(Table* table, Vector<Key>& keys, bool is_inline) {
     // Set when this line spells a key of an existing table differently from
     // the key stored with that table; the leaf then keeps the line's spelling.
     bool differs = false;
@@ -526,8 +525,7 @@ Table* Parser::walk_dotted(Table* table, Vector<Key>& keys, bool is_inline, std:
     return table;
 }
 
-bool Parser::insert_leaf(Table* target, Vector<Key>& keys, TreeItem&& value, std::size_t key_start) {
-    (void)key_start;
+bool Parser::insert_leaf(Table* target, Vector<Key>& keys, TreeItem&& value) {
     Key& leaf = keys.back();
     if (target->entries.find(leaf.text()) >= 0) {
         errors.report("duplicate key", key_span(leaf));
@@ -564,8 +562,8 @@ void Parser::parse_key_value_line(std::size_t prefix_start) {
     if (errors.has_error()) return;
     value.decor().suffix = piece(suffix_start, pos_);
     if (!expect_line_end()) return;
-    Table* target = walk_dotted(current_, keys, false, key_start);
-    if (target) insert_leaf(target, keys, std::move(value), key_start);
+    Table* target = walk_dotted(current_, keys, false);
+    if (target) insert_leaf(target, keys, std::move(value));
 }
 
 void Parser::pin_header_spelling(Table& table, Vector<const Key*>& path) {
