@@ -12,7 +12,7 @@ case "$variant" in
     release) args=(-DCMAKE_BUILD_TYPE=Release) ;;
     asan) args=(-DCMAKE_BUILD_TYPE=Debug -DMORVELAN_SANITIZE=ON) ;;
     fuzz)
-        args=(-DCMAKE_BUILD_TYPE=Debug -DMORVELAN_FUZZ=ON -DMORVELAN_TESTS=OFF
+        args=(-DCMAKE_BUILD_TYPE=Debug -DMORVELAN_FUZZ=ON -DMORVELAN_TESTS=OFF -DMORVELAN_PYTHON=OFF
               -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
     *) echo "usage: $0 [release|asan|fuzz]" >&2; exit 2 ;;
 esac

@@ -1,0 +1,505 @@
+// Conversion between Python values and TOML tree items.
+//
+// To-TOML tests the Python type in a fixed order (exact built-in scalars
+// first, then documents, mappings, lists, the datetime classes and finally
+// subclasses of the built-in scalars) and builds a free-standing tree item.
+// To-Python walks a tree item and builds new Python objects; it is on the
+// path of every `value` read, so it avoids attribute lookups and builds
+// containers directly.
+//
+// Both directions recurse through Py_EnterRecursiveCall, so nesting deeper
+// than the interpreter's recursion limit (a list that contains itself, say)
+// raises RecursionError instead of exhausting the C stack.
+#include "conversion.hpp"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "document.hpp"
+#include "engine/array.hpp"
+#include "engine/array_of_tables.hpp"
+#include "engine/datetime.hpp"
+#include "engine/table.hpp"
+
+namespace morvelan::py {
+
+namespace {
+
+constexpr const char* kToTomlWhere = " while converting to TOML";
+constexpr const char* kToPythonWhere = " while converting to Python";
+
+// One level of recursion of a conversion; `ok()` is false when the
+// interpreter's recursion limit is reached (RecursionError is then set).
+class RecursionGuard {
+public:
+    explicit RecursionGuard(const char* where) noexcept : entered_(Py_EnterRecursiveCall(where) == 0) {}
+    ~RecursionGuard() {
+        if (entered_) Py_LeaveRecursiveCall();
+    }
+    RecursionGuard(const RecursionGuard&) = delete;
+    RecursionGuard& operator=(const RecursionGuard&) = delete;
+    bool ok() const noexcept { return entered_; }
+
+private:
+    bool entered_;
+};
+
+inline PyTypeObject* as_type(PyObject* o) noexcept { return reinterpret_cast<PyTypeObject*>(o); }
+
+// ---------------------------------------------------------------------------
+// Per-process caches (filled under the interpreter lock, never freed)
+
+// collections.abc.Mapping.
+Result<PyObject*> mapping_abc() {
+    static PyObject* cached = nullptr;
+    if (cached) return cached;
+    Ref module = MV_TRY(checked(PyImport_ImportModule("collections.abc")));
+    Ref mapping = MV_TRY(checked(PyObject_GetAttrString(module.get(), "Mapping")));
+    // The import may have let another thread fill the cache meanwhile.
+    if (!cached) cached = mapping.release();
+    return cached;
+}
+
+// isinstance(obj, collections.abc.Mapping); an exception raised by the check
+// itself goes to the unraisable hook and counts as false. RecursionError is
+// the exception: the check runs Python code, so near the recursion limit of
+// a deeply nested value it fails for the depth, which the conversion as a
+// whole reports.
+Result<bool> is_abc_mapping(PyObject* obj) {
+    PyObject* mapping = MV_TRY(mapping_abc());
+    int r = PyObject_IsInstance(obj, mapping);
+    if (r < 0) {
+        if (PyErr_ExceptionMatches(PyExc_RecursionError)) return Error::pending();
+        PyErr_WriteUnraisable(obj);
+        return false;
+    }
+    return r == 1;
+}
+
+// ---------------------------------------------------------------------------
+// Python scalars to TOML
+
+Result<TreeItem> string_item(PyObject* s) {
+    Py_ssize_t n = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(s, &n);
+    if (!data) return Error::pending();  // lone surrogates: UnicodeEncodeError
+    return TreeItem::string(std::string_view(data, static_cast<std::size_t>(n)));
+}
+
+Result<TreeItem> integer_item(PyObject* i) {
+    // The interpreter's own OverflowError for a 64-bit conversion. `long`
+    // is 64 bits wide on the platforms built for; its conversion gives the
+    // message "Python int too large to convert to C long".
+    std::int64_t v;
+    if constexpr (sizeof(long) == sizeof(std::int64_t)) {
+        long x = PyLong_AsLong(i);
+        if (x == -1 && PyErr_Occurred()) return Error::pending();
+        v = x;
+    } else {
+        long long x = PyLong_AsLongLong(i);
+        if (x == -1 && PyErr_Occurred()) return Error::pending();
+        v = x;
+    }
+    return TreeItem::integer(v);
+}
+
+Result<TreeItem> float_item(PyObject* f) {
+    double d = PyFloat_AsDouble(f);
+    if (d == -1.0 && PyErr_Occurred()) return Error::pending();
+    return TreeItem::floating(d);
+}
+
+// ---------------------------------------------------------------------------
+// datetime, date and time to TOML
+
+// An integer attribute (`year`, `hour`, ...) of a date or time object, which
+// must lie in [lo, hi] (it does for the standard classes; a subclass may
+// override the attribute).
+Result<long> int_attr(PyObject* o, const char* name, long lo, long hi) {
+    Ref v = MV_TRY(checked(PyObject_GetAttrString(o, name)));
+    long x = PyLong_AsLong(v.get());
+    if (x == -1 && PyErr_Occurred()) return Error::pending();
+    if (x < lo || x > hi) return value_error(std::string(name) + " " + std::to_string(x) + " is out of range");
+    return x;
+}
+
+Result<Date> date_of(PyObject* o) {
+    Date d;
+    d.year = static_cast<std::uint16_t>(MV_TRY(int_attr(o, "year", 1, 9999)));
+    d.month = static_cast<std::uint8_t>(MV_TRY(int_attr(o, "month", 1, 12)));
+    d.day = static_cast<std::uint8_t>(MV_TRY(int_attr(o, "day", 1, 31)));
+    return d;
+}
+
+Result<Time> time_of(PyObject* o) {
+    Time t;
+    t.hour = static_cast<std::uint8_t>(MV_TRY(int_attr(o, "hour", 0, 23)));
+    t.minute = static_cast<std::uint8_t>(MV_TRY(int_attr(o, "minute", 0, 59)));
+    t.second = static_cast<std::uint8_t>(MV_TRY(int_attr(o, "second", 0, 59)));
+    long micro = MV_TRY(int_attr(o, "microsecond", 0, 999999));
+    if (micro != 0) t.nanosecond = static_cast<std::uint32_t>(micro) * 1000u;
+    return t;
+}
+
+// The result of `o.utcoffset()`: nothing for None, else the offset in whole
+// minutes (any sub-minute part dropped).
+Result<std::optional<Offset>> offset_of(PyObject* o, const DatetimeApi& api) {
+    Ref r = MV_TRY(checked(PyObject_CallMethod(o, "utcoffset", nullptr)));
+    if (r.get() == Py_None) return std::optional<Offset>();
+    if (!PyObject_TypeCheck(r.get(), as_type(api.timedelta_type))) return wrong_type(r.get(), "timedelta");
+    Ref days_obj = MV_TRY(checked(PyObject_GetAttrString(r.get(), "days")));
+    Ref seconds_obj = MV_TRY(checked(PyObject_GetAttrString(r.get(), "seconds")));
+    long long days = PyLong_AsLongLong(days_obj.get());
+    if (days == -1 && PyErr_Occurred()) return Error::pending();
+    long long seconds = PyLong_AsLongLong(seconds_obj.get());
+    if (seconds == -1 && PyErr_Occurred()) return Error::pending();
+    // The standard classes check this range; an overriding utcoffset() may not.
+    long long total = days * 86400 + seconds;
+    if (total <= -86400 || total >= 86400) {
+        return value_error(
+            "offset must be a timedelta strictly between -timedelta(hours=24) and timedelta(hours=24)");
+    }
+    // A timedelta keeps 0 <= seconds < 86400: truncating division is the floor.
+    long long minutes = days * 1440 + seconds / 60;
+    return std::optional<Offset>(Offset::custom(static_cast<std::int16_t>(minutes)));
+}
+
+Result<TreeItem> datetime_item(PyObject* o, const DatetimeApi& api) {
+    Datetime dt;
+    dt.date = MV_TRY(date_of(o));
+    dt.time = MV_TRY(time_of(o));
+    dt.offset = MV_TRY(offset_of(o, api));
+    return TreeItem::datetime(dt);
+}
+
+Result<TreeItem> date_item(PyObject* o) {
+    Datetime dt;
+    dt.date = MV_TRY(date_of(o));
+    return TreeItem::datetime(dt);
+}
+
+Result<TreeItem> time_item(PyObject* o, const DatetimeApi& api) {
+    std::optional<Offset> offset = MV_TRY(offset_of(o, api));
+    if (offset) return type_error("TOML local times cannot have timezone information");
+    Datetime dt;
+    dt.time = MV_TRY(time_of(o));
+    return TreeItem::datetime(dt);
+}
+
+// ---------------------------------------------------------------------------
+// Lists to TOML
+
+// A Table (or an inline table made a Table) as a member of an array of
+// tables: an inline table's entries move into a new standard table with the
+// default layout.
+TreeItem as_standard_table(TreeItem&& item) {
+    if (!item.is_inline_table()) return std::move(item);
+    TreeItem table = TreeItem::table();
+    table.as_table().entries = std::move(item.as_table().entries);
+    table.as_table().fmt();
+    return table;
+}
+
+Result<TreeItem> list_to_toml(PyObject* list) {
+    Vector<TreeItem> items;
+    if (PyList_CheckExact(list)) {
+        // Converting an element may run Python code that shrinks the list:
+        // read while the index is below both the initial and current length.
+        Py_ssize_t initial = PyList_Size(list);
+        items.reserve(static_cast<std::size_t>(initial));
+        for (Py_ssize_t i = 0; i < initial && i < PyList_Size(list); ++i) {
+            Ref element = Ref::borrow(PyList_GetItem(list, i));
+            if (!element) return Error::pending();
+            items.push_back(MV_TRY(to_toml(element.get())));
+        }
+    } else {
+        Py_ssize_t n = PySequence_Size(list);
+        if (n < 0) return Error::pending();
+        items.reserve(static_cast<std::size_t>(n));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            Ref element = MV_TRY(checked(PySequence_GetItem(list, i)));
+            items.push_back(MV_TRY(to_toml(element.get())));
+        }
+    }
+
+    bool all_tables = !items.empty();
+    for (const TreeItem& item : items) {
+        if (!item.is_table_like()) {
+            all_tables = false;
+            break;
+        }
+    }
+    if (all_tables) {
+        for (TreeItem& item : items) item = as_standard_table(std::move(item));
+        TreeItem aot = TreeItem::array_of_tables();
+        aot.as_array_of_tables().values = std::move(items);
+        return aot;
+    }
+    // Inside an array, tables become inline tables and arrays of tables
+    // arrays of inline tables.
+    for (TreeItem& item : items) {
+        if (item.is_table() || item.is_array_of_tables()) item.convert_to_value();
+    }
+    TreeItem array = TreeItem::array();
+    array.as_array().values = std::move(items);
+    return array;
+}
+
+// ---------------------------------------------------------------------------
+// Mappings to TOML
+
+// The text of a mapping key.
+Result<std::string_view> key_text(PyObject* key) {
+    if (PyUnicode_Check(key)) {
+        Py_ssize_t n = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(key, &n);
+        if (!data) return Error::pending();
+        return std::string_view(data, static_cast<std::size_t>(n));
+    }
+    // HOOK (Item keys): an Item handle whose tree item is a String value is
+    // accepted as a key too; its (checked) text goes here once handles exist.
+    return type_error("keys must be strings");
+}
+
+// Converts one (key, value) pair and stores it in `table`; a key already
+// present keeps its place and takes the new value.
+Status insert_pair(TreeItem& table, PyObject* key, PyObject* value) {
+    std::string_view text = MV_TRY(key_text(key));  // valid while `key` lives
+    TreeItem item = MV_TRY(to_toml(value));
+    table.as_table().insert(text, std::move(item), false);
+    return ok();
+}
+
+// Unpacks one element of `items()` into a (key, value) pair, as `k, v = elem`
+// would, with the interpreter's messages.
+Status unpack_pair(PyObject* elem, Ref& key, Ref& value) {
+    if (PyTuple_CheckExact(elem) && PyTuple_Size(elem) == 2) {
+        key = Ref::borrow(PyTuple_GetItem(elem, 0));
+        value = Ref::borrow(PyTuple_GetItem(elem, 1));
+        return ok();
+    }
+    Ref it = Ref::steal(PyObject_GetIter(elem));
+    if (!it) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return Error::pending();
+        PyErr_Clear();
+        return type_error("cannot unpack non-iterable " + type_name(elem) + " object");
+    }
+    Ref* parts[2] = {&key, &value};
+    for (int i = 0; i < 2; ++i) {
+        *parts[i] = Ref::steal(PyIter_Next(it.get()));
+        if (!*parts[i]) {
+            if (PyErr_Occurred()) return Error::pending();
+            return value_error("not enough values to unpack (expected 2, got " + std::to_string(i) + ")");
+        }
+    }
+    Ref extra = Ref::steal(PyIter_Next(it.get()));
+    if (extra) return value_error("too many values to unpack (expected 2)");
+    if (PyErr_Occurred()) return Error::pending();
+    return ok();
+}
+
+Result<TreeItem> dict_to_table(PyObject* dict) {
+    TreeItem table = TreeItem::table();
+    const Py_ssize_t initial = PyDict_Size(dict);
+    Py_ssize_t pos = 0, seen = 0;
+    PyObject *k = nullptr, *v = nullptr;
+    for (;;) {
+        // Converting a value can run Python code (a tzinfo's utcoffset(), a
+        // nested mapping's items()) that changes this dict: check before
+        // every step, and once more after the last value.
+        if (PyDict_Size(dict) != initial) return runtime_error("dictionary changed size during iteration");
+        if (!PyDict_Next(dict, &pos, &k, &v)) break;
+        if (seen == initial) return runtime_error("dictionary keys changed during iteration");
+        ++seen;
+        Ref key = Ref::borrow(k);
+        Ref value = Ref::borrow(v);
+        MV_TRY(insert_pair(table, key.get(), value.get()));
+    }
+    if (seen != initial) return runtime_error("dictionary keys changed during iteration");
+    return table;
+}
+
+Result<TreeItem> items_to_table(PyObject* mapping) {
+    Ref items = MV_TRY(checked(PyMapping_Items(mapping)));
+    TreeItem table = TreeItem::table();
+    // `items` may be a list the mapping itself holds (items() returning a
+    // list is passed through): read it by index against its current size.
+    for (Py_ssize_t i = 0; i < PyList_Size(items.get()); ++i) {
+        Ref elem = Ref::borrow(PyList_GetItem(items.get(), i));
+        if (!elem) return Error::pending();
+        Ref key, value;
+        MV_TRY(unpack_pair(elem.get(), key, value));
+        MV_TRY(insert_pair(table, key.get(), value.get()));
+    }
+    return table;
+}
+
+// ---------------------------------------------------------------------------
+// TOML to Python. A null Ref means that a Python exception is set.
+
+Ref py_value(const TreeItem& item);
+
+Ref py_text(std::string_view s) {
+    return Ref::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+}
+
+Ref py_table(const Table& table) {
+    RecursionGuard guard(kToPythonWhere);
+    if (!guard.ok()) return {};
+    Ref dict = Ref::steal(PyDict_New());
+    if (!dict) return {};
+    for (const Entry& e : table.entries) {
+        if (e.item.is_none()) continue;
+        Ref key = py_text(e.key.text());
+        if (!key) return {};
+        Ref value = py_value(e.item);
+        if (!value) return {};
+        if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
+    }
+    return dict;
+}
+
+Ref py_list(const Vector<TreeItem>& values) {
+    RecursionGuard guard(kToPythonWhere);
+    if (!guard.ok()) return {};
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    if (!list) return {};
+    Py_ssize_t i = 0;
+    for (const TreeItem& v : values) {
+        Ref value = py_value(v);
+        if (!value) return {};
+        // Steals the reference, even on failure.
+        if (PyList_SetItem(list.get(), i++, value.release()) < 0) return {};
+    }
+    return list;
+}
+
+Ref py_datetime(const Datetime& dt) {
+    if (!dt.date && !dt.time) {
+        String text;
+        append_datetime(text, dt);
+        return py_text(std::string_view(text.data(), text.size()));
+    }
+    Result<const DatetimeApi*> api_r = datetime_api();
+    if (!api_r.ok()) return {};
+    const DatetimeApi& api = *api_r.value();
+    if (!dt.time) {
+        const Date& d = *dt.date;
+        return Ref::steal(PyObject_CallFunction(api.date_type, "iii", int(d.year), int(d.month), int(d.day)));
+    }
+    const Time& t = *dt.time;
+    int second = t.second ? int(*t.second) : 0;
+    int micro = t.nanosecond ? int(*t.nanosecond / 1000) : 0;
+    if (!dt.date) {
+        return Ref::steal(
+            PyObject_CallFunction(api.time_type, "iiiiO", int(t.hour), int(t.minute), second, micro, Py_None));
+    }
+    const Date& d = *dt.date;
+    Ref tz = Ref::borrow(Py_None);
+    if (dt.offset) {
+        int seconds = dt.offset->kind == Offset::Kind::Z ? 0 : int(dt.offset->minutes) * 60;
+        Ref delta = Ref::steal(PyObject_CallFunction(api.timedelta_type, "iii", 0, seconds, 0));
+        if (!delta) return {};
+        tz = Ref::steal(PyObject_CallFunction(api.timezone_type, "O", delta.get()));
+        if (!tz) return {};
+    }
+    return Ref::steal(PyObject_CallFunction(api.datetime_type, "iiiiiiiO", int(d.year), int(d.month), int(d.day),
+                                            int(t.hour), int(t.minute), second, micro, tz.get()));
+}
+
+Ref py_value(const TreeItem& item) {
+    switch (item.kind()) {
+        case ItemKind::None: return Ref::borrow(Py_None);
+        case ItemKind::String: return py_text(item.as_string());
+        case ItemKind::Integer: return Ref::steal(PyLong_FromLongLong(item.as_integer()));
+        case ItemKind::Float: return Ref::steal(PyFloat_FromDouble(item.as_float()));
+        case ItemKind::Boolean: return Ref::borrow(item.as_bool() ? Py_True : Py_False);
+        case ItemKind::Datetime: return py_datetime(item.as_datetime());
+        case ItemKind::Array: return py_list(item.as_array().values);
+        case ItemKind::InlineTable:
+        case ItemKind::Table: return py_table(item.as_table());
+        case ItemKind::ArrayOfTables: return py_list(item.as_array_of_tables().values);
+    }
+    return Ref::borrow(Py_None);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+Result<const DatetimeApi*> datetime_api() {
+    static const DatetimeApi* cached = nullptr;
+    if (cached) return cached;
+    Ref module = MV_TRY(checked(PyImport_ImportModule("datetime")));
+    const char* const names[] = {"datetime", "date", "time", "timezone", "timedelta"};
+    Ref classes[5];
+    for (int i = 0; i < 5; ++i) classes[i] = MV_TRY(checked(PyObject_GetAttrString(module.get(), names[i])));
+    // The import may have let another thread fill the cache meanwhile.
+    if (cached) return cached;
+    static DatetimeApi api;
+    api.datetime_type = classes[0].release();
+    api.date_type = classes[1].release();
+    api.time_type = classes[2].release();
+    api.timezone_type = classes[3].release();
+    api.timedelta_type = classes[4].release();
+    cached = &api;
+    return cached;
+}
+
+// HOOK (Item values): copying the tree item of an `Item` handle belongs to
+// the handle classes; until they exist nothing is an Item.
+Result<std::optional<TreeItem>> item_to_toml(PyObject* /*obj*/) { return std::optional<TreeItem>(); }
+
+Result<TreeItem> to_toml(PyObject* obj) {
+    // Item handles.
+    {
+        std::optional<TreeItem> copied = MV_TRY(item_to_toml(obj));
+        if (copied) return std::move(*copied);
+    }
+    // Exact built-in scalars.
+    if (PyUnicode_CheckExact(obj)) return string_item(obj);
+    if (Py_IS_TYPE(obj, &PyBool_Type)) return TreeItem::boolean(obj == Py_True);
+    if (PyLong_CheckExact(obj)) return integer_item(obj);
+    if (PyFloat_CheckExact(obj)) return float_item(obj);
+    // Documents.
+    if (is_document(obj)) return copy_root(obj);
+    if (obj == Py_None) return type_error("None is not a valid TOML value (TOML has no null type)");
+
+    const unsigned long flags = PyType_GetFlags(Py_TYPE(obj));
+    // Mappings.
+    if ((flags & Py_TPFLAGS_DICT_SUBCLASS) || MV_TRY(is_abc_mapping(obj))) {
+        RecursionGuard guard(kToTomlWhere);
+        if (!guard.ok()) return Error::pending();
+        return mapping_to_table(obj);
+    }
+    // Lists.
+    if (flags & Py_TPFLAGS_LIST_SUBCLASS) {
+        RecursionGuard guard(kToTomlWhere);
+        if (!guard.ok()) return Error::pending();
+        return list_to_toml(obj);
+    }
+    // datetime, date, time (datetime derives from date: tested first).
+    const DatetimeApi* api = MV_TRY(datetime_api());
+    if (PyObject_TypeCheck(obj, as_type(api->datetime_type))) return datetime_item(obj, *api);
+    if (PyObject_TypeCheck(obj, as_type(api->date_type))) return date_item(obj);
+    if (PyObject_TypeCheck(obj, as_type(api->time_type))) return time_item(obj, *api);
+    // Subclasses of str, int and float.
+    if (flags & Py_TPFLAGS_UNICODE_SUBCLASS) return string_item(obj);
+    if (flags & Py_TPFLAGS_LONG_SUBCLASS) return integer_item(obj);
+    if (PyFloat_Check(obj)) return float_item(obj);
+    return type_error("Could not convert object of type '" + type_name(obj) + "' to TOML value");
+}
+
+Result<TreeItem> mapping_to_table(PyObject* obj) {
+    if (PyDict_CheckExact(obj)) return dict_to_table(obj);
+    return items_to_table(obj);
+}
+
+Result<Ref> to_python(const TreeItem& item) {
+    Ref r = py_value(item);
+    if (!r) return Error::pending();
+    return r;
+}
+
+}  // namespace morvelan::py

@@ -1,0 +1,43 @@
+// Conversion between Python values and TOML tree items, and the value
+// comparison of tree items.
+//
+// To-TOML builds a free-standing tree item (canonical spelling, default
+// decor) from a Python object; copies of document values keep their
+// spelling and decor and own their text (they no longer depend on the
+// document they came from). To-Python builds new Python objects.
+#pragma once
+
+#include <optional>
+
+#include "engine/document.hpp"
+#include "frame.hpp"
+
+namespace morvelan::py {
+
+// To-TOML of any Python object: a Value, a Table (mappings) or an
+// ArrayOfTables (non-empty lists of mappings).
+Result<TreeItem> to_toml(PyObject* obj);
+
+// To-TOML of an `Item` handle: a detached copy of the tree item it refers
+// to, formatting kept. Returns nullopt when `obj` is not an Item.
+Result<std::optional<TreeItem>> item_to_toml(PyObject* obj);
+
+// To-TOML of a mapping: an exact dict directly, anything else through its
+// items(). The result is a Table.
+Result<TreeItem> mapping_to_table(PyObject* obj);
+
+// To-Python of a tree item (None gives None).
+Result<Ref> to_python(const TreeItem& item);
+
+// The Python `datetime`, `date` and `time` classes and `timezone`/`timedelta`,
+// imported once.
+struct DatetimeApi {
+    PyObject* datetime_type;
+    PyObject* date_type;
+    PyObject* time_type;
+    PyObject* timezone_type;
+    PyObject* timedelta_type;
+};
+Result<const DatetimeApi*> datetime_api();
+
+}  // namespace morvelan::py

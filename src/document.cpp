@@ -1,0 +1,321 @@
+// The Document class: construction, parsing, writing, `value`, `fmt`,
+// `clear`, copies, repr/str/len/bool and equality. The mapping members
+// shared with DictItem live with the mapping operations.
+#include "document.hpp"
+
+#include "conversion.hpp"
+#include "engine/encode.hpp"
+#include "engine/parser.hpp"
+#include "gil.hpp"
+#include "types.hpp"
+
+namespace morvelan::py {
+
+namespace {
+
+const Table& root_table(const DocumentState& s) {
+    if (!s.tree.root().is_table()) panic("root should always be a table");
+    return s.tree.table();
+}
+
+Table& root_table(DocumentState& s) {
+    if (!s.tree.root().is_table()) panic("root should always be a table");
+    return s.tree.table();
+}
+
+Result<Ref> text_to_str(const String& text) {
+    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+}
+
+// ---- construction ----------------------------------------------------------
+
+PyObject* document_new(PyObject* type, PyObject* args, PyObject* kwargs) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"data"};
+        static const Signature sig{"Document()", names, 1, 0, 1, 0, false, false};
+        CallArgs call = MV_TRY(CallArgs::from(args, kwargs));
+        Args a = MV_TRY(parse_args(sig, call.data(), call.positional(), call.kwnames()));
+        DocumentRoot tree;
+        if (a.values[0] && a.values[0] != Py_None) {
+            tree.root() = MV_TRY(for_argument("data", mapping_to_table(a.values[0])));
+        }
+        (void)type;
+        return new_document(std::move(tree));
+    });
+}
+
+void document_dealloc(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    delete reinterpret_cast<DocumentObject*>(self)->state;
+    reinterpret_cast<DocumentObject*>(self)->state = nullptr;
+    free_instance(self);
+}
+
+int document_traverse(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    return 0;
+}
+
+// ---- methods ---------------------------------------------------------------
+
+PyObject* document_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"text"};
+        static const Signature sig{"parse()", names, 1, 0, 1, 1, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        return parse_text(a.values[0]);
+    });
+}
+
+PyObject* document_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"Document.as_toml()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        DocumentState& s = state_of(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+        root_table(s);
+        String text = write_document(s.tree);
+        guard.unlock();
+        return text_to_str(text);
+    });
+}
+
+PyObject* document_fmt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"Document.fmt()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        DocumentState& s = state_of(self);
+        LockGuard guard = MV_TRY(LockGuard::exclusive(s.lock));
+        root_table(s).fmt();
+        return Ref::borrow(Py_None);
+    });
+}
+
+PyObject* document_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"Document.clear()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        DocumentState& s = state_of(self);
+        LockGuard guard = MV_TRY(LockGuard::exclusive(s.lock));
+        root_table(s).entries.clear();
+        s.registry.stamp({});
+        return Ref::borrow(Py_None);
+    });
+}
+
+Result<Ref> copy_document(PyObject* self) {
+    DocumentState& s = state_of(self);
+    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    root_table(s);
+    DocumentRoot copy = s.tree;  // the copy shares the immutable source buffer
+    guard.unlock();
+    return new_document(std::move(copy));
+}
+
+PyObject* document_copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"Document.__copy__()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        return copy_document(self);
+    });
+}
+
+PyObject* document_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"_memo"};
+        static const Signature sig{"Document.__deepcopy__()", names, 1, 0, 1, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        return copy_document(self);
+    });
+}
+
+// ---- properties and slots --------------------------------------------------
+
+Result<Ref> document_value(PyObject* self) {
+    DocumentState& s = state_of(self);
+    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    root_table(s);
+    return to_python(s.tree.root());
+}
+
+PyObject* document_get_value(PyObject* self, void*) {
+    return frame([&]() -> Result<Ref> { return document_value(self); });
+}
+
+Result<std::size_t> visible_len(PyObject* self) {
+    DocumentState& s = state_of(self);
+    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    return root_table(s).visible_size();
+}
+
+PyObject* document_repr(PyObject* self) {
+    return frame([&]() -> Result<Ref> {
+        std::size_t n = MV_TRY(visible_len(self));
+        std::string text = "Document(" + std::to_string(n) + " keys)";
+        return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    });
+}
+
+PyObject* document_str(PyObject* self) {
+    return frame([&]() -> Result<Ref> {
+        Ref value = MV_TRY(document_value(self));
+        return checked(PyObject_Str(value.get()));
+    });
+}
+
+Py_ssize_t document_len(PyObject* self) {
+    return frame_ssize([&]() -> Result<Py_ssize_t> {
+        std::size_t n = MV_TRY(visible_len(self));
+        return static_cast<Py_ssize_t>(n);
+    });
+}
+
+int document_bool(PyObject* self) {
+    return frame_int([&]() -> Result<int> {
+        std::size_t n = MV_TRY(visible_len(self));
+        return n != 0 ? 1 : 0;
+    });
+}
+
+// doc == other: documents and converted values compare as TOML data.
+Result<bool> document_equals(PyObject* self, PyObject* other) {
+    if (other == self) return true;
+    DocumentState& s = state_of(self);
+    if (is_document(other)) {
+        LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+        DocumentState& o = state_of(other);
+        LockGuard other_guard = MV_TRY(LockGuard::shared(o.lock));
+        return values_equal(root_table_item(s), root_table_item(o));
+    }
+    Result<TreeItem> converted = to_toml(other);
+    if (!converted.ok()) {
+        Error& e = converted.error();
+        if (e.is_pending()) {
+            if (PyErr_ExceptionMatches(PyExc_TypeError) || PyErr_ExceptionMatches(PyExc_OverflowError)) {
+                PyErr_Clear();
+                return false;
+            }
+            return Error::pending();
+        }
+        if (e.type == PyExc_TypeError || e.type == PyExc_OverflowError) return false;
+        return std::move(e);
+    }
+    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    return values_equal(root_table_item(s), converted.value());
+}
+
+PyObject* document_richcompare(PyObject* self, PyObject* other, int op) {
+    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    return frame([&]() -> Result<Ref> {
+        if (op == Py_NE) {
+            int eq = PyObject_RichCompareBool(self, other, Py_EQ);
+            if (eq < 0) return Error::pending();
+            return Ref::borrow(eq ? Py_False : Py_True);
+        }
+        bool eq = MV_TRY(document_equals(self, other));
+        return Ref::borrow(eq ? Py_True : Py_False);
+    });
+}
+
+PyMethodDef document_methods[] = {
+    {"parse", fastcall(document_parse), kFastcall | METH_STATIC,
+     "parse(text)\n--\n\nParse a TOML string into a Document, preserving formatting."},
+    {"as_toml", fastcall(document_as_toml), kFastcall,
+     "as_toml($self)\n--\n\nReturn the document serialised as a TOML string."},
+    {"fmt", fastcall(document_fmt), kFastcall,
+     "fmt($self)\n--\n\n"
+     "Normalize formatting of the document's top-level entries.\n\n"
+     "Only root-level key/value entries are reformatted; nested tables and arrays\n"
+     "are not entered (call `.fmt()` on a nested `Item` to reformat that value).\n"
+     "Useful after mutations that leave awkward top-level whitespace.\n\n"
+     "Note: comments on formatted root-level entries are removed."},
+    {"clear", fastcall(document_clear), kFastcall,
+     "clear($self)\n--\n\nRemove every entry of the document. Every existing reference into it becomes stale."},
+    {"__copy__", fastcall(document_copy), kFastcall, "__copy__($self)\n--\n\nReturn an independent copy."},
+    {"__deepcopy__", fastcall(document_deepcopy), kFastcall,
+     "__deepcopy__($self, _memo=None)\n--\n\nReturn an independent copy."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef document_getset[] = {
+    {"value", document_get_value, nullptr, "The entire document as a native Python dict.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+}  // namespace
+
+const TreeItem& root_table_item(const DocumentState& s) {
+    root_table(s);
+    return s.tree.root();
+}
+
+PyObject* document_type() {
+    static PyObject* type = nullptr;
+    if (!type) type = [] {
+        static PyType_Slot slots[] = {
+            {Py_tp_doc, const_cast<char*>("Document(data=None)\n--\n\n"
+                                          "A TOML document that preserves formatting when edited.")},
+            {Py_tp_new, reinterpret_cast<void*>(document_new)},
+            {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
+            {Py_tp_traverse, reinterpret_cast<void*>(document_traverse)},
+            {Py_tp_methods, document_methods},
+            {Py_tp_getset, document_getset},
+            {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
+            {Py_tp_str, reinterpret_cast<void*>(document_str)},
+            {Py_tp_richcompare, reinterpret_cast<void*>(document_richcompare)},
+            {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+            {Py_mp_length, reinterpret_cast<void*>(document_len)},
+            {Py_nb_bool, reinterpret_cast<void*>(document_bool)},
+            {0, nullptr},
+        };
+        static PyType_Spec spec = {"morvelan.Document", sizeof(DocumentObject), 0,
+                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
+        return make_type(&spec, nullptr, "Document");
+    }();
+    return type;
+}
+
+bool is_document(PyObject* o) noexcept {
+    PyObject* type = document_type();
+    return type && Py_IS_TYPE(o, reinterpret_cast<PyTypeObject*>(type));
+}
+
+Result<Ref> new_document(DocumentRoot tree) {
+    PyObject* type = document_type();
+    if (!type) return Error::pending();
+    auto* state = new DocumentState();
+    state->tree = std::move(tree);
+    PyObject* self = alloc_instance(type);
+    if (!self) {
+        delete state;
+        return Error::pending();
+    }
+    reinterpret_cast<DocumentObject*>(self)->state = state;
+    return Ref::steal(self);
+}
+
+Result<TreeItem> copy_root(PyObject* doc) {
+    DocumentState& s = state_of(doc);
+    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    TreeItem copy = root_table_item(s);
+    guard.unlock();
+    copy.detach();
+    return copy;
+}
+
+Result<Ref> parse_text(PyObject* text) {
+    if (!PyUnicode_Check(text)) return for_argument("text", Result<Ref>(wrong_type(text, "str")));
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    if (!utf8) return for_argument("text", Result<Ref>(Error::pending()));
+    Ref keep = Ref::borrow(text);  // the UTF-8 buffer lives as long as the string
+    std::optional<ParseResult<DocumentRoot>> parsed;
+    {
+        GilRelease unlocked;
+        parsed.emplace(parse_document(std::string_view(utf8, static_cast<std::size_t>(size))));
+    }
+    if (!parsed->ok()) return value_error(parsed->error().display());
+    return new_document(std::move(parsed->value()));
+}
+
+}  // namespace morvelan::py

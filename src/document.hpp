@@ -1,0 +1,45 @@
+// The Document class: owns one document tree, its lock and its version
+// registry, and is the root of every handle and view.
+#pragma once
+
+#include "engine/document.hpp"
+#include "frame.hpp"
+#include "locks.hpp"
+#include "registry.hpp"
+
+namespace morvelan::py {
+
+struct DocumentState : EngineAllocated {
+    DocLock lock;            // guards `tree`
+    DocumentRoot tree;
+    VersionRegistry registry;
+};
+
+struct DocumentObject {
+    PyObject_HEAD
+    DocumentState* state;
+};
+
+// The class (created once, on first use); null with an error set on failure.
+PyObject* document_type();
+
+bool is_document(PyObject* o) noexcept;
+inline DocumentState& state_of(PyObject* doc) noexcept {
+    return *reinterpret_cast<DocumentObject*>(doc)->state;
+}
+
+// A new Document around `tree` (modification counter 0).
+Result<Ref> new_document(DocumentRoot tree);
+
+// The root item of a document's tree (always a Table: anything else is an
+// internal fault). The caller holds the document lock.
+const TreeItem& root_table_item(const DocumentState& s);
+
+// A detached copy of a document's root table, taken under its shared lock.
+Result<TreeItem> copy_root(PyObject* doc);
+
+// Parses `text` (a str) into a new Document, with the interpreter lock
+// released while parsing; a parse error is a ValueError with the report.
+Result<Ref> parse_text(PyObject* text);
+
+}  // namespace morvelan::py

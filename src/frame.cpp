@@ -1,0 +1,205 @@
+#include "frame.hpp"
+
+#include <vector>
+
+namespace morvelan::py {
+
+Error value_error(std::string message) { return Error{PyExc_ValueError, std::move(message), {}}; }
+Error type_error(std::string message) { return Error{PyExc_TypeError, std::move(message), {}}; }
+Error key_error(std::string message) { return Error{PyExc_KeyError, std::move(message), {}}; }
+Error key_error(Ref key) { return Error{PyExc_KeyError, {}, std::move(key)}; }
+Error index_error(std::string message) { return Error{PyExc_IndexError, std::move(message), {}}; }
+Error runtime_error(std::string message) { return Error{PyExc_RuntimeError, std::move(message), {}}; }
+
+void panic(std::string message) { throw Panic{std::move(message)}; }
+
+PyObject* panic_exception_type() {
+    static PyObject* type = nullptr;
+    if (!type)
+        type = PyErr_NewExceptionWithDoc("morvelan.PanicException", "An internal invariant of morvelan failed.",
+                                         PyExc_BaseException, nullptr);
+    return type;
+}
+
+void raise(Error& error) {
+    if (error.is_pending()) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
+        return;
+    }
+    if (error.argument) {
+        PyErr_SetObject(error.type, error.argument.get());
+    } else {
+        PyErr_SetString(error.type, error.message.c_str());
+    }
+}
+
+void raise_panic(const Panic& p) {
+    PyObject* type = panic_exception_type();
+    if (!type) return;  // creating the class failed: that error is set
+    PyErr_SetString(type, p.message.c_str());
+}
+
+void add_note(std::string_view note) {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    if (!type) return;
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb) PyException_SetTraceback(value, tb);
+    Ref text = Ref::steal(PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size())));
+    if (text) {
+        Ref r = Ref::steal(PyObject_CallMethod(value, "add_note", "O", text.get()));
+        if (!r) {
+            // The note could not be added: report the original error.
+            PyErr_Clear();
+        }
+    } else {
+        PyErr_Clear();
+    }
+    PyErr_Restore(type, value, tb);
+}
+
+std::string type_name(PyObject* o) {
+    Ref name = Ref::steal(PyType_GetName(Py_TYPE(o)));
+    if (!name) {
+        PyErr_Clear();
+        return "?";
+    }
+    Py_ssize_t n = 0;
+    const char* s = PyUnicode_AsUTF8AndSize(name.get(), &n);
+    if (!s) {
+        PyErr_Clear();
+        return "?";
+    }
+    return std::string(s, static_cast<std::size_t>(n));
+}
+
+Error wrong_type(PyObject* o, const char* target) {
+    std::string m;
+    if (o == Py_None) {
+        m = "'None' is not an instance of '";
+    } else {
+        m = "'";
+        m.append(type_name(o));
+        m.append("' object is not an instance of '");
+    }
+    m.append(target);
+    m.append("'");
+    return type_error(std::move(m));
+}
+
+namespace {
+
+std::string quoted_list(const std::vector<const char*>& names) {
+    // 'a'  /  'a' and 'b'  /  'a', 'b', and 'c'
+    std::string out;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) out += names.size() == 2 ? " and " : (i + 1 == names.size() ? ", and " : ", ");
+        out += "'";
+        out += names[i];
+        out += "'";
+    }
+    return out;
+}
+
+Error missing(const Signature& sig, const std::vector<const char*>& names, const char* kind) {
+    std::string m = sig.function;
+    m += " missing " + std::to_string(names.size()) + " required " + kind + " argument";
+    if (names.size() != 1) m += "s";
+    m += ": " + quoted_list(names);
+    return type_error(std::move(m));
+}
+
+bool name_equals(PyObject* name, const char* s) {
+    Py_ssize_t n = 0;
+    const char* u = PyUnicode_AsUTF8AndSize(name, &n);
+    if (!u) {
+        PyErr_Clear();
+        return false;
+    }
+    return std::string_view(u, static_cast<std::size_t>(n)) == s;
+}
+
+}  // namespace
+
+Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    Args out;
+    const int positional = sig.keyword_only;  // parameters that may be given by position
+    if (nargs > positional) {
+        if (sig.var_positional) {
+            out.extra = args + positional;
+            out.extra_count = nargs - positional;
+        } else {
+            std::string m = sig.function;
+            m += " takes ";
+            if (sig.required < positional)
+                m += "from " + std::to_string(sig.required) + " to " + std::to_string(positional);
+            else
+                m += std::to_string(positional);
+            m += positional == 1 && sig.required == positional ? " positional argument" : " positional arguments";
+            m += " but " + std::to_string(nargs) + (nargs == 1 ? " was given" : " were given");
+            return type_error(std::move(m));
+        }
+    }
+    const Py_ssize_t given = nargs < positional ? nargs : positional;
+    for (Py_ssize_t i = 0; i < given; ++i) out.values[i] = args[i];
+
+    if (kwnames) {
+        const Py_ssize_t nkw = PyTuple_Size(kwnames);
+        std::vector<const char*> positional_only_as_keyword;
+        for (Py_ssize_t k = 0; k < nkw; ++k) {
+            PyObject* name = PyTuple_GetItem(kwnames, k);
+            PyObject* value = args[nargs + k];
+            int match = -1;
+            for (int i = 0; i < sig.count; ++i) {
+                if (name_equals(name, sig.names[i])) {
+                    match = i;
+                    break;
+                }
+            }
+            if (match >= 0 && match < sig.positional_only) {
+                if (!sig.var_keyword) {
+                    positional_only_as_keyword.push_back(sig.names[match]);
+                    continue;
+                }
+                match = -1;  // goes to **kwargs
+            }
+            if (match < 0) {
+                if (!sig.var_keyword) {
+                    Py_ssize_t n = 0;
+                    const char* s = PyUnicode_AsUTF8AndSize(name, &n);
+                    if (!s) return Error::pending();
+                    return type_error(std::string(sig.function) + " got an unexpected keyword argument '" +
+                                      std::string(s, static_cast<std::size_t>(n)) + "'");
+                }
+                if (!out.keywords) {
+                    out.keywords = Ref::steal(PyDict_New());
+                    if (!out.keywords) return Error::pending();
+                }
+                if (PyDict_SetItem(out.keywords.get(), name, value) < 0) return Error::pending();
+                continue;
+            }
+            if (out.values[match]) {
+                return type_error(std::string(sig.function) + " got multiple values for argument '" +
+                                  sig.names[match] + "'");
+            }
+            out.values[match] = value;
+        }
+        if (!positional_only_as_keyword.empty()) {
+            std::string names;
+            for (std::size_t i = 0; i < positional_only_as_keyword.size(); ++i) {
+                if (i) names += ", ";
+                names += positional_only_as_keyword[i];
+            }
+            return type_error(std::string(sig.function) +
+                              " got some positional-only arguments passed as keyword arguments: '" + names + "'");
+        }
+    }
+
+    std::vector<const char*> absent;
+    for (int i = 0; i < sig.required; ++i)
+        if (!out.values[i]) absent.push_back(sig.names[i]);
+    if (!absent.empty()) return missing(sig, absent, "positional");
+    return out;
+}
+
+}  // namespace morvelan::py

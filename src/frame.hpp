@@ -1,0 +1,213 @@
+// The call frame: how every Python-visible function, method, property and
+// slot reaches the module's logic and how failures come back.
+//
+// Logic returns Result<T>: a value or an Error. An Error names a Python
+// exception type and message, or says that an exception is already set (an
+// exception raised by Python code the logic called propagates unchanged).
+// Only the frame raises. A broken internal invariant is reported with panic(),
+// which unwinds (releasing every lock through its guard) to the frame, where
+// it becomes PanicException.
+#pragma once
+
+#include <cstdint>
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "pyref.hpp"
+
+namespace morvelan::py {
+
+struct Error {
+    PyObject* type = nullptr;  // borrowed; null: the interpreter's current exception
+    std::string message;
+    Ref argument;  // when set, the exception is raised with this object (KeyError(key))
+
+    bool is_pending() const noexcept { return type == nullptr; }
+    static Error pending() { return Error{}; }
+};
+
+Error value_error(std::string message);
+Error type_error(std::string message);
+Error key_error(std::string message);
+Error key_error(Ref key);
+Error index_error(std::string message);
+Error runtime_error(std::string message);
+
+template <class T>
+class [[nodiscard]] Result {
+public:
+    Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}
+    Result(Error error) : v_(std::in_place_index<1>, std::move(error)) {}
+
+    bool ok() const noexcept { return v_.index() == 0; }
+    T& value() noexcept { return std::get<0>(v_); }
+    Error& error() noexcept { return std::get<1>(v_); }
+    T take() noexcept { return std::move(std::get<0>(v_)); }
+
+private:
+    std::variant<T, Error> v_;
+};
+
+struct Unit {};
+using Status = Result<Unit>;
+inline Status ok() { return Unit{}; }
+
+// Shorthand: evaluate a Result expression, return its error from the
+// enclosing function, else yield its value.
+#define MV_TRY(expr)                                           \
+    ({                                                         \
+        auto _mv_r = (expr);                                   \
+        if (!_mv_r.ok()) return std::move(_mv_r.error());      \
+        _mv_r.take();                                          \
+    })
+
+// An internal invariant failed: unwinds to the call frame.
+struct Panic {
+    std::string message;
+};
+[[noreturn]] void panic(std::string message);
+
+// The PanicException class (derives from BaseException); created once.
+PyObject* panic_exception_type();
+
+// Sets `error` as the current Python exception.
+void raise(Error& error);
+
+// Adds the PEP 678 note to the current exception.
+void add_note(std::string_view note);
+
+// Result<T> from a new reference returned by the C API (null: error set).
+inline Result<Ref> checked(PyObject* o) {
+    if (!o) return Error::pending();
+    return Ref::steal(o);
+}
+
+// Marks the thread as inside the module's logic (nesting counter).
+class ThreadMark {
+public:
+    ThreadMark() noexcept { ++depth(); }
+    ~ThreadMark() { --depth(); }
+    ThreadMark(const ThreadMark&) = delete;
+    ThreadMark& operator=(const ThreadMark&) = delete;
+    static int& depth() noexcept {
+        thread_local int d = 0;
+        return d;
+    }
+};
+
+void raise_panic(const Panic& p);
+
+// Runs `f` (returning Result<Ref>) and hands its result to the interpreter:
+// a new reference, or null with an exception set.
+template <class F>
+PyObject* frame(F&& f) noexcept {
+    ThreadMark mark;
+    try {
+        Result<Ref> r = f();
+        if (r.ok()) return r.value().release();
+        raise(r.error());
+    } catch (const Panic& p) {
+        raise_panic(p);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (...) {
+        raise_panic(Panic{"unexpected internal error"});
+    }
+    return nullptr;
+}
+
+// The same for slots that return an int (0 or a truth value; -1 on error).
+template <class F>
+int frame_int(F&& f) noexcept {
+    ThreadMark mark;
+    try {
+        Result<int> r = f();
+        if (r.ok()) return r.value();
+        raise(r.error());
+    } catch (const Panic& p) {
+        raise_panic(p);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (...) {
+        raise_panic(Panic{"unexpected internal error"});
+    }
+    return -1;
+}
+
+// The same for slots that return a Py_ssize_t (-1 on error).
+template <class F>
+Py_ssize_t frame_ssize(F&& f) noexcept {
+    ThreadMark mark;
+    try {
+        Result<Py_ssize_t> r = f();
+        if (r.ok()) return r.value();
+        raise(r.error());
+    } catch (const Panic& p) {
+        raise_panic(p);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (...) {
+        raise_panic(Panic{"unexpected internal error"});
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Arguments
+
+// A parameter list. Parameters [0, positional_only) are positional-only,
+// [keyword_only, count) keyword-only, the rest either; the first `required`
+// positional ones and every keyword-only one before `count` without default
+// are required (keyword-only parameters here are never required).
+struct Signature {
+    const char* function;  // "loads()", "Document.get()"
+    const char* const* names;
+    int count;
+    int positional_only;
+    int keyword_only;
+    int required;
+    bool var_positional;  // *args: extra positional arguments are returned
+    bool var_keyword;     // **kwargs: unknown keywords are returned as a dict
+};
+
+constexpr int kMaxParams = 4;
+
+struct Args {
+    PyObject* values[kMaxParams] = {};  // borrowed; null when not given
+    PyObject* const* extra = nullptr;   // *args
+    Py_ssize_t extra_count = 0;
+    Ref keywords;  // **kwargs (a dict), or null when none were given
+};
+
+// Parses fast-call arguments; the messages are the interpreter's.
+Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// The type name of an object, as in messages: "int", "NoneType".
+std::string type_name(PyObject* o);
+
+// A wrong argument type: "'int' object is not an instance of 'str'", or
+// "'None' is not an instance of 'str'".
+Error wrong_type(PyObject* o, const char* target);
+
+// Runs a conversion of the named argument: an error gets the note
+// "while processing '{name}'".
+template <class T>
+Result<T> for_argument(const char* name, Result<T> r) {
+    if (!r.ok()) {
+        Error& e = r.error();
+        if (!e.is_pending()) {
+            raise(e);
+            e = Error::pending();
+        }
+        std::string note = "while processing '";
+        note += name;
+        note += "'";
+        add_note(note);
+    }
+    return r;
+}
+
+}  // namespace morvelan::py

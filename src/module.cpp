@@ -1,0 +1,242 @@
+// The module: its entry point, the execution step that adds the classes and
+// functions, and the module functions loads, load, dumps and dump.
+#include "conversion.hpp"
+#include "document.hpp"
+#include "engine/encode.hpp"
+#include "engine/parser.hpp"
+#include "gil.hpp"
+#include "item_proxy.hpp"
+#include "types.hpp"
+#include "views.hpp"
+
+namespace morvelan::py {
+
+namespace {
+
+// ---- module functions ------------------------------------------------------
+
+PyObject* fn_loads(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"text"};
+        static const Signature sig{"loads()", names, 1, 0, 1, 1, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        return parse_text(a.values[0]);
+    });
+}
+
+// The offset and length of the first invalid UTF-8 sequence of `data`, or
+// nothing when it is valid.
+std::optional<std::pair<std::size_t, std::size_t>> invalid_utf8(std::string_view data) {
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+    const std::size_t n = data.size();
+    std::size_t i = 0;
+    while (i < n) {
+        unsigned char c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t len;
+        unsigned lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0) lo = 0xA0;
+            if (c == 0xED) hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0) lo = 0x90;
+            if (c == 0xF4) hi = 0x8F;
+        } else {
+            return std::make_pair(i, std::size_t{1});
+        }
+        // Check the continuation bytes; the first one has a narrower range.
+        for (std::size_t k = 1; k < len; ++k) {
+            if (i + k >= n) return std::make_pair(i, n - i);
+            unsigned b = p[i + k];
+            unsigned l = k == 1 ? lo : 0x80, h = k == 1 ? hi : 0xBF;
+            if (b < l || b > h) return std::make_pair(i, k);
+        }
+        i += len;
+    }
+    return std::nullopt;
+}
+
+PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"fp"};
+        static const Signature sig{"load()", names, 1, 0, 1, 1, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Ref data = MV_TRY(checked(PyObject_CallMethod(a.values[0], "read", nullptr)));
+        if (!PyBytes_Check(data.get())) return type_error("File must be opened in binary mode, e.g. use \"rb\"");
+        char* bytes = nullptr;
+        Py_ssize_t size = 0;
+        if (PyBytes_AsStringAndSize(data.get(), &bytes, &size) < 0) return Error::pending();
+        std::string_view view(bytes, static_cast<std::size_t>(size));
+        if (auto bad = invalid_utf8(view)) {
+            PyObject* exc = PyObject_CallFunction(PyExc_UnicodeDecodeError, "sy#nns", "utf-8", bytes, size,
+                                                  static_cast<Py_ssize_t>(bad->first),
+                                                  static_cast<Py_ssize_t>(bad->first + bad->second), "invalid utf-8");
+            if (exc) {
+                PyErr_SetObject(PyExc_UnicodeDecodeError, exc);
+                Py_DECREF(exc);
+            }
+            return Error::pending();
+        }
+        std::optional<ParseResult<DocumentRoot>> parsed;
+        {
+            GilRelease unlocked;
+            parsed.emplace(parse_document(view));
+        }
+        if (!parsed->ok()) return value_error(parsed->error().display());
+        return new_document(std::move(parsed->value()));
+    });
+}
+
+// The text of dumps(obj).
+Result<Ref> dumps_text(PyObject* obj) {
+    if (is_document(obj)) {
+        DocumentState& s = state_of(obj);
+        LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+        root_table_item(s);
+        String text = write_document(s.tree);
+        guard.unlock();
+        return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+    }
+    TreeItem table = MV_TRY(mapping_to_table(obj));
+    String text;
+    {
+        GilRelease unlocked;
+        DocumentRoot doc;
+        doc.root() = std::move(table);
+        text = write_document(doc);
+    }
+    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+}
+
+PyObject* fn_dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"obj"};
+        static const Signature sig{"dumps()", names, 1, 0, 1, 1, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        return dumps_text(a.values[0]);
+    });
+}
+
+PyObject* fn_dump(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"obj", "fp"};
+        static const Signature sig{"dump()", names, 2, 0, 2, 2, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Ref text = MV_TRY(dumps_text(a.values[0]));
+        Ref data = MV_TRY(checked(PyUnicode_AsUTF8String(text.get())));
+        Ref r = Ref::steal(PyObject_CallMethod(a.values[1], "write", "O", data.get()));
+        if (!r) {
+            if (PyErr_ExceptionMatches(PyExc_TypeError)) {
+                PyErr_Clear();
+                return type_error("File must be opened in binary mode, e.g. use \"wb\"");
+            }
+            return Error::pending();
+        }
+        return Ref::borrow(Py_None);
+    });
+}
+
+PyMethodDef function_defs[] = {
+    {"load", fastcall(fn_load), kFastcall,
+     "load(fp)\n--\n\nParse TOML from a file into a `Document`.\n\n"
+     "`fp` must be opened in binary mode (e.g. `open(path, \"rb\")`)."},
+    {"loads", fastcall(fn_loads), kFastcall, "loads(text)\n--\n\nParse a TOML string into a `Document`, preserving formatting."},
+    {"dump", fastcall(fn_dump), kFastcall,
+     "dump(obj, fp)\n--\n\nSerialise a `Document` or `Mapping` to a file.\n\n"
+     "`fp` must be opened in binary mode (e.g. `open(path, \"wb\")`)."},
+    {"dumps", fastcall(fn_dumps), kFastcall,
+     "dumps(obj)\n--\n\nSerialise a `Document` or `Mapping` to a TOML string.\n\n"
+     "Passing a `Document` preserves its formatting; passing any other\n"
+     "mapping produces freshly-formatted output."},
+};
+
+// ---- execution step --------------------------------------------------------
+
+// Appends `name` to __all__ (creating it) and sets the attribute.
+int add(PyObject* module, const char* name, PyObject* value) {
+    if (!value) return -1;
+    PyObject* all = PyObject_GetAttrString(module, "__all__");
+    if (!all) {
+        PyErr_Clear();
+        all = PyList_New(0);
+        if (!all || PyObject_SetAttrString(module, "__all__", all) < 0) {
+            Py_XDECREF(all);
+            return -1;
+        }
+    }
+    Ref all_ref = Ref::steal(all);
+    Ref text = Ref::steal(PyUnicode_FromString(name));
+    if (!text || PyList_Append(all, text.get()) < 0) return -1;
+    return PyObject_SetAttrString(module, name, value);
+}
+
+int exec_module(PyObject* module) {
+    ThreadMark mark;
+    try {
+        struct Class {
+            const char* name;
+            PyObject* (*make)();
+        };
+        const Class classes[] = {
+            {"Document", document_type},     {"Item", item_type},
+            {"DictItem", dict_item_type},    {"ListItem", list_item_type},
+            {"ScalarItem", scalar_item_type}, {"KeysView", keys_view_type},
+            {"ValuesView", values_view_type}, {"ItemsView", items_view_type},
+        };
+        for (const Class& c : classes)
+            if (add(module, c.name, c.make()) < 0) return -1;
+        for (PyMethodDef& def : function_defs) {
+            Ref name = Ref::steal(PyModule_GetNameObject(module));
+            if (!name) return -1;
+            Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, name.get()));
+            if (!fn || add(module, def.ml_name, fn.get()) < 0) return -1;
+        }
+        Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
+        if (!abc) return -1;
+        const std::pair<const char*, const char*> registrations[] = {
+            {"KeysView", "KeysView"},         {"ValuesView", "ValuesView"},
+            {"ItemsView", "ItemsView"},       {"MutableMapping", "Document"},
+            {"MutableMapping", "DictItem"},   {"MutableSequence", "ListItem"},
+        };
+        for (const auto& [abc_name, class_name] : registrations) {
+            Ref base = Ref::steal(PyObject_GetAttrString(abc.get(), abc_name));
+            if (!base) return -1;
+            Ref cls = Ref::steal(PyObject_GetAttrString(module, class_name));
+            if (!cls) return -1;
+            Ref r = Ref::steal(PyObject_CallMethod(base.get(), "register", "O", cls.get()));
+            if (!r) return -1;
+        }
+        return 0;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const Panic& p) {
+        raise_panic(p);
+    } catch (...) {
+        raise_panic(Panic{"unexpected internal error"});
+    }
+    return -1;
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "morvelan", "", 0, nullptr, module_slots, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+
+}  // namespace morvelan::py
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_morvelan() {
+    return PyModuleDef_Init(&morvelan::py::module_def);
+}

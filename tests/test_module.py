@@ -1,0 +1,290 @@
+"""The import surface, the call frame's argument handling and errors, the
+Document object and the module functions."""
+
+import collections.abc as abc
+import copy
+import inspect
+import io
+import math
+
+import pytest
+
+pytestmark = pytest.mark.needs_module
+morvelan = pytest.importorskip("morvelan")
+
+NAMES = ["Document", "Item", "DictItem", "ListItem", "ScalarItem", "KeysView", "ValuesView", "ItemsView",
+         "load", "loads", "dump", "dumps"]
+CLASSES = NAMES[:8]
+
+
+def test_module_attributes_in_order():
+    assert morvelan.__all__ == NAMES
+    public = [n for n in vars(morvelan) if not n.startswith("_")]
+    assert public == NAMES
+    assert morvelan.__doc__ == ""
+    for name in CLASSES:
+        cls = getattr(morvelan, name)
+        assert cls.__module__ == "morvelan"
+        assert cls.__qualname__ == cls.__name__ == name
+
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_only_item_is_subclassable(name):
+    cls = getattr(morvelan, name)
+    if name == "Item":
+        class X(cls):
+            pass
+        assert issubclass(X, morvelan.Item)
+    else:
+        with pytest.raises(TypeError):
+            type("Y", (cls,), {})
+
+
+@pytest.mark.parametrize("name", CLASSES[1:])
+def test_only_document_is_callable(name):
+    with pytest.raises(TypeError):
+        getattr(morvelan, name)()
+    assert isinstance(morvelan.Document(), morvelan.Document)
+
+
+@pytest.mark.parametrize("base, cls", [
+    (abc.MutableMapping, "Document"), (abc.Mapping, "Document"), (abc.MutableMapping, "DictItem"),
+    (abc.MutableSequence, "ListItem"), (abc.KeysView, "KeysView"), (abc.ValuesView, "ValuesView"),
+    (abc.ItemsView, "ItemsView"),
+])
+def test_collections_abc_registrations(base, cls):
+    assert issubclass(getattr(morvelan, cls), base)
+
+
+def test_subclasses_of_item():
+    for name in ("DictItem", "ListItem", "ScalarItem"):
+        assert getattr(morvelan, name).__base__ is morvelan.Item
+
+
+@pytest.mark.parametrize("func, params", [
+    (morvelan.loads, ["text"]), (morvelan.load, ["fp"]), (morvelan.dumps, ["obj"]), (morvelan.dump, ["obj", "fp"]),
+    (morvelan.Document, ["data"]), (morvelan.Document.parse, ["text"]), (morvelan.Document.as_toml, ["self"]),
+    (morvelan.Document.fmt, ["self"]), (morvelan.Document.clear, ["self"]),
+    (morvelan.Document.__copy__, ["self"]), (morvelan.Document.__deepcopy__, ["self", "_memo"]),
+])
+def test_signatures(func, params):
+    assert list(inspect.signature(func).parameters) == params
+
+
+def _exc(fn, *args, **kwargs):
+    with pytest.raises(Exception) as info:
+        fn(*args, **kwargs)
+    return info.value
+
+
+@pytest.mark.parametrize("call, exc_type, message", [
+    (lambda: morvelan.loads(), TypeError, "loads() missing 1 required positional argument: 'text'"),
+    (lambda: morvelan.dump(), TypeError, "dump() missing 2 required positional arguments: 'obj' and 'fp'"),
+    (lambda: morvelan.dump({}), TypeError, "dump() missing 1 required positional argument: 'fp'"),
+    (lambda: morvelan.loads("", ""), TypeError, "loads() takes 1 positional argument but 2 were given"),
+    (lambda: morvelan.loads(txt=""), TypeError, "loads() got an unexpected keyword argument 'txt'"),
+    (lambda: morvelan.loads("", text=""), TypeError, "loads() got multiple values for argument 'text'"),
+    (lambda: morvelan.Document({}, {}), TypeError,
+     "Document() takes from 0 to 1 positional arguments but 2 were given"),
+    (lambda: morvelan.Document().as_toml(1), TypeError,
+     "Document.as_toml() takes 0 positional arguments but 1 was given"),
+    (lambda: morvelan.loads("a = "), ValueError, "TOML parse error at line 1, column 5\n"),
+])
+def test_argument_and_parse_errors(call, exc_type, message):
+    e = _exc(call)
+    assert type(e) is exc_type
+    assert str(e).startswith(message)
+
+
+@pytest.mark.parametrize("arg, message", [
+    (5, "'int' object is not an instance of 'str'"),
+    (None, "'None' is not an instance of 'str'"),
+    (b"a = 1", "'bytes' object is not an instance of 'str'"),
+])
+def test_wrong_argument_type_gets_a_note(arg, message):
+    e = _exc(morvelan.loads, arg)
+    assert type(e) is TypeError and str(e) == message
+    assert e.__notes__ == ["while processing 'text'"]
+
+
+def test_unencodable_text_gets_a_note():
+    e = _exc(morvelan.loads, "a = '\ud800'")
+    assert isinstance(e, UnicodeEncodeError)
+    assert e.__notes__ == ["while processing 'text'"]
+
+
+def test_parse_error_report_is_the_message():
+    e = _exc(morvelan.loads, "x = 1\ny = yes\n")
+    assert str(e) == ("TOML parse error at line 2, column 5\n  |\n2 | y = yes\n  |     ^^^\n"
+                      "string values must be quoted, expected literal string\n")
+
+
+# ---- Document --------------------------------------------------------------
+
+def test_empty_document():
+    d = morvelan.Document()
+    assert len(d) == 0 and not d
+    assert repr(d) == "Document(0 keys)"
+    assert d.as_toml() == "" and d.value == {}
+    assert morvelan.Document(None).as_toml() == ""
+    assert morvelan.loads("").as_toml() == ""
+
+
+def test_document_from_mapping():
+    d = morvelan.Document({"a": 1, "b": {"c": 2}})
+    assert d.as_toml() == "a = 1\n\n[b]\nc = 2\n"
+    assert repr(d) == "Document(2 keys)" and len(d) == 2 and d
+    assert morvelan.Document(data={"x": [1, 2]}).as_toml() == "x = [1, 2]\n"
+
+
+@pytest.mark.parametrize("data, exc_type, message", [
+    (5, AttributeError, None),
+    ({1: 2}, TypeError, "keys must be strings"),
+    ({"a": None}, TypeError, "None is not a valid TOML value (TOML has no null type)"),
+])
+def test_document_conversion_errors_get_a_note(data, exc_type, message):
+    e = _exc(morvelan.Document, data)
+    assert type(e) is exc_type
+    if message:
+        assert str(e) == message
+    assert e.__notes__ == ["while processing 'data'"]
+
+
+TEXT = "# top\ntitle = 'x'  # note\n\n[server]\nport = 0x50\nhosts = [ 'a', 'b', ]\n"
+
+
+def test_parse_round_trip_and_value():
+    d = morvelan.Document.parse(TEXT)
+    assert d.as_toml() == TEXT
+    assert morvelan.dumps(d) == TEXT
+    assert d.value == {"title": "x", "server": {"port": 80, "hosts": ["a", "b"]}}
+    assert str(d) == str(d.value)
+
+
+def test_copies_are_independent_and_equal():
+    d = morvelan.loads(TEXT)
+    for c in (copy.copy(d), copy.deepcopy(d), d.__deepcopy__({})):
+        assert c is not d and c == d and c.as_toml() == d.as_toml()
+    c = copy.copy(d)
+    c.clear()
+    assert d.as_toml() == TEXT and c.as_toml() == ""
+
+
+def test_fmt_normalises_root_entries_only():
+    d = morvelan.loads("a   =   1   # gone\nb=[1,2]\n[t]\nx   =   2\n")
+    assert d.fmt() is None
+    assert d.as_toml() == "a = 1\nb = [1,2]\n[t]\nx   =   2\n"
+
+
+def test_clear_keeps_trailing_text():
+    d = morvelan.loads("a = 1\n[t]\nb = 2\n# end\n")
+    assert d.clear() is None
+    assert len(d) == 0 and d.as_toml() == "# end\n"
+
+
+@pytest.mark.parametrize("other, equal", [
+    ({"a": 1}, True), ({"a": 1.0}, True), ({"a": 2}, False), ({}, False), (object(), False),
+    ([("a", 1)], False), ({"a": None}, False), ({"a": 2 ** 70}, False),
+])
+def test_equality_with_values(other, equal):
+    d = morvelan.loads("a = 1")
+    assert (d == other) is equal
+    assert (d != other) is (not equal)
+
+
+def test_equality_between_documents_and_hash():
+    a, b = morvelan.loads("a = 1"), morvelan.loads("a=1 # c")
+    assert a == b and a == a and not (a != b)
+    assert a != morvelan.loads("a = 2")
+    with pytest.raises(TypeError):
+        hash(a)
+    with pytest.raises(TypeError):
+        a < b
+
+
+def test_value_converts_nan_and_dates():
+    d = morvelan.loads("f = nan\nt = 1979-05-27T07:32:00Z\n")
+    v = d.value
+    assert math.isnan(v["f"])
+    assert v["t"].utcoffset().total_seconds() == 0
+
+
+# ---- module functions ------------------------------------------------------
+
+def test_load_and_dump_with_files(tmp_path):
+    p = tmp_path / "c.toml"
+    p.write_bytes(TEXT.encode())
+    with open(p, "rb") as f:
+        d = morvelan.load(f)
+    assert d.as_toml() == TEXT
+    out = tmp_path / "o.toml"
+    with open(out, "wb") as f:
+        assert morvelan.dump(d, f) is None
+        assert morvelan.dump({"k": "v"}, fp=f) is None
+    assert out.read_bytes() == TEXT.encode() + b'k = "v"\n'
+
+
+def test_file_mode_errors(tmp_path):
+    p = tmp_path / "c.toml"
+    p.write_text("a = 1\n")
+    with open(p, "r") as f:
+        e = _exc(morvelan.load, f)
+    assert type(e) is TypeError and str(e) == 'File must be opened in binary mode, e.g. use "rb"'
+    with open(tmp_path / "o.toml", "w") as f:
+        e = _exc(morvelan.dump, {"a": 1}, f)
+    assert type(e) is TypeError and str(e) == 'File must be opened in binary mode, e.g. use "wb"'
+
+
+@pytest.mark.parametrize("data, start, end", [
+    (b"a = '\xff'", 5, 6),
+    (b"a = '\xe2\x82'", 5, 7),
+    (b"a = 1 \xe2\x82", 6, 8),
+    (b"\xed\xa0\x80", 0, 1),
+])
+def test_load_invalid_utf8(data, start, end):
+    e = _exc(morvelan.load, io.BytesIO(data))
+    assert type(e) is UnicodeDecodeError
+    assert (e.encoding, e.object, e.start, e.end, e.reason) == ("utf-8", data, start, end, "invalid utf-8")
+
+
+class _Reader:
+    def __init__(self, result):
+        self.result = result
+
+    def read(self):
+        if isinstance(self.result, Exception):
+            raise self.result
+        return self.result
+
+
+def test_load_read_errors_propagate_and_types_are_checked():
+    boom = OSError("disk")
+    assert _exc(morvelan.load, _Reader(boom)) is boom
+    assert type(_exc(morvelan.load, _Reader(5))) is TypeError
+    assert type(_exc(morvelan.load, object())) is AttributeError
+
+
+def test_dump_write_errors():
+    class W:
+        def write(self, data):
+            raise OSError("full")
+    assert str(_exc(morvelan.dump, {}, W())) == "full"
+
+
+@pytest.mark.parametrize("obj, exc_type, message", [
+    ([("a", 1)], AttributeError, None),
+    ({"a": None}, TypeError, "None is not a valid TOML value (TOML has no null type)"),
+    (5, AttributeError, None),
+])
+def test_dumps_errors_have_no_note(obj, exc_type, message):
+    e = _exc(morvelan.dumps, obj)
+    assert type(e) is exc_type
+    if message:
+        assert str(e) == message
+    assert not getattr(e, "__notes__", None)
+
+
+def test_dumps_plain_mappings():
+    assert morvelan.dumps({"a": {"b": 1}}) == "[a]\nb = 1\n"
+    assert morvelan.dumps({"x": 1, "p": [{"n": 1}, {"n": 2}]}) == "x = 1\n\n[[p]]\nn = 1\n\n[[p]]\nn = 2\n"
+    assert morvelan.dumps({}) == ""
