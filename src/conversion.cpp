@@ -31,18 +31,38 @@ constexpr const char* kToPythonWhere = " while converting to Python";
 
 // One level of recursion of a conversion; `ok()` is false when the
 // interpreter's recursion limit is reached (RecursionError is then set).
+//
+// Besides the interpreter's limit, which a program may raise beyond what the
+// C stack holds, nesting is capped at kMaxDepth levels: trees deeper than that
+// would also be too deep for the engine's own recursive copy and writer.
+constexpr int kMaxDepth = 1000;
+
 class RecursionGuard {
 public:
-    explicit RecursionGuard(const char* where) noexcept : entered_(Py_EnterRecursiveCall(where) == 0) {}
+    explicit RecursionGuard(const char* where) noexcept {
+        if (depth() >= kMaxDepth) {
+            PyErr_Format(PyExc_RecursionError, "maximum TOML nesting depth (%d) exceeded%s", kMaxDepth, where);
+            return;
+        }
+        entered_ = Py_EnterRecursiveCall(where) == 0;
+        if (entered_) ++depth();
+    }
     ~RecursionGuard() {
-        if (entered_) Py_LeaveRecursiveCall();
+        if (entered_) {
+            Py_LeaveRecursiveCall();
+            --depth();
+        }
+    }
+    static int& depth() noexcept {
+        thread_local int d = 0;
+        return d;
     }
     RecursionGuard(const RecursionGuard&) = delete;
     RecursionGuard& operator=(const RecursionGuard&) = delete;
     bool ok() const noexcept { return entered_; }
 
 private:
-    bool entered_;
+    bool entered_ = false;
 };
 
 inline PyTypeObject* as_type(PyObject* o) noexcept { return reinterpret_cast<PyTypeObject*>(o); }

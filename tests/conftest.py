@@ -1,6 +1,10 @@
 import importlib.util
+import sys
+from pathlib import Path
 
 import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
 
 
 def pytest_collection_modifyitems(config, items):

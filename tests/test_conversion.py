@@ -212,3 +212,18 @@ def test_leap_second_to_python_raises_constructor_error():
 def test_tables_to_python():
     doc = morvelan.loads("b = 1.5\n[[p]]\nq = 1\n[[p]]\n[t]\nu = -2\n")
     assert doc.value == {"b": 1.5, "p": [{"q": 1}, {}], "t": {"u": -2}}
+
+
+def test_nesting_is_capped_even_with_a_raised_recursion_limit():
+    import sys
+
+    deep = []
+    for _ in range(50_000):
+        deep = [deep]
+    old = sys.getrecursionlimit()
+    sys.setrecursionlimit(1_000_000)
+    try:
+        with pytest.raises(RecursionError):
+            morvelan.dumps({"a": deep})
+    finally:
+        sys.setrecursionlimit(old)

@@ -1,0 +1,154 @@
+"""The shared test data (toml-test suite and corpus) and helpers to compare
+against it."""
+
+import datetime as dt
+import json
+import math
+import re
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+SHARED = ROOT.parent / "shared"
+SUITE = SHARED / "toml-test" / "tests"
+CORPUS = SHARED / "corpus"
+
+
+def cases(kind):
+    listing = SUITE / "files-toml-1.1.0"
+    if not listing.is_file():
+        return []
+    names = [line.strip() for line in listing.read_text().splitlines()]
+    return [SUITE / n for n in names if n.startswith(kind + "/") and n.endswith(".toml")]
+
+
+VALID = cases("valid")
+INVALID = cases("invalid")
+CORPUS_FILES = sorted(p for p in CORPUS.glob("*") if p.suffix in (".toml", ".lock")) if CORPUS.is_dir() else []
+
+
+def case_id(path):
+    return str(path.relative_to(SUITE)) if SUITE in path.parents else path.name
+
+
+def tagged_json(path):
+    return json.loads(path.with_suffix(".json").read_text(encoding="utf-8"))
+
+
+_DT = re.compile(
+    r"^(?:(\d{4})-(\d{2})-(\d{2}))?[Tt ]?"
+    r"(?:(\d{2}):(\d{2})(?::(\d{2})(?:\.(\d+))?)?)?"
+    r"(Z|z|[+-]\d{2}:\d{2})?$"
+)
+
+
+def datetime_parts(text):
+    m = _DT.match(text)
+    assert m, text
+    y, mo, d, h, mi, s, frac, off = m.groups()
+    ns = int((frac or "").ljust(9, "0")[:9])
+    if off in ("z", "Z"):
+        off = "+00:00"
+    minutes = None
+    if off:
+        minutes = (-1 if off[0] == "-" else 1) * (int(off[1:3]) * 60 + int(off[4:6]))
+    return y, mo, d, h, mi, s, ns, minutes
+
+
+def _scalar_key(t, v):
+    if t == "integer":
+        return int(v)
+    if t == "float":
+        f = float(v)
+        return "nan" if math.isnan(f) else f
+    if t in ("datetime", "datetime-local", "date-local", "time-local"):
+        y, mo, d, h, mi, s, ns, off = datetime_parts(v)
+        return (t, y, mo, d, h, mi, s or ("00" if h else None), ns, off)
+    return v
+
+
+def normalize_tagged(node):
+    """Tagged JSON in a form where equal values compare equal."""
+    if isinstance(node, dict):
+        if set(node) == {"type", "value"} and isinstance(node["type"], str):
+            return (node["type"], _scalar_key(node["type"], node["value"]))
+        return {k: normalize_tagged(v) for k, v in node.items()}
+    if isinstance(node, list):
+        return [normalize_tagged(v) for v in node]
+    return node
+
+
+def python_value(node):
+    """The native Python value that tagged JSON describes (date-times as
+    datetime objects, fractions truncated to microseconds)."""
+    if isinstance(node, dict):
+        if set(node) == {"type", "value"} and isinstance(node["type"], str):
+            t, v = node["type"], node["value"]
+            if t == "string":
+                return v
+            if t == "integer":
+                return int(v)
+            if t == "float":
+                return float(v)
+            if t == "bool":
+                return v == "true"
+            y, mo, d, h, mi, s, ns, off = datetime_parts(v)
+            if t == "date-local":
+                return dt.date(int(y), int(mo), int(d))
+            time_args = (int(h), int(mi), int(s or 0), ns // 1000)
+            if t == "time-local":
+                return dt.time(*time_args)
+            tz = dt.timezone(dt.timedelta(minutes=off)) if t == "datetime" else None
+            return dt.datetime(int(y), int(mo), int(d), *time_args, tzinfo=tz)
+        return {k: python_value(v) for k, v in node.items()}
+    if isinstance(node, list):
+        return [python_value(v) for v in node]
+    return node
+
+
+def same_value(a, b):
+    """Equality that treats NaN as equal to NaN."""
+    if isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b):
+        return True
+    if isinstance(a, dict) and isinstance(b, dict):
+        return a.keys() == b.keys() and all(same_value(a[k], b[k]) for k in a)
+    if isinstance(a, list) and isinstance(b, list):
+        return len(a) == len(b) and all(same_value(x, y) for x, y in zip(a, b))
+    return type(a) is type(b) and a == b
+
+
+def without_dropped_cr(data: bytes) -> bytes:
+    """The input as the writer gives it back: carriage returns of line
+    endings and layout are dropped; those inside strings stay."""
+    out = bytearray()
+    i, n = 0, len(data)
+    while i < n:
+        for q in (b'"""', b"'''"):
+            if data.startswith(q, i):
+                end = data.find(q, i + 3)
+                end = n if end < 0 else end + 3
+                while end < n and data[end : end + 1] == q[:1]:
+                    end += 1
+                out += data[i:end]
+                i = end
+                break
+        else:
+            c = data[i : i + 1]
+            if c in (b'"', b"'"):
+                end = data.find(c, i + 1)
+                while c == b'"' and end > 0 and data[end - 1 : end] == b"\\" and data[end - 2 : end - 1] != b"\\":
+                    end = data.find(c, end + 1)
+                end = n if end < 0 else end + 1
+                out += data[i:end]
+                i = end
+            else:
+                if c != b"\r":
+                    out += c
+                i += 1
+    return bytes(out)
+
+
+def expected_output(path):
+    source = path.read_bytes()
+    if source.startswith(b"\xef\xbb\xbf"):
+        source = source[3:]
+    return without_dropped_cr(source)
