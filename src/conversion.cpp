@@ -12,6 +12,8 @@
 // raises RecursionError instead of exhausting the C stack.
 #include "conversion.hpp"
 
+#include "item_proxy.hpp"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -86,16 +88,6 @@ Result<PyObject*> mapping_abc() {
 // the exception: the check runs Python code, so near the recursion limit of
 // a deeply nested value it fails for the depth, which the conversion as a
 // whole reports.
-Result<bool> is_abc_mapping(PyObject* obj) {
-    PyObject* mapping = MV_TRY(mapping_abc());
-    int r = PyObject_IsInstance(obj, mapping);
-    if (r < 0) {
-        if (PyErr_ExceptionMatches(PyExc_RecursionError)) return Error::pending();
-        PyErr_WriteUnraisable(obj);
-        return false;
-    }
-    return r == 1;
-}
 
 // ---------------------------------------------------------------------------
 // Python scalars to TOML
@@ -269,23 +261,30 @@ Result<TreeItem> list_to_toml(PyObject* list) {
 // ---------------------------------------------------------------------------
 // Mappings to TOML
 
-// The text of a mapping key.
-Result<std::string_view> key_text(PyObject* key) {
+// The text of a mapping key: a str, or a handle on a string value (whose
+// text is copied into `storage`).
+Result<std::string_view> key_text(PyObject* key, std::string& storage) {
     if (PyUnicode_Check(key)) {
         Py_ssize_t n = 0;
         const char* data = PyUnicode_AsUTF8AndSize(key, &n);
         if (!data) return Error::pending();
         return std::string_view(data, static_cast<std::size_t>(n));
     }
-    // HOOK (Item keys): an Item handle whose tree item is a String value is
-    // accepted as a key too; its (checked) text goes here once handles exist.
+    if (is_item(key)) {
+        std::optional<TreeItem> target = MV_TRY(copy_handle_target(key));
+        if (target->kind() == ItemKind::String) {
+            storage.assign(target->as_string());
+            return std::string_view(storage);
+        }
+    }
     return type_error("keys must be strings");
 }
 
 // Converts one (key, value) pair and stores it in `table`; a key already
 // present keeps its place and takes the new value.
 Status insert_pair(TreeItem& table, PyObject* key, PyObject* value) {
-    std::string_view text = MV_TRY(key_text(key));  // valid while `key` lives
+    std::string storage;
+    std::string_view text = MV_TRY(key_text(key, storage));  // valid while `key` lives
     TreeItem item = MV_TRY(to_toml(value));
     table.as_table().insert(text, std::move(item), false);
     return ok();
@@ -446,6 +445,17 @@ Ref py_value(const TreeItem& item) {
 
 }  // namespace
 
+Result<bool> is_abc_mapping(PyObject* obj) {
+    PyObject* mapping = MV_TRY(mapping_abc());
+    int r = PyObject_IsInstance(obj, mapping);
+    if (r < 0) {
+        if (PyErr_ExceptionMatches(PyExc_RecursionError)) return Error::pending();
+        PyErr_WriteUnraisable(obj);
+        return false;
+    }
+    return r == 1;
+}
+
 // ---------------------------------------------------------------------------
 
 Result<const DatetimeApi*> datetime_api() {
@@ -467,14 +477,10 @@ Result<const DatetimeApi*> datetime_api() {
     return cached;
 }
 
-// HOOK (Item values): copying the tree item of an `Item` handle belongs to
-// the handle classes; until they exist nothing is an Item.
-Result<std::optional<TreeItem>> item_to_toml(PyObject* /*obj*/) { return std::optional<TreeItem>(); }
-
 Result<TreeItem> to_toml(PyObject* obj) {
     // Item handles.
     {
-        std::optional<TreeItem> copied = MV_TRY(item_to_toml(obj));
+        std::optional<TreeItem> copied = MV_TRY(copy_handle_target(obj));
         if (copied) return std::move(*copied);
     }
     // Exact built-in scalars.

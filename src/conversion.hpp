@@ -18,13 +18,12 @@ namespace morvelan::py {
 // ArrayOfTables (non-empty lists of mappings).
 Result<TreeItem> to_toml(PyObject* obj);
 
-// To-TOML of an `Item` handle: a detached copy of the tree item it refers
-// to, formatting kept. Returns nullopt when `obj` is not an Item.
-Result<std::optional<TreeItem>> item_to_toml(PyObject* obj);
-
 // To-TOML of a mapping: an exact dict directly, anything else through its
 // items(). The result is a Table.
 Result<TreeItem> mapping_to_table(PyObject* obj);
+
+// Whether `obj` is a collections.abc.Mapping.
+Result<bool> is_abc_mapping(PyObject* obj);
 
 // To-Python of a tree item (None gives None).
 Result<Ref> to_python(const TreeItem& item);

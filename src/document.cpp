@@ -4,6 +4,9 @@
 #include "document.hpp"
 
 #include "conversion.hpp"
+#include "dict_ops.hpp"
+#include "dict_proxy.hpp"
+#include "item_proxy.hpp"
 #include "engine/encode.hpp"
 #include "engine/parser.hpp"
 #include "gil.hpp"
@@ -97,20 +100,13 @@ PyObject* document_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         MV_TRY(parse_args(sig, args, nargs, kwnames));
         DocumentState& s = state_of(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(s.lock));
-        root_table(s).entries.clear();
+        root_table(s);
+        clear_entries(s.tree.root());
         s.registry.stamp({});
         return Ref::borrow(Py_None);
     });
 }
 
-Result<Ref> copy_document(PyObject* self) {
-    DocumentState& s = state_of(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
-    root_table(s);
-    DocumentRoot copy = s.tree;  // the copy shares the immutable source buffer
-    guard.unlock();
-    return new_document(std::move(copy));
-}
 
 PyObject* document_copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
@@ -160,13 +156,6 @@ PyObject* document_str(PyObject* self) {
     return frame([&]() -> Result<Ref> {
         Ref value = MV_TRY(document_value(self));
         return checked(PyObject_Str(value.get()));
-    });
-}
-
-Py_ssize_t document_len(PyObject* self) {
-    return frame_ssize([&]() -> Result<Py_ssize_t> {
-        std::size_t n = MV_TRY(visible_len(self));
-        return static_cast<Py_ssize_t>(n);
     });
 }
 
@@ -252,24 +241,33 @@ const TreeItem& root_table_item(const DocumentState& s) {
 PyObject* document_type() {
     static PyObject* type = nullptr;
     if (!type) type = [] {
-        static PyType_Slot slots[] = {
-            {Py_tp_doc, const_cast<char*>("Document(data=None)\n--\n\n"
-                                          "A TOML document that preserves formatting when edited.")},
-            {Py_tp_new, reinterpret_cast<void*>(document_new)},
-            {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
-            {Py_tp_traverse, reinterpret_cast<void*>(document_traverse)},
-            {Py_tp_methods, document_methods},
-            {Py_tp_getset, document_getset},
-            {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
-            {Py_tp_str, reinterpret_cast<void*>(document_str)},
-            {Py_tp_richcompare, reinterpret_cast<void*>(document_richcompare)},
-            {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
-            {Py_mp_length, reinterpret_cast<void*>(document_len)},
-            {Py_nb_bool, reinterpret_cast<void*>(document_bool)},
-            {0, nullptr},
-        };
+        static std::vector<PyMethodDef> methods = [] {
+            std::vector<PyMethodDef> m(std::begin(document_methods), std::end(document_methods) - 1);
+            m.insert(m.end(), mapping_methods(), mapping_methods() + mapping_method_count());
+            m.push_back({nullptr, nullptr, 0, nullptr});
+            return m;
+        }();
+        static std::vector<PyType_Slot> slots = [] {
+            std::vector<PyType_Slot> s = {
+                {Py_tp_doc, const_cast<char*>("Document(data=None)\n--\n\n"
+                                              "A TOML document that preserves formatting when edited.")},
+                {Py_tp_new, reinterpret_cast<void*>(document_new)},
+                {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
+                {Py_tp_traverse, reinterpret_cast<void*>(document_traverse)},
+                {Py_tp_methods, methods.data()},
+                {Py_tp_getset, document_getset},
+                {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
+                {Py_tp_str, reinterpret_cast<void*>(document_str)},
+                {Py_tp_richcompare, reinterpret_cast<void*>(document_richcompare)},
+                {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+                {Py_nb_bool, reinterpret_cast<void*>(document_bool)},
+            };
+            add_mapping_slots(s);
+            s.push_back({0, nullptr});
+            return s;
+        }();
         static PyType_Spec spec = {"morvelan.Document", sizeof(DocumentObject), 0,
-                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC, slots};
+                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MAPPING, slots.data()};
         return make_type(&spec, nullptr, "Document");
     }();
     return type;
@@ -292,6 +290,15 @@ Result<Ref> new_document(DocumentRoot tree) {
     }
     reinterpret_cast<DocumentObject*>(self)->state = state;
     return Ref::steal(self);
+}
+
+Result<Ref> copy_document(PyObject* self) {
+    DocumentState& s = state_of(self);
+    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    root_table(s);
+    DocumentRoot copy = s.tree;  // the copy shares the immutable source buffer
+    guard.unlock();
+    return new_document(std::move(copy));
 }
 
 Result<TreeItem> copy_root(PyObject* doc) {

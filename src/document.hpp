@@ -35,6 +35,9 @@ Result<Ref> new_document(DocumentRoot tree);
 // internal fault). The caller holds the document lock.
 const TreeItem& root_table_item(const DocumentState& s);
 
+// An independent copy of a Document (taken under its shared lock).
+Result<Ref> copy_document(PyObject* doc);
+
 // A detached copy of a document's root table, taken under its shared lock.
 Result<TreeItem> copy_root(PyObject* doc);
 

@@ -1,10 +1,389 @@
+// The Item family: handle records, path resolution, staleness, the classes
+// and the members every handle has (value, as_toml, fmt, clear, parse,
+// implicit, repr, str, bool, equality).
 #include "item_proxy.hpp"
 
+#include "conversion.hpp"
+#include "dict_ops.hpp"
+#include "dict_proxy.hpp"
+#include "engine/encode.hpp"
+#include "engine/parser.hpp"
 #include "types.hpp"
 
 namespace morvelan::py {
 
+// ---- places, resolution, stamps --------------------------------------------
+
+Place Place::of_document(PyObject* doc) noexcept {
+    static const Path root;
+    Place p;
+    p.document = doc;
+    p.path = &root;
+    return p;
+}
+
+Place Place::of_record(PyObject* obj) noexcept {
+    auto* o = reinterpret_cast<ItemObject*>(obj);
+    Place p;
+    p.document = o->document;
+    p.path = &o->state->path;
+    p.state = o->state;
+    p.version = o->state->version.load(std::memory_order_acquire);
+    return p;
+}
+
+Place Place::of(PyObject* obj) noexcept { return py::is_document(obj) ? of_document(obj) : of_record(obj); }
+
+TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept {
+    TreeItem* cur = &s.tree.root();
+    for (const PathStep& step : path) {
+        if (step.is_key()) {
+            if (!cur->is_table_like()) return nullptr;
+            cur = cur->as_table().get_visible(step.key_text());
+            if (!cur) return nullptr;
+        } else {
+            const std::size_t i = step.index_value();
+            if (cur->is_array()) {
+                auto& values = cur->as_array().values;
+                if (i >= values.size()) return nullptr;
+                cur = &values[i];
+            } else if (cur->is_array_of_tables()) {
+                auto& values = cur->as_array_of_tables().values;
+                if (i >= values.size()) return nullptr;
+                cur = &values[i];
+            } else {
+                return nullptr;
+            }
+        }
+    }
+    return cur;
+}
+
 namespace {
+
+Error stale_error() { return runtime_error("stale: the document has been modified since this reference was created"); }
+
+}  // namespace
+
+Result<TreeItem*> resolve(const Place& p) {
+    DocumentState& s = p.doc();
+    if (!s.tree.root().is_table()) panic("root should always be a table");
+    if (p.state && s.registry.is_stale(p.version, *p.path)) return stale_error();
+    TreeItem* item = resolve_path(s, *p.path);
+    if (!item) return key_error("path no longer valid");
+    return item;
+}
+
+std::uint64_t stamp(const Place& p, const std::string_view* key) {
+    VersionRegistry& r = p.doc().registry;
+    if (!key) return r.stamp(*p.path);
+    Path path;
+    path.reserve(p.path->size() + 1);
+    path = *p.path;
+    path.push_back(PathStep::key(*key));
+    return r.stamp(path);
+}
+
+std::string kind_of(const TreeItem& item) { return std::string(kind_name(item.kind())); }
+
+std::string quoted_kind(const TreeItem& item) {
+    std::string s(1, '\'');
+    s.append(kind_name(item.kind()));
+    s.push_back('\'');
+    return s;
+}
+
+namespace {
+
+PyObject* class_for(const TreeItem& item) {
+    switch (item.kind()) {
+        case ItemKind::Table:
+        case ItemKind::InlineTable: return dict_item_type();
+        case ItemKind::Array:
+        case ItemKind::ArrayOfTables: return list_item_type();
+        default: return scalar_item_type();
+    }
+}
+
+Result<Ref> make_handle(PyObject* document, Path path, const TreeItem& target) {
+    PyObject* type = class_for(target);
+    if (!type) return Error::pending();
+    auto* state = new ItemState();
+    state->path = std::move(path);
+    state->version.store(state_of(document).registry.counter(), std::memory_order_release);
+    PyObject* self = alloc_instance(type);
+    if (!self) {
+        delete state;
+        return Error::pending();
+    }
+    auto* o = reinterpret_cast<ItemObject*>(self);
+    o->state = state;
+    o->document = Py_NewRef(document);
+    return Ref::steal(self);
+}
+
+}  // namespace
+
+Result<Ref> new_handle(PyObject* document, const Path& parent, PathStep step, const TreeItem& target) {
+    Path path;
+    path.reserve(parent.size() + 1);
+    path = parent;
+    path.push_back(std::move(step));
+    return make_handle(document, std::move(path), target);
+}
+
+Result<Ref> private_handle(TreeItem value) {
+    DocumentRoot tree;
+    tree.table().insert("_", std::move(value), false);
+    Ref doc = MV_TRY(new_document(std::move(tree)));
+    DocumentState& s = state_of(doc.get());
+    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    const TreeItem* target = s.tree.table().get("_");
+    return new_handle(doc.get(), Path(), PathStep::key("_"), *target);
+}
+
+// ---- comparison ------------------------------------------------------------
+
+Result<Comparand> Comparand::from(PyObject* other) {
+    Comparand c;
+    if (is_item(other) || is_document(other)) {
+        c.object_ = other;
+        return c;
+    }
+    Result<TreeItem> converted = to_toml(other);
+    if (converted.ok()) {
+        c.converted_.emplace(converted.take());
+        return c;
+    }
+    Error& e = converted.error();
+    if (e.is_pending()) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError) && !PyErr_ExceptionMatches(PyExc_OverflowError))
+            return Error::pending();
+        PyErr_Clear();
+    } else if (e.type != PyExc_TypeError && e.type != PyExc_OverflowError) {
+        return std::move(e);
+    }
+    c.never_ = true;
+    return c;
+}
+
+Result<bool> Comparand::equals(const TreeItem& mine) const {
+    if (never_) return false;
+    if (converted_) return values_equal(mine, *converted_);
+    // A handle or a document: its lock is taken shared (nothing when it is
+    // the caller's own document, whose lock is held already).
+    Place p = Place::of(object_);
+    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+    const TreeItem* theirs = MV_TRY(resolve(p));
+    return values_equal(mine, *theirs);
+}
+
+Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj) {
+    if (!is_item(obj)) return std::optional<TreeItem>();
+    Place p = Place::of_record(obj);
+    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+    const TreeItem* target = MV_TRY(resolve(p));
+    TreeItem copy = *target;
+    guard.unlock();
+    copy.detach();
+    return std::optional<TreeItem>(std::move(copy));
+}
+
+namespace {
+
+// ---- members ---------------------------------------------------------------
+
+Result<Ref> text_to_str(std::string_view text) {
+    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+}
+
+// The serializer's text of the item, without surrounding white space.
+Result<Ref> item_text(const TreeItem& item) {
+    String text = write_item(item);
+    Ref s = MV_TRY(text_to_str(std::string_view(text.data(), text.size())));
+    return checked(PyObject_CallMethod(s.get(), "strip", nullptr));
+}
+
+PyObject* item_get_value(PyObject* self, void*) {
+    return frame([&]() -> Result<Ref> {
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const TreeItem* item = MV_TRY(resolve(p));
+        return to_python(*item);
+    });
+}
+
+PyObject* item_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"Item.as_toml()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const TreeItem* item = MV_TRY(resolve(p));
+        return item_text(*item);
+    });
+}
+
+PyObject* item_fmt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"Item.fmt()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+        TreeItem* item = MV_TRY(resolve(p));
+        if (item->is_table_like())
+            item->as_table().fmt();
+        else if (item->is_array())
+            item->as_array().fmt();
+        return Ref::borrow(Py_None);
+    });
+}
+
+PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"Item.clear()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+        TreeItem* item = MV_TRY(resolve(p));
+        if (item->is_table_like())
+            clear_entries(*item);
+        else if (item->is_array())
+            item->as_array().values.clear();
+        else if (item->is_array_of_tables())
+            item->as_array_of_tables().values.clear();
+        else
+            return type_error(quoted_kind(*item) + " does not support clear()");
+        p.state->version.store(stamp(p, nullptr), std::memory_order_release);
+        return Ref::borrow(Py_None);
+    });
+}
+
+// parse(text) of each class: `expected` names the class whose kind the value
+// must have (null: any).
+Result<Ref> parse_fragment(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject* (*expected)(),
+                           const char* class_name, const char* expected_word) {
+    static const char* const names[] = {"text"};
+    static const Signature sig{"parse()", names, 1, 0, 1, 1, false, false};
+    Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+    PyObject* text = a.values[0];
+    if (!PyUnicode_Check(text)) return for_argument("text", Result<Ref>(wrong_type(text, "str")));
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    if (!utf8) return for_argument("text", Result<Ref>(Error::pending()));
+    ParseResult<TreeItem> parsed = parse_value(std::string_view(utf8, static_cast<std::size_t>(size)));
+    if (!parsed.ok()) return value_error(parsed.error().display());
+    TreeItem value = std::move(parsed.value());
+    value.detach();
+    if (expected && class_for(value) != expected()) {
+        return value_error(std::string(class_name) + ".parse() requires a " + expected_word + " value, got " +
+                           kind_of(value));
+    }
+    return private_handle(std::move(value));
+}
+
+PyObject* item_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&] { return parse_fragment(args, nargs, kwnames, nullptr, "Item", ""); });
+}
+PyObject* dict_item_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&] { return parse_fragment(args, nargs, kwnames, dict_item_type, "DictItem", "table"); });
+}
+PyObject* list_item_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&] { return parse_fragment(args, nargs, kwnames, list_item_type, "ListItem", "array"); });
+}
+PyObject* scalar_item_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&] { return parse_fragment(args, nargs, kwnames, scalar_item_type, "ScalarItem", "scalar"); });
+}
+
+PyObject* item_get_implicit(PyObject* self, void*) {
+    return frame([&]() -> Result<Ref> {
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const TreeItem* item = MV_TRY(resolve(p));
+        return Ref::borrow(item->is_table() && item->as_table().implicit ? Py_True : Py_False);
+    });
+}
+
+int item_set_implicit(PyObject* self, PyObject* value, void*) {
+    return frame_int([&]() -> Result<int> {
+        if (!value) return type_error("cannot delete attribute 'implicit'");
+        if (!PyBool_Check(value)) return for_argument("implicit", Result<int>(wrong_type(value, "bool")));
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+        TreeItem* item = MV_TRY(resolve(p));
+        if (item->is_table()) item->as_table().implicit = value == Py_True;
+        return 0;
+    });
+}
+
+PyObject* item_repr(PyObject* self) {
+    return frame([&]() -> Result<Ref> {
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const TreeItem* item = MV_TRY(resolve(p));
+        Ref text = MV_TRY(item_text(*item));
+        std::string kind = kind_of(*item);
+        guard.unlock();
+        return checked(PyUnicode_FromFormat("Item(%s, %U)", kind.c_str(), text.get()));
+    });
+}
+
+PyObject* item_str(PyObject* self) {
+    return frame([&]() -> Result<Ref> {
+        Ref value = Ref::steal(item_get_value(self, nullptr));
+        if (!value) return Error::pending();
+        return checked(PyObject_Str(value.get()));
+    });
+}
+
+bool truth(const TreeItem& item) noexcept {
+    switch (item.kind()) {
+        case ItemKind::None: return false;
+        case ItemKind::String: return !item.as_string().empty();
+        case ItemKind::Integer: return item.as_integer() != 0;
+        case ItemKind::Float: return item.as_float() != 0.0;
+        case ItemKind::Boolean: return item.as_bool();
+        case ItemKind::Datetime: return true;
+        case ItemKind::Array: return !item.as_array().values.empty();
+        case ItemKind::InlineTable:
+        case ItemKind::Table: return item.as_table().visible_size() != 0;
+        case ItemKind::ArrayOfTables: return !item.as_array_of_tables().values.empty();
+    }
+    return false;
+}
+
+int item_bool(PyObject* self) {
+    return frame_int([&]() -> Result<int> {
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const TreeItem* item = MV_TRY(resolve(p));
+        return truth(*item) ? 1 : 0;
+    });
+}
+
+PyObject* item_richcompare(PyObject* self, PyObject* other, int op) {
+    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    return frame([&]() -> Result<Ref> {
+        if (op == Py_NE) {
+            int eq = PyObject_RichCompareBool(self, other, Py_EQ);
+            if (eq < 0) return Error::pending();
+            return Ref::borrow(eq ? Py_False : Py_True);
+        }
+        Place p = Place::of_record(self);
+        // Staleness first, then the conversion of `other` (before locking).
+        {
+            LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+            MV_TRY(resolve(p));
+        }
+        Comparand c = MV_TRY(Comparand::from(other));
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const TreeItem* item = MV_TRY(resolve(p));
+        bool eq = MV_TRY(c.equals(*item));
+        return Ref::borrow(eq ? Py_True : Py_False);
+    });
+}
+
+// ---- the classes -------------------------------------------------------------
 
 void item_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
@@ -15,30 +394,61 @@ void item_dealloc(PyObject* self) {
     free_instance(self);
 }
 
+// A handle refers to its document only, and a document refers to no Python
+// object, so handles take part in no reference cycle of their own; they are
+// traversed so that cycles through objects holding them are found.
 int item_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(reinterpret_cast<ItemObject*>(self)->document);
     return 0;
 }
 
-int item_clear(PyObject* self) {
-    Py_CLEAR(reinterpret_cast<ItemObject*>(self)->document);
-    return 0;
-}
+constexpr const char* kParseDoc =
+    "parse(text)\n--\n\n"
+    "Parse a TOML value fragment, preserving its representation.\n\n"
+    "Examples::\n\n"
+    "    doc[\"mask\"] = Item.parse(\"0xFF\")\n"
+    "    doc[\"msg\"]  = Item.parse(\"'''multi\\nline'''\")";
+
+PyMethodDef item_methods[] = {
+    {"as_toml", fastcall(item_as_toml), kFastcall, "as_toml($self)\n--\n\nReturn the TOML representation of this item."},
+    {"fmt", fastcall(item_fmt), kFastcall,
+     "fmt($self)\n--\n\n"
+     "Normalize formatting of this item (spacing, trailing commas, etc.).\n\n"
+     "Useful after mutations that leave behind awkward whitespace.\n"
+     "This is shallow - it formats the item itself, not nested sub-tables.\n"
+     "Note: any comments on the formatted item will be removed."},
+    {"clear", fastcall(item_clear), kFastcall, "clear($self)\n--\n\nRemove all entries or elements of this item."},
+    {"parse", fastcall(item_parse), kFastcall | METH_STATIC, kParseDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef item_getset[] = {
+    {"value", item_get_value, nullptr, "The underlying data as a native Python object (int, str, list, dict, etc).",
+     nullptr},
+    {"implicit", item_get_implicit, item_set_implicit,
+     "Whether this table's header is implicit (suppressed in TOML output).\n\n"
+     "A table such as `a` in a document holding only `[a.b]` has no header of its own.\n"
+     "Inline tables are never implicit and always read False. Setting True suppresses the\n"
+     "header and False makes it explicit; setting is silently ignored on inline tables.",
+     nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 
 PyObject* make_item_type(const char* qualified, const char* name, const char* doc, unsigned long extra_flags,
-                         PyObject* base) {
-    PyType_Slot slots[] = {
+                         PyObject* base, std::vector<PyType_Slot> extra_slots) {
+    std::vector<PyType_Slot> slots = {
         {Py_tp_doc, const_cast<char*>(doc)},
         {Py_tp_dealloc, reinterpret_cast<void*>(item_dealloc)},
         {Py_tp_traverse, reinterpret_cast<void*>(item_traverse)},
-        {Py_tp_clear, reinterpret_cast<void*>(item_clear)},
-        {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
-        {0, nullptr},
     };
+    slots.insert(slots.end(), extra_slots.begin(), extra_slots.end());
+    slots.push_back({0, nullptr});
     PyType_Spec spec = {qualified, sizeof(ItemObject), 0,
-                        static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION | extra_flags),
-                        slots};
+                        static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC |
+                                                  Py_TPFLAGS_DISALLOW_INSTANTIATION | extra_flags),
+                        slots.data()};
     Ref bases;
     if (base) {
         bases = Ref::steal(PyTuple_Pack(1, base));
@@ -47,16 +457,37 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
     return make_type(&spec, bases.get(), name);
 }
 
+PyMethodDef* parse_method(PyCFunction f) {
+    static std::vector<std::unique_ptr<PyMethodDef[]>> tables;
+    auto table = std::make_unique<PyMethodDef[]>(2);
+    table[0] = {"parse", f, kFastcall | METH_STATIC, kParseDoc};
+    table[1] = {nullptr, nullptr, 0, nullptr};
+    tables.push_back(std::move(table));
+    return tables.back().get();
+}
+
 }  // namespace
 
 PyObject* item_type() {
     static PyObject* type = nullptr;
-    if (!type) type = make_item_type(
-        "morvelan.Item", "Item",
-        "A live reference to a TOML value inside a Document.\n\n"
-        "An Item is really a path into the Document. It can become stale when a mutation to the\n"
-        "Document changes the value that it points at. Using a stale Item raises a RuntimeError.",
-        Py_TPFLAGS_BASETYPE, nullptr);
+    if (!type)
+        type = make_item_type(
+            "morvelan.Item", "Item",
+            "A live reference to a TOML value inside a Document.\n\n"
+            "An Item is really a path into the Document. It can become stale when a mutation to the\n"
+            "Document changes the value that it points at. Using a stale Item raises a RuntimeError.\n\n"
+            "Without narrowing to DictItem, ListItem or ScalarItem, the dict-like, list-like and\n"
+            "scalar methods are available and raise at run time when called on the wrong kind.",
+            Py_TPFLAGS_BASETYPE, nullptr,
+            {
+                {Py_tp_methods, item_methods},
+                {Py_tp_getset, item_getset},
+                {Py_tp_repr, reinterpret_cast<void*>(item_repr)},
+                {Py_tp_str, reinterpret_cast<void*>(item_str)},
+                {Py_tp_richcompare, reinterpret_cast<void*>(item_richcompare)},
+                {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+                {Py_nb_bool, reinterpret_cast<void*>(item_bool)},
+            });
     return type;
 }
 
@@ -65,11 +496,21 @@ PyObject* dict_item_type() {
     if (!type) type = [] {
         PyObject* base = item_type();
         if (!base) return static_cast<PyObject*>(nullptr);
+        static std::vector<PyMethodDef> methods = [] {
+            std::vector<PyMethodDef> m(mapping_methods(), mapping_methods() + mapping_method_count());
+            m.push_back({"parse", fastcall(dict_item_parse), kFastcall | METH_STATIC, kParseDoc});
+            m.push_back({nullptr, nullptr, 0, nullptr});
+            return m;
+        }();
+        std::vector<PyType_Slot> slots = {
+            {Py_tp_methods, methods.data()},
+        };
+        add_mapping_slots(slots);
         return make_item_type("morvelan.DictItem", "DictItem",
                               "A TOML table or inline table.\n\n"
                               "Registered as a collections.abc.MutableMapping, so both\n"
                               "isinstance(x, MutableMapping) and isinstance(x, DictItem) work.",
-                              0, base);
+                              Py_TPFLAGS_MAPPING, base, std::move(slots));
     }();
     return type;
 }
@@ -83,7 +524,10 @@ PyObject* list_item_type() {
                               "A TOML array or array of tables.\n\n"
                               "Registered as a collections.abc.MutableSequence, so both\n"
                               "isinstance(x, MutableSequence) and isinstance(x, ListItem) work.",
-                              0, base);
+                              Py_TPFLAGS_SEQUENCE, base,
+                              {
+                                  {Py_tp_methods, parse_method(fastcall(list_item_parse))},
+                              });
     }();
     return type;
 }
@@ -95,7 +539,7 @@ PyObject* scalar_item_type() {
         if (!base) return static_cast<PyObject*>(nullptr);
         return make_item_type("morvelan.ScalarItem", "ScalarItem",
                               "A scalar TOML value (string, integer, float, boolean, datetime, date, or time).", 0,
-                              base);
+                              base, {{Py_tp_methods, parse_method(fastcall(scalar_item_parse))}});
     }();
     return type;
 }

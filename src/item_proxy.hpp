@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 
 #include "document.hpp"
 #include "registry.hpp"
@@ -17,6 +18,7 @@ struct ItemState : EngineAllocated {
     Path path;
 };
 
+// The record shared by handles and views.
 struct ItemObject {
     PyObject_HEAD
     ItemState* state;
@@ -30,5 +32,67 @@ PyObject* list_item_type();
 PyObject* scalar_item_type();
 
 bool is_item(PyObject* o) noexcept;
+
+// What an operation acts on: a Document (the root table, never stale) or the
+// place a handle or view names.
+struct Place {
+    PyObject* document = nullptr;  // borrowed
+    const Path* path = nullptr;
+    ItemState* state = nullptr;  // null for a Document
+    std::uint64_t version = 0;
+
+    static Place of_document(PyObject* doc) noexcept;
+    // A handle or a view (both start with the ItemObject record).
+    static Place of_record(PyObject* obj) noexcept;
+    // A Document or a handle.
+    static Place of(PyObject* obj) noexcept;
+
+    DocumentState& doc() const noexcept { return state_of(document); }
+    bool is_document() const noexcept { return state == nullptr; }
+};
+
+// The tree item at `path`, or null when it does not resolve.
+TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept;
+
+// Checks the place (stale: RuntimeError) and resolves its path (KeyError
+// "path no longer valid"). The caller holds the document lock.
+Result<TreeItem*> resolve(const Place& p);
+
+// Stamps `path` + [`key`] (or `path` when `key` is null) in the place's
+// document; returns the new counter. The caller holds the lock exclusive.
+std::uint64_t stamp(const Place& p, const std::string_view* key);
+
+// A new handle on `target`, the item at `parent` + [`step`], of the class its
+// kind asks for. The caller holds the document lock.
+Result<Ref> new_handle(PyObject* document, const Path& parent, PathStep step, const TreeItem& target);
+
+// A new private Document holding `value` under the key "_", and a handle on
+// it (used by parse() and by `table | other`).
+Result<Ref> private_handle(TreeItem value);
+
+// The kind name of a tree item ("integer", "inline table", ...).
+std::string kind_of(const TreeItem& item);
+// The same between single quotes, as list-side messages write it.
+std::string quoted_kind(const TreeItem& item);
+
+// A Python value prepared for comparison with tree items: handles and
+// documents are compared by their tree items, anything else is converted
+// first (before any lock is taken); a value that cannot be converted
+// (TypeError, OverflowError) equals nothing.
+class Comparand {
+public:
+    static Result<Comparand> from(PyObject* other);
+    // Compares with `mine`, an item of a document whose lock the caller holds.
+    Result<bool> equals(const TreeItem& mine) const;
+
+private:
+    PyObject* object_ = nullptr;  // a handle or a Document (borrowed)
+    std::optional<TreeItem> converted_;
+    bool never_ = false;
+};
+
+// Copies the tree item an Item handle points at (under its document's shared
+// lock), formatting kept; nullopt when `obj` is not a handle.
+Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj);
 
 }  // namespace morvelan::py

@@ -1,14 +1,279 @@
+// KeysView, ValuesView and ItemsView: every member resolves the viewed table
+// afresh under the document's shared lock; iteration works on a snapshot
+// list taken under that lock.
 #include "views.hpp"
 
+#include "conversion.hpp"
 #include "types.hpp"
 
 namespace morvelan::py {
 
 namespace {
 
+enum class ViewKind { Keys, Values, Items };
+
+ViewKind kind_of_view(PyObject* self) {
+    if (PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(keys_view_type()))) return ViewKind::Keys;
+    if (PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(values_view_type()))) return ViewKind::Values;
+    return ViewKind::Items;
+}
+
+bool is_view_of(PyObject* o, ViewKind kind) {
+    PyObject* type = kind == ViewKind::Keys ? keys_view_type() : kind == ViewKind::Values ? values_view_type()
+                                                                                         : items_view_type();
+    return type && PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(type));
+}
+
+Result<Ref> str_of(std::string_view text) {
+    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+}
+
+// The viewed table; `error` builds the error for a non-table.
+template <class E>
+Result<const Table*> viewed_table(const Place& p, E&& error) {
+    TreeItem* t = MV_TRY(resolve(p));
+    if (!t->is_table_like()) return error(*t);
+    return &t->as_table();
+}
+
+Error no_len(const TreeItem&) { return type_error("TOML item has no len()"); }
+auto does_not_support(const char* op) {
+    return [op](const TreeItem& item) { return type_error("TOML " + kind_of(item) + " item does not support " + op); };
+}
+
+Result<std::size_t> view_size(PyObject* self) {
+    Place p = Place::of_record(self);
+    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+    const Table* t = MV_TRY(viewed_table(p, no_len));
+    return t->visible_size();
+}
+
+// The view's elements in table order (reversed on request), as a list.
+Result<Ref> elements(PyObject* self, bool reversed) {
+    const ViewKind kind = kind_of_view(self);
+    Place p = Place::of_record(self);
+    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+    const Table* t = MV_TRY(viewed_table(p, does_not_support("keys()")));
+    Ref list = MV_TRY(checked(PyList_New(0)));
+    const std::size_t n = t->entries.size();
+    for (std::size_t j = 0; j < n; ++j) {
+        const Entry& e = t->entries.at(reversed ? n - 1 - j : j);
+        if (e.item.is_none()) continue;
+        Ref element;
+        if (kind == ViewKind::Keys) {
+            element = MV_TRY(str_of(e.key.text()));
+        } else {
+            Ref handle = MV_TRY(new_handle(p.document, *p.path, PathStep::key(e.key.text()), e.item));
+            if (kind == ViewKind::Values) {
+                element = std::move(handle);
+            } else {
+                Ref key = MV_TRY(str_of(e.key.text()));
+                element = MV_TRY(checked(PyTuple_Pack(2, key.get(), handle.get())));
+            }
+        }
+        if (PyList_Append(list.get(), element.get()) < 0) return Error::pending();
+    }
+    return list;
+}
+
+// The view as a set: the keys, or (key, native value) pairs.
+Result<Ref> as_set(PyObject* self) {
+    const ViewKind kind = kind_of_view(self);
+    Place p = Place::of_record(self);
+    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+    const Table* t = MV_TRY(viewed_table(p, does_not_support("keys()")));
+    Ref set = MV_TRY(checked(PySet_New(nullptr)));
+    for (const Entry& e : t->entries) {
+        if (e.item.is_none()) continue;
+        Ref element = MV_TRY(str_of(e.key.text()));
+        if (kind == ViewKind::Items) {
+            Ref value = MV_TRY(to_python(e.item));
+            element = MV_TRY(checked(PyTuple_Pack(2, element.get(), value.get())));
+        }
+        if (PySet_Add(set.get(), element.get()) < 0) return Error::pending();
+    }
+    return set;
+}
+
+Result<PyObject*> abc_set() {
+    static PyObject* set_abc = nullptr;
+    if (!set_abc) {
+        Ref abc = MV_TRY(checked(PyImport_ImportModule("collections.abc")));
+        set_abc = PyObject_GetAttrString(abc.get(), "Set");
+        if (!set_abc) return Error::pending();
+    }
+    return set_abc;
+}
+
+// ---- slots -------------------------------------------------------------------
+
+Py_ssize_t view_len(PyObject* self) {
+    return frame_ssize([&]() -> Result<Py_ssize_t> {
+        std::size_t n = MV_TRY(view_size(self));
+        return static_cast<Py_ssize_t>(n);
+    });
+}
+
+PyObject* view_iter(PyObject* self) {
+    return frame([&]() -> Result<Ref> {
+        Ref list = MV_TRY(elements(self, false));
+        return checked(PyObject_GetIter(list.get()));
+    });
+}
+
+PyObject* view_reversed(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"__reversed__()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Ref list = MV_TRY(elements(self, true));
+        return checked(PyObject_GetIter(list.get()));
+    });
+}
+
+int keys_contains(PyObject* self, PyObject* x) {
+    return frame_int([&]() -> Result<int> {
+        if (!PyUnicode_Check(x)) return 0;
+        Py_ssize_t n = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(x, &n);
+        if (!data) return Error::pending();
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const Table* t = MV_TRY(viewed_table(p, does_not_support("key lookup")));
+        return t->contains(std::string_view(data, static_cast<std::size_t>(n))) ? 1 : 0;
+    });
+}
+
+int values_contains(PyObject* self, PyObject* x) {
+    return frame_int([&]() -> Result<int> {
+        Comparand c = MV_TRY(Comparand::from(x));
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const Table* t = MV_TRY(viewed_table(p, does_not_support("__contains__")));
+        for (const Entry& e : t->entries) {
+            if (e.item.is_none()) continue;
+            if (MV_TRY(c.equals(e.item))) return 1;
+        }
+        return 0;
+    });
+}
+
+int items_contains(PyObject* self, PyObject* x) {
+    return frame_int([&]() -> Result<int> {
+        if (!PyTuple_Check(x) || PyTuple_Size(x) != 2) return 0;
+        PyObject* key = PyTuple_GetItem(x, 0);
+        if (!PyUnicode_Check(key)) return 0;
+        Py_ssize_t n = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(key, &n);
+        if (!data) return Error::pending();
+        Comparand c = MV_TRY(Comparand::from(PyTuple_GetItem(x, 1)));
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const Table* t = MV_TRY(viewed_table(p, does_not_support("__contains__")));
+        const TreeItem* item = t->get(std::string_view(data, static_cast<std::size_t>(n)));
+        if (!item || item->is_none()) return 0;
+        return MV_TRY(c.equals(*item)) ? 1 : 0;
+    });
+}
+
+PyObject* keys_repr(PyObject* self) {
+    return frame([&]() -> Result<Ref> {
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const Table* t = MV_TRY(viewed_table(p, no_len));
+        std::string text = "KeysView([";
+        bool first = true;
+        for (const Entry& e : t->entries) {
+            if (e.item.is_none()) continue;
+            if (!first) text += ", ";
+            first = false;
+            text += "'";
+            text += e.key.text();
+            text += "'";
+        }
+        text += "])";
+        return str_of(text);
+    });
+}
+
+PyObject* values_repr(PyObject* self) {
+    return frame([&]() -> Result<Ref> {
+        std::size_t n = MV_TRY(view_size(self));
+        return str_of("ValuesView(<" + std::to_string(n) + " values>)");
+    });
+}
+
+PyObject* items_repr(PyObject* self) {
+    return frame([&]() -> Result<Ref> {
+        std::size_t n = MV_TRY(view_size(self));
+        return str_of("ItemsView(<" + std::to_string(n) + " items>)");
+    });
+}
+
+Result<bool> keys_equal(PyObject* self, PyObject* other) {
+    Ref set = MV_TRY(as_set(self));
+    int r = PyObject_RichCompareBool(set.get(), other, Py_EQ);
+    if (r < 0) return Error::pending();
+    return r == 1;
+}
+
+Result<bool> items_equal(PyObject* self, PyObject* other) {
+    PyObject* set_abc = MV_TRY(abc_set());
+    int is_set = PyObject_IsInstance(other, set_abc);
+    if (is_set < 0) return Error::pending();
+    if (!is_set) return false;
+    Py_ssize_t other_len = PyObject_Size(other);
+    if (other_len < 0) return Error::pending();
+    // The pairs, converted under the lock; membership tested after it.
+    Ref pairs = MV_TRY(checked(PyList_New(0)));
+    {
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        const Table* t = MV_TRY(viewed_table(p, no_len));
+        if (static_cast<std::size_t>(other_len) != t->visible_size()) return false;
+        for (const Entry& e : t->entries) {
+            if (e.item.is_none()) continue;
+            Ref key = MV_TRY(str_of(e.key.text()));
+            Ref value = MV_TRY(to_python(e.item));
+            Ref pair = MV_TRY(checked(PyTuple_Pack(2, key.get(), value.get())));
+            if (PyList_Append(pairs.get(), pair.get()) < 0) return Error::pending();
+        }
+    }
+    for (Py_ssize_t i = 0, n = PyList_Size(pairs.get()); i < n; ++i) {
+        int in = PySequence_Contains(other, PyList_GetItem(pairs.get(), i));
+        if (in < 0) return Error::pending();
+        if (!in) return false;
+    }
+    return true;
+}
+
+PyObject* view_richcompare(PyObject* self, PyObject* other, int op) {
+    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    return frame([&]() -> Result<Ref> {
+        bool eq = kind_of_view(self) == ViewKind::Keys ? MV_TRY(keys_equal(self, other)) : MV_TRY(items_equal(self, other));
+        return Ref::borrow(eq == (op == Py_EQ) ? Py_True : Py_False);
+    });
+}
+
+// An operand of a set operator as a set: a view's set, a set unchanged, or
+// set(other).
+Result<Ref> operand_set(PyObject* o) {
+    if (is_view_of(o, ViewKind::Keys) || is_view_of(o, ViewKind::Items)) return as_set(o);
+    if (PySet_Check(o)) return Ref::borrow(o);
+    return checked(PySet_New(o));
+}
+
+template <PyObject* (*Op)(PyObject*, PyObject*)>
+PyObject* set_operator(PyObject* a, PyObject* b) {
+    return frame([&]() -> Result<Ref> {
+        Ref left = MV_TRY(operand_set(a));
+        Ref right = MV_TRY(operand_set(b));
+        return checked(Op(left.get(), right.get()));
+    });
+}
+
 void view_dealloc(PyObject* self) {
     PyObject_GC_UnTrack(self);
-    auto* o = reinterpret_cast<ViewObject*>(self);
+    auto* o = reinterpret_cast<ItemObject*>(self);
     delete o->state;
     o->state = nullptr;
     Py_CLEAR(o->document);
@@ -17,25 +282,51 @@ void view_dealloc(PyObject* self) {
 
 int view_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
-    Py_VISIT(reinterpret_cast<ViewObject*>(self)->document);
+    Py_VISIT(reinterpret_cast<ItemObject*>(self)->document);
     return 0;
 }
 
-int view_clear(PyObject* self) {
-    Py_CLEAR(reinterpret_cast<ViewObject*>(self)->document);
-    return 0;
-}
+PyMethodDef view_methods[] = {
+    {"__reversed__", fastcall(view_reversed), kFastcall,
+     "__reversed__($self)\n--\n\nReturn a reverse iterator over the view."},
+    {nullptr, nullptr, 0, nullptr},
+};
 
-PyObject* make_view_type(const char* qualified, const char* name, const char* doc) {
-    PyType_Slot slots[] = {
+PyObject* make_view_type(const char* qualified, const char* name, const char* doc, ViewKind kind) {
+    std::vector<PyType_Slot> slots = {
         {Py_tp_doc, const_cast<char*>(doc)},
         {Py_tp_dealloc, reinterpret_cast<void*>(view_dealloc)},
         {Py_tp_traverse, reinterpret_cast<void*>(view_traverse)},
-        {Py_tp_clear, reinterpret_cast<void*>(view_clear)},
-        {0, nullptr},
+        {Py_tp_methods, view_methods},
+        {Py_tp_iter, reinterpret_cast<void*>(view_iter)},
+        {Py_mp_length, reinterpret_cast<void*>(view_len)},
+        {Py_sq_length, reinterpret_cast<void*>(view_len)},
     };
-    PyType_Spec spec = {qualified, sizeof(ViewObject), 0,
-                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    switch (kind) {
+        case ViewKind::Keys:
+            slots.push_back({Py_sq_contains, reinterpret_cast<void*>(keys_contains)});
+            slots.push_back({Py_tp_repr, reinterpret_cast<void*>(keys_repr)});
+            break;
+        case ViewKind::Values:
+            slots.push_back({Py_sq_contains, reinterpret_cast<void*>(values_contains)});
+            slots.push_back({Py_tp_repr, reinterpret_cast<void*>(values_repr)});
+            break;
+        case ViewKind::Items:
+            slots.push_back({Py_sq_contains, reinterpret_cast<void*>(items_contains)});
+            slots.push_back({Py_tp_repr, reinterpret_cast<void*>(items_repr)});
+            break;
+    }
+    if (kind != ViewKind::Values) {
+        slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(view_richcompare)});
+        slots.push_back({Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)});
+        slots.push_back({Py_nb_subtract, reinterpret_cast<void*>(set_operator<PyNumber_Subtract>)});
+        slots.push_back({Py_nb_and, reinterpret_cast<void*>(set_operator<PyNumber_And>)});
+        slots.push_back({Py_nb_or, reinterpret_cast<void*>(set_operator<PyNumber_Or>)});
+        slots.push_back({Py_nb_xor, reinterpret_cast<void*>(set_operator<PyNumber_Xor>)});
+    }
+    slots.push_back({0, nullptr});
+    PyType_Spec spec = {qualified, sizeof(ItemObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots.data()};
     return make_type(&spec, nullptr, name);
 }
 
@@ -43,15 +334,17 @@ PyObject* make_view_type(const char* qualified, const char* name, const char* do
 
 PyObject* keys_view_type() {
     static PyObject* type = nullptr;
-    if (!type) type = make_view_type(
-        "morvelan.KeysView", "KeysView", "A live view of the string keys in a TOML table (or the document root).");
+    if (!type)
+        type = make_view_type("morvelan.KeysView", "KeysView",
+                              "A live view of the string keys in a TOML table (or the document root).", ViewKind::Keys);
     return type;
 }
 
 PyObject* values_view_type() {
     static PyObject* type = nullptr;
-    if (!type) type = make_view_type("morvelan.ValuesView", "ValuesView",
-                                           "A live view of the values in a TOML table (or the document root).");
+    if (!type)
+        type = make_view_type("morvelan.ValuesView", "ValuesView",
+                              "A live view of the values in a TOML table (or the document root).", ViewKind::Values);
     return type;
 }
 
@@ -59,8 +352,26 @@ PyObject* items_view_type() {
     static PyObject* type = nullptr;
     if (!type)
         type = make_view_type("morvelan.ItemsView", "ItemsView",
-                              "A live view of the (key, value) pairs in a TOML table (or the document root).");
+                              "A live view of the (key, value) pairs in a TOML table (or the document root).",
+                              ViewKind::Items);
     return type;
+}
+
+Result<Ref> new_view(PyObject* (*type_fn)(), const Place& p) {
+    PyObject* type = type_fn();
+    if (!type) return Error::pending();
+    auto* state = new ItemState();
+    state->path = *p.path;
+    state->version.store(p.doc().registry.counter(), std::memory_order_release);
+    PyObject* self = alloc_instance(type);
+    if (!self) {
+        delete state;
+        return Error::pending();
+    }
+    auto* o = reinterpret_cast<ItemObject*>(self);
+    o->state = state;
+    o->document = Py_NewRef(p.document);
+    return Ref::steal(self);
 }
 
 }  // namespace morvelan::py

@@ -57,7 +57,20 @@ CALLS = {
     "conversion error": _fails(lambda: morvelan.dumps({"a": None})),
     "bad key": _fails(lambda: morvelan.dumps({1: 2})),
     "argument count": _fails(lambda: morvelan.loads("a", "b")),
+    "handles": lambda: (_doc()["tab"]["arr"].value, repr(_doc()["a"]), _doc()["tab"] == {"x": 1}),
+    "edit": lambda: (_doc().__setitem__("n", {"k": [1, "x"]}), _doc().pop("n")),
+    "views": lambda: (list(_doc().items()), _doc().keys() & {"a"}, 1 in _doc().values()),
+    "missing key": _fails(lambda: _doc().setdefault("zz")),
 }
+
+
+def _growth_kb(fn):
+    gc.collect()
+    before = _rss_kb()
+    for _ in range(REPEAT):
+        fn()
+    gc.collect()
+    return _rss_kb() - before
 
 
 @pytest.mark.parametrize("name", CALLS)
@@ -65,11 +78,10 @@ def test_repeated_calls_do_not_grow_memory(name):
     fn = CALLS[name]
     for _ in range(2000):  # warm up caches and allocator pools
         fn()
-    gc.collect()
-    before = _rss_kb()
-    for _ in range(REPEAT):
-        fn()
-    gc.collect()
-    grown = _rss_kb() - before
-    # A leak of one reference or buffer per call would cost megabytes here.
-    assert grown < 2048, f"{name}: resident memory grew by {grown} KiB over {REPEAT} calls"
+    # A leak of one reference or buffer per call costs megabytes in every
+    # round; the allocators' own growth (a new arena now and then) does not
+    # repeat, so the smaller of two rounds is what counts.
+    grown = _growth_kb(fn)
+    if grown >= 2048:
+        grown = min(grown, _growth_kb(fn))
+    assert grown < 2048, f"{name}: resident memory grew by {grown} KiB per {REPEAT} calls"

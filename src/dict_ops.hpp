@@ -1,0 +1,41 @@
+// Table edits with their layout rules: what assigning, deleting and popping
+// an entry of a standard table or an inline table does to the text around it.
+//
+// These are tree operations only (no Python): the mapping members of Document
+// and DictItem convert their arguments, lock, check and resolve, and then call
+// these on the resolved target. A target is a TreeItem that is a Table or an
+// InlineTable; entries whose item is None are invisible here as everywhere.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+#include "engine/table.hpp"
+#include "engine/tree_item.hpp"
+
+namespace morvelan {
+
+// Stores `item` under `key` in `target` (a Table or an InlineTable):
+// - an existing visible key keeps its place and its Key; a replaced value
+//   hands its decor to the new value; the comment block above the old entry
+//   is carried over to the new one in the form that suits the new kind;
+// - a new key is appended after the last entry, indented like the table's
+//   first entry (standard table) or laid out like the inline table's entries
+//   (one line or several);
+// - a Table or ArrayOfTables stored into a standard table becomes a section
+//   (no position, blank line before its header unless it is the first entry);
+//   stored into an inline table it is first converted to an inline value.
+// Returns whether the key held a visible entry before.
+bool assign_entry(TreeItem& target, std::string_view key, TreeItem item);
+
+// Removes the visible entry under `key` with the removal layout rules;
+// nullopt when there is none.
+std::optional<Entry> remove_entry(TreeItem& target, std::string_view key);
+
+// Removes the last visible entry (popitem); nullopt when there is none.
+std::optional<Entry> remove_last_entry(TreeItem& target);
+
+// Removes every entry (clear()).
+void clear_entries(TreeItem& target) noexcept;
+
+}  // namespace morvelan

@@ -1,0 +1,412 @@
+// The mapping members of Document and DictItem. Each member converts its
+// Python arguments first, then locks the document, checks and resolves the
+// place, and reads or edits the table there (the layout rules of edits are in
+// dict_ops).
+#include "dict_proxy.hpp"
+
+#include "conversion.hpp"
+#include "dict_ops.hpp"
+#include "item_proxy.hpp"
+#include "types.hpp"
+#include "views.hpp"
+
+namespace morvelan::py {
+
+namespace {
+
+Result<std::string_view> utf8_of(PyObject* s) {
+    Py_ssize_t n = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(s, &n);
+    if (!data) return Error::pending();
+    return std::string_view(data, static_cast<std::size_t>(n));
+}
+
+Result<Ref> str_of(std::string_view text) {
+    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+}
+
+Error wrong_kind(const TreeItem& item, const char* op) {
+    return type_error("TOML " + kind_of(item) + " item does not support " + op);
+}
+
+// The resolved place, which must be a table or an inline table.
+Result<TreeItem*> table_at(const Place& p, const char* op) {
+    TreeItem* t = MV_TRY(resolve(p));
+    if (!t->is_table_like()) return wrong_kind(*t, op);
+    return t;
+}
+
+bool is_ours(PyObject* o) noexcept {
+    PyObject* type = dict_item_type();
+    return is_document(o) || (type && PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(type)));
+}
+
+// ---- update: the (key, value) pairs, converted before anything is locked ----
+
+struct Pair {
+    std::string key;
+    TreeItem value;
+};
+
+Status add_pair(std::vector<Pair>& pairs, PyObject* key, PyObject* value) {
+    if (!PyUnicode_Check(key)) return type_error("keys must be strings");
+    std::string_view k = MV_TRY(utf8_of(key));
+    TreeItem v = MV_TRY(to_toml(value));
+    pairs.push_back(Pair{std::string(k), std::move(v)});
+    return ok();
+}
+
+// One element of an iterable of pairs: iterable, with exactly two items.
+Status add_iterable_pair(std::vector<Pair>& pairs, PyObject* elem) {
+    Ref it = Ref::steal(PyObject_GetIter(elem));
+    if (!it) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return Error::pending();
+        PyErr_Clear();
+        return value_error("expected a length-2 iterable pair");
+    }
+    Ref items[2];
+    for (int n = 0;; ++n) {
+        Ref x = Ref::steal(PyIter_Next(it.get()));
+        if (!x) {
+            if (PyErr_Occurred()) return Error::pending();
+            if (n != 2) return value_error("expected a length-2 iterable pair");
+            break;
+        }
+        if (n >= 2) return value_error("expected a length-2 iterable pair");
+        items[n] = std::move(x);
+    }
+    return add_pair(pairs, items[0].get(), items[1].get());
+}
+
+Status collect_pairs(std::vector<Pair>& pairs, PyObject* other, PyObject* kwargs) {
+    if (other && other != Py_None) {
+        if (PyDict_Check(other)) {
+            // A snapshot of the items, so that conversions cannot disturb the walk.
+            Ref items = MV_TRY(checked(PyDict_Items(other)));
+            for (Py_ssize_t i = 0, n = PyList_Size(items.get()); i < n; ++i) {
+                PyObject* pair = PyList_GetItem(items.get(), i);
+                MV_TRY(add_pair(pairs, PyTuple_GetItem(pair, 0), PyTuple_GetItem(pair, 1)));
+            }
+        } else if (is_ours(other) || MV_TRY(is_abc_mapping(other))) {
+            Ref keys = MV_TRY(checked(PyObject_CallMethod(other, "keys", nullptr)));
+            Ref it = MV_TRY(checked(PyObject_GetIter(keys.get())));
+            while (Ref key = Ref::steal(PyIter_Next(it.get()))) {
+                Ref value = MV_TRY(checked(PyObject_GetItem(other, key.get())));
+                MV_TRY(add_pair(pairs, key.get(), value.get()));
+            }
+            if (PyErr_Occurred()) return Error::pending();
+        } else {
+            Ref it = MV_TRY(checked(PyObject_GetIter(other)));
+            while (Ref elem = Ref::steal(PyIter_Next(it.get()))) MV_TRY(add_iterable_pair(pairs, elem.get()));
+            if (PyErr_Occurred()) return Error::pending();
+        }
+    }
+    if (kwargs) {
+        PyObject *key, *value;
+        Py_ssize_t pos = 0;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) MV_TRY(add_pair(pairs, key, value));
+    }
+    return ok();
+}
+
+Status update_place(const Place& p, PyObject* other, PyObject* kwargs) {
+    std::vector<Pair> pairs;
+    MV_TRY(collect_pairs(pairs, other, kwargs));
+    LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+    TreeItem* t = MV_TRY(table_at(p, "update()"));
+    for (Pair& pair : pairs) {
+        assign_entry(*t, pair.key, std::move(pair.value));
+        std::string_view k = pair.key;
+        stamp(p, &k);
+    }
+    return ok();
+}
+
+// ---- slots -----------------------------------------------------------------
+
+PyObject* mapping_subscript(PyObject* self, PyObject* key) {
+    return frame([&]() -> Result<Ref> {
+        if (!PyUnicode_Check(key)) return type_error("TOML table keys must be strings");
+        std::string_view k = MV_TRY(utf8_of(key));
+        Place p = Place::of(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        TreeItem* t = MV_TRY(table_at(p, "key lookup"));
+        const TreeItem* child = t->as_table().get_visible(k);
+        if (!child) return key_error(Ref::borrow(key));
+        return new_handle(p.document, *p.path, PathStep::key(k), *child);
+    });
+}
+
+Status assign(PyObject* self, PyObject* key, PyObject* value) {
+    TreeItem item = MV_TRY(to_toml(value));
+    if (!PyUnicode_Check(key)) return type_error("TOML table keys must be strings");
+    std::string_view k = MV_TRY(utf8_of(key));
+    Place p = Place::of(self);
+    LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+    TreeItem* t = MV_TRY(table_at(p, "item assignment"));
+    assign_entry(*t, k, std::move(item));
+    stamp(p, &k);
+    return ok();
+}
+
+Status remove(PyObject* self, PyObject* key) {
+    if (!PyUnicode_Check(key)) return type_error("TOML table keys must be strings");
+    std::string_view k = MV_TRY(utf8_of(key));
+    Place p = Place::of(self);
+    LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+    TreeItem* t = MV_TRY(table_at(p, "pop()"));
+    if (!remove_entry(*t, k)) return key_error(Ref::borrow(key));
+    stamp(p, &k);
+    return ok();
+}
+
+int mapping_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
+    return frame_int([&]() -> Result<int> {
+        if (value)
+            MV_TRY(assign(self, key, value));
+        else
+            MV_TRY(remove(self, key));
+        return 0;
+    });
+}
+
+Py_ssize_t mapping_len(PyObject* self) {
+    return frame_ssize([&]() -> Result<Py_ssize_t> {
+        Place p = Place::of(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        TreeItem* t = MV_TRY(table_at(p, "__len__"));
+        return static_cast<Py_ssize_t>(t->as_table().visible_size());
+    });
+}
+
+int mapping_contains(PyObject* self, PyObject* key) {
+    return frame_int([&]() -> Result<int> {
+        if (!PyUnicode_Check(key)) return 0;
+        std::string_view k = MV_TRY(utf8_of(key));
+        Place p = Place::of(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        TreeItem* t = MV_TRY(table_at(p, "'in'"));
+        return t->as_table().contains(k) ? 1 : 0;
+    });
+}
+
+PyObject* mapping_iter(PyObject* self) {
+    return frame([&]() -> Result<Ref> {
+        Place p = Place::of(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        TreeItem* t = MV_TRY(table_at(p, "__iter__"));
+        const Table& table = t->as_table();
+        Ref keys = MV_TRY(checked(PyList_New(0)));
+        for (const Entry& e : table.entries) {
+            if (e.item.is_none()) continue;
+            Ref k = MV_TRY(str_of(e.key.text()));
+            if (PyList_Append(keys.get(), k.get()) < 0) return Error::pending();
+        }
+        guard.unlock();
+        return checked(PyObject_GetIter(keys.get()));
+    });
+}
+
+// A copy of the place's table as a new object of the same family: a Document
+// for a Document, a DictItem on a private document for a handle.
+Result<Ref> copy_of(PyObject* self) {
+    if (is_document(self)) return copy_document(self);
+    std::optional<TreeItem> copy = MV_TRY(copy_handle_target(self));
+    if (!copy->is_table_like()) return wrong_kind(*copy, "|");
+    return private_handle(std::move(*copy));
+}
+
+PyObject* mapping_or(PyObject* a, PyObject* b) {
+    return frame([&]() -> Result<Ref> {
+        if (is_ours(a)) {
+            if (!is_ours(b) && !MV_TRY(is_abc_mapping(b))) return Ref::borrow(Py_NotImplemented);
+            Ref copy = MV_TRY(copy_of(a));
+            MV_TRY(update_place(Place::of(copy.get()), b, nullptr));
+            return copy;
+        }
+        // other | table: a dict of the other's items, then the table's values.
+        if (!MV_TRY(is_abc_mapping(a))) return Ref::borrow(Py_NotImplemented);
+        Ref out = MV_TRY(checked(PyDict_New()));
+        if (PyDict_Merge(out.get(), a, 1) < 0) return Error::pending();
+        Place p = Place::of(b);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        TreeItem* t = MV_TRY(table_at(p, "|"));
+        for (const Entry& e : t->as_table().entries) {
+            if (e.item.is_none()) continue;
+            Ref k = MV_TRY(str_of(e.key.text()));
+            Ref v = MV_TRY(to_python(e.item));
+            if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return Error::pending();
+        }
+        return out;
+    });
+}
+
+PyObject* mapping_ior(PyObject* self, PyObject* other) {
+    return frame([&]() -> Result<Ref> {
+        MV_TRY(update_place(Place::of(self), other, nullptr));
+        return Ref::borrow(self);
+    });
+}
+
+// ---- methods -----------------------------------------------------------------
+
+PyObject* mapping_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"key", "default"};
+        static const Signature sig{"get()", names, 2, 2, 2, 1, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        PyObject* key = a.values[0];
+        Ref fallback = Ref::borrow(a.values[1] ? a.values[1] : Py_None);
+        if (!PyUnicode_Check(key)) return fallback;
+        std::string_view k = MV_TRY(utf8_of(key));
+        Place p = Place::of(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        TreeItem* t = MV_TRY(table_at(p, "key lookup"));
+        const TreeItem* child = t->as_table().get_visible(k);
+        if (!child) return fallback;
+        return new_handle(p.document, *p.path, PathStep::key(k), *child);
+    });
+}
+
+PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"key"};
+        static const Signature sig{"pop()", names, 1, 1, 1, 1, true, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        if (a.extra_count > 1)
+            return type_error("pop expected at most 2 arguments, got " + std::to_string(a.extra_count + 1));
+        PyObject* key = a.values[0];
+        PyObject* fallback = a.extra_count == 1 ? a.extra[0] : nullptr;
+        if (!PyUnicode_Check(key)) {
+            if (fallback) return Ref::borrow(fallback);
+            Ref text = MV_TRY(checked(PyObject_Repr(key)));
+            return key_error(std::move(text));
+        }
+        std::string_view k = MV_TRY(utf8_of(key));
+        Place p = Place::of(self);
+        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+        TreeItem* t = MV_TRY(table_at(p, "pop()"));
+        std::optional<Entry> removed = remove_entry(*t, k);
+        if (!removed) {
+            if (fallback) return Ref::borrow(fallback);
+            return key_error(Ref::borrow(key));
+        }
+        stamp(p, &k);
+        return to_python(removed->item);
+    });
+}
+
+PyObject* mapping_popitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"popitem()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Place p = Place::of(self);
+        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+        TreeItem* t = MV_TRY(table_at(p, "popitem()"));
+        std::optional<Entry> removed = remove_last_entry(*t);
+        if (!removed) return key_error("popitem(): dictionary is empty");
+        std::string_view k = removed->key.text();
+        stamp(p, &k);
+        Ref key = MV_TRY(str_of(k));
+        Ref value = MV_TRY(to_python(removed->item));
+        return checked(PyTuple_Pack(2, key.get(), value.get()));
+    });
+}
+
+PyObject* mapping_setdefault(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"key", "default"};
+        static const Signature sig{"setdefault()", names, 2, 2, 2, 1, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        PyObject* key = a.values[0];
+        std::optional<TreeItem> value;
+        if (a.values[1] && a.values[1] != Py_None) value.emplace(MV_TRY(to_toml(a.values[1])));
+        if (!PyUnicode_Check(key)) return type_error("keys must be strings");
+        std::string_view k = MV_TRY(utf8_of(key));
+        Place p = Place::of(self);
+        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+        TreeItem* t = MV_TRY(table_at(p, "key lookup"));
+        if (!t->as_table().contains(k)) {
+            if (!value) return type_error("setdefault() requires a default value: TOML has no null type");
+            assign_entry(*t, k, std::move(*value));
+        }
+        return new_handle(p.document, *p.path, PathStep::key(k), *t->as_table().get_visible(k));
+    });
+}
+
+PyObject* mapping_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"other"};
+        static const Signature sig{"update()", names, 1, 1, 1, 0, false, true};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(update_place(Place::of(self), a.values[0], a.keywords.get()));
+        return Ref::borrow(Py_None);
+    });
+}
+
+Result<Ref> view_of(PyObject* self, PyObject* (*type)()) {
+    Place p = Place::of(self);
+    if (p.state && p.doc().registry.is_stale(p.version, *p.path))
+        return runtime_error("stale: the document has been modified since this reference was created");
+    return new_view(type, p);
+}
+
+PyObject* mapping_keys(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"keys()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        return view_of(self, keys_view_type);
+    });
+}
+
+PyObject* mapping_values(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"values()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        return view_of(self, values_view_type);
+    });
+}
+
+PyObject* mapping_items(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const Signature sig{"items()", nullptr, 0, 0, 0, 0, false, false};
+        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        return view_of(self, items_view_type);
+    });
+}
+
+const PyMethodDef kMethods[] = {
+    {"get", fastcall(mapping_get), kFastcall,
+     "get($self, key, default=None, /)\n--\n\nReturn the value for key if key is present, else default."},
+    {"pop", fastcall(mapping_pop), kFastcall,
+     "pop($self, key, /, *default)\n--\n\n"
+     "Remove key and return its value as a native Python object.\n\n"
+     "If key is not found, default is returned if given, otherwise KeyError is raised."},
+    {"popitem", fastcall(mapping_popitem), kFastcall,
+     "popitem($self)\n--\n\nRemove and return the last (key, value) pair as a 2-tuple."},
+    {"update", fastcall(mapping_update), kFastcall,
+     "update($self, other=None, /, **kwargs)\n--\n\nUpdate from a mapping or an iterable of pairs, then from kwargs."},
+    {"setdefault", fastcall(mapping_setdefault), kFastcall,
+     "setdefault($self, key, default=None, /)\n--\n\n"
+     "Return the value for key, inserting default first if key is not present."},
+    {"keys", fastcall(mapping_keys), kFastcall, "keys($self)\n--\n\nA live view of the keys."},
+    {"values", fastcall(mapping_values), kFastcall, "values($self)\n--\n\nA live view of the values."},
+    {"items", fastcall(mapping_items), kFastcall, "items($self)\n--\n\nA live view of the (key, value) pairs."},
+};
+
+}  // namespace
+
+const PyMethodDef* mapping_methods() { return kMethods; }
+std::size_t mapping_method_count() { return sizeof(kMethods) / sizeof(kMethods[0]); }
+
+void add_mapping_slots(std::vector<PyType_Slot>& slots) {
+    slots.push_back({Py_mp_subscript, reinterpret_cast<void*>(mapping_subscript)});
+    slots.push_back({Py_mp_ass_subscript, reinterpret_cast<void*>(mapping_ass_subscript)});
+    slots.push_back({Py_mp_length, reinterpret_cast<void*>(mapping_len)});
+    slots.push_back({Py_sq_contains, reinterpret_cast<void*>(mapping_contains)});
+    slots.push_back({Py_tp_iter, reinterpret_cast<void*>(mapping_iter)});
+    slots.push_back({Py_nb_or, reinterpret_cast<void*>(mapping_or)});
+    slots.push_back({Py_nb_inplace_or, reinterpret_cast<void*>(mapping_ior)});
+}
+
+}  // namespace morvelan::py

@@ -1,0 +1,445 @@
+"""Handles: classes and kinds, staleness, the common members, mapping
+errors, views seen through edits."""
+
+import collections.abc
+import copy
+import datetime
+import inspect
+
+import pytest
+
+morvelan = pytest.importorskip("morvelan")
+loads = morvelan.loads
+
+STALE = "stale: the document has been modified since this reference was created"
+
+DOC = """\
+a = 1
+s = "hi"
+f = 0.0
+b = false
+d = 2024-01-02
+arr = [1, 2]
+it = {p = 1}
+[t]
+x = [1, 2]
+[[aot]]
+n = 1
+"""
+
+
+@pytest.mark.parametrize(
+    "key, cls, kind",
+    [
+        ("a", "ScalarItem", "integer"),
+        ("s", "ScalarItem", "string"),
+        ("f", "ScalarItem", "float"),
+        ("b", "ScalarItem", "boolean"),
+        ("d", "ScalarItem", "datetime"),
+        ("arr", "ListItem", "array"),
+        ("it", "DictItem", "inline table"),
+        ("t", "DictItem", "table"),
+        ("aot", "ListItem", "array of tables"),
+    ],
+)
+def test_class_and_kind_of_handles(key, cls, kind):
+    h = loads(DOC)[key]
+    assert type(h) is getattr(morvelan, cls)
+    assert isinstance(h, morvelan.Item)
+    assert repr(h).startswith(f"Item({kind}, ")
+
+
+def test_repr_str_and_abc_registration():
+    doc = loads(DOC)
+    assert repr(doc["a"]) == "Item(integer, 1)"
+    assert repr(doc["s"]) == 'Item(string, "hi")'
+    assert str(doc["s"]) == "hi"
+    assert str(doc["t"]["x"]) == "[1, 2]"
+    assert isinstance(doc["t"], collections.abc.MutableMapping)
+    assert isinstance(doc["arr"], collections.abc.MutableSequence)
+    assert type(doc["t"]["x"]) is morvelan.ListItem
+
+
+@pytest.mark.parametrize(
+    "text, truth",
+    [('v = ""', False), ("v = 0", False), ("v = 0.0", False), ("v = false", False), ("v = []", False),
+     ("v = {}", False), ("v = nan", True), ("v = 1979-05-27", True), ('v = " "', True), ("v = [0]", True),
+     ("v = {a = 0}", True)],
+)
+def test_truth_of_handles(text, truth):
+    assert bool(loads(text)["v"]) is truth
+
+
+def test_equality_and_hashing():
+    doc = loads("a = 1\nb = 1.0\n[t]\nx = 1\n")
+    other = loads("[t]\nx = 1 # other layout\n")
+    assert doc["a"] == 1 and doc["a"] == doc["b"] and doc["a"] != 2
+    assert doc["t"] == {"x": 1} and doc["t"] == other["t"]
+    assert (doc["a"] == object()) is False
+    assert doc["a"] != object()
+    assert doc["t"] == loads("x = 1")  # a document compares by its root table
+    assert loads("x = 1") == doc["t"]
+    with pytest.raises(TypeError):
+        doc["t"] < doc["t"]
+    for h in (doc["t"], doc["a"], loads("l = [1]")["l"]):
+        with pytest.raises(TypeError):
+            hash(h)
+
+
+def test_value_is_a_fresh_copy():
+    doc = loads("[t]\nx = [1, 2]\n")
+    v = doc["t"].value
+    v["x"].append(3)
+    assert doc["t"]["x"].value == [1, 2]
+
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [("0xFF", ("ScalarItem", 255, "0xFF")), ("{a = 1}", ("DictItem", {"a": 1}, "{a = 1}")),
+     ("[1,2]", ("ListItem", [1, 2], "[1,2]")), ("'''multi\nline'''", ("ScalarItem", "multi\nline", "'''multi\nline'''"))],
+)
+def test_item_parse(text, expected):
+    cls, value, toml = expected
+    h = morvelan.Item.parse(text)
+    assert type(h).__name__ == cls and h.value == value and h.as_toml() == toml
+    doc = loads("a = 1\n")
+    doc["mask"] = h
+    assert doc.as_toml() == f"a = 1\nmask = {toml}\n"
+
+
+@pytest.mark.parametrize(
+    "cls, text, message",
+    [
+        ("DictItem", "1", "DictItem.parse() requires a table value, got integer"),
+        ("ListItem", "1", "ListItem.parse() requires a array value, got integer"),
+        ("ScalarItem", "[1]", "ScalarItem.parse() requires a scalar value, got array"),
+        ("Item", "[1,", None),
+    ],
+)
+def test_parse_errors(cls, text, message):
+    with pytest.raises(ValueError) as e:
+        getattr(morvelan, cls).parse(text)
+    if message:
+        assert str(e.value) == message
+    else:
+        assert str(e.value).startswith("TOML parse error at line 1")
+
+
+def test_parse_of_subclasses_accepts_their_kind():
+    assert morvelan.DictItem.parse("{}").value == {}
+    assert morvelan.ListItem.parse("[]").value == []
+    assert morvelan.ScalarItem.parse("1979-05-27").value == datetime.date(1979, 5, 27)
+
+
+def test_clear_fmt_implicit():
+    doc = loads("a = 1\n[x.y]\nz = 1\n[t]\nk  =  [ 1 ,2, ]\n")
+    with pytest.raises(TypeError, match=r"^'integer' does not support clear\(\)$"):
+        doc["a"].clear()
+    k = doc["t"]["k"]
+    k.fmt()
+    assert doc["t"]["k"].as_toml() == "[1, 2]"
+    doc["t"].fmt()
+    assert "k = [1, 2]" in doc.as_toml()
+    assert doc["x"].implicit is True and doc["t"].implicit is False
+    assert doc["t"]["k"].implicit is False
+    doc["t"].implicit = True  # a table with a body of its own keeps its header
+    assert "[t]\n" in doc.as_toml()
+    nested = loads("[p]\n[p.q]\nk = 1\n")
+    nested["p"].implicit = True
+    assert nested.as_toml() == "[p.q]\nk = 1\n"
+    nested["p"].implicit = False
+    assert nested.as_toml() == "[p]\n[p.q]\nk = 1\n"
+    with pytest.raises(TypeError, match="implicit"):
+        doc["t"].implicit = 1
+    inline = loads("i = {a = 1}\n")
+    inline["i"].implicit = True
+    assert inline["i"].implicit is False and inline.as_toml() == "i = {a = 1}\n"
+    t = doc["t"]
+    t.clear()
+    t["k"] = 1  # the acting handle was refreshed
+    assert doc["t"].value == {"k": 1}
+
+
+def test_signatures():
+    for name in ("as_toml", "fmt", "clear"):
+        assert str(inspect.signature(getattr(morvelan.Item, name))) == "(self, /)"
+    assert str(inspect.signature(morvelan.Item.parse)) == "(text)"
+    assert str(inspect.signature(morvelan.DictItem.get)) == "(self, key, default=None, /)"
+    assert str(inspect.signature(morvelan.Document.pop)) == "(self, key, /, *default)"
+    assert str(inspect.signature(morvelan.DictItem.update)) == "(self, other=None, /, **kwargs)"
+    assert str(inspect.signature(morvelan.KeysView.__reversed__)) == "(self, /)"
+
+
+# ---- staleness ----------------------------------------------------------------
+
+
+def test_staleness_rules():
+    doc = loads("[a]\nx = 1\ny = 2\n[c]\nz = 3\n")
+    a, x, c = doc["a"], doc["a"]["x"], doc["c"]
+    doc["b"] = 1
+    assert a.value == {"x": 1, "y": 2} and x == 1  # a sibling edit
+    doc["a"]["y"] = 5
+    assert x == 1 and a["y"] == 5  # a sibling inside the same table
+    doc["a"]["x"] = 3
+    with pytest.raises(RuntimeError, match=f"^{STALE}$"):
+        x.value
+    assert a["x"] == 3 and c["z"] == 3  # ancestors and other tables stay valid
+    a["x"] = 4
+    assert a["x"] == 4  # the acting handle is not stale after editing its entry
+    fresh = doc["a"]["x"]
+    assert fresh == 4  # made after the stamp
+    doc.fmt()
+    assert fresh == 4
+    doc.clear()
+    for h in (a, c, fresh):
+        with pytest.raises(RuntimeError, match=STALE):
+            h.value
+
+
+def test_removed_target_reports_stale():
+    doc = loads("[a]\nx = 1\n")
+    x = doc["a"]["x"]
+    del doc["a"]["x"]
+    with pytest.raises(RuntimeError, match=STALE):
+        x.value
+    doc["a"]["x"] = 2  # a new value at the old path does not revive the handle
+    with pytest.raises(RuntimeError, match=STALE):
+        x.value
+
+
+def test_handles_taken_from_views_go_stale_on_clear():
+    doc = loads("a = 1\nb = {c = 2}\n")
+    values = list(doc.values())
+    items = dict(doc.items())
+    doc.clear()
+    for h in values + list(items.values()):
+        with pytest.raises(RuntimeError, match=STALE):
+            h.value
+
+
+def test_handle_keeps_its_class_after_kind_change():
+    doc = loads("[t]\nx = 1\n")
+    t = doc["t"]
+    doc["t"] = 5
+    assert type(t) is morvelan.DictItem
+    with pytest.raises(RuntimeError, match=STALE):
+        t["x"]
+
+
+def test_copies_do_not_share_handles():
+    doc = loads("[t]\nx = 1\n")
+    t = doc["t"]
+    c = copy.copy(doc)
+    c["t"]["x"] = 2
+    assert t["x"] == 1 and c["t"]["x"] == 2
+
+
+# ---- mapping members: results and errors ----------------------------------------
+
+
+def test_mapping_results():
+    doc = loads("a = 1\n[t]\nx = 1\ny = 2\n")
+    t = doc["t"]
+    assert t.get("x") == 1 and t.get("zz") is None and t.get("zz", 5) == 5 and t.get(1) is None
+    assert "x" in t and 1 not in t and "zz" not in t
+    assert list(t) == ["x", "y"] and len(t) == 2
+    assert t.popitem() == ("y", 2)
+    assert t.pop("zz", None) is None and t.pop(1, "d") == "d"
+    assert t.setdefault("x") == 1 and t.setdefault("n", 7) == 7
+    t.update([("a", 1), ("b", 2)], c=3)
+    assert list(t) == ["x", "n", "a", "b", "c"]
+    t.update({"a": 10}, a=11)
+    assert t["a"] == 11
+    t |= {"d": 4}
+    assert t["d"] == 4
+    assert doc.pop("a") == 1 and doc.popitem()[0] == "t"
+    assert len(doc) == 0 and doc.get("t") is None
+
+
+@pytest.mark.parametrize(
+    "op, exc, message",
+    [
+        (lambda t: t[1], TypeError, "TOML table keys must be strings"),
+        (lambda t: t.__setitem__(1, 1), TypeError, "TOML table keys must be strings"),
+        (lambda t: t.__delitem__(1), TypeError, "TOML table keys must be strings"),
+        (lambda t: t["zz"], KeyError, "'zz'"),
+        (lambda t: t.__delitem__("zz"), KeyError, "'zz'"),
+        (lambda t: t.pop("zz"), KeyError, "'zz'"),
+        (lambda t: t.pop(1), KeyError, "'1'"),
+        (lambda t: t.pop("a", 1, 2), TypeError, "pop expected at most 2 arguments, got 3"),
+        (lambda t: t.setdefault("n"), TypeError, "setdefault() requires a default value: TOML has no null type"),
+        (lambda t: t.setdefault(1, 2), TypeError, "keys must be strings"),
+        (lambda t: t.update({1: 2}), TypeError, "keys must be strings"),
+        (lambda t: t.update([("a",)]), ValueError, "expected a length-2 iterable pair"),
+        (lambda t: t.update([1]), ValueError, "expected a length-2 iterable pair"),
+        (lambda t: t.update([("a", 1, 2)]), ValueError, "expected a length-2 iterable pair"),
+        (lambda t: t.__setitem__("k", None), TypeError, None),
+        (lambda t: t.__setitem__("k", object()), TypeError, None),
+    ],
+)
+@pytest.mark.parametrize("where", ["root", "table", "inline"])
+def test_mapping_errors_change_nothing(op, exc, message, where):
+    text = "a = 1\n[t]\na = 1\ni = {a = 1}\n"
+    doc = loads(text)
+    target = {"root": doc, "table": doc["t"], "inline": doc["t"]["i"]}[where]
+    with pytest.raises(exc) as e:
+        op(target)
+    if message is not None:
+        assert str(e.value) == message
+    assert doc.as_toml() == text
+
+
+def test_popitem_on_empty_table():
+    doc = loads("[t]\n")
+    with pytest.raises(KeyError, match="popitem\\(\\): dictionary is empty"):
+        doc["t"].popitem()
+    with pytest.raises(KeyError, match="popitem\\(\\): dictionary is empty"):
+        morvelan.Document().popitem()
+
+
+def test_iteration_is_a_snapshot():
+    doc = loads("a = 1\nb = 2\nc = 3\n")
+    seen = []
+    for k in doc:
+        seen.append(k)
+        if k in doc:
+            del doc[k]
+    assert seen == ["a", "b", "c"] and len(doc) == 0
+
+
+def test_or_operators():
+    doc = loads("a = 1 # one\n[t]\nx = 1\n")
+    merged = doc | {"b": 2}
+    assert type(merged) is morvelan.Document
+    assert merged.value == {"a": 1, "t": {"x": 1}, "b": 2} and "b" not in doc
+    assert "# one" in merged.as_toml()
+    right = {"a": 0, "z": 9} | doc
+    assert type(right) is dict and right == {"a": 1, "z": 9, "t": {"x": 1}}
+    t2 = doc["t"] | {"y": 2}
+    assert type(t2) is morvelan.DictItem and t2.value == {"x": 1, "y": 2} and doc["t"].value == {"x": 1}
+    assert ({"q": 1} | doc["t"]) == {"q": 1, "x": 1}
+    with pytest.raises(TypeError):
+        doc | 5
+    with pytest.raises(TypeError):
+        5 | doc["t"]
+    same = doc
+    doc |= {"c": 3}
+    assert doc is same and doc["c"] == 3
+
+
+def test_assigning_a_document_or_handle_into_itself_copies():
+    doc = loads("[t]\nx = 1 # c\n")
+    doc["t"]["self"] = doc["t"]
+    assert doc.value == {"t": {"x": 1, "self": {"x": 1}}}
+    doc["all"] = doc
+    assert doc["all"].value == {"t": {"x": 1, "self": {"x": 1}}}
+    assert loads(doc.as_toml()).value == doc.value
+
+
+def test_update_failure_halfway_applies_nothing():
+    doc = loads("a = 1\n")
+    with pytest.raises(TypeError):
+        doc.update({"b": 2, "c": object()})
+    assert doc.value == {"a": 1}
+
+    class BadMapping(collections.abc.Mapping):
+        def __getitem__(self, k):
+            raise LookupError("no")
+
+        def __iter__(self):
+            return iter(["x"])
+
+        def __len__(self):
+            return 1
+
+    with pytest.raises(LookupError):
+        doc.update(BadMapping())
+
+    class BadKeys(BadMapping):
+        def keys(self):
+            raise RuntimeError("keys failed")
+
+    with pytest.raises(RuntimeError, match="keys failed"):
+        doc.update(BadKeys())
+    assert doc.value == {"a": 1}
+
+
+def test_handle_of_another_document_is_copied_with_its_spelling():
+    src = loads("v = 0xFF # hex\n")
+    dst = loads("a = 1\n")
+    dst["v"] = src["v"]
+    assert dst["v"].as_toml().startswith("0xFF")
+    src["v"] = 1
+    assert dst["v"] == 255
+
+
+# ---- views --------------------------------------------------------------------
+
+
+def test_views_are_live():
+    doc = loads("a = 1\nb = 2\n")
+    k, v, i = doc.keys(), doc.values(), doc.items()
+    doc["new"] = 3
+    assert "new" in k and len(k) == 3 and len(v) == 3 and ("new", 3) in i
+    it = iter(doc.keys())
+    del doc["a"]
+    assert list(it) == ["a", "b", "new"]
+    assert repr(k) == "KeysView(['b', 'new'])"
+    assert repr(v) == "ValuesView(<2 values>)" and repr(i) == "ItemsView(<2 items>)"
+    assert list(reversed(k)) == ["new", "b"]
+    assert [x.value for x in reversed(v)] == [3, 2]
+    assert [(key, h.value) for key, h in i] == [("b", 2), ("new", 3)]
+
+
+def test_view_comparisons_and_set_operators():
+    doc = loads("a = 1\nb = 2\n")
+    k, i = doc.keys(), doc.items()
+    assert k == {"a", "b"} and k != {"a"} and k == frozenset({"a", "b"}) and k == loads("a = 0\nb = 0").keys()
+    assert (k == ["a", "b"]) is False
+    with pytest.raises(TypeError):
+        k < {"a"}
+    assert k & {"a", "z"} == {"a"} and {"a", "z"} - k == {"z"} and k - {"a"} == {"b"}
+    assert k | ["c"] == {"a", "b", "c"} and k ^ {"a", "c"} == {"b", "c"}
+    assert type(k & {"a"}) is set
+    with pytest.raises(TypeError):
+        k & 5
+    assert i == {("a", 1), ("b", 2)} and i != {("a", 1)} and (i == [("a", 1), ("b", 2)]) is False
+    assert ("a", 1) in i and ["a", 1] not in i and ("a", 2) not in i and (1, 1) not in i
+    assert i - {("a", 1)} == {("b", 2)}
+    assert 1 in doc.values() and 3 not in doc.values() and object() not in doc.values()
+    assert doc["a"] in doc.values()
+    arr = loads("a = [1]\n")
+    with pytest.raises(TypeError):
+        arr.items() | set()
+
+
+class ItemsLike(collections.abc.Set):
+    def __init__(self, items):
+        self.items = list(items)
+
+    def __contains__(self, x):
+        return x in self.items
+
+    def __iter__(self):
+        return iter(self.items)
+
+    def __len__(self):
+        return len(self.items)
+
+
+def test_items_view_equality_with_unhashable_values():
+    doc = loads("a = [1, 2]\n")
+    assert doc.items() == ItemsLike([("a", [1, 2])])
+    assert doc.items() != ItemsLike([("a", [1])])
+
+
+def test_views_go_stale_with_their_table():
+    doc = loads("[t]\nx = 1\n")
+    v = doc["t"].keys()
+    doc["t"]["y"] = 2
+    assert len(v) == 2
+    doc["t"] = {"x": 1}
+    with pytest.raises(RuntimeError, match=STALE):
+        len(v)
+    s = loads("t = 1\n")
+    assert len(s.keys()) == 1
