@@ -74,10 +74,10 @@ private:
 
 // The value a failed parse returns.
 struct ParseErrorReport {
-    std::string message;              // the error line (Problem::message)
-    std::optional<std::string> raw;   // the whole input
-    std::vector<std::string> keys;    // a key path the error concerns (empty for parse errors)
-    std::optional<Span> span;         // the bytes the error points at
+    std::string message;             // the error line (Problem::message)
+    std::optional<std::string> raw;  // the whole input
+    std::vector<std::string> keys;   // a key path the error concerns (empty for parse errors)
+    std::optional<Span> span;        // the bytes the error points at
 
     // The multi-line report: "TOML parse error at line {l}, column {c}",
     // gutter, source line, carets, message; each line ends in "\n".

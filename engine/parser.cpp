@@ -129,8 +129,8 @@ private:
 
     // Document state.
     DocumentRoot* doc_ = nullptr;
-    Table* current_ = nullptr;       // receives key/value lines
-    std::int64_t position_ = 0;      // header counter
+    Table* current_ = nullptr;   // receives key/value lines
+    std::int64_t position_ = 0;  // header counter
     // A standard table opened by a header, inserted into its parent when the
     // next header or the end of input finishes it.
     TreeItem open_table_;
@@ -149,8 +149,9 @@ bool Parser::parse_key(Key& out, KeyContext ctx) {
         std::size_t end = scan_string(in_, pos_, errors, scratch_, ds);
         if (errors.has_error()) return false;
         if (ds.style == StringStyle::MultiLineBasic || ds.style == StringStyle::MultiLineLiteral) {
-            errors.report(ds.style == StringStyle::MultiLineBasic ? "keys cannot be multi-line basic strings"
-                                                                   : "keys cannot be multi-line literal strings",
+            errors.report(ds.style == StringStyle::MultiLineBasic
+                              ? "keys cannot be multi-line basic strings"
+                              : "keys cannot be multi-line literal strings",
                           {desc("basic string"), desc("literal string")}, Span{start, end});
             return false;
         }
@@ -216,8 +217,8 @@ bool Parser::parse_key_path(Vector<Key>& keys, KeyContext ctx) {
         std::size_t key_start = pos_;
         char c = peek(pos_);
         if (!(c == '"' || c == '\'' || is_bare_key_char(static_cast<unsigned char>(c)))) {
-            errors.report("unquoted keys cannot be empty", {desc("letters"), desc("numbers"), lit("-"), lit("_")},
-                          span_at(pos_));
+            errors.report("unquoted keys cannot be empty",
+                          {desc("letters"), desc("numbers"), lit("-"), lit("_")}, span_at(pos_));
             return false;
         }
         keys.emplace_back();
@@ -312,7 +313,9 @@ bool Parser::parse_bare_value(TreeItem& out, KeyContext ctx) {
     return true;
 }
 
-std::uint32_t clamp32(std::size_t v) noexcept { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v); }
+std::uint32_t clamp32(std::size_t v) noexcept {
+    return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
+}
 
 bool Parser::parse_array(TreeItem& out) {
     std::size_t open = pos_;

@@ -188,7 +188,8 @@ void TreeItem::convert_to_value() {
 namespace {
 
 bool numbers_equal(const TreeItem& a, const TreeItem& b) noexcept {
-    if (a.kind() == ItemKind::Integer && b.kind() == ItemKind::Integer) return a.as_integer() == b.as_integer();
+    if (a.kind() == ItemKind::Integer && b.kind() == ItemKind::Integer)
+        return a.as_integer() == b.as_integer();
     if (a.kind() == ItemKind::Float && b.kind() == ItemKind::Float) return a.as_float() == b.as_float();
     const TreeItem& i = a.kind() == ItemKind::Integer ? a : b;
     const TreeItem& f = a.kind() == ItemKind::Integer ? b : a;

@@ -60,10 +60,10 @@ public:
     static TreeItem floating(double v, SourceRepr repr = RawText::absent());
     static TreeItem boolean(bool v, SourceRepr repr = RawText::absent());
     static TreeItem datetime(const Datetime& v, SourceRepr repr = RawText::absent());
-    static TreeItem array();               // empty Array
-    static TreeItem inline_table();        // empty InlineTable
-    static TreeItem table();               // empty Table
-    static TreeItem array_of_tables();     // empty ArrayOfTables
+    static TreeItem array();            // empty Array
+    static TreeItem inline_table();     // empty InlineTable
+    static TreeItem table();            // empty Table
+    static TreeItem array_of_tables();  // empty ArrayOfTables
 
     ItemKind kind() const noexcept { return kind_; }
     bool is_none() const noexcept { return kind_ == ItemKind::None; }

@@ -43,7 +43,8 @@ class RecursionGuard {
 public:
     explicit RecursionGuard(const char* where) noexcept {
         if (depth() >= kMaxDepth) {
-            PyErr_Format(PyExc_RecursionError, "maximum TOML nesting depth (%d) exceeded%s", kMaxDepth, where);
+            PyErr_Format(PyExc_RecursionError, "maximum TOML nesting depth (%d) exceeded%s", kMaxDepth,
+                         where);
             return;
         }
         entered_ = Py_EnterRecursiveCall(where) == 0;
@@ -132,7 +133,8 @@ Result<long> int_attr(PyObject* o, const char* name, long lo, long hi) {
     Ref v = MV_TRY(checked(PyObject_GetAttrString(o, name)));
     long x = PyLong_AsLong(v.get());
     if (x == -1 && PyErr_Occurred()) return Error::pending();
-    if (x < lo || x > hi) return value_error(std::string(name) + " " + std::to_string(x) + " is out of range");
+    if (x < lo || x > hi)
+        return value_error(std::string(name) + " " + std::to_string(x) + " is out of range");
     return x;
 }
 
@@ -411,8 +413,8 @@ Ref py_datetime(const Datetime& dt) {
     int second = t.second ? int(*t.second) : 0;
     int micro = t.nanosecond ? int(*t.nanosecond / 1000) : 0;
     if (!dt.date) {
-        return Ref::steal(
-            PyObject_CallFunction(api.time_type, "iiiiO", int(t.hour), int(t.minute), second, micro, Py_None));
+        return Ref::steal(PyObject_CallFunction(api.time_type, "iiiiO", int(t.hour), int(t.minute), second,
+                                                micro, Py_None));
     }
     const Date& d = *dt.date;
     Ref tz = Ref::borrow(Py_None);
@@ -423,8 +425,8 @@ Ref py_datetime(const Datetime& dt) {
         tz = Ref::steal(PyObject_CallFunction(api.timezone_type, "O", delta.get()));
         if (!tz) return {};
     }
-    return Ref::steal(PyObject_CallFunction(api.datetime_type, "iiiiiiiO", int(d.year), int(d.month), int(d.day),
-                                            int(t.hour), int(t.minute), second, micro, tz.get()));
+    return Ref::steal(PyObject_CallFunction(api.datetime_type, "iiiiiiiO", int(d.year), int(d.month),
+                                            int(d.day), int(t.hour), int(t.minute), second, micro, tz.get()));
 }
 
 Ref py_value(const TreeItem& item) {

@@ -385,13 +385,15 @@ const PyMethodDef kMethods[] = {
     {"popitem", fastcall(mapping_popitem), kFastcall,
      "popitem($self)\n--\n\nRemove and return the last (key, value) pair as a 2-tuple."},
     {"update", fastcall(mapping_update), kFastcall,
-     "update($self, other=None, /, **kwargs)\n--\n\nUpdate from a mapping or an iterable of pairs, then from kwargs."},
+     "update($self, other=None, /, **kwargs)\n--\n\nUpdate from a mapping or an iterable of pairs, then from "
+     "kwargs."},
     {"setdefault", fastcall(mapping_setdefault), kFastcall,
      "setdefault($self, key, default=None, /)\n--\n\n"
      "Return the value for key, inserting default first if key is not present."},
     {"keys", fastcall(mapping_keys), kFastcall, "keys($self)\n--\n\nA live view of the keys."},
     {"values", fastcall(mapping_values), kFastcall, "values($self)\n--\n\nA live view of the values."},
-    {"items", fastcall(mapping_items), kFastcall, "items($self)\n--\n\nA live view of the (key, value) pairs."},
+    {"items", fastcall(mapping_items), kFastcall,
+     "items($self)\n--\n\nA live view of the (key, value) pairs."},
 };
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include "conversion.hpp"
 #include "dict_ops.hpp"
 #include "dict_proxy.hpp"
-#include "item_proxy.hpp"
 #include "engine/encode.hpp"
 #include "engine/parser.hpp"
 #include "gil.hpp"
+#include "item_proxy.hpp"
 #include "types.hpp"
 
 namespace morvelan::py {
@@ -106,7 +106,6 @@ PyObject* document_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         return Ref::borrow(Py_None);
     });
 }
-
 
 PyObject* document_copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
@@ -219,7 +218,8 @@ PyMethodDef document_methods[] = {
      "Useful after mutations that leave awkward top-level whitespace.\n\n"
      "Note: comments on formatted root-level entries are removed."},
     {"clear", fastcall(document_clear), kFastcall,
-     "clear($self)\n--\n\nRemove every entry of the document. Every existing reference into it becomes stale."},
+     "clear($self)\n--\n\nRemove every entry of the document. Every existing reference into it becomes "
+     "stale."},
     {"__copy__", fastcall(document_copy), kFastcall, "__copy__($self)\n--\n\nReturn an independent copy."},
     {"__deepcopy__", fastcall(document_deepcopy), kFastcall,
      "__deepcopy__($self, _memo=None)\n--\n\nReturn an independent copy."},
@@ -240,36 +240,38 @@ const TreeItem& root_table_item(const DocumentState& s) {
 
 PyObject* document_type() {
     static PyObject* type = nullptr;
-    if (!type) type = [] {
-        static std::vector<PyMethodDef> methods = [] {
-            std::vector<PyMethodDef> m(std::begin(document_methods), std::end(document_methods) - 1);
-            m.insert(m.end(), mapping_methods(), mapping_methods() + mapping_method_count());
-            m.push_back({nullptr, nullptr, 0, nullptr});
-            return m;
+    if (!type)
+        type = [] {
+            static std::vector<PyMethodDef> methods = [] {
+                std::vector<PyMethodDef> m(std::begin(document_methods), std::end(document_methods) - 1);
+                m.insert(m.end(), mapping_methods(), mapping_methods() + mapping_method_count());
+                m.push_back({nullptr, nullptr, 0, nullptr});
+                return m;
+            }();
+            static std::vector<PyType_Slot> slots = [] {
+                std::vector<PyType_Slot> s = {
+                    {Py_tp_doc, const_cast<char*>("Document(data=None)\n--\n\n"
+                                                  "A TOML document that preserves formatting when edited.")},
+                    {Py_tp_new, reinterpret_cast<void*>(document_new)},
+                    {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
+                    {Py_tp_traverse, reinterpret_cast<void*>(document_traverse)},
+                    {Py_tp_methods, methods.data()},
+                    {Py_tp_getset, document_getset},
+                    {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
+                    {Py_tp_str, reinterpret_cast<void*>(document_str)},
+                    {Py_tp_richcompare, reinterpret_cast<void*>(document_richcompare)},
+                    {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
+                    {Py_nb_bool, reinterpret_cast<void*>(document_bool)},
+                };
+                add_mapping_slots(s);
+                s.push_back({0, nullptr});
+                return s;
+            }();
+            static PyType_Spec spec = {"morvelan.Document", sizeof(DocumentObject), 0,
+                                       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MAPPING,
+                                       slots.data()};
+            return make_type(&spec, nullptr, "Document");
         }();
-        static std::vector<PyType_Slot> slots = [] {
-            std::vector<PyType_Slot> s = {
-                {Py_tp_doc, const_cast<char*>("Document(data=None)\n--\n\n"
-                                              "A TOML document that preserves formatting when edited.")},
-                {Py_tp_new, reinterpret_cast<void*>(document_new)},
-                {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
-                {Py_tp_traverse, reinterpret_cast<void*>(document_traverse)},
-                {Py_tp_methods, methods.data()},
-                {Py_tp_getset, document_getset},
-                {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
-                {Py_tp_str, reinterpret_cast<void*>(document_str)},
-                {Py_tp_richcompare, reinterpret_cast<void*>(document_richcompare)},
-                {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
-                {Py_nb_bool, reinterpret_cast<void*>(document_bool)},
-            };
-            add_mapping_slots(s);
-            s.push_back({0, nullptr});
-            return s;
-        }();
-        static PyType_Spec spec = {"morvelan.Document", sizeof(DocumentObject), 0,
-                                   Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MAPPING, slots.data()};
-        return make_type(&spec, nullptr, "Document");
-    }();
     return type;
 }
 

@@ -10,14 +10,13 @@
 namespace morvelan::py {
 
 struct DocumentState : EngineAllocated {
-    DocLock lock;            // guards `tree`
+    DocLock lock;  // guards `tree`
     DocumentRoot tree;
     VersionRegistry registry;
 };
 
 struct DocumentObject {
-    PyObject_HEAD
-    DocumentState* state;
+    PyObject_HEAD DocumentState* state;
 };
 
 // The class (created once, on first use); null with an error set on failure.

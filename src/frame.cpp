@@ -16,8 +16,9 @@ void panic(std::string message) { throw Panic{std::move(message)}; }
 PyObject* panic_exception_type() {
     static PyObject* type = nullptr;
     if (!type)
-        type = PyErr_NewExceptionWithDoc("morvelan.PanicException", "An internal invariant of morvelan failed.",
-                                         PyExc_BaseException, nullptr);
+        type =
+            PyErr_NewExceptionWithDoc("morvelan.PanicException", "An internal invariant of morvelan failed.",
+                                      PyExc_BaseException, nullptr);
     return type;
 }
 
@@ -135,7 +136,8 @@ Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t 
                 m += "from " + std::to_string(sig.required) + " to " + std::to_string(positional);
             else
                 m += std::to_string(positional);
-            m += positional == 1 && sig.required == positional ? " positional argument" : " positional arguments";
+            m += positional == 1 && sig.required == positional ? " positional argument"
+                                                               : " positional arguments";
             m += " but " + std::to_string(nargs) + (nargs == 1 ? " was given" : " were given");
             return type_error(std::move(m));
         }
@@ -191,7 +193,8 @@ Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t 
                 names += positional_only_as_keyword[i];
             }
             return type_error(std::string(sig.function) +
-                              " got some positional-only arguments passed as keyword arguments: '" + names + "'");
+                              " got some positional-only arguments passed as keyword arguments: '" + names +
+                              "'");
         }
     }
 

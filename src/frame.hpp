@@ -57,11 +57,11 @@ inline Status ok() { return Unit{}; }
 
 // Shorthand: evaluate a Result expression, return its error from the
 // enclosing function, else yield its value.
-#define MV_TRY(expr)                                           \
-    ({                                                         \
-        auto _mv_r = (expr);                                   \
-        if (!_mv_r.ok()) return std::move(_mv_r.error());      \
-        _mv_r.take();                                          \
+#define MV_TRY(expr)                                      \
+    ({                                                    \
+        auto _mv_r = (expr);                              \
+        if (!_mv_r.ok()) return std::move(_mv_r.error()); \
+        _mv_r.take();                                     \
     })
 
 // An internal invariant failed: unwinds to the call frame.

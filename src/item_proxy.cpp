@@ -61,7 +61,9 @@ TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept {
 
 namespace {
 
-Error stale_error() { return runtime_error("stale: the document has been modified since this reference was created"); }
+Error stale_error() {
+    return runtime_error("stale: the document has been modified since this reference was created");
+}
 
 }  // namespace
 
@@ -261,8 +263,8 @@ PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 
 // parse(text) of each class: `expected` names the class whose kind the value
 // must have (null: any).
-Result<Ref> parse_fragment(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject* (*expected)(),
-                           const char* class_name, const char* expected_word) {
+Result<Ref> parse_fragment(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                           PyObject* (*expected)(), const char* class_name, const char* expected_word) {
     static const char* const names[] = {"text"};
     static const Signature sig{"parse()", names, 1, 0, 1, 1, false, false};
     Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
@@ -292,7 +294,8 @@ PyObject* list_item_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     return frame([&] { return parse_fragment(args, nargs, kwnames, list_item_type, "ListItem", "array"); });
 }
 PyObject* scalar_item_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return frame([&] { return parse_fragment(args, nargs, kwnames, scalar_item_type, "ScalarItem", "scalar"); });
+    return frame(
+        [&] { return parse_fragment(args, nargs, kwnames, scalar_item_type, "ScalarItem", "scalar"); });
 }
 
 PyObject* item_get_implicit(PyObject* self, void*) {
@@ -411,21 +414,23 @@ constexpr const char* kParseDoc =
     "    doc[\"msg\"]  = Item.parse(\"'''multi\\nline'''\")";
 
 PyMethodDef item_methods[] = {
-    {"as_toml", fastcall(item_as_toml), kFastcall, "as_toml($self)\n--\n\nReturn the TOML representation of this item."},
+    {"as_toml", fastcall(item_as_toml), kFastcall,
+     "as_toml($self)\n--\n\nReturn the TOML representation of this item."},
     {"fmt", fastcall(item_fmt), kFastcall,
      "fmt($self)\n--\n\n"
      "Normalize formatting of this item (spacing, trailing commas, etc.).\n\n"
      "Useful after mutations that leave behind awkward whitespace.\n"
      "This is shallow - it formats the item itself, not nested sub-tables.\n"
      "Note: any comments on the formatted item will be removed."},
-    {"clear", fastcall(item_clear), kFastcall, "clear($self)\n--\n\nRemove all entries or elements of this item."},
+    {"clear", fastcall(item_clear), kFastcall,
+     "clear($self)\n--\n\nRemove all entries or elements of this item."},
     {"parse", fastcall(item_parse), kFastcall | METH_STATIC, kParseDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef item_getset[] = {
-    {"value", item_get_value, nullptr, "The underlying data as a native Python object (int, str, list, dict, etc).",
-     nullptr},
+    {"value", item_get_value, nullptr,
+     "The underlying data as a native Python object (int, str, list, dict, etc).", nullptr},
     {"implicit", item_get_implicit, item_set_implicit,
      "Whether this table's header is implicit (suppressed in TOML output).\n\n"
      "A table such as `a` in a document holding only `[a.b]` has no header of its own.\n"
@@ -434,7 +439,6 @@ PyGetSetDef item_getset[] = {
      nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
-
 
 PyObject* make_item_type(const char* qualified, const char* name, const char* doc, unsigned long extra_flags,
                          PyObject* base, std::vector<PyType_Slot> extra_slots) {
@@ -493,54 +497,58 @@ PyObject* item_type() {
 
 PyObject* dict_item_type() {
     static PyObject* type = nullptr;
-    if (!type) type = [] {
-        PyObject* base = item_type();
-        if (!base) return static_cast<PyObject*>(nullptr);
-        static std::vector<PyMethodDef> methods = [] {
-            std::vector<PyMethodDef> m(mapping_methods(), mapping_methods() + mapping_method_count());
-            m.push_back({"parse", fastcall(dict_item_parse), kFastcall | METH_STATIC, kParseDoc});
-            m.push_back({nullptr, nullptr, 0, nullptr});
-            return m;
+    if (!type)
+        type = [] {
+            PyObject* base = item_type();
+            if (!base) return static_cast<PyObject*>(nullptr);
+            static std::vector<PyMethodDef> methods = [] {
+                std::vector<PyMethodDef> m(mapping_methods(), mapping_methods() + mapping_method_count());
+                m.push_back({"parse", fastcall(dict_item_parse), kFastcall | METH_STATIC, kParseDoc});
+                m.push_back({nullptr, nullptr, 0, nullptr});
+                return m;
+            }();
+            std::vector<PyType_Slot> slots = {
+                {Py_tp_methods, methods.data()},
+            };
+            add_mapping_slots(slots);
+            return make_item_type("morvelan.DictItem", "DictItem",
+                                  "A TOML table or inline table.\n\n"
+                                  "Registered as a collections.abc.MutableMapping, so both\n"
+                                  "isinstance(x, MutableMapping) and isinstance(x, DictItem) work.",
+                                  Py_TPFLAGS_MAPPING, base, std::move(slots));
         }();
-        std::vector<PyType_Slot> slots = {
-            {Py_tp_methods, methods.data()},
-        };
-        add_mapping_slots(slots);
-        return make_item_type("morvelan.DictItem", "DictItem",
-                              "A TOML table or inline table.\n\n"
-                              "Registered as a collections.abc.MutableMapping, so both\n"
-                              "isinstance(x, MutableMapping) and isinstance(x, DictItem) work.",
-                              Py_TPFLAGS_MAPPING, base, std::move(slots));
-    }();
     return type;
 }
 
 PyObject* list_item_type() {
     static PyObject* type = nullptr;
-    if (!type) type = [] {
-        PyObject* base = item_type();
-        if (!base) return static_cast<PyObject*>(nullptr);
-        return make_item_type("morvelan.ListItem", "ListItem",
-                              "A TOML array or array of tables.\n\n"
-                              "Registered as a collections.abc.MutableSequence, so both\n"
-                              "isinstance(x, MutableSequence) and isinstance(x, ListItem) work.",
-                              Py_TPFLAGS_SEQUENCE, base,
-                              {
-                                  {Py_tp_methods, parse_method(fastcall(list_item_parse))},
-                              });
-    }();
+    if (!type)
+        type = [] {
+            PyObject* base = item_type();
+            if (!base) return static_cast<PyObject*>(nullptr);
+            return make_item_type("morvelan.ListItem", "ListItem",
+                                  "A TOML array or array of tables.\n\n"
+                                  "Registered as a collections.abc.MutableSequence, so both\n"
+                                  "isinstance(x, MutableSequence) and isinstance(x, ListItem) work.",
+                                  Py_TPFLAGS_SEQUENCE, base,
+                                  {
+                                      {Py_tp_methods, parse_method(fastcall(list_item_parse))},
+                                  });
+        }();
     return type;
 }
 
 PyObject* scalar_item_type() {
     static PyObject* type = nullptr;
-    if (!type) type = [] {
-        PyObject* base = item_type();
-        if (!base) return static_cast<PyObject*>(nullptr);
-        return make_item_type("morvelan.ScalarItem", "ScalarItem",
-                              "A scalar TOML value (string, integer, float, boolean, datetime, date, or time).", 0,
-                              base, {{Py_tp_methods, parse_method(fastcall(scalar_item_parse))}});
-    }();
+    if (!type)
+        type = [] {
+            PyObject* base = item_type();
+            if (!base) return static_cast<PyObject*>(nullptr);
+            return make_item_type(
+                "morvelan.ScalarItem", "ScalarItem",
+                "A scalar TOML value (string, integer, float, boolean, datetime, date, or time).", 0, base,
+                {{Py_tp_methods, parse_method(fastcall(scalar_item_parse))}});
+        }();
     return type;
 }
 

@@ -20,8 +20,7 @@ struct ItemState : EngineAllocated {
 
 // The record shared by handles and views.
 struct ItemObject {
-    PyObject_HEAD
-    ItemState* state;
+    PyObject_HEAD ItemState* state;
     PyObject* document;  // strong reference
 };
 

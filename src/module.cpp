@@ -69,15 +69,16 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
         static const Signature sig{"load()", names, 1, 0, 1, 1, false, false};
         Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
         Ref data = MV_TRY(checked(PyObject_CallMethod(a.values[0], "read", nullptr)));
-        if (!PyBytes_Check(data.get())) return type_error("File must be opened in binary mode, e.g. use \"rb\"");
+        if (!PyBytes_Check(data.get()))
+            return type_error("File must be opened in binary mode, e.g. use \"rb\"");
         char* bytes = nullptr;
         Py_ssize_t size = 0;
         if (PyBytes_AsStringAndSize(data.get(), &bytes, &size) < 0) return Error::pending();
         std::string_view view(bytes, static_cast<std::size_t>(size));
         if (auto bad = invalid_utf8(view)) {
-            PyObject* exc = PyObject_CallFunction(PyExc_UnicodeDecodeError, "sy#nns", "utf-8", bytes, size,
-                                                  static_cast<Py_ssize_t>(bad->first),
-                                                  static_cast<Py_ssize_t>(bad->first + bad->second), "invalid utf-8");
+            PyObject* exc = PyObject_CallFunction(
+                PyExc_UnicodeDecodeError, "sy#nns", "utf-8", bytes, size, static_cast<Py_ssize_t>(bad->first),
+                static_cast<Py_ssize_t>(bad->first + bad->second), "invalid utf-8");
             if (exc) {
                 PyErr_SetObject(PyExc_UnicodeDecodeError, exc);
                 Py_DECREF(exc);
@@ -147,7 +148,8 @@ PyMethodDef function_defs[] = {
     {"load", fastcall(fn_load), kFastcall,
      "load(fp)\n--\n\nParse TOML from a file into a `Document`.\n\n"
      "`fp` must be opened in binary mode (e.g. `open(path, \"rb\")`)."},
-    {"loads", fastcall(fn_loads), kFastcall, "loads(text)\n--\n\nParse a TOML string into a `Document`, preserving formatting."},
+    {"loads", fastcall(fn_loads), kFastcall,
+     "loads(text)\n--\n\nParse a TOML string into a `Document`, preserving formatting."},
     {"dump", fastcall(fn_dump), kFastcall,
      "dump(obj, fp)\n--\n\nSerialise a `Document` or `Mapping` to a file.\n\n"
      "`fp` must be opened in binary mode (e.g. `open(path, \"wb\")`)."},
@@ -185,8 +187,8 @@ int exec_module(PyObject* module) {
             PyObject* (*make)();
         };
         const Class classes[] = {
-            {"Document", document_type},     {"Item", item_type},
-            {"DictItem", dict_item_type},    {"ListItem", list_item_type},
+            {"Document", document_type},      {"Item", item_type},
+            {"DictItem", dict_item_type},     {"ListItem", list_item_type},
             {"ScalarItem", scalar_item_type}, {"KeysView", keys_view_type},
             {"ValuesView", values_view_type}, {"ItemsView", items_view_type},
         };
@@ -201,9 +203,8 @@ int exec_module(PyObject* module) {
         Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
         if (!abc) return -1;
         const std::pair<const char*, const char*> registrations[] = {
-            {"KeysView", "KeysView"},         {"ValuesView", "ValuesView"},
-            {"ItemsView", "ItemsView"},       {"MutableMapping", "Document"},
-            {"MutableMapping", "DictItem"},   {"MutableSequence", "ListItem"},
+            {"KeysView", "KeysView"},       {"ValuesView", "ValuesView"},   {"ItemsView", "ItemsView"},
+            {"MutableMapping", "Document"}, {"MutableMapping", "DictItem"}, {"MutableSequence", "ListItem"},
         };
         for (const auto& [abc_name, class_name] : registrations) {
             Ref base = Ref::steal(PyObject_GetAttrString(abc.get(), abc_name));

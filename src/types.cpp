@@ -9,7 +9,8 @@ PyObject* make_type(PyType_Spec* spec, PyObject* bases, const char* name) {
 }
 
 PyObject* alloc_instance(PyObject* type) {
-    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_alloc));
+    auto alloc =
+        reinterpret_cast<allocfunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_alloc));
     return alloc(reinterpret_cast<PyTypeObject*>(type), 0);
 }
 

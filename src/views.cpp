@@ -14,13 +14,15 @@ enum class ViewKind { Keys, Values, Items };
 
 ViewKind kind_of_view(PyObject* self) {
     if (PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(keys_view_type()))) return ViewKind::Keys;
-    if (PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(values_view_type()))) return ViewKind::Values;
+    if (PyObject_TypeCheck(self, reinterpret_cast<PyTypeObject*>(values_view_type())))
+        return ViewKind::Values;
     return ViewKind::Items;
 }
 
 bool is_view_of(PyObject* o, ViewKind kind) {
-    PyObject* type = kind == ViewKind::Keys ? keys_view_type() : kind == ViewKind::Values ? values_view_type()
-                                                                                         : items_view_type();
+    PyObject* type = kind == ViewKind::Keys     ? keys_view_type()
+                     : kind == ViewKind::Values ? values_view_type()
+                                                : items_view_type();
     return type && PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(type));
 }
 
@@ -38,7 +40,9 @@ Result<const Table*> viewed_table(const Place& p, E&& error) {
 
 Error no_len(const TreeItem&) { return type_error("TOML item has no len()"); }
 auto does_not_support(const char* op) {
-    return [op](const TreeItem& item) { return type_error("TOML " + kind_of(item) + " item does not support " + op); };
+    return [op](const TreeItem& item) {
+        return type_error("TOML " + kind_of(item) + " item does not support " + op);
+    };
 }
 
 Result<std::size_t> view_size(PyObject* self) {
@@ -249,7 +253,8 @@ Result<bool> items_equal(PyObject* self, PyObject* other) {
 PyObject* view_richcompare(PyObject* self, PyObject* other, int op) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
     return frame([&]() -> Result<Ref> {
-        bool eq = kind_of_view(self) == ViewKind::Keys ? MV_TRY(keys_equal(self, other)) : MV_TRY(items_equal(self, other));
+        bool eq = kind_of_view(self) == ViewKind::Keys ? MV_TRY(keys_equal(self, other))
+                                                       : MV_TRY(items_equal(self, other));
         return Ref::borrow(eq == (op == Py_EQ) ? Py_True : Py_False);
     });
 }
@@ -326,7 +331,8 @@ PyObject* make_view_type(const char* qualified, const char* name, const char* do
     }
     slots.push_back({0, nullptr});
     PyType_Spec spec = {qualified, sizeof(ItemObject), 0,
-                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots.data()};
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                        slots.data()};
     return make_type(&spec, nullptr, name);
 }
 
@@ -336,7 +342,8 @@ PyObject* keys_view_type() {
     static PyObject* type = nullptr;
     if (!type)
         type = make_view_type("morvelan.KeysView", "KeysView",
-                              "A live view of the string keys in a TOML table (or the document root).", ViewKind::Keys);
+                              "A live view of the string keys in a TOML table (or the document root).",
+                              ViewKind::Keys);
     return type;
 }
 
@@ -344,7 +351,8 @@ PyObject* values_view_type() {
     static PyObject* type = nullptr;
     if (!type)
         type = make_view_type("morvelan.ValuesView", "ValuesView",
-                              "A live view of the values in a TOML table (or the document root).", ViewKind::Values);
+                              "A live view of the values in a TOML table (or the document root).",
+                              ViewKind::Values);
     return type;
 }
 

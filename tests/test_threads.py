@@ -97,3 +97,46 @@ def test_long_parse_does_not_stop_other_threads():
     # With the interpreter lock held for the whole parse the counting thread
     # could not have run at all while loads() was executing.
     assert during > 1000
+
+
+STALE = "stale: the document has been modified since this reference was created"
+
+
+def test_threads_reading_and_editing_through_handles():
+    """Each thread owns one table and edits it through handles while every
+    thread also reads the others' tables: a handle is either valid and
+    correct or raises the stale error."""
+    n_threads = 4
+    doc = morvelan.loads("".join(f"[t{k}]\ncount = 0\nname = 't{k}'\n" for k in range(n_threads)))
+
+    def worker(k):
+        def run():
+            mine = doc[f"t{k}"]
+            for i in range(1, 300):
+                mine["count"] = i
+                mine[f"k{i % 5}"] = [i, {"x": i}]
+                if i % 7 == 0:
+                    mine.pop(f"k{(i + 1) % 5}", None)
+                assert doc[f"t{k}"]["count"] == i
+                other = doc[f"t{(k + 1) % n_threads}"]
+                count = other["count"]
+                try:
+                    assert 0 <= count.value < 300
+                except RuntimeError as e:  # the owner replaced it meanwhile
+                    assert str(e) == STALE
+                assert other["name"] == f"t{(k + 1) % n_threads}"
+                keys = set(other.keys())
+                assert {"count", "name"} <= keys
+        return run
+
+    def whole_document_reader():
+        for _ in range(300):
+            value = morvelan.loads(doc.as_toml()).value  # a consistent snapshot parses
+            assert sorted(value) == [f"t{k}" for k in range(n_threads)]
+            assert all(0 <= t["count"] < 300 for t in value.values())
+            assert len(doc) == n_threads
+
+    _run_threads([worker(k) for k in range(n_threads)] + [whole_document_reader])
+    for k in range(n_threads):
+        assert doc[f"t{k}"]["count"] == 299
+    assert morvelan.loads(doc.as_toml()).value == doc.value

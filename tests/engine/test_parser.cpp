@@ -46,19 +46,23 @@ TEST(Parser, ErrorMessagesAndPositions) {
         {"[a\n", "TOML parse error at line 1, column 3 | unclosed table, expected `]`"},
         {"[[a]\n", "TOML parse error at line 1, column 5 | unclosed array table, expected `]`"},
         {"[[a\n", "TOML parse error at line 1, column 4 | unclosed array table, expected `]]`"},
-        {"= 1\n", "TOML parse error at line 1, column 1 | unquoted keys cannot be empty, expected letters, "
-                  "numbers, `-`, `_`"},
+        {"= 1\n",
+         "TOML parse error at line 1, column 1 | unquoted keys cannot be empty, expected letters, "
+         "numbers, `-`, `_`"},
         {"a 1\n", "TOML parse error at line 1, column 3 | key with no value, expected `=`"},
         {"a =\n", "TOML parse error at line 1, column 4 | missing value for key"},
         {"a = = 1\n", "TOML parse error at line 1, column 5 | extra `=`, expected nothing"},
-        {"a = 1 b = 2\n", "TOML parse error at line 1, column 7 | unexpected key or value, expected newline, `#`"},
+        {"a = 1 b = 2\n",
+         "TOML parse error at line 1, column 7 | unexpected key or value, expected newline, `#`"},
         {"a = ]\n", "TOML parse error at line 1, column 5 | missing array opening, expected `[`"},
         {"a = }\n", "TOML parse error at line 1, column 5 | missing inline table opening, expected `{`"},
         {"a = [1, 2\n", "TOML parse error at line 1, column 11 | unclosed array, expected `]`"},
-        {"a = [1 = 2]\n", "TOML parse error at line 1, column 8 | missing comma between array elements, expected `,`"},
+        {"a = [1 = 2]\n",
+         "TOML parse error at line 1, column 8 | missing comma between array elements, expected `,`"},
         {"a = [=]\n", "TOML parse error at line 1, column 6 | unexpected `=` in array, expected value, `]`"},
         {"a = [1,,2]\n", "TOML parse error at line 1, column 8 | extra comma in array, expected value"},
-        {"a = [1 2]\n", "TOML parse error at line 1, column 8 | missing comma between array elements, expected `,`"},
+        {"a = [1 2]\n",
+         "TOML parse error at line 1, column 8 | missing comma between array elements, expected `,`"},
         {"a = {x = 1\n", "TOML parse error at line 1, column 12 | unclosed inline table, expected `}`"},
         {"a = {= 1}\n",
          "TOML parse error at line 1, column 6 | missing key for inline table element, expected key"},
@@ -70,24 +74,30 @@ TEST(Parser, ErrorMessagesAndPositions) {
          "TOML parse error at line 1, column 12 | extra assignment between key-value pairs, expected `,`"},
         {"a = {x = = 2}\n",
          "TOML parse error at line 1, column 10 | extra assignment between key-value pairs, expected value"},
-        {"a = {x = 1,,}\n", "TOML parse error at line 1, column 12 | extra comma in inline table, expected key"},
+        {"a = {x = 1,,}\n",
+         "TOML parse error at line 1, column 12 | extra comma in inline table, expected key"},
         {"a = {x = 1, x = 2}\n", "TOML parse error at line 1, column 13 | duplicate key"},
         {"a = {x = {}, x.y = 2}\n", "TOML parse error at line 1, column 14 | duplicate key"},
         {"a$b = 1\n",
          "TOML parse error at line 1, column 2 | invalid unquoted key, expected letters, numbers, `-`, `_`"},
         {"a. = 1\n",
-         "TOML parse error at line 1, column 4 | unquoted keys cannot be empty, expected letters, numbers, `-`, "
+         "TOML parse error at line 1, column 4 | unquoted keys cannot be empty, expected letters, numbers, "
+         "`-`, "
          "`_`"},
         {"\"\"\"k\"\"\" = 1\n",
-         "TOML parse error at line 1, column 1 | keys cannot be multi-line basic strings, expected basic string, "
+         "TOML parse error at line 1, column 1 | keys cannot be multi-line basic strings, expected basic "
+         "string, "
          "literal string"},
-        {"a = yes\n", "TOML parse error at line 1, column 5 | string values must be quoted, expected literal string"},
+        {"a = yes\n",
+         "TOML parse error at line 1, column 5 | string values must be quoted, expected literal string"},
         {"a = 9223372036854775808\n", "TOML parse error at line 1, column 5 | integer number overflowed"},
         {"a = 1979-05-27X\n",
          "TOML parse error at line 1, column 5 | invalid date-time, expected `T` between date and time"},
         {"a = 1\r\n\rb = 2\n",
-         "TOML parse error at line 2, column 1 | carriage return must be followed by newline, expected newline"},
-        {"# \x0c\n", "TOML parse error at line 1, column 3 | invalid comment character, expected printable characters"},
+         "TOML parse error at line 2, column 1 | carriage return must be followed by newline, expected "
+         "newline"},
+        {"# \x0c\n",
+         "TOML parse error at line 1, column 3 | invalid comment character, expected printable characters"},
         // Only the first of two problems is reported.
         {"a = yes\nb = no\n",
          "TOML parse error at line 1, column 5 | string values must be quoted, expected literal string"},
@@ -157,7 +167,8 @@ TEST(Parser, TableRules) {
 }
 
 TEST(Parser, LayoutGoesToTheRightNodes) {
-    auto r = parse_document("# top\n\nkey  =  [ 1 , 2, ]  # after\n[t]  # header\ns = { a.b = 'x' , }\n# end\n");
+    auto r =
+        parse_document("# top\n\nkey  =  [ 1 , 2, ]  # after\n[t]  # header\ns = { a.b = 'x' , }\n# end\n");
     ASSERT_TRUE(r.ok());
     const DocumentRoot& doc = r.value();
     const Entry& e = doc.table().entries.at(0);
@@ -196,7 +207,9 @@ TEST(Parser, EmptyAndCommentOnlyInputs) {
     ASSERT_TRUE(comments.ok());
     EXPECT_TRUE(comments.value().table().entries.empty());
     EXPECT_EQ(comments.value().trailing.view(), "# a\n\n# b\n");
-    auto bom = parse_document("\xEF\xBB\xBF" "a = 1\n");
+    auto bom = parse_document(
+        "\xEF\xBB\xBF"
+        "a = 1\n");
     ASSERT_TRUE(bom.ok());
     String out = write_document(bom.value());
     EXPECT_EQ(std::string_view(out.data(), out.size()), "a = 1\n");

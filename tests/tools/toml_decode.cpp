@@ -67,7 +67,7 @@ void to_json(std::string& out, const TreeItem& item) {
         case ItemKind::Datetime: {
             const Datetime& dt = item.as_datetime();
             append_datetime(text, dt);
-            const char* type = dt.offset ? "datetime"
+            const char* type = dt.offset            ? "datetime"
                                : dt.date && dt.time ? "datetime-local"
                                : dt.date            ? "date-local"
                                                     : "time-local";
@@ -76,8 +76,7 @@ void to_json(std::string& out, const TreeItem& item) {
         }
         case ItemKind::Array:
         case ItemKind::ArrayOfTables: {
-            const auto& values =
-                item.is_array() ? item.as_array().values : item.as_array_of_tables().values;
+            const auto& values = item.is_array() ? item.as_array().values : item.as_array_of_tables().values;
             out.push_back('[');
             bool first = true;
             for (const TreeItem& v : values) {
