@@ -12,6 +12,10 @@
 // raises RecursionError instead of exhausting the C stack.
 #include "conversion.hpp"
 
+#include <pthread.h>
+
+#include <cstdint>
+
 #include "item_proxy.hpp"
 
 #include <cstdint>
@@ -37,12 +41,30 @@ constexpr const char* kToPythonWhere = " while converting to Python";
 // Besides the interpreter's limit, which a program may raise beyond what the
 // C stack holds, nesting is capped at kMaxDepth levels: trees deeper than that
 // would also be too deep for the engine's own recursive copy and writer.
+// A level is also refused when less than kStackReserve bytes of the
+// thread's C stack are left (frames are much larger in sanitized builds).
 constexpr int kMaxDepth = 1000;
+constexpr std::size_t kStackReserve = 256 * 1024;
+
+// Bytes of C stack left below the current frame on this thread.
+std::size_t stack_left() noexcept {
+    thread_local const std::uintptr_t low = [] {
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) != 0) return std::uintptr_t{0};
+        void* addr = nullptr;
+        std::size_t size = 0;
+        const int rc = pthread_attr_getstack(&attr, &addr, &size);
+        pthread_attr_destroy(&attr);
+        return rc == 0 ? reinterpret_cast<std::uintptr_t>(addr) : std::uintptr_t{0};
+    }();
+    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    return low != 0 && here > low ? here - low : SIZE_MAX;
+}
 
 class RecursionGuard {
 public:
     explicit RecursionGuard(const char* where) noexcept {
-        if (depth() >= kMaxDepth) {
+        if (depth() >= kMaxDepth || stack_left() < kStackReserve) {
             PyErr_Format(PyExc_RecursionError, "maximum TOML nesting depth (%d) exceeded%s", kMaxDepth,
                          where);
             return;
