@@ -148,32 +148,61 @@ Result<TreeItem> float_item(PyObject* f) {
 // ---------------------------------------------------------------------------
 // datetime, date and time to TOML
 
+// Attribute names, interned once: looking them up as C strings would build a
+// new str for every value converted.
+enum Name {
+    kYear,
+    kMonth,
+    kDay,
+    kHour,
+    kMinute,
+    kSecond,
+    kMicrosecond,
+    kUtcoffset,
+    kDays,
+    kSeconds,
+    kNameCount
+};
+constexpr const char* kNameText[kNameCount] = {"year",   "month",       "day",       "hour", "minute",
+                                               "second", "microsecond", "utcoffset", "days", "seconds"};
+
+Result<PyObject*> name(Name n) {
+    static PyObject* names[kNameCount] = {};
+    if (!names[n]) {
+        names[n] = PyUnicode_InternFromString(kNameText[n]);
+        if (!names[n]) return Error::pending();
+    }
+    return names[n];
+}
+
+Result<Ref> attr(PyObject* o, Name n) { return checked(PyObject_GetAttr(o, MV_TRY(name(n)))); }
+
 // An integer attribute (`year`, `hour`, ...) of a date or time object, which
 // must lie in [lo, hi] (it does for the standard classes; a subclass may
 // override the attribute).
-Result<long> int_attr(PyObject* o, const char* name, long lo, long hi) {
-    Ref v = MV_TRY(checked(PyObject_GetAttrString(o, name)));
+Result<long> int_attr(PyObject* o, Name n, long lo, long hi) {
+    Ref v = MV_TRY(attr(o, n));
     long x = PyLong_AsLong(v.get());
     if (x == -1 && PyErr_Occurred()) return Error::pending();
     if (x < lo || x > hi)
-        return value_error(std::string(name) + " " + std::to_string(x) + " is out of range");
+        return value_error(std::string(kNameText[n]) + " " + std::to_string(x) + " is out of range");
     return x;
 }
 
 Result<Date> date_of(PyObject* o) {
     Date d;
-    d.year = static_cast<std::uint16_t>(MV_TRY(int_attr(o, "year", 1, 9999)));
-    d.month = static_cast<std::uint8_t>(MV_TRY(int_attr(o, "month", 1, 12)));
-    d.day = static_cast<std::uint8_t>(MV_TRY(int_attr(o, "day", 1, 31)));
+    d.year = static_cast<std::uint16_t>(MV_TRY(int_attr(o, kYear, 1, 9999)));
+    d.month = static_cast<std::uint8_t>(MV_TRY(int_attr(o, kMonth, 1, 12)));
+    d.day = static_cast<std::uint8_t>(MV_TRY(int_attr(o, kDay, 1, 31)));
     return d;
 }
 
 Result<Time> time_of(PyObject* o) {
     Time t;
-    t.hour = static_cast<std::uint8_t>(MV_TRY(int_attr(o, "hour", 0, 23)));
-    t.minute = static_cast<std::uint8_t>(MV_TRY(int_attr(o, "minute", 0, 59)));
-    t.second = static_cast<std::uint8_t>(MV_TRY(int_attr(o, "second", 0, 59)));
-    long micro = MV_TRY(int_attr(o, "microsecond", 0, 999999));
+    t.hour = static_cast<std::uint8_t>(MV_TRY(int_attr(o, kHour, 0, 23)));
+    t.minute = static_cast<std::uint8_t>(MV_TRY(int_attr(o, kMinute, 0, 59)));
+    t.second = static_cast<std::uint8_t>(MV_TRY(int_attr(o, kSecond, 0, 59)));
+    long micro = MV_TRY(int_attr(o, kMicrosecond, 0, 999999));
     if (micro != 0) t.nanosecond = static_cast<std::uint32_t>(micro) * 1000u;
     return t;
 }
@@ -181,11 +210,11 @@ Result<Time> time_of(PyObject* o) {
 // The result of `o.utcoffset()`: nothing for None, else the offset in whole
 // minutes (any sub-minute part dropped).
 Result<std::optional<Offset>> offset_of(PyObject* o, const DatetimeApi& api) {
-    Ref r = MV_TRY(checked(PyObject_CallMethod(o, "utcoffset", nullptr)));
+    Ref r = MV_TRY(checked(PyObject_CallMethodObjArgs(o, MV_TRY(name(kUtcoffset)), nullptr)));
     if (r.get() == Py_None) return std::optional<Offset>();
     if (!PyObject_TypeCheck(r.get(), as_type(api.timedelta_type))) return wrong_type(r.get(), "timedelta");
-    Ref days_obj = MV_TRY(checked(PyObject_GetAttrString(r.get(), "days")));
-    Ref seconds_obj = MV_TRY(checked(PyObject_GetAttrString(r.get(), "seconds")));
+    Ref days_obj = MV_TRY(attr(r.get(), kDays));
+    Ref seconds_obj = MV_TRY(attr(r.get(), kSeconds));
     long long days = PyLong_AsLongLong(days_obj.get());
     if (days == -1 && PyErr_Occurred()) return Error::pending();
     long long seconds = PyLong_AsLongLong(seconds_obj.get());
@@ -516,6 +545,19 @@ Result<TreeItem> to_toml(PyObject* obj) {
     if (is_document(obj)) return copy_root(obj);
     if (obj == Py_None) return type_error("None is not a valid TOML value (TOML has no null type)");
 
+    // The exact list and date-time classes are never mappings: they skip the
+    // (costly) Mapping ABC test below.
+    const DatetimeApi* api = MV_TRY(datetime_api());
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
+    if (PyList_CheckExact(obj)) {
+        RecursionGuard guard(kToTomlWhere);
+        if (!guard.ok()) return Error::pending();
+        return list_to_toml(obj);
+    }
+    if (type == api->datetime_type) return datetime_item(obj, *api);
+    if (type == api->date_type) return date_item(obj);
+    if (type == api->time_type) return time_item(obj, *api);
+
     const unsigned long flags = PyType_GetFlags(Py_TYPE(obj));
     // Mappings.
     if ((flags & Py_TPFLAGS_DICT_SUBCLASS) || MV_TRY(is_abc_mapping(obj))) {
@@ -530,7 +572,6 @@ Result<TreeItem> to_toml(PyObject* obj) {
         return list_to_toml(obj);
     }
     // datetime, date, time (datetime derives from date: tested first).
-    const DatetimeApi* api = MV_TRY(datetime_api());
     if (PyObject_TypeCheck(obj, as_type(api->datetime_type))) return datetime_item(obj, *api);
     if (PyObject_TypeCheck(obj, as_type(api->date_type))) return date_item(obj);
     if (PyObject_TypeCheck(obj, as_type(api->time_type))) return time_item(obj, *api);
