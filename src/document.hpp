@@ -16,7 +16,8 @@ struct DocumentState : EngineAllocated {
 };
 
 struct DocumentObject {
-    PyObject_HEAD DocumentState* state;
+    PyObject_HEAD
+    DocumentState* state;
 };
 
 // The class (created once, on first use); null with an error set on failure.

@@ -110,18 +110,7 @@ PyObject* class_for(const TreeItem& item) {
 Result<Ref> make_handle(PyObject* document, Path path, const TreeItem& target) {
     PyObject* type = class_for(target);
     if (!type) return Error::pending();
-    auto* state = new ItemState();
-    state->path = std::move(path);
-    state->version.store(state_of(document).registry.counter(), std::memory_order_release);
-    PyObject* self = alloc_instance(type);
-    if (!self) {
-        delete state;
-        return Error::pending();
-    }
-    auto* o = reinterpret_cast<ItemObject*>(self);
-    o->state = state;
-    o->document = Py_NewRef(document);
-    return Ref::steal(self);
+    return new_record(type, document, std::move(path));
 }
 
 }  // namespace
@@ -142,6 +131,28 @@ Result<Ref> private_handle(TreeItem value) {
     LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
     const TreeItem* target = s.tree.table().get("_");
     return new_handle(doc.get(), Path(), PathStep::key("_"), *target);
+}
+
+Result<Ref> new_record(PyObject* type, PyObject* document, Path path) {
+    PyObject* self = alloc_instance(type);
+    if (!self) return Error::pending();
+    auto* o = reinterpret_cast<ItemObject*>(self);
+    o->state = ::new (static_cast<void*>(o->storage)) ItemState();
+    o->state->path = std::move(path);
+    o->state->version.store(state_of(document).registry.counter(), std::memory_order_release);
+    o->document = Py_NewRef(document);
+    return Ref::steal(self);
+}
+
+void dealloc_record(PyObject* self) {
+    PyObject_GC_UnTrack(self);
+    auto* o = reinterpret_cast<ItemObject*>(self);
+    if (o->state) {
+        o->state->~ItemState();
+        o->state = nullptr;
+    }
+    Py_CLEAR(o->document);
+    free_instance(self);
 }
 
 // ---- comparison ------------------------------------------------------------
@@ -388,15 +399,6 @@ PyObject* item_richcompare(PyObject* self, PyObject* other, int op) {
 
 // ---- the classes -------------------------------------------------------------
 
-void item_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    auto* o = reinterpret_cast<ItemObject*>(self);
-    delete o->state;
-    o->state = nullptr;
-    Py_CLEAR(o->document);
-    free_instance(self);
-}
-
 // A handle refers to its document only, and a document refers to no Python
 // object, so handles take part in no reference cycle of their own; they are
 // traversed so that cycles through objects holding them are found.
@@ -444,7 +446,7 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
                          PyObject* base, std::vector<PyType_Slot> extra_slots) {
     std::vector<PyType_Slot> slots = {
         {Py_tp_doc, const_cast<char*>(doc)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(item_dealloc)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_record)},
         {Py_tp_traverse, reinterpret_cast<void*>(item_traverse)},
     };
     slots.insert(slots.end(), extra_slots.begin(), extra_slots.end());

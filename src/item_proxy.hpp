@@ -13,16 +13,26 @@
 
 namespace morvelan::py {
 
-struct ItemState : EngineAllocated {
+struct ItemState {
     std::atomic<std::uint64_t> version{0};
     Path path;
 };
 
-// The record shared by handles and views.
+// The record shared by handles and views. The state lives inside the object
+// (constructed when the object is made, destroyed in its dealloc).
 struct ItemObject {
-    PyObject_HEAD ItemState* state;
+    PyObject_HEAD
+    ItemState* state;    // points at `storage` once constructed, else null
     PyObject* document;  // strong reference
+    alignas(ItemState) unsigned char storage[sizeof(ItemState)];
 };
+
+// A new handle or view object of `type` on `document` at `path`, at the
+// document's current version.
+Result<Ref> new_record(PyObject* type, PyObject* document, Path path);
+
+// Releases the fields of a handle or view (its tp_dealloc).
+void dealloc_record(PyObject* self);
 
 // The classes (created once); null with an error set on failure.
 PyObject* item_type();

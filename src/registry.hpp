@@ -6,6 +6,7 @@
 // since their ancestors were last stamped.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <shared_mutex>
@@ -66,7 +67,9 @@ private:
 
     mutable std::shared_mutex lock_;  // the version lock
     Node root_;
-    std::uint64_t counter_ = 0;
+    // Written under the version lock held exclusive; atomic so that a handle
+    // made at the current counter can be found fresh without the lock.
+    std::atomic<std::uint64_t> counter_{0};
 };
 
 }  // namespace morvelan::py

@@ -276,15 +276,6 @@ PyObject* set_operator(PyObject* a, PyObject* b) {
     });
 }
 
-void view_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
-    auto* o = reinterpret_cast<ItemObject*>(self);
-    delete o->state;
-    o->state = nullptr;
-    Py_CLEAR(o->document);
-    free_instance(self);
-}
-
 int view_traverse(PyObject* self, visitproc visit, void* arg) {
     Py_VISIT(Py_TYPE(self));
     Py_VISIT(reinterpret_cast<ItemObject*>(self)->document);
@@ -300,7 +291,7 @@ PyMethodDef view_methods[] = {
 PyObject* make_view_type(const char* qualified, const char* name, const char* doc, ViewKind kind) {
     std::vector<PyType_Slot> slots = {
         {Py_tp_doc, const_cast<char*>(doc)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(view_dealloc)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_record)},
         {Py_tp_traverse, reinterpret_cast<void*>(view_traverse)},
         {Py_tp_methods, view_methods},
         {Py_tp_iter, reinterpret_cast<void*>(view_iter)},
@@ -368,18 +359,7 @@ PyObject* items_view_type() {
 Result<Ref> new_view(PyObject* (*type_fn)(), const Place& p) {
     PyObject* type = type_fn();
     if (!type) return Error::pending();
-    auto* state = new ItemState();
-    state->path = *p.path;
-    state->version.store(p.doc().registry.counter(), std::memory_order_release);
-    PyObject* self = alloc_instance(type);
-    if (!self) {
-        delete state;
-        return Error::pending();
-    }
-    auto* o = reinterpret_cast<ItemObject*>(self);
-    o->state = state;
-    o->document = Py_NewRef(p.document);
-    return Ref::steal(self);
+    return new_record(type, p.document, *p.path);
 }
 
 }  // namespace morvelan::py
