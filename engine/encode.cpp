@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "string.hpp"
 
@@ -66,6 +67,20 @@ bool contains_line_feed(std::string_view s) noexcept {
 // A dotted table or dotted inline table: written as dotted keys of its parent.
 bool is_dotted(const TreeItem& item) noexcept { return item.is_table_like() && item.as_table().dotted; }
 
+bool has_visible(const Table& t) noexcept {
+    for (const Entry& e : t.entries)
+        if (!e.item.is_none()) return true;
+    return false;
+}
+
+// An array of tables without members has no header to write.
+bool is_empty_array_of_tables(const TreeItem& item) noexcept {
+    if (!item.is_array_of_tables()) return false;
+    for (const TreeItem& m : item.as_array_of_tables().values)
+        if (m.is_table()) return false;
+    return true;
+}
+
 // A table collected for writing.
 struct Section {
     const TreeItem* item;   // the Table item: its decor is the header decor
@@ -96,7 +111,9 @@ public:
             const Table& t = s.item->as_table();
             if (s.path_size == 0) {
                 if (has_body(t)) first_header = false;
-            } else if (s.array_element || !t.implicit || has_body(t)) {
+            } else if (s.array_element || !t.implicit || has_body(t) || !has_visible(t)) {
+                // An implicit table left with nothing in it still exists: without
+                // its header it would vanish from the text.
                 header(s, first_header);
                 first_header = false;
             }
@@ -118,7 +135,9 @@ public:
     void body(const Table& t) {
         const std::size_t base = keys_.size();
         for_each_line(t, [&](const TreeItem& v) {
-            line_key_path(base, kBodyKey);
+            // The key of an array of tables carries the spacing of its header
+            // brackets: not that of a key/value line.
+            line_key_path(base, kBodyKey, &v == &empty_array_);
             out_.push_back('=');
             value(v, kBodyValue);
             end_line();
@@ -212,13 +231,26 @@ private:
 
     // Calls f(item) for every entry that is written as a key/value pair,
     // with keys_ ending in the entry's key path; dotted tables are entered.
+    // A dotted table with no entries is written `a = {}` and an array of
+    // tables with no members `a = []`: with no line at all, the key itself
+    // would be lost.
     template <class F>
     void for_each_entry(const Table& t, F&& f) {
         for (const Entry& e : t.entries) {
             const TreeItem& item = e.item;
             if (is_dotted(item)) {
                 keys_.push_back(&e.key);
-                for_each_entry(item.as_table(), f);
+                if (has_visible(item.as_table())) {
+                    for_each_entry(item.as_table(), f);
+                } else {
+                    if (empty_table_.is_none()) empty_table_ = TreeItem::inline_table();
+                    f(std::as_const(empty_table_));
+                }
+                keys_.pop_back();
+            } else if (is_empty_array_of_tables(item)) {
+                keys_.push_back(&e.key);
+                if (empty_array_.is_none()) empty_array_ = TreeItem::array();
+                f(std::as_const(empty_array_));
                 keys_.pop_back();
             } else if (item.is_value()) {
                 keys_.push_back(&e.key);
@@ -270,7 +302,7 @@ private:
 
     // The key path of the line being written (keys_ from `base`), spelled as
     // the line itself spelled its dotted keys when it recorded that.
-    void line_key_path(std::size_t base, Defaults d) {
+    void line_key_path(std::size_t base, Defaults d, bool ignore_leaf = false) {
         const std::size_t n = keys_.size() - base;
         const Key* leaf = keys_.back();
         const Vector<Key>* written = leaf->written_path();
@@ -278,10 +310,10 @@ private:
             spelled_.clear();
             for (const Key& k : *written) spelled_.push_back(&k);
             spelled_.push_back(leaf);
-            key_path(spelled_.data(), n, d, false);
+            key_path(spelled_.data(), n, d, ignore_leaf);
             return;
         }
-        key_path(keys_.data() + base, n, d, false);
+        key_path(keys_.data() + base, n, d, ignore_leaf);
     }
 
     static bool same_texts(const Vector<Key>& written, const Key* const* path) noexcept {
@@ -290,9 +322,13 @@ private:
         return true;
     }
 
+    // Whether the table writes a key/value line (see for_each_entry).
     static bool has_body(const Table& t) noexcept {
         for (const Entry& e : t.entries) {
-            if (is_dotted(e.item) ? has_body(e.item.as_table()) : e.item.is_value()) return true;
+            const TreeItem& item = e.item;
+            if (is_dotted(item) ? !has_visible(item.as_table()) || has_body(item.as_table())
+                                : item.is_value() || is_empty_array_of_tables(item))
+                return true;
         }
         return false;
     }
@@ -372,12 +408,14 @@ private:
     }
 
     String& out_;
-    std::string_view source_;  // the document's source buffer, if any
-    Vector<const Key*> keys_;  // key path of the entry being written
+    std::string_view source_;     // the document's source buffer, if any
+    Vector<const Key*> keys_;     // key path of the entry being written
     Vector<const Key*> spelled_;  // a path spelled by its line or header
     Vector<Section> sections_;
     Vector<const Key*> paths_;       // header paths of sections_, back to back
     Vector<const Key*> path_stack_;  // path of the table being walked
+    TreeItem empty_table_;           // `{}` and `[]` for empty dotted tables and
+    TreeItem empty_array_;           // arrays of tables, made when first needed
     std::int64_t last_sort_key_ = 0;
     std::size_t line_end_ = 0;  // output size after the last line feed ending a line
 };

@@ -1,33 +1,508 @@
-// Placeholder: plain insert/remove without layout rules (being replaced).
+// Table edits and the layout they leave behind.
+//
+// Text around an entry lives in decor (see engine/repr.hpp):
+//
+//     # about port           <- key prefix (a standard table's entry)
+//     port = 80  # web       <- value suffix "  # web"
+//
+//     # about db             <- header prefix (a table stored as a section)
+//     [db]
+//
+//     t = {                  <- inline table written over several lines:
+//       a = 1,  # one        <-   "  # one\n  " is b's key prefix: what
+//       b = 2,  # two        <-   follows a comma starts the next key
+//     }                      <-   "  # two\n" is the table's trailing text
+//
+// A comment that ends an inline-table entry's line therefore sits in the text
+// that follows the entry's comma (the next key's prefix or the trailing text),
+// or in the entry's own value suffix when no comma follows the value on that
+// line. Edits move these texts so that every comment stays on its line and no
+// comma or brace ever lands inside a comment.
 #include "dict_ops.hpp"
+
+#include <string>
+#include <vector>
+
+#include "engine/array_of_tables.hpp"
 
 namespace morvelan {
 
+namespace {
+
+using Text = std::string_view;
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+bool has_break(Text s) noexcept { return s.find('\n') != Text::npos; }
+// Decor holds only whitespace, line breaks and comments: a '#' starts a comment.
+bool has_comment(Text s) noexcept { return s.find('#') != Text::npos; }
+
+// A text split at its first line break: the rest of the line it starts on
+// (line break included; empty when there is none) and what follows.
+Text head_of(Text s) noexcept {
+    std::size_t i = s.find('\n');
+    return i == Text::npos ? Text() : s.substr(0, i + 1);
+}
+Text after_head(Text s) noexcept {
+    std::size_t i = s.find('\n');
+    return i == Text::npos ? s : s.substr(i + 1);
+}
+// What follows the last line break: the indentation of the line that ends
+// the text (all of it when there is no line break).
+Text tail_of(Text s) noexcept {
+    std::size_t i = s.rfind('\n');
+    return i == Text::npos ? s : s.substr(i + 1);
+}
+
+RawText owned(Text s) { return RawText::owned(s); }
+
+// ---------------------------------------------------------------------------
+// Comment blocks
+
+// The comment lines of a prefix-like text, trimmed, with the blank lines
+// between them; blank lines before the first comment and after the last are
+// left out (the place the block is written to has its own).
+std::vector<std::string> comment_lines(Text text) {
+    std::vector<std::string> lines;
+    std::size_t blank = 0;
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        Text line = text.substr(0, end);
+        text = end == Text::npos ? Text() : text.substr(end + 1);
+        std::size_t b = line.find_first_not_of(" \t\r");
+        std::size_t e = line.find_last_not_of(" \t\r");
+        if (b == Text::npos) {
+            blank += !lines.empty();
+            continue;
+        }
+        line = line.substr(b, e - b + 1);
+        if (line[0] != '#') continue;
+        lines.insert(lines.end(), blank, std::string());
+        blank = 0;
+        lines.emplace_back(line);
+    }
+    return lines;
+}
+
+// `base` with a comment block written into it: its leading line breaks, the
+// block indented like the line that ends `base`, then that indentation.
+RawText with_block(Text base, const std::vector<std::string>& block) {
+    std::size_t lead = base.find_first_not_of("\r\n");
+    if (lead == Text::npos) lead = base.size();
+    Text indent = tail_of(base.substr(lead));
+    std::string out(base.substr(0, lead));
+    for (const std::string& line : block) {
+        if (!line.empty()) {
+            out.append(indent);
+            out.append(line);
+        }
+        out.push_back('\n');
+    }
+    out.append(indent);
+    return owned(out);
+}
+
+// ---------------------------------------------------------------------------
+// Entries and the lines they are written as
+
+bool is_dotted(const TreeItem& item) noexcept { return item.is_table_like() && item.as_table().dotted; }
+bool is_section(const TreeItem& item) noexcept {
+    return (item.is_table() && !item.as_table().dotted) || item.is_array_of_tables();
+}
+
+// One key/value line of a table's body (or one entry of an inline table):
+// dotted tables are flattened into the lines of their values.
+struct Line {
+    Key* key;  // the last key of the line's path: its leaf decor is the line's
+    TreeItem* value;
+    std::size_t entry;  // the top-level entry the line belongs to
+};
+
+void collect_lines(Table& t, std::size_t entry, std::vector<Line>& out) {
+    for (std::size_t i = 0; i < t.entries.size(); ++i) {
+        Entry& e = t.entries.at(i);
+        const std::size_t top = entry == kNone ? i : entry;
+        if (is_dotted(e.item)) {
+            collect_lines(e.item.as_table(), top, out);
+        } else if (e.item.is_value()) {
+            out.push_back(Line{&e.key, &e.item, top});
+        }
+    }
+}
+
+std::vector<Line> lines_of(Table& t) {
+    std::vector<Line> lines;
+    collect_lines(t, kNone, lines);
+    return lines;
+}
+
+std::size_t first_visible(const Table& t) noexcept {
+    for (std::size_t i = 0; i < t.entries.size(); ++i)
+        if (!t.entries.at(i).item.is_none()) return i;
+    return kNone;
+}
+
+// The header decor prefix of a section: a table's, or an array of tables'
+// first member's; null when there is no header.
+RawText* header_prefix(TreeItem& item) noexcept {
+    if (item.is_table()) return &item.decor().prefix;
+    if (item.is_array_of_tables()) {
+        for (TreeItem& m : item.as_array_of_tables().values)
+            if (m.is_table()) return &m.decor().prefix;
+    }
+    return nullptr;
+}
+
+// The text that holds an entry's comment block, copied out.
+RawText block_text(Entry& e) {
+    if (is_dotted(e.item)) {
+        std::vector<Line> lines;
+        collect_lines(e.item.as_table(), 0, lines);
+        return lines.empty() ? RawText::absent() : lines.front().key->leaf_decor.prefix;
+    }
+    if (is_section(e.item)) {
+        const RawText* p = header_prefix(e.item);
+        RawText text = p ? *p : RawText::absent();
+        // Text above a header kept on its key is written before the header.
+        Text hoisted = e.key.leaf_decor.prefix.view();
+        if (e.item.is_table() && has_break(hoisted))
+            text = owned(std::string(hoisted) + std::string(text.view()));
+        return text;
+    }
+    return e.key.leaf_decor.prefix;
+}
+
+// Tables stored as sections are placed by the walk that writes them: no
+// recorded position anywhere below, so that the whole subtree stays together
+// (and each member of an array of tables keeps its sub-tables).
+void clear_positions(TreeItem& item) noexcept {
+    if (item.is_table()) {
+        item.as_table().doc_position.reset();
+        for (Entry& e : item.as_table().entries) clear_positions(e.item);
+    } else if (item.is_array_of_tables()) {
+        for (TreeItem& m : item.as_array_of_tables().values) clear_positions(m);
+    }
+}
+
+// A header prefix that begins with a line break, so that the section is set
+// off by a blank line.
+void ensure_leading_break(RawText& prefix) {
+    if (prefix.is_absent()) {
+        prefix = owned("\n");
+        return;
+    }
+    Text p = prefix.view();
+    if (p.starts_with('\n') || p.starts_with("\r\n")) return;
+    prefix = owned("\n" + std::string(p));
+}
+
+void strip_leading_break(RawText& prefix) {
+    Text p = prefix.view();
+    if (p.starts_with('\n')) {
+        prefix = owned(p.substr(1));
+    } else if (p.starts_with("\r\n")) {
+        prefix = owned(p.substr(2));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Standard tables
+
+// Indentation of new keys: that of the table's first key/value line.
+Text body_indent(Table& t) {
+    std::vector<Line> lines = lines_of(t);
+    if (lines.empty()) return Text();
+    return tail_of(lines.front().key->leaf_decor.prefix.view());
+}
+
+RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
+
+void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem item) {
+    // A table or an array of tables becomes a section of its own; a dotted
+    // table taken from elsewhere is one too, and an inline table stored as a
+    // value is written as one, not as dotted keys.
+    const bool section = item.is_table() || item.is_array_of_tables();
+    if (section) clear_positions(item);
+    if (item.is_table_like()) item.as_table().dotted = false;
+    const std::size_t first = first_visible(t);
+
+    if (at < 0) {
+        Key k(key);
+        if (section) {
+            RawText* p = header_prefix(item);
+            if (p && first != kNone) ensure_leading_break(*p);
+        } else {
+            item.decor().clear();
+            k.leaf_decor.prefix = indent_prefix(body_indent(t));
+        }
+        t.entries.append(std::move(k), std::move(item));
+        return;
+    }
+
+    Entry& e = t.entries.at(static_cast<std::size_t>(at));
+    const bool is_first = static_cast<std::size_t>(at) == first;
+    const bool old_section = is_section(e.item);
+    const bool old_dotted = is_dotted(e.item);
+    RawText old_block = block_text(e);
+
+    if (!section) {
+        if (!old_section && !old_dotted) {
+            // A value in place of a value: the line keeps its spacing and comment.
+            item.decor() = std::move(e.item.decor());
+        } else {
+            // The key's decor was written inside a header's brackets or along a
+            // dotted path; the line starts afresh with the old comment block.
+            item.decor().clear();
+            RawText prefix;
+            if (old_dotted) {
+                prefix = std::move(old_block);  // the first dotted line's prefix, as it was
+            } else {
+                std::vector<std::string> block = comment_lines(old_block.view());
+                Text indent = body_indent(t);
+                prefix = block.empty() ? indent_prefix(indent) : with_block(indent, block);
+            }
+            e.key.clear_decor();
+            e.key.leaf_decor.prefix = std::move(prefix);
+        }
+        e.item = std::move(item);
+        return;
+    }
+
+    e.key.clear_decor();
+    if (RawText* p = header_prefix(item)) {
+        if (old_section) {
+            // Header text in place of header text: kept as it was, unless only
+            // the new section brings a comment.
+            if (old_block.is_present() && (has_comment(old_block.view()) || !has_comment(p->view())))
+                *p = std::move(old_block);
+            if (!is_first) ensure_leading_break(*p);
+        } else {
+            if (!is_first) ensure_leading_break(*p);
+            std::vector<std::string> block = comment_lines(old_block.view());
+            if (!block.empty()) *p = with_block(p->view(), block);
+        }
+    }
+    e.item = std::move(item);
+}
+
+std::optional<Entry> remove_standard(Table& t, std::size_t at) {
+    const std::size_t first = first_visible(t);
+    std::optional<Entry> out(t.entries.remove_at(at));
+    if (at == first) {
+        // A section that now opens the table does not start with a blank line.
+        const std::size_t now = first_visible(t);
+        if (now != kNone && is_section(t.entries.at(now).item)) {
+            if (RawText* p = header_prefix(t.entries.at(now).item)) strip_leading_break(*p);
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Inline tables
+
+// Decor of inline-table entries as the writer writes it.
+Text key_prefix_text(const Key& k) noexcept {
+    const RawText& p = k.leaf_decor.prefix;
+    return p.is_present() ? p.view() : Text(" ");
+}
+Text last_suffix_text(const TreeItem& v) noexcept {
+    const RawText& s = v.decor().suffix;
+    return s.is_present() ? s.view() : Text(" ");
+}
+
+// Written over several lines: some text inside the braces holds a line break.
+bool is_multiline(const Table& t, const std::vector<Line>& lines) noexcept {
+    if (has_break(t.trailing.view())) return true;
+    for (const Line& l : lines) {
+        if (has_break(l.key->leaf_decor.prefix.view()) || has_break(l.value->decor().suffix.view()))
+            return true;
+    }
+    return false;
+}
+
+void assign_inline(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem item) {
+    item.convert_to_value();
+    if (item.is_inline_table()) item.as_table().dotted = false;
+
+    if (at >= 0) {
+        Entry& e = t.entries.at(static_cast<std::size_t>(at));
+        if (is_dotted(e.item)) {
+            // Dotted keys (`a.x = 1, a.y = 2`) become one entry `a = ...`: it
+            // starts where the first of them started and ends where the last ended.
+            std::vector<Line> lines;
+            collect_lines(e.item.as_table(), 0, lines);
+            item.decor().clear();
+            e.key.clear_decor();
+            if (!lines.empty()) {
+                e.key.leaf_decor.prefix = lines.front().key->leaf_decor.prefix;
+                item.decor().suffix = lines.back().value->decor().suffix;
+            }
+        } else {
+            item.decor() = std::move(e.item.decor());
+        }
+        e.item = std::move(item);
+        return;
+    }
+
+    Key k(key);
+    item.decor().clear();
+    std::vector<Line> lines = lines_of(t);
+    const Text trailing = t.trailing.view();
+    const bool multiline = is_multiline(t, lines);
+
+    if (lines.empty()) {
+        // `{}` gets the default `{ key = value }`; a table open over several
+        // lines puts the entry on a line of its own, after any comment lines.
+        if (multiline) {
+            const Text closing_indent = tail_of(trailing);
+            std::string prefix(trailing.substr(0, trailing.rfind('\n') + 1));
+            prefix.append(closing_indent);
+            prefix.append("  ");
+            k.leaf_decor.prefix = owned(prefix);
+            item.decor().suffix = owned("\n" + std::string(closing_indent));
+        }
+        t.trailing = RawText();
+        t.trailing_comma = false;
+    } else if (!multiline) {
+        // One line: the space before the closing brace moves behind the new entry.
+        TreeItem& prev = *lines.back().value;
+        item.decor().suffix = std::move(prev.decor().suffix);
+        prev.decor().suffix = RawText::absent();
+    } else {
+        std::string indent = " ";
+        for (const Line& l : lines) {
+            Text p = l.key->leaf_decor.prefix.view();
+            if (has_break(p)) {
+                indent = tail_of(p);
+                break;
+            }
+        }
+        if (t.trailing_comma) {
+            // The rest of the previous entry's line follows its comma: it
+            // stays there, and the new entry starts on the next line.
+            const Text head = head_of(trailing);
+            k.leaf_decor.prefix = owned((head.empty() ? std::string("\n") : std::string(head)) + indent);
+            if (!head.empty()) t.trailing = owned("\n" + std::string(after_head(trailing)));
+            item.decor().suffix = RawText();
+        } else {
+            // No comma after the previous value: the text up to the closing
+            // brace is its suffix. Its first line (a comment, say) goes behind
+            // the comma the new entry brings; the rest closes the new entry.
+            TreeItem& prev = *lines.back().value;
+            std::string closing(last_suffix_text(prev));
+            closing.append(trailing);
+            const Text c = closing;
+            const Text head = head_of(c);
+            if (head.empty()) {
+                k.leaf_decor.prefix = owned("\n" + indent);
+                item.decor().suffix = owned(c);
+            } else {
+                k.leaf_decor.prefix = owned(std::string(head) + indent);
+                item.decor().suffix = owned("\n" + std::string(after_head(c)));
+            }
+            prev.decor().suffix = RawText();
+            t.trailing = RawText();
+        }
+    }
+    t.entries.append(std::move(k), std::move(item));
+}
+
+std::optional<Entry> remove_inline(Table& t, std::size_t at) {
+    std::vector<Line> lines = lines_of(t);
+    std::size_t i = 0;
+    while (i < lines.size() && lines[i].entry != at) ++i;
+    std::size_t j = i;
+    while (j < lines.size() && lines[j].entry == at) ++j;
+
+    if (i < j) {
+        // The removed key's prefix: the rest of the line before it (after the
+        // previous comma or the opening brace), its comment block, its indentation.
+        const Text removed = key_prefix_text(*lines[i].key);
+        const Text line_rest = head_of(removed);
+        if (j < lines.size()) {
+            // The next entry moves up: the line before keeps its rest (a comment
+            // of the previous entry), the removed entry's comments go.
+            RawText& next = lines[j].key->leaf_decor.prefix;
+            if (!has_break(removed)) {
+                if (i == 0) next = lines[i].key->leaf_decor.prefix;
+            } else {
+                const Text own = key_prefix_text(*lines[j].key);
+                std::string text(line_rest);
+                text.append(has_break(own) ? after_head(own) : tail_of(removed));
+                next = owned(text);
+            }
+        } else {
+            // The last entry goes: what stood after its line (the line break
+            // and indentation before the closing brace) now closes the table.
+            std::string after(last_suffix_text(*lines[j - 1].value));
+            after.append(t.trailing.view());
+            const Text rest = has_break(after) ? after_head(after) : Text(after);
+            std::string closing;
+            if (has_break(line_rest)) {
+                closing.assign(line_rest);
+            } else if (has_break(after)) {
+                closing.assign("\n");
+            }
+            closing.append(rest);
+            if (i == 0) {
+                t.trailing = has_break(closing) ? owned(closing) : RawText();
+                t.trailing_comma = false;
+            } else if (t.trailing_comma) {
+                t.trailing = owned(closing);
+            } else {
+                TreeItem& prev = *lines[i - 1].value;
+                if (!has_comment(prev.decor().suffix.view())) prev.decor().suffix = owned(closing);
+                t.trailing = RawText();
+            }
+        }
+    }
+    return std::optional<Entry>(t.entries.remove_at(at));
+}
+
+}  // namespace
+
 bool assign_entry(TreeItem& target, std::string_view key, TreeItem item) {
     Table& t = target.as_table();
-    bool existed = t.contains(key);
-    if (TreeItem* old = t.get(key)) {
-        if (target.is_inline_table()) item.convert_to_value();
-        *old = std::move(item);
+    std::ptrdiff_t at = t.entries.find(key);
+    const bool existed = at >= 0 && !t.entries.at(static_cast<std::size_t>(at)).item.is_none();
+    if (at >= 0 && !existed) {
+        // A placeholder is no entry: the key is new and goes at the end.
+        t.entries.remove_at(static_cast<std::size_t>(at));
+        at = -1;
+    }
+    if (target.is_inline_table()) {
+        assign_inline(t, at, key, std::move(item));
     } else {
-        t.insert(key, std::move(item), target.is_inline_table());
+        assign_standard(t, at, key, std::move(item));
     }
     return existed;
 }
 
 std::optional<Entry> remove_entry(TreeItem& target, std::string_view key) {
     Table& t = target.as_table();
-    if (!t.contains(key)) return std::nullopt;
-    return t.remove(key);
+    const std::ptrdiff_t at = t.entries.find(key);
+    if (at < 0 || t.entries.at(static_cast<std::size_t>(at)).item.is_none()) return std::nullopt;
+    const auto i = static_cast<std::size_t>(at);
+    return target.is_inline_table() ? remove_inline(t, i) : remove_standard(t, i);
 }
 
 std::optional<Entry> remove_last_entry(TreeItem& target) {
     Table& t = target.as_table();
-    for (std::size_t i = t.entries.size(); i-- > 0;)
-        if (!t.entries.at(i).item.is_none()) return t.entries.remove_at(i);
+    for (std::size_t i = t.entries.size(); i-- > 0;) {
+        if (t.entries.at(i).item.is_none()) continue;
+        return target.is_inline_table() ? remove_inline(t, i) : remove_standard(t, i);
+    }
     return std::nullopt;
 }
 
-void clear_entries(TreeItem& target) noexcept { target.as_table().entries.clear(); }
+void clear_entries(TreeItem& target) noexcept {
+    Table& t = target.as_table();
+    t.entries.clear();
+    if (target.is_inline_table()) {
+        // The text before the closing brace followed the last entry.
+        t.trailing = RawText();
+        t.trailing_comma = false;
+    }
+}
 
 }  // namespace morvelan

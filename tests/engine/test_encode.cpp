@@ -131,10 +131,19 @@ TEST(WriteDocument, Layout) {
         {tbl(), ""},
         {tbl({{"a", I(1)}, {"t", tbl({{"x", I(1)}})}}), "a = 1\n\n[t]\nx = 1\n"},
         {tbl({{"a", TreeItem()}, {"t", tbl({{"x", I(1)}})}, {"u", tbl()}}), "[t]\nx = 1\n\n[u]\n"},
-        // Implicit tables write a header only when they have a body.
+        // Implicit tables write a header only when they have a body, or
+        // nothing else would show that they exist.
         {tbl({{"a", implicit(tbl({{"b", tbl({{"x", I(1)}})}}))}}), "[a.b]\nx = 1\n"},
-        {tbl({{"a", implicit(tbl({{"y", I(2)}, {"b", implicit(tbl())}}))}}), "[a]\ny = 2\n"},
+        {tbl({{"a", implicit(tbl({{"y", I(2)}, {"b", implicit(tbl())}}))}}), "[a]\ny = 2\n\n[a.b]\n"},
         {tbl({{"a", implicit(tbl({{"b", tbl()}}))}}), "[a.b]\n"},
+        {tbl({{"a", implicit(tbl({{"b", implicit(tbl({{"c", TreeItem()}}))}}))}}), "[a.b]\n"},
+        // Empty dotted tables and arrays of tables keep their key as a value.
+        {tbl({{"a", dotted(tbl({{"b", dotted(tbl())}}))}, {"c", dotted(tbl({{"d", TreeItem()}}))}}),
+         "a.b = {}\nc = {}\n"},
+        {tbl({{"x", itbl({{"a", dotted(itbl())}, {"b", I(1)}})}, {"y", itbl({{"a", dotted(itbl())}})}}),
+         "x = { a = {}, b = 1 }\ny = { a = {} }\n"},
+        {tbl({{K("p", " ", ""), aot({})}, {"q", implicit(tbl({{"r", aot({})}}))}}),
+         "p = []\n\n[q]\nr = []\n"},
         // Dotted tables become dotted keys; their sub-tables get headers.
         {tbl({{"a", dotted(tbl({{"b", dotted(tbl({{"c", I(1)}}))}, {"t", tbl({{"y", I(2)}})}}))},
               {"z", I(2)}}),
