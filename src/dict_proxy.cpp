@@ -14,17 +14,6 @@ namespace morvelan::py {
 
 namespace {
 
-Result<std::string_view> utf8_of(PyObject* s) {
-    Py_ssize_t n = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(s, &n);
-    if (!data) return Error::pending();
-    return std::string_view(data, static_cast<std::size_t>(n));
-}
-
-Result<Ref> str_of(std::string_view text) {
-    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-}
-
 Error wrong_kind(const TreeItem& item, const char* op) {
     return type_error("TOML " + kind_of(item) + " item does not support " + op);
 }
@@ -199,7 +188,7 @@ PyObject* mapping_iter(PyObject* self) {
         Ref keys = MV_TRY(checked(PyList_New(0)));
         for (const Entry& e : table.entries) {
             if (e.item.is_none()) continue;
-            Ref k = MV_TRY(str_of(e.key.text()));
+            Ref k = MV_TRY(str_from(e.key.text()));
             if (PyList_Append(keys.get(), k.get()) < 0) return Error::pending();
         }
         guard.unlock();
@@ -233,7 +222,7 @@ PyObject* mapping_or(PyObject* a, PyObject* b) {
         TreeItem* t = MV_TRY(table_at(p, "|"));
         for (const Entry& e : t->as_table().entries) {
             if (e.item.is_none()) continue;
-            Ref k = MV_TRY(str_of(e.key.text()));
+            Ref k = MV_TRY(str_from(e.key.text()));
             Ref v = MV_TRY(to_python(e.item));
             if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return Error::pending();
         }
@@ -307,7 +296,7 @@ PyObject* mapping_popitem(PyObject* self, PyObject* const* args, Py_ssize_t narg
         if (!removed) return key_error("popitem(): dictionary is empty");
         std::string_view k = removed->key.text();
         stamp(p, &k);
-        Ref key = MV_TRY(str_of(k));
+        Ref key = MV_TRY(str_from(k));
         Ref value = MV_TRY(to_python(removed->item));
         return checked(PyTuple_Pack(2, key.get(), value.get()));
     });

@@ -26,10 +26,6 @@ Table& root_table(DocumentState& s) {
     return s.tree.table();
 }
 
-Result<Ref> text_to_str(const String& text) {
-    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-}
-
 // ---- construction ----------------------------------------------------------
 
 PyObject* document_new(PyObject* type, PyObject* args, PyObject* kwargs) {
@@ -79,7 +75,7 @@ PyObject* document_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nar
         root_table(s);
         String text = write_document(s.tree);
         guard.unlock();
-        return text_to_str(text);
+        return str_from(std::string_view(text.data(), text.size()));
     });
 }
 
@@ -313,15 +309,12 @@ Result<TreeItem> copy_root(PyObject* doc) {
 }
 
 Result<Ref> parse_text(PyObject* text) {
-    if (!PyUnicode_Check(text)) return for_argument("text", Result<Ref>(wrong_type(text, "str")));
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    if (!utf8) return for_argument("text", Result<Ref>(Error::pending()));
+    std::string_view utf8 = MV_TRY(str_argument("text", text));
     Ref keep = Ref::borrow(text);  // the UTF-8 buffer lives as long as the string
     std::optional<ParseResult<DocumentRoot>> parsed;
     {
         GilRelease unlocked;
-        parsed.emplace(parse_document(std::string_view(utf8, static_cast<std::size_t>(size))));
+        parsed.emplace(parse_document(utf8));
     }
     if (!parsed->ok()) return value_error(parsed->error().display());
     return new_document(std::move(parsed->value()));

@@ -85,6 +85,20 @@ inline Result<Ref> checked(PyObject* o) {
     return Ref::steal(o);
 }
 
+// A new str from UTF-8 text.
+inline Result<Ref> str_from(std::string_view text) {
+    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+}
+
+// The UTF-8 text of a str, valid while the str lives (a str holding lone
+// surrogates raises UnicodeEncodeError).
+inline Result<std::string_view> utf8_of(PyObject* s) {
+    Py_ssize_t n = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(s, &n);
+    if (!data) return Error::pending();
+    return std::string_view(data, static_cast<std::size_t>(n));
+}
+
 // Marks the thread as inside the module's logic (nesting counter).
 class ThreadMark {
 public:
@@ -208,6 +222,13 @@ Result<T> for_argument(const char* name, Result<T> r) {
         add_note(note);
     }
     return r;
+}
+
+// The UTF-8 text of the argument `name`, which must be a str; errors get the
+// argument's note.
+inline Result<std::string_view> str_argument(const char* name, PyObject* o) {
+    if (!PyUnicode_Check(o)) return for_argument(name, Result<std::string_view>(wrong_type(o, "str")));
+    return for_argument(name, utf8_of(o));
 }
 
 }  // namespace morvelan::py

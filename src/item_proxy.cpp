@@ -206,14 +206,10 @@ namespace {
 
 // ---- members ---------------------------------------------------------------
 
-Result<Ref> text_to_str(std::string_view text) {
-    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-}
-
 // The serializer's text of the item, without surrounding white space.
 Result<Ref> item_text(const TreeItem& item) {
     String text = write_item(item);
-    Ref s = MV_TRY(text_to_str(std::string_view(text.data(), text.size())));
+    Ref s = MV_TRY(str_from(std::string_view(text.data(), text.size())));
     return checked(PyObject_CallMethod(s.get(), "strip", nullptr));
 }
 
@@ -279,12 +275,8 @@ Result<Ref> parse_fragment(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     static const char* const names[] = {"text"};
     static const Signature sig{"parse()", names, 1, 0, 1, 1, false, false};
     Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
-    PyObject* text = a.values[0];
-    if (!PyUnicode_Check(text)) return for_argument("text", Result<Ref>(wrong_type(text, "str")));
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    if (!utf8) return for_argument("text", Result<Ref>(Error::pending()));
-    ParseResult<TreeItem> parsed = parse_value(std::string_view(utf8, static_cast<std::size_t>(size)));
+    std::string_view text = MV_TRY(str_argument("text", a.values[0]));
+    ParseResult<TreeItem> parsed = parse_value(text);
     if (!parsed.ok()) return value_error(parsed.error().display());
     TreeItem value = std::move(parsed.value());
     value.detach();

@@ -103,7 +103,7 @@ Result<Ref> dumps_text(PyObject* obj) {
         root_table_item(s);
         String text = write_document(s.tree);
         guard.unlock();
-        return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+        return str_from(std::string_view(text.data(), text.size()));
     }
     TreeItem table = MV_TRY(mapping_to_table(obj));
     String text;
@@ -113,7 +113,7 @@ Result<Ref> dumps_text(PyObject* obj) {
         doc.root() = std::move(table);
         text = write_document(doc);
     }
-    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+    return str_from(std::string_view(text.data(), text.size()));
 }
 
 PyObject* fn_dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -26,10 +26,6 @@ bool is_view_of(PyObject* o, ViewKind kind) {
     return type && PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(type));
 }
 
-Result<Ref> str_of(std::string_view text) {
-    return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-}
-
 // The viewed table; `error` builds the error for a non-table.
 template <class E>
 Result<const Table*> viewed_table(const Place& p, E&& error) {
@@ -65,13 +61,13 @@ Result<Ref> elements(PyObject* self, bool reversed) {
         if (e.item.is_none()) continue;
         Ref element;
         if (kind == ViewKind::Keys) {
-            element = MV_TRY(str_of(e.key.text()));
+            element = MV_TRY(str_from(e.key.text()));
         } else {
             Ref handle = MV_TRY(new_handle(p.document, *p.path, PathStep::key(e.key.text()), e.item));
             if (kind == ViewKind::Values) {
                 element = std::move(handle);
             } else {
-                Ref key = MV_TRY(str_of(e.key.text()));
+                Ref key = MV_TRY(str_from(e.key.text()));
                 element = MV_TRY(checked(PyTuple_Pack(2, key.get(), handle.get())));
             }
         }
@@ -89,7 +85,7 @@ Result<Ref> as_set(PyObject* self) {
     Ref set = MV_TRY(checked(PySet_New(nullptr)));
     for (const Entry& e : t->entries) {
         if (e.item.is_none()) continue;
-        Ref element = MV_TRY(str_of(e.key.text()));
+        Ref element = MV_TRY(str_from(e.key.text()));
         if (kind == ViewKind::Items) {
             Ref value = MV_TRY(to_python(e.item));
             element = MV_TRY(checked(PyTuple_Pack(2, element.get(), value.get())));
@@ -137,13 +133,11 @@ PyObject* view_reversed(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 int keys_contains(PyObject* self, PyObject* x) {
     return frame_int([&]() -> Result<int> {
         if (!PyUnicode_Check(x)) return 0;
-        Py_ssize_t n = 0;
-        const char* data = PyUnicode_AsUTF8AndSize(x, &n);
-        if (!data) return Error::pending();
+        std::string_view key = MV_TRY(utf8_of(x));
         Place p = Place::of_record(self);
         LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
         const Table* t = MV_TRY(viewed_table(p, does_not_support("key lookup")));
-        return t->contains(std::string_view(data, static_cast<std::size_t>(n))) ? 1 : 0;
+        return t->contains(key) ? 1 : 0;
     });
 }
 
@@ -166,14 +160,12 @@ int items_contains(PyObject* self, PyObject* x) {
         if (!PyTuple_Check(x) || PyTuple_Size(x) != 2) return 0;
         PyObject* key = PyTuple_GetItem(x, 0);
         if (!PyUnicode_Check(key)) return 0;
-        Py_ssize_t n = 0;
-        const char* data = PyUnicode_AsUTF8AndSize(key, &n);
-        if (!data) return Error::pending();
+        std::string_view text = MV_TRY(utf8_of(key));
         Comparand c = MV_TRY(Comparand::from(PyTuple_GetItem(x, 1)));
         Place p = Place::of_record(self);
         LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
         const Table* t = MV_TRY(viewed_table(p, does_not_support("__contains__")));
-        const TreeItem* item = t->get(std::string_view(data, static_cast<std::size_t>(n)));
+        const TreeItem* item = t->get(text);
         if (!item || item->is_none()) return 0;
         return MV_TRY(c.equals(*item)) ? 1 : 0;
     });
@@ -195,21 +187,21 @@ PyObject* keys_repr(PyObject* self) {
             text += "'";
         }
         text += "])";
-        return str_of(text);
+        return str_from(text);
     });
 }
 
 PyObject* values_repr(PyObject* self) {
     return frame([&]() -> Result<Ref> {
         std::size_t n = MV_TRY(view_size(self));
-        return str_of("ValuesView(<" + std::to_string(n) + " values>)");
+        return str_from("ValuesView(<" + std::to_string(n) + " values>)");
     });
 }
 
 PyObject* items_repr(PyObject* self) {
     return frame([&]() -> Result<Ref> {
         std::size_t n = MV_TRY(view_size(self));
-        return str_of("ItemsView(<" + std::to_string(n) + " items>)");
+        return str_from("ItemsView(<" + std::to_string(n) + " items>)");
     });
 }
 
@@ -236,7 +228,7 @@ Result<bool> items_equal(PyObject* self, PyObject* other) {
         if (static_cast<std::size_t>(other_len) != t->visible_size()) return false;
         for (const Entry& e : t->entries) {
             if (e.item.is_none()) continue;
-            Ref key = MV_TRY(str_of(e.key.text()));
+            Ref key = MV_TRY(str_from(e.key.text()));
             Ref value = MV_TRY(to_python(e.item));
             Ref pair = MV_TRY(checked(PyTuple_Pack(2, key.get(), value.get())));
             if (PyList_Append(pairs.get(), pair.get()) < 0) return Error::pending();
