@@ -5,7 +5,7 @@
 set -euo pipefail
 
 PYTHON=${PYTHON:-python3}
-APT_PACKAGES=(g++ ninja-build libgtest-dev clang libclang-rt-14-dev)
+APT_PACKAGES=(g++ ninja-build libgtest-dev clang libclang-rt-14-dev clang-format)
 
 missing=()
 for pkg in "${APT_PACKAGES[@]}"; do
