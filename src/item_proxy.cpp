@@ -8,6 +8,7 @@
 #include "dict_proxy.hpp"
 #include "engine/encode.hpp"
 #include "engine/parser.hpp"
+#include "list_proxy.hpp"
 #include "types.hpp"
 
 namespace morvelan::py {
@@ -422,6 +423,11 @@ PyMethodDef item_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyMethodDef scalar_item_methods[] = {
+    {"parse", fastcall(scalar_item_parse), kFastcall | METH_STATIC, kParseDoc},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyGetSetDef item_getset[] = {
     {"value", item_get_value, nullptr,
      "The underlying data as a native Python object (int, str, list, dict, etc).", nullptr},
@@ -453,15 +459,6 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
         if (!bases) return nullptr;
     }
     return make_type(&spec, bases.get(), name);
-}
-
-PyMethodDef* parse_method(PyCFunction f) {
-    static std::vector<std::unique_ptr<PyMethodDef[]>> tables;
-    auto table = std::make_unique<PyMethodDef[]>(2);
-    table[0] = {"parse", f, kFastcall | METH_STATIC, kParseDoc};
-    table[1] = {nullptr, nullptr, 0, nullptr};
-    tables.push_back(std::move(table));
-    return tables.back().get();
 }
 
 }  // namespace
@@ -520,14 +517,19 @@ PyObject* list_item_type() {
         type = [] {
             PyObject* base = item_type();
             if (!base) return static_cast<PyObject*>(nullptr);
+            static std::vector<PyMethodDef> methods = [] {
+                std::vector<PyMethodDef> m(list_methods(), list_methods() + list_method_count());
+                m.push_back({"parse", fastcall(list_item_parse), kFastcall | METH_STATIC, kParseDoc});
+                m.push_back({nullptr, nullptr, 0, nullptr});
+                return m;
+            }();
+            std::vector<PyType_Slot> slots = {{Py_tp_methods, methods.data()}};
+            add_list_slots(slots);
             return make_item_type("morvelan.ListItem", "ListItem",
                                   "A TOML array or array of tables.\n\n"
                                   "Registered as a collections.abc.MutableSequence, so both\n"
                                   "isinstance(x, MutableSequence) and isinstance(x, ListItem) work.",
-                                  Py_TPFLAGS_SEQUENCE, base,
-                                  {
-                                      {Py_tp_methods, parse_method(fastcall(list_item_parse))},
-                                  });
+                                  Py_TPFLAGS_SEQUENCE, base, std::move(slots));
         }();
     return type;
 }
@@ -541,7 +543,7 @@ PyObject* scalar_item_type() {
             return make_item_type(
                 "morvelan.ScalarItem", "ScalarItem",
                 "A scalar TOML value (string, integer, float, boolean, datetime, date, or time).", 0, base,
-                {{Py_tp_methods, parse_method(fastcall(scalar_item_parse))}});
+                {{Py_tp_methods, scalar_item_methods}});
         }();
     return type;
 }

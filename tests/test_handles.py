@@ -443,3 +443,49 @@ def test_views_go_stale_with_their_table():
         len(v)
     s = loads("t = 1\n")
     assert len(s.keys()) == 1
+
+
+# ---- reading lists ----------------------------------------------------------------
+
+
+def test_list_indexing_and_slicing():
+    doc = loads("a = [1, 2, 3]\n[[p]]\nx = 1\n[[p]]\nx = 2\n")
+    a = doc["a"]
+    assert a[-1] == 3 and a[0] == 1 and len(a) == 3
+    assert [h.value for h in a[::-1]] == [3, 2, 1] and [h.value for h in a[1:]] == [2, 3] and a[5:] == []
+    assert [h.value for h in a] == [1, 2, 3] and [h.value for h in reversed(a)] == [3, 2, 1]
+    assert a[doc["p"][0]["x"]] == 2  # an Item holding an integer is an index
+    assert type(doc["p"]) is morvelan.ListItem and type(doc["p"][1]) is morvelan.DictItem
+    assert doc["p"][1]["x"] == 2 and len(doc["p"]) == 2
+    doc["p"][0]["y"] = 5
+    assert doc.as_toml() == "a = [1, 2, 3]\n[[p]]\nx = 1\ny = 5\n[[p]]\nx = 2\n"
+
+
+@pytest.mark.parametrize(
+    "op, exc, message",
+    [
+        (lambda a: a[3], IndexError, "index out of range"),
+        (lambda a: a[-4], IndexError, "index out of range"),
+        (lambda a: a["0"], TypeError, "TOML array indices must be integers or slices, not str"),
+        (lambda a: a[1.0], TypeError, "TOML array indices must be integers or slices, not float"),
+        (lambda a: a.index(9), ValueError, "value not in array"),
+        (lambda a: a.index(1, 1), ValueError, "value not in array"),
+    ],
+)
+def test_list_reading_errors(op, exc, message):
+    with pytest.raises(exc, match=f"^{message}$"):
+        op(loads("a = [1, 2, 3]\n")["a"])
+
+
+def test_list_membership_compares_toml_values():
+    a = loads("a = [1, 1, 2.0, 'x', {k = 1}]\n")["a"]
+    assert a.count(1) == 2 and a.count("1") == 0 and 2 in a and {"k": 1} in a and object() not in a
+    assert a.index(2) == 2 and a.index(1, -4) == 1 and a.index("x", 0, 10) == 3
+
+
+def test_list_element_handles_go_stale_with_their_list():
+    doc = loads("a = [1, 2]\n")
+    e1 = doc["a"][1]
+    doc["a"] = [7, 8]
+    with pytest.raises(RuntimeError, match=STALE):
+        e1.value

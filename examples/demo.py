@@ -1,0 +1,86 @@
+#!/usr/bin/env python3
+"""Edit a pyproject.toml without disturbing it.
+
+Reads a few values, bumps the patch version, adds one dependency and removes
+another, replaces the [tool.skyline.render] table with new settings, and prints
+the unified diff between the input and the result: only the edited lines
+differ, every comment, alignment and blank line elsewhere stays as it was.
+
+    python examples/demo.py [PATH] [-o OUTPUT]
+
+PATH defaults to examples/pyproject.toml next to this script.
+"""
+
+from __future__ import annotations
+
+import argparse
+import difflib
+import sys
+from pathlib import Path
+
+import morvelan
+
+HERE = Path(__file__).resolve().parent
+
+NEW_DEPENDENCY = ("rich", ">=13.7")
+DROPPED_DEPENDENCY = "requests"
+# New values keep a spelling of their own when given as a parsed fragment.
+NEW_RENDER = {
+    "width": 3840,
+    "height": 2160,
+    "colors": [morvelan.Item.parse("0xFF8800"), morvelan.Item.parse("0x1E90FF")],
+    "antialias": True,
+}
+
+
+def bump_patch(version: str) -> str:
+    major, minor, patch = version.split(".")
+    return f"{major}.{minor}.{int(patch) + 1}"
+
+
+def edit(text: str) -> tuple[str, list[str]]:
+    """The edited text, and a short report of what was read and changed."""
+    doc = morvelan.loads(text)
+    report = []
+
+    project = doc["project"]
+    report.append(f"project: {project['name']} {project['version']}")
+
+    old = project["version"].value
+    project["version"] = bump_patch(old)
+    report.append(f"version: {old} -> {project['version']}")
+
+    deps = doc["tool"]["poetry"]["dependencies"]
+    report.append("dependencies: " + ", ".join(deps.keys()))
+    name, requirement = NEW_DEPENDENCY
+    deps[name] = requirement
+    removed = deps.pop(DROPPED_DEPENDENCY, None)
+    report.append(f"added {name} {requirement}; removed {DROPPED_DEPENDENCY} {removed}")
+
+    skyline = doc["tool"]["skyline"]
+    before = skyline["render"].value
+    skyline["render"] = NEW_RENDER
+    report.append(f"render: {before['width']}x{before['height']} -> "
+                  f"{skyline['render']['width']}x{skyline['render']['height']}")
+    return doc.as_toml(), report
+
+
+def main(argv: list[str] | None = None) -> int:
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("path", nargs="?", default=str(HERE / "pyproject.toml"))
+    ap.add_argument("-o", "--output", help="also write the edited document to this file")
+    opts = ap.parse_args(argv)
+
+    source = Path(opts.path).read_bytes().decode("utf-8")
+    edited, report = edit(source)
+    print("\n".join(report))
+    print()
+    sys.stdout.writelines(difflib.unified_diff(source.splitlines(keepends=True), edited.splitlines(keepends=True),
+                                               fromfile=opts.path, tofile=opts.path + " (edited)"))
+    if opts.output:
+        Path(opts.output).write_bytes(edited.encode("utf-8"))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,999 @@
+"""Edits never corrupt a document.
+
+Random sequences of mapping edits (assign scalars, lists, tables and handles,
+delete, pop, popitem, update, setdefault, clear, |=) are applied to a document
+and, in parallel, to a plain Python dict. After every step:
+
+  (a) the written text parses again to the same values;
+  (b) the document's values equal the dict model's;
+  (c) the text of entries that no operation touched is written back verbatim
+      and in the same order (see `check_untouched`).
+
+Documents: the valid cases of the toml-test suite, the real-world corpus, and
+generated documents full of layout (comments, blank lines, indentation, dotted
+keys, implicit and split tables, inline tables on one and on several lines,
+arrays of tables, no final newline).
+
+Set CI=1 for a deterministic run; MORVELAN_PROP_EXAMPLES scales the number of
+examples per property.
+"""
+
+from __future__ import annotations
+
+import copy
+import datetime as dt
+import math
+import os
+import random
+import types
+from dataclasses import dataclass, field
+
+import pytest
+from toml_cases import CORPUS_FILES, VALID, case_id
+
+hypothesis = pytest.importorskip("hypothesis")
+from hypothesis import HealthCheck, given, note, settings  # noqa: E402
+from hypothesis import strategies as st  # noqa: E402
+
+pytestmark = pytest.mark.needs_module
+morvelan = pytest.importorskip("morvelan")
+
+EXAMPLES = int(os.environ.get("MORVELAN_PROP_EXAMPLES", "60"))
+PROPS = settings(
+    max_examples=EXAMPLES,
+    deadline=None,
+    derandomize=bool(os.environ.get("CI")),
+    database=None,   # a failure prints its edit script; nothing is left in the work tree
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.filter_too_much],
+)
+
+# Documents larger than this are left to the one-pass sweep: each step writes
+# and re-reads the whole text.
+PROPERTY_SIZE_LIMIT = 24_000
+SWEEP_SIZE_LIMIT = 400_000
+
+
+# --------------------------------------------------------------------------- values
+
+
+def same(a, b, ordered=True):
+    """Equality of native TOML values: exact types, NaN equal to NaN, the
+    sign of zero and the UTC offset of date-times count; dict order counts
+    when `ordered`."""
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        if math.isnan(a) or math.isnan(b):
+            return math.isnan(a) and math.isnan(b)
+        return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
+    if isinstance(a, dict):
+        if ordered and list(a) != list(b):
+            return False
+        return a.keys() == b.keys() and all(same(a[k], b[k], ordered) for k in a)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y, ordered) for x, y in zip(a, b))
+    if isinstance(a, dt.datetime):
+        return a == b and a.utcoffset() == b.utcoffset()
+    return a == b
+
+
+def native(value):
+    """What the document holds after a Python value is stored: a deep copy
+    (no aliasing between the model and the caller's objects)."""
+    return copy.deepcopy(value)
+
+
+# --------------------------------------------------------------------------- choices
+
+INTERESTING_TEXT = ["", "x", "hello world", "tab\there", "line\nbreak", 'quote"s', "apos'trophe", "back\\slash",
+                    "é ü ñ", "日本語", "emoji 🎉", "\x00\x01\x1f\x7f", "\u2028", "'''", '"""', "# not a comment",
+                    "a = 1", "[table]", " lead and trail ", "\r\n"]
+INTERESTING_KEYS = ["a", "b", "x", "new", "key_1", "x-y", "42", "true", "a.b", "a b", "", " ", "é", "#", "=", '"',
+                    "'", "[", "\\", "\n", "\t", "日本"]
+INTERESTING_FLOATS = [0.0, -0.0, 1.5, -2.25, 1e300, -1e-300, 5e-324, math.inf, -math.inf, math.nan, 0.1, 1e16,
+                      123456789.123]
+INTERESTING_INTS = [0, 1, -1, 42, 2**63 - 1, -(2**63), 1_000_000, 255]
+
+TEXT = st.text(st.characters(exclude_categories=("Cs",)), max_size=10)
+KEYS = st.one_of(st.sampled_from(INTERESTING_KEYS), st.text(st.characters(exclude_categories=("Cs",)), max_size=6))
+FLOATS = st.floats(allow_nan=True, allow_infinity=True)
+
+
+class Draws:
+    """Choices drawn from a Hypothesis data object, so failures shrink."""
+
+    def __init__(self, data):
+        self.data = data
+
+    def int(self, lo, hi):
+        return self.data.draw(st.integers(lo, hi))
+
+    def choice(self, seq):
+        return self.data.draw(st.sampled_from(list(seq)))
+
+    def text(self):
+        return self.data.draw(TEXT)
+
+    def key(self):
+        return self.data.draw(KEYS)
+
+    def float(self):
+        return self.data.draw(FLOATS)
+
+
+class Seeded:
+    """The same choices from a seeded generator (the one-pass sweep)."""
+
+    def __init__(self, seed):
+        self.rng = random.Random(seed)
+
+    def int(self, lo, hi):
+        return self.rng.randint(lo, hi)
+
+    def choice(self, seq):
+        return self.rng.choice(list(seq))
+
+    def text(self):
+        if self.rng.random() < 0.7:
+            return self.rng.choice(INTERESTING_TEXT)
+        return "".join(chr(self.rng.choice([self.rng.randint(0x20, 0x7E), self.rng.randint(0, 0x2FF),
+                                            self.rng.randint(0x1F300, 0x1F64F)]))
+                       for _ in range(self.rng.randint(0, 8)))
+
+    def key(self):
+        if self.rng.random() < 0.8:
+            return self.rng.choice(INTERESTING_KEYS)
+        return self.text()
+
+    def float(self):
+        if self.rng.random() < 0.6:
+            return self.rng.choice(INTERESTING_FLOATS)
+        return self.rng.uniform(-1e6, 1e6)
+
+
+def gen_scalar(c):
+    kind = c.int(0, 6)
+    if kind == 0:
+        return c.choice(INTERESTING_INTS) if c.int(0, 1) else c.int(-(2**63), 2**63 - 1)
+    if kind == 1:
+        return c.float()
+    if kind == 2:
+        return bool(c.int(0, 1))
+    if kind == 3:
+        return c.text()
+    micro = c.choice([0, 500000, 1, 999999])
+    if kind == 4:
+        return dt.date(c.int(1, 9999), c.int(1, 12), c.int(1, 28))
+    if kind == 5:
+        return dt.time(c.int(0, 23), c.int(0, 59), c.int(0, 59), micro)
+    tz = c.choice([None, dt.timezone.utc, dt.timezone(dt.timedelta(minutes=c.int(-1439, 1439)))])
+    return dt.datetime(c.int(1, 9999), c.int(1, 12), c.int(1, 28), c.int(0, 23), c.int(0, 59), c.int(0, 59),
+                       micro, tzinfo=tz)
+
+
+def gen_value(c, depth=0):
+    """A Python value that converts to TOML: scalars, arrays, tables and
+    lists of tables (arrays of tables)."""
+    kind = c.int(0, 3 if depth < 2 else 0)
+    if kind == 0:
+        return gen_scalar(c)
+    if kind == 1:
+        return [gen_value(c, depth + 1) if c.int(0, 3) == 0 else gen_scalar(c) for _ in range(c.int(0, 3))]
+    if kind == 2:
+        return {c.key(): gen_value(c, depth + 1) for _ in range(c.int(0, 3))}
+    return [{c.key(): gen_value(c, depth + 1) for _ in range(c.int(0, 2))} for _ in range(c.int(1, 2))]
+
+
+# Fragments for Item.parse, with the values they stand for.
+FRAGMENTS = [
+    ("0xFF", 255),
+    ("1_000", 1000),
+    ("'''multi\nline'''", "multi\nline"),
+    ('"esc\\tape"', "esc\tape"),
+    ("[1, 2, # two\n 3,]", [1, 2, 3]),
+    ("{ a = 1, b = [true] }", {"a": 1, "b": [True]}),
+    ("{\n  a = 1,  # one\n  b.c = 'x',\n}", {"a": 1, "b": {"c": "x"}}),
+    ("1979-05-27T00:32:00-07:00", dt.datetime(1979, 5, 27, 0, 32, tzinfo=dt.timezone(dt.timedelta(hours=-7)))),
+    ("6.626e-34", 6.626e-34),
+    ("-inf", -math.inf),
+]
+
+
+# --------------------------------------------------------------------------- text scanning
+
+
+@dataclass
+class Statement:
+    owner: str      # root key the statement belongs to
+    start: int      # start of the checked text
+    end: int        # end of the statement's last line (line break excluded)
+
+
+_BARE = set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-")
+
+
+def _skip_string(text, i):
+    """Index after the string starting at `i`."""
+    q = text[i]
+    if text.startswith(q * 3, i):
+        j = i + 3
+        while True:
+            k = text.find(q * 3, j)
+            if k < 0:
+                return len(text)
+            if q == '"':
+                # an escaped quote does not close the string
+                bs = 0
+                while k - 1 - bs >= j and text[k - 1 - bs] == "\\":
+                    bs += 1
+                if bs % 2:
+                    j = k + 1
+                    continue
+            k += 3
+            extra = 0
+            while extra < 2 and k < len(text) and text[k] == q:
+                k += 1
+                extra += 1
+            return k
+    j = i + 1
+    while j < len(text) and text[j] != q and text[j] != "\n":
+        if q == '"' and text[j] == "\\":
+            j += 1
+        j += 1
+    return j + 1
+
+
+def _key_segment(text, i):
+    """(decoded first segment, index after it) for a key starting at `i`."""
+    if text[i] in "\"'":
+        j = _skip_string(text, i)
+        return morvelan.loads("k = " + text[i:j]).value["k"], j
+    j = i
+    while j < len(text) and text[j] in _BARE:
+        j += 1
+    return text[i:j], j
+
+
+def _skip_key(text, i):
+    while True:
+        while text[i] in " \t":
+            i += 1
+        if text[i] in "\"'":
+            i = _skip_string(text, i)
+        else:
+            while text[i] in _BARE:
+                i += 1
+        while text[i] in " \t":
+            i += 1
+        if text[i] != ".":
+            return i
+        i += 1
+
+
+def _end_of_line(text, i):
+    j = text.find("\n", i)
+    return len(text) if j < 0 else j
+
+
+def _skip_value(text, i):
+    """Index of the line break (or end) that ends the value starting at `i`."""
+    depth = 0
+    n = len(text)
+    while i < n:
+        ch = text[i]
+        if ch in "\"'":
+            i = _skip_string(text, i)
+            continue
+        if ch in "[{":
+            depth += 1
+        elif ch in "]}":
+            depth -= 1
+        elif ch == "#":
+            i = _end_of_line(text, i)
+            continue
+        elif ch == "\n" and depth <= 0:
+            return i
+        i += 1
+    return n
+
+
+def statements(text):
+    """The headers and key/value lines of a valid TOML text, each with the
+    root key it belongs to. A key/value statement's checked text starts at
+    the first comment line directly above it (the comments that travel with
+    the entry); a header's starts at the bracket."""
+    out = []
+    owner = None
+    i = 0
+    n = len(text)
+    comment_start = None
+    while i < n:
+        j = i
+        while j < n and text[j] in " \t\r":
+            j += 1
+        if j >= n:
+            break
+        ch = text[j]
+        if ch == "\n":
+            i = j + 1
+            continue
+        if ch == "#":
+            if comment_start is None:
+                comment_start = j
+            i = _end_of_line(text, j) + 1
+            continue
+        if ch == "[":
+            k = j + 1
+            if text[k] == "[":
+                k += 1
+            while text[k] in " \t":
+                k += 1
+            owner, _ = _key_segment(text, k)
+            end = _end_of_line(text, j)
+            out.append(Statement(owner, j, end))
+            comment_start = None
+            i = end + 1
+            continue
+        first, _ = _key_segment(text, j)
+        k = _skip_key(text, j)
+        assert text[k] == "=", (text[j:k + 10], "scanner lost its way")
+        end = _skip_value(text, k + 1)
+        out.append(Statement(owner if owner is not None else first,
+                             comment_start if comment_start is not None else j, end))
+        comment_start = None
+        i = end + 1
+    return out
+
+
+def check_untouched(base, stmts, touched, text, log):
+    """Every statement of an untouched root key appears verbatim in `text`,
+    in the original order. Edits may change the edited entries and the
+    blank lines before a neighbouring header, never the text of others."""
+    if not touched:
+        assert text == base, f"no edit took effect, yet the text changed\n{log}"
+        return
+    pos = 0
+    for s in stmts:
+        if s.owner in touched:
+            continue
+        piece = base[s.start:s.end]
+        found = text.find(piece, pos)
+        assert found >= 0, (f"untouched text of {s.owner!r} lost or reordered: {piece!r}\n{log}\n"
+                            f"--- before\n{base}\n--- after\n{text}")
+        pos = found + len(piece)
+
+
+# --------------------------------------------------------------------------- generated documents
+
+KEY_SPELLINGS = [("a", "a"), ("b", "b"), ("c", "c"), ("name", "name"), ("x-y", "x-y"), ("key_1", "key_1"),
+                 ("42", "42"), ('"quoted key"', "quoted key"), ("'lit'", "lit"), ('"é"', "é"), ('"a.b"', "a.b"),
+                 ('""', ""), ("true", "true"), ("srv", "srv"), ("deps", "deps"), ("z9", "z9")]
+
+SCALAR_SPELLINGS = [
+    ("1", 1), ("-17", -17), ("0xFF", 255), ("1_000", 1000), ("+3", 3), ("0o17", 15), ("0b101", 5),
+    ("3.5", 3.5), ("-0.0", -0.0), ("1e3", 1000.0), ("inf", math.inf), ("nan", math.nan),
+    ("true", True), ("false", False),
+    ('"hi"', "hi"), ("'raw\\n'", "raw\\n"), ('"tab\\there"', "tab\there"), ('"""\nml\nstring"""', "ml\nstring"),
+    ("'''\nlit ml'''", "lit ml"), ('"\\u00e9"', "é"), ('""', ""),
+    ("1979-05-27", dt.date(1979, 5, 27)), ("07:32:00", dt.time(7, 32)),
+    ("1979-05-27T07:32:00Z", dt.datetime(1979, 5, 27, 7, 32, tzinfo=dt.timezone.utc)),
+    ("1979-05-27 07:32:00.5", dt.datetime(1979, 5, 27, 7, 32, 0, 500000)),
+]
+INDENTS = ["", "", "  ", "    ", "\t"]
+EQUALS = [" = ", " = ", "=", "   = ", " =  "]
+COMMENTS = ["# note", "#", "# a = 1", "#: [x]", "# ü"]
+
+
+class DocGen:
+    def __init__(self, c):
+        self.c = c
+
+    def names(self, n, exclude=()):
+        used = set(exclude)
+        out = []
+        for _ in range(n):
+            free = [s for s in KEY_SPELLINGS if s[1] not in used]
+            if not free:
+                break
+            s = self.c.choice(free)
+            used.add(s[1])
+            out.append(s)
+        return out
+
+    def trail(self):
+        return "  " + self.c.choice(COMMENTS) if self.c.int(0, 3) == 0 else ""
+
+    def scalar(self):
+        return self.c.choice(SCALAR_SPELLINGS)
+
+    def array(self, indent):
+        items = [self.scalar() if self.c.int(0, 4) else self.array(indent + "  ") for _ in range(self.c.int(0, 3))]
+        value = [v for _, v in items]
+        if not items:
+            return "[]", value
+        if self.c.int(0, 1):
+            return "[" + ", ".join(t for t, _ in items) + "]", value
+        inner = indent + self.c.choice(["  ", "    "])
+        lines = ["["]
+        for k, (t, _) in enumerate(items):
+            comma = "," if k < len(items) - 1 or self.c.int(0, 1) else ""
+            lines.append(inner + t + comma + self.trail())
+        lines.append(indent + "]")
+        return "\n".join(lines), value
+
+    def inline(self, indent, depth):
+        entries = self.names(self.c.int(0, 3))
+        parts = []
+        value = {}
+        for spelling, name in entries:
+            t, v = self.value(indent + "  ", depth + 1)
+            parts.append((spelling, t))
+            value[name] = v
+        if not parts or self.c.int(0, 1):
+            comma = "," if parts and self.c.int(0, 2) == 0 else ""
+            body = ", ".join(f"{k} = {t}" for k, t in parts)
+            return ("{ " + body + comma + " }" if parts else "{}"), value
+        inner = indent + self.c.choice(["  ", "    ", "\t"])
+        lines = ["{" + self.trail()]
+        for k, (s, t) in enumerate(parts):
+            if self.c.int(0, 3) == 0:
+                lines.append(inner + self.c.choice(COMMENTS))
+            comma = "," if k < len(parts) - 1 or self.c.int(0, 1) else ""
+            lines.append(f"{inner}{s}{self.c.choice(EQUALS)}{t}{comma}{self.trail()}")
+        lines.append(indent + "}")
+        return "\n".join(lines), value
+
+    def value(self, indent, depth=0):
+        kind = self.c.int(0, 4 if depth < 2 else 2)
+        if kind <= 2:
+            return self.scalar()
+        if kind == 3:
+            return self.array(indent)
+        return self.inline(indent, depth)
+
+    def body(self, names, indent):
+        """Entries of one table: (list of lines, value)."""
+        entries = []   # each: list of lines (a dotted group gives several entries)
+        value = {}
+        for spelling, name in names:
+            if self.c.int(0, 4) == 0:
+                subs = self.names(self.c.int(1, 3))
+                group = {}
+                for sub_spelling, sub_name in subs:
+                    t, v = self.value(indent)
+                    dot = self.c.choice([".", ".", " . "])
+                    entries.append([f"{indent}{spelling}{dot}{sub_spelling}{self.c.choice(EQUALS)}{t}{self.trail()}"])
+                    group[sub_name] = v
+                value[name] = group
+            else:
+                t, v = self.value(indent)
+                entries.append([f"{indent}{spelling}{self.c.choice(EQUALS)}{t}{self.trail()}"])
+                value[name] = v
+        # dotted groups may be interleaved with the other entries
+        if len(entries) > 1 and self.c.int(0, 2) == 0:
+            i, j = self.c.int(0, len(entries) - 1), self.c.int(0, len(entries) - 1)
+            entries[i], entries[j] = entries[j], entries[i]
+        lines = []
+        for e in entries:
+            if self.c.int(0, 3) == 0:
+                lines.append("")
+            if self.c.int(0, 3) == 0:
+                lines.append(indent + self.c.choice(COMMENTS))
+            lines.extend(e)
+        return lines, value
+
+    def header(self, *spellings, aot=False):
+        sep = self.c.choice([".", ".", " . "])
+        inner = sep.join(spellings)
+        if self.c.int(0, 4) == 0:
+            inner = " " + inner + " "
+        return ("[[" + inner + "]]" if aot else "[" + inner + "]") + self.trail()
+
+    def document(self):
+        c = self.c
+        roots = self.names(c.int(0, 7))
+        split = c.int(0, len(roots))
+        pre_names, sec_names = roots[:split], roots[split:]
+        value = {}
+        lines = []
+        if c.int(0, 2) == 0:
+            lines += ["# generated document", ""]
+        pre_lines, pre_value = self.body(pre_names, "")
+        lines += pre_lines
+        value.update(pre_value)
+        chunks = []
+        for spelling, name in sec_names:
+            indent = c.choice(INDENTS)
+            kind = c.int(0, 2)
+            if kind == 0:   # [k] with a body, sub-tables anywhere later
+                subs = self.names(c.int(0, 2))
+                body_lines, v = self.body(self.names(c.int(0, 3), exclude=[n for _, n in subs]), indent)
+                chunks.append([self.header(spelling)] + body_lines)
+                for sub_spelling, sub_name in subs:
+                    sub_lines, sv = self.body(self.names(c.int(0, 2)), indent)
+                    chunks.append([self.header(spelling, sub_spelling)] + sub_lines)
+                    v[sub_name] = sv
+                value[name] = v
+            elif kind == 1:   # implicit [k]: only [k.s] headers
+                v = {}
+                for sub_spelling, sub_name in self.names(c.int(1, 2)):
+                    sub_lines, sv = self.body(self.names(c.int(0, 2)), indent)
+                    chunks.append([self.header(spelling, sub_spelling)] + sub_lines)
+                    v[sub_name] = sv
+                value[name] = v
+            else:   # [[k]] elements, one block
+                block = []
+                members = []
+                for _ in range(c.int(1, 3)):
+                    subs = self.names(c.int(0, 1))
+                    body_lines, mv = self.body(self.names(c.int(0, 3), exclude=[n for _, n in subs]), indent)
+                    block += ([""] if block and c.int(0, 1) else []) + [self.header(spelling, aot=True)] + body_lines
+                    for sub_spelling, sub_name in subs:
+                        sub_lines, sv = self.body(self.names(c.int(0, 2)), indent)
+                        block += [self.header(spelling, sub_spelling)] + sub_lines
+                        mv[sub_name] = sv
+                    members.append(mv)
+                chunks.append(block)
+                value[name] = members
+        # split tables: the chunks of different keys are shuffled together
+        for k in range(len(chunks) - 1, 0, -1):
+            j = c.int(0, k)
+            chunks[k], chunks[j] = chunks[j], chunks[k]
+        for chunk in chunks:
+            if lines and c.int(0, 2):
+                lines.append("")
+            if c.int(0, 4) == 0:
+                lines.append(c.choice(COMMENTS))
+            lines += chunk
+        text = "\n".join(lines)
+        if lines and c.int(0, 3):
+            text += "\n"
+        return text, value
+
+
+# --------------------------------------------------------------------------- edits
+
+
+def expr(path, root="doc"):
+    return root + "".join(f"[{s!r}]" for s in path)
+
+
+def resolve(obj, path):
+    for s in path:
+        obj = obj[s]
+    return obj
+
+
+def _list_indexing():
+    try:
+        return morvelan.loads("a = [{b = 1}]")["a"][0]["b"].value == 1
+    except Exception:
+        return False
+
+
+def _item_parse():
+    try:
+        return morvelan.Item.parse("0xFF").value == 255
+    except Exception:
+        return False
+
+
+LIST_INDEXING = _list_indexing()
+ITEM_PARSE = _item_parse()
+
+
+def table_paths(model, limit=4, path=()):
+    """Paths of the tables (dicts) of the model, the root first."""
+    out = [list(path)]
+    if len(path) >= limit:
+        return out
+    for k, v in model.items():
+        if isinstance(v, dict):
+            out += table_paths(v, limit, path + (k,))
+        elif LIST_INDEXING and isinstance(v, list):
+            for i, e in enumerate(v[:3]):
+                if isinstance(e, dict):
+                    out += table_paths(e, limit, path + (k, i))
+    return out
+
+
+def value_paths(model, limit=3, path=()):
+    out = []
+    for k, v in model.items():
+        out.append(list(path) + [k])
+        if len(path) + 1 < limit and isinstance(v, dict):
+            out += value_paths(v, limit, path + (k,))
+    return out
+
+
+@dataclass
+class Run:
+    """A document, its dict model and the record needed for the checks."""
+    doc: object
+    model: dict
+    other: object = None          # a second document to take handles from
+    other_model: dict = None
+    base: str = ""
+    stmts: list = field(default_factory=list)
+    touched: set = field(default_factory=set)
+    log: list = field(default_factory=list)
+
+    @classmethod
+    def start(cls, text, other_text=None):
+        doc = morvelan.loads(text)
+        run = cls(doc, doc.value)
+        run.base = doc.as_toml()
+        run.stmts = statements(run.base)
+        run.log = [f"doc = loads({text!r})"]
+        if other_text is not None:
+            run.other = morvelan.loads(other_text)
+            run.other_model = run.other.value
+            run.log.append(f"other = loads({other_text!r})")
+        return run
+
+    def script(self):
+        return "\n".join(self.log)
+
+    def touch(self, path, keys):
+        if path:
+            self.touched.add(path[0])
+        else:
+            self.touched.update(keys)
+
+    def check(self):
+        text = self.doc.as_toml()
+        log = self.script()
+        value = self.doc.value
+        assert same(value, self.model), f"values differ from the model\n{log}\n{value!r}\n!=\n{self.model!r}"
+        try:
+            again = morvelan.loads(text).value
+        except ValueError as e:
+            raise AssertionError(f"written text does not parse\n{log}\n--- text\n{text}\n--- error\n{e}")
+        assert same(again, value, ordered=False), \
+            f"written text reads back different values\n{log}\n--- text\n{text}\n{again!r}\n!=\n{value!r}"
+        check_untouched(self.base, self.stmts, self.touched, text, log)
+
+    # ---------------------------------------------------------------- one step
+
+    def step(self, c):
+        paths = table_paths(self.model)
+        path = [] if c.int(0, 2) == 0 else c.choice(paths)
+        target = resolve(self.model, path)
+        keys = list(target)
+        op = c.choice(["assign", "assign", "assign", "del", "pop", "popitem", "update", "setdefault", "clear",
+                       "ior", "or"])
+        if op == "clear" and c.int(0, 2):
+            op = "assign"   # rarely: it wipes out what the other steps work on
+        getattr(self, "op_" + op)(c, path, target, keys)
+
+    def pick_key(self, c, keys, existing_bias=2):
+        if keys and c.int(0, existing_bias):
+            return c.choice(keys)
+        return c.key()
+
+    def operand(self, c, path):
+        """(Python object to store, source text for the log, model value)."""
+        kind = c.int(0, 5)
+        if kind == 3:   # a handle into the same document (may be the target or above it)
+            vp = value_paths(self.model)
+            if vp:
+                src = c.choice(vp)
+                return resolve(self.doc, src), expr(src), copy.deepcopy(resolve(self.model, src))
+        if kind == 4 and self.other is not None:   # a handle into another document
+            vp = value_paths(self.other_model)
+            if vp:
+                src = c.choice(vp)
+                return resolve(self.other, src), expr(src, "other"), copy.deepcopy(resolve(self.other_model, src))
+            if c.int(0, 1):
+                return self.other, "other", copy.deepcopy(self.other_model)
+        if kind == 5 and ITEM_PARSE:
+            text, v = c.choice(FRAGMENTS)
+            return morvelan.Item.parse(text), f"Item.parse({text!r})", copy.deepcopy(v)
+        v = gen_value(c)
+        return v, repr(v), native(v)
+
+    def op_assign(self, c, path, target, keys):
+        key = self.pick_key(c, keys)
+        obj, src, v = self.operand(c, path)
+        self.log.append(f"{expr(path)}[{key!r}] = {src}")
+        resolve(self.doc, path)[key] = obj
+        target[key] = v
+        self.touch(path, [key])
+
+    def op_del(self, c, path, target, keys):
+        key = self.pick_key(c, keys, 3)
+        self.log.append(f"del {expr(path)}[{key!r}]")
+        h = resolve(self.doc, path)
+        if key in target:
+            del h[key]
+            del target[key]
+            self.touch(path, [key])
+        else:
+            with pytest.raises(KeyError):
+                del h[key]
+
+    def op_pop(self, c, path, target, keys):
+        key = self.pick_key(c, keys, 3)
+        h = resolve(self.doc, path)
+        if c.int(0, 1):
+            sentinel = object()
+            self.log.append(f"{expr(path)}.pop({key!r}, default)")
+            got = h.pop(key, sentinel)
+            if key in target:
+                assert same(got, target.pop(key)), self.script()
+                self.touch(path, [key])
+            else:
+                assert got is sentinel, self.script()
+        else:
+            self.log.append(f"{expr(path)}.pop({key!r})")
+            if key in target:
+                got = h.pop(key)
+                assert same(got, target.pop(key)), f"{self.script()}\n{got!r}"
+                self.touch(path, [key])
+            else:
+                with pytest.raises(KeyError):
+                    h.pop(key)
+
+    def op_popitem(self, c, path, target, keys):
+        self.log.append(f"{expr(path)}.popitem()")
+        h = resolve(self.doc, path)
+        if not target:
+            with pytest.raises(KeyError, match="popitem"):
+                h.popitem()
+            return
+        got = h.popitem()
+        want = target.popitem()
+        assert type(got) is tuple and got[0] == want[0] and same(got[1], want[1]), \
+            f"{self.script()}\ngot {got!r}, want {want!r}"
+        self.touch(path, [want[0]])
+
+    def _pairs(self, c, keys):
+        pairs = []
+        for _ in range(c.int(0, 3)):
+            key = self.pick_key(c, keys)
+            obj, src, v = self.operand(c, None)
+            pairs.append((key, obj, src, v))
+        return pairs
+
+    def op_update(self, c, path, target, keys):
+        h = resolve(self.doc, path)
+        form = c.int(0, 4)
+        if form == 4 and self.other is not None:
+            # another document (a mapping whose values come out as handles)
+            self.log.append(f"{expr(path)}.update(other)")
+            h.update(self.other)
+            for k, v in self.other_model.items():
+                target[k] = copy.deepcopy(v)
+            self.touch(path, list(self.other_model))
+            return
+        pairs = self._pairs(c, keys)
+        kwargs = self._pairs(c, keys) if c.int(0, 2) == 0 else []
+        shown = "{" + ", ".join(f"{k!r}: {s}" for k, _, s, _ in pairs) + "}"
+        kw_shown = "".join(f", **{{{k!r}: {s}}}" for k, _, s, _ in kwargs)
+        if form == 0:
+            arg, text = {k: o for k, o, _, _ in pairs}, shown
+        elif form == 1:
+            arg, text = types.MappingProxyType({k: o for k, o, _, _ in pairs}), f"MappingProxyType({shown})"
+        elif form == 2:
+            arg, text = [(k, o) for k, o, _, _ in pairs], f"list({shown}.items())"
+        else:
+            arg, text = [[k, o] for k, o, _, _ in pairs], f"[[k, v] for k, v in {shown}.items()]"
+        self.log.append(f"{expr(path)}.update({text}{kw_shown})")
+        h.update(arg, **{k: o for k, o, _, _ in kwargs})
+        if form in (0, 1):   # a dict argument keeps only the last value of a repeated key
+            applied = list({k: (k, o, s, v) for k, o, s, v in pairs}.values())
+        else:
+            applied = pairs
+        for k, _, _, v in applied:
+            target[k] = copy.deepcopy(v)
+        for k, _, _, v in {k: (k, o, s, v) for k, o, s, v in kwargs}.values():
+            target[k] = copy.deepcopy(v)
+        self.touch(path, [p[0] for p in pairs + kwargs])
+
+    def op_ior(self, c, path, target, keys):
+        pairs = self._pairs(c, keys)
+        arg = {k: o for k, o, _, _ in pairs}
+        self.log.append(f"h = {expr(path)}; h |= {{" + ", ".join(f"{k!r}: {s}" for k, _, s, _ in pairs) + "}")
+        h = resolve(self.doc, path)
+        h2 = h
+        h2 |= arg
+        assert h2 is h, self.script()
+        for k, _, _, v in {k: (k, o, s, v) for k, o, s, v in pairs}.values():
+            target[k] = copy.deepcopy(v)
+        self.touch(path, list(arg))
+
+    def op_or(self, c, path, target, keys):
+        """`h | mapping` and `mapping | h` build new objects and leave the document alone."""
+        pairs = self._pairs(c, keys)
+        arg = {k: o for k, o, _, _ in pairs}
+        merged = copy.deepcopy(target)
+        for k, _, _, v in {k: (k, o, s, v) for k, o, s, v in pairs}.values():
+            merged[k] = copy.deepcopy(v)
+        shown = "{" + ", ".join(f"{k!r}: {s}" for k, _, s, _ in pairs) + "}"
+        h = resolve(self.doc, path)
+        if c.int(0, 1):
+            self.log.append(f"new = {expr(path)} | {shown}")
+            new = h | arg
+            assert type(new) is type(h) and new is not h, self.script()
+            assert same(new.value, merged), f"{self.script()}\n{new.value!r}\n!=\n{merged!r}"
+        else:
+            self.log.append(f"new = {shown} | {expr(path)}")
+            new = arg | h
+            # the mapping's own items stay as they are; the table's come out as native values
+            assert type(new) is dict and list(new) == list({**arg, **target}), self.script()
+            for k, v in new.items():
+                if k in target:
+                    assert same(v, target[k]), f"{self.script()}\n{k!r}: {v!r} != {target[k]!r}"
+                else:
+                    assert v is arg[k], self.script()
+
+    def op_setdefault(self, c, path, target, keys):
+        key = self.pick_key(c, keys)
+        h = resolve(self.doc, path)
+        if c.int(0, 4) == 0:
+            self.log.append(f"{expr(path)}.setdefault({key!r})")
+            if key in target:
+                got = h.setdefault(key)
+                assert same(got.value, target[key]), self.script()
+            else:
+                with pytest.raises(TypeError, match="no null type"):
+                    h.setdefault(key)
+            return
+        obj, src, v = self.operand(c, path)
+        self.log.append(f"{expr(path)}.setdefault({key!r}, {src})")
+        got = h.setdefault(key, obj)
+        if key not in target:
+            target[key] = v
+            self.touch(path, [key])
+        assert isinstance(got, morvelan.Item) and same(got.value, target[key]), \
+            f"{self.script()}\n{got!r} != {target[key]!r}"
+
+    def op_clear(self, c, path, target, keys):
+        self.log.append(f"{expr(path)}.clear()")
+        resolve(self.doc, path).clear()
+        self.touch(path, list(target) + [s.owner for s in self.stmts])
+        target.clear()
+
+
+def run_steps(run, c, steps):
+    run.check()
+    for _ in range(steps):
+        run.step(c)
+        run.check()
+
+
+# --------------------------------------------------------------------------- properties
+
+OTHER_TEXT = "# other\nk = 'v'  # kept\nhex = 0x10\n[tab]\nx = [1, 2]  # two\ninl = { p = 1, q = 'w' }\n"
+
+
+def _readable(path):
+    try:
+        text = path.read_bytes().decode("utf-8")
+        doc = morvelan.loads(text)
+        doc.value   # a leap second cannot be a Python datetime
+        return text
+    except (ValueError, UnicodeDecodeError):
+        return None
+
+
+_TEXTS = {}
+
+
+def text_of(path):
+    if path not in _TEXTS:
+        _TEXTS[path] = _readable(path)
+    return _TEXTS[path]
+
+
+SMALL_VALID = [p for p in VALID if p.stat().st_size <= PROPERTY_SIZE_LIMIT]
+SMALL_CORPUS = [p for p in CORPUS_FILES if p.stat().st_size <= PROPERTY_SIZE_LIMIT]
+needs_suite = pytest.mark.skipif(not VALID, reason="../shared/toml-test is absent")
+needs_corpus = pytest.mark.skipif(not CORPUS_FILES, reason="../shared/corpus is absent")
+
+
+@needs_suite
+@PROPS
+@given(data=st.data())
+def test_edits_on_suite_documents(data):
+    c = Draws(data)
+    text = text_of(c.choice(SMALL_VALID))
+    if text is None:
+        return
+    run = Run.start(text, OTHER_TEXT)
+    try:
+        run_steps(run, c, c.int(1, 8))
+    finally:
+        note(run.script())
+
+
+@needs_corpus
+@PROPS
+@given(data=st.data())
+def test_edits_on_corpus_documents(data):
+    c = Draws(data)
+    text = text_of(c.choice(SMALL_CORPUS))
+    if text is None:
+        return
+    run = Run.start(text, OTHER_TEXT)
+    try:
+        run_steps(run, c, c.int(1, 6))
+    finally:
+        note(run.script())
+
+
+@settings(PROPS, max_examples=EXAMPLES * 2)
+@given(data=st.data())
+def test_edits_on_generated_documents(data):
+    c = Draws(data)
+    text, expected = DocGen(c).document()
+    other_text, _ = DocGen(c).document() if c.int(0, 1) else (OTHER_TEXT, None)
+    note(text)
+    doc = morvelan.loads(text)
+    assert same(doc.value, expected, ordered=False), f"{text}\n{doc.value!r}\n!=\n{expected!r}"
+    assert doc.as_toml() == text
+    run = Run.start(text, other_text)
+    try:
+        run_steps(run, c, c.int(1, 10))
+    finally:
+        note(run.script())
+
+
+@pytest.mark.parametrize("path", VALID + CORPUS_FILES, ids=case_id)
+def test_edit_sweep(path):
+    """Every shared document once, with a few seeded edits."""
+    if path.stat().st_size > SWEEP_SIZE_LIMIT:
+        pytest.skip("too large for a per-step check")
+    text = text_of(path)
+    if text is None:
+        pytest.skip("not representable as Python values (or not UTF-8)")
+    c = Seeded(case_id(path))
+    run = Run.start(text, OTHER_TEXT)
+    run_steps(run, c, 4 if len(text) > PROPERTY_SIZE_LIMIT else 8)
+
+
+# --------------------------------------------------------------------------- regressions
+
+# Minimal cases found by the properties above: document text, edit script
+# (run with `doc`, `other` = a one-line document "x = 5  # two", and `Item`),
+# the values the document must hold afterwards, and the exact text when the
+# layout rules fix it (None: the text only has to read back the same values).
+REGRESSIONS = [
+    # A dotted-key or implicit table emptied by an edit still exists: it must
+    # not vanish from the text.
+    ("a.b = 1\n", 'del doc["a"]["b"]', {"a": {}}, None),
+    ("[a.b]\nx = 1\n", 'del doc["a"]["b"]', {"a": {}}, None),
+    ("[a.b]\n", 'doc["a"].popitem()', {"a": {}}, None),
+    ("a.b = 1\n", 'doc["a"].clear()', {"a": {}}, None),
+    ("[t]\na.b = 1\n", 'doc["t"]["a"].pop("b")', {"t": {"a": {}}}, None),
+    ("t = { a.b = 1 }\n", 'del doc["t"]["a"]["b"]', {"t": {"a": {}}}, None),
+    ("[tool.ruff]\nselect = []\n", 'del doc["tool"]["ruff"]', {"tool": {}}, None),
+    # A value copied from a handle brings its trailing comment; written into a
+    # one-line inline table the comment swallowed the rest of the table.
+    ("t = { b = 1 }\n", 'doc["t"]["b"] = other["x"]', {"t": {"b": 5}}, "t = { b = 5 }\n"),
+    ("x = 5  # two\nt = { b = 1 }\n", 'doc["t"]["b"] = doc["x"]', {"x": 5, "t": {"b": 5}},
+     "x = 5  # two\nt = { b = 5 }\n"),
+    ("t = { b = 1 }\n", 'doc["t"]["n"] = other["x"]', {"t": {"b": 1, "n": 5}}, None),
+    ("t = { b = 1 }\n", 'doc["t"].update(other)', {"t": {"b": 1, "x": 5}}, None),
+    ("t = { b = 1 }\n", 'doc["t"].setdefault("n", other["x"])', {"t": {"b": 1, "n": 5}}, None),
+    # Replacing a value keeps the old value's decoration (spaces and comment).
+    ("[t]\nb = 1\n", 'doc["t"]["b"] = other["x"]', {"t": {"b": 5}}, "[t]\nb = 5\n"),
+    ("port = 80  # web\n", 'doc["port"] = 8080', {"port": 8080}, "port = 8080  # web\n"),
+    ('v  = "1.4.2"   # bumped\n', 'doc["v"] = "1.4.3"', {"v": "1.4.3"}, 'v  = "1.4.3"   # bumped\n'),
+    # Replacing a table keeps the comment lines above its header.
+    ("a = 1\n\n# about t\n[t]\nx = 1\n", 'doc["t"] = {"y": 2}', {"a": 1, "t": {"y": 2}},
+     "a = 1\n\n# about t\n[t]\ny = 2\n"),
+]
+
+
+@pytest.mark.parametrize("text,script,value,expected", REGRESSIONS,
+                         ids=[f"{i}:{r[1]}" for i, r in enumerate(REGRESSIONS)])
+def test_regression(text, script, value, expected):
+    doc = morvelan.loads(text)
+    env = {"doc": doc, "other": morvelan.loads("x = 5  # two\n"), "Item": getattr(morvelan, "Item", None)}
+    exec(script, env)
+    out = doc.as_toml()
+    assert same(doc.value, value)
+    assert same(morvelan.loads(out).value, value, ordered=False), out
+    if expected is not None:
+        assert out == expected
