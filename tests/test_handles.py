@@ -489,3 +489,28 @@ def test_list_element_handles_go_stale_with_their_list():
     doc["a"] = [7, 8]
     with pytest.raises(RuntimeError, match=STALE):
         e1.value
+
+
+SOURCE = "arr = [\n  1, # one\n  2 # two\n]\nx = 5 # five\nit = {a = 1, # A\n b = 2}\n"
+
+
+@pytest.mark.parametrize(
+    "build, expected",
+    [
+        # Copies leave the layout of their old place behind: inside a new
+        # array they take its layout; on a key line they keep their comment.
+        (lambda d: {"a": [d["arr"][0], d["arr"][1], d["x"]]}, "a = [1, 2, 5]\n"),
+        (lambda d: {"p": d["arr"][0], "q": d["arr"][1], "r": d["it"]["a"], "s": d["x"]},
+         "p = 1 # one\nq = 2 # two\nr = 1 # A\ns = 5 # five\n"),
+        (lambda d: {"t": {"q": d["x"]}, "l": [{"q": d["x"]}]}, "[t]\nq = 5 # five\n\n[[l]]\nq = 5 # five\n"),
+    ],
+)
+def test_copied_handles_fit_their_new_place(build, expected):
+    doc = loads(SOURCE)
+    text = morvelan.dumps(build(doc))
+    assert text == expected
+    assert morvelan.Document(build(doc)).as_toml() == expected
+    target = loads("a = 0\n")
+    for key, value in build(doc).items():
+        target[key] = value
+    assert loads(target.as_toml()).value == target.value
