@@ -44,15 +44,9 @@ PyObject* document_new(PyObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 void document_dealloc(PyObject* self) {
-    PyObject_GC_UnTrack(self);
     delete reinterpret_cast<DocumentObject*>(self)->state;
     reinterpret_cast<DocumentObject*>(self)->state = nullptr;
     free_instance(self);
-}
-
-int document_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    return 0;
 }
 
 // ---- methods ---------------------------------------------------------------
@@ -250,7 +244,6 @@ PyObject* document_type() {
                                                   "A TOML document that preserves formatting when edited.")},
                     {Py_tp_new, reinterpret_cast<void*>(document_new)},
                     {Py_tp_dealloc, reinterpret_cast<void*>(document_dealloc)},
-                    {Py_tp_traverse, reinterpret_cast<void*>(document_traverse)},
                     {Py_tp_methods, methods.data()},
                     {Py_tp_getset, document_getset},
                     {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
@@ -264,8 +257,7 @@ PyObject* document_type() {
                 return s;
             }();
             static PyType_Spec spec = {"morvelan.Document", sizeof(DocumentObject), 0,
-                                       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_MAPPING,
-                                       slots.data()};
+                                       Py_TPFLAGS_DEFAULT | Py_TPFLAGS_MAPPING, slots.data()};
             return make_type(&spec, nullptr, "Document");
         }();
     return type;

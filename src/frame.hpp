@@ -99,26 +99,12 @@ inline Result<std::string_view> utf8_of(PyObject* s) {
     return std::string_view(data, static_cast<std::size_t>(n));
 }
 
-// Marks the thread as inside the module's logic (nesting counter).
-class ThreadMark {
-public:
-    ThreadMark() noexcept { ++depth(); }
-    ~ThreadMark() { --depth(); }
-    ThreadMark(const ThreadMark&) = delete;
-    ThreadMark& operator=(const ThreadMark&) = delete;
-    static int& depth() noexcept {
-        thread_local int d = 0;
-        return d;
-    }
-};
-
 void raise_panic(const Panic& p);
 
 // Runs `f` (returning Result<Ref>) and hands its result to the interpreter:
 // a new reference, or null with an exception set.
 template <class F>
 PyObject* frame(F&& f) noexcept {
-    ThreadMark mark;
     try {
         Result<Ref> r = f();
         if (r.ok()) return r.value().release();
@@ -136,7 +122,6 @@ PyObject* frame(F&& f) noexcept {
 // The same for slots that return an int (0 or a truth value; -1 on error).
 template <class F>
 int frame_int(F&& f) noexcept {
-    ThreadMark mark;
     try {
         Result<int> r = f();
         if (r.ok()) return r.value();
@@ -154,7 +139,6 @@ int frame_int(F&& f) noexcept {
 // The same for slots that return a Py_ssize_t (-1 on error).
 template <class F>
 Py_ssize_t frame_ssize(F&& f) noexcept {
-    ThreadMark mark;
     try {
         Result<Py_ssize_t> r = f();
         if (r.ok()) return r.value();

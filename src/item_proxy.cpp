@@ -147,7 +147,6 @@ Result<Ref> new_record(PyObject* type, PyObject* document, Path path) {
 }
 
 void dealloc_record(PyObject* self) {
-    PyObject_GC_UnTrack(self);
     auto* o = reinterpret_cast<ItemObject*>(self);
     if (o->state) {
         o->state->~ItemState();
@@ -446,15 +445,6 @@ PyObject* item_richcompare(PyObject* self, PyObject* other, int op) {
 
 // ---- the classes -------------------------------------------------------------
 
-// A handle refers to its document only, and a document refers to no Python
-// object, so handles take part in no reference cycle of their own; they are
-// traversed so that cycles through objects holding them are found.
-int item_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    Py_VISIT(reinterpret_cast<ItemObject*>(self)->document);
-    return 0;
-}
-
 constexpr const char* kParseDoc =
     "parse(text)\n--\n\n"
     "Parse a TOML value fragment, preserving its representation.\n\n"
@@ -494,19 +484,21 @@ PyGetSetDef item_getset[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+// Handles (and views and documents) are not tracked by the cyclic garbage
+// collector: a handle refers only to its document, and a document to no
+// Python object, so none of them can be part of a reference cycle.
 PyObject* make_item_type(const char* qualified, const char* name, const char* doc, unsigned long extra_flags,
                          PyObject* base, std::vector<PyType_Slot> extra_slots) {
     std::vector<PyType_Slot> slots = {
         {Py_tp_doc, const_cast<char*>(doc)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_record)},
-        {Py_tp_traverse, reinterpret_cast<void*>(item_traverse)},
     };
     slots.insert(slots.end(), extra_slots.begin(), extra_slots.end());
     slots.push_back({0, nullptr});
-    PyType_Spec spec = {qualified, sizeof(ItemObject), 0,
-                        static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC |
-                                                  Py_TPFLAGS_DISALLOW_INSTANTIATION | extra_flags),
-                        slots.data()};
+    PyType_Spec spec = {
+        qualified, sizeof(ItemObject), 0,
+        static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION | extra_flags),
+        slots.data()};
     Ref bases;
     if (base) {
         bases = Ref::steal(PyTuple_Pack(1, base));

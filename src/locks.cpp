@@ -1,37 +1,48 @@
 #include "locks.hpp"
 
-#include <vector>
-
 namespace morvelan::py {
 
 namespace {
 
-// The document locks this thread holds, with their modes (usually zero to
-// two entries).
+// The document locks this thread holds, with their modes: usually none to
+// two; only Python code run while a lock is held (a conversion calling back,
+// a finalizer) nests deeper. A plain array, so that reaching it costs no
+// initialisation check.
 struct Held {
     DocLock* lock;
     LockGuard::Mode mode;
 };
-std::vector<Held>& held() {
-    thread_local std::vector<Held> h;
+struct HeldList {
+    static constexpr int kMax = 64;
+    Held items[kMax];
+    int size;
+};
+HeldList& held() noexcept {
+    // Initial-exec: the list is reached on every call, and the general
+    // dynamic model would add a call to __tls_get_addr each time.
+    __attribute__((tls_model("initial-exec"))) static thread_local HeldList h;
     return h;
 }
 
-const Held* find_held(DocLock* lock) {
-    for (const Held& h : held())
-        if (h.lock == lock) return &h;
-    return nullptr;
+bool holds(DocLock* lock) noexcept {
+    const HeldList& h = held();
+    for (int i = 0; i < h.size; ++i)
+        if (h.items[i].lock == lock) return true;
+    return false;
 }
 
-void forget(DocLock* lock) {
-    auto& h = held();
-    for (std::size_t i = h.size(); i-- > 0;) {
-        if (h[i].lock == lock) {
-            h.erase(h.begin() + static_cast<std::ptrdiff_t>(i));
+void forget(DocLock* lock) noexcept {
+    HeldList& h = held();
+    for (int i = h.size; i-- > 0;) {
+        if (h.items[i].lock == lock) {
+            for (int j = i + 1; j < h.size; ++j) h.items[j - 1] = h.items[j];
+            --h.size;
             return;
         }
     }
 }
+
+Error too_deep() { return runtime_error("too many documents in use at once by this thread"); }
 
 }  // namespace
 
@@ -47,27 +58,29 @@ void LockGuard::unlock() noexcept {
 }
 
 Result<LockGuard> LockGuard::shared(DocLock& lock) {
-    if (find_held(&lock)) return LockGuard();  // already readable by this thread
-    held().reserve(held().size() + 1);
+    if (holds(&lock)) return LockGuard();  // already readable by this thread
+    if (held().size == HeldList::kMax) return too_deep();
     if (!lock.mutex.try_lock_shared()) {
         PyThreadState* state = PyEval_SaveThread();
         lock.mutex.lock_shared();
         PyEval_RestoreThread(state);
     }
-    held().push_back(Held{&lock, Mode::Shared});
+    HeldList& h = held();
+    h.items[h.size++] = Held{&lock, Mode::Shared};
     return LockGuard(&lock, Mode::Shared);
 }
 
 Result<LockGuard> LockGuard::exclusive(DocLock& lock) {
-    if (find_held(&lock))
+    if (holds(&lock))
         return runtime_error("the document is in use by this thread (an operation on it is still running)");
-    held().reserve(held().size() + 1);
+    if (held().size == HeldList::kMax) return too_deep();
     if (!lock.mutex.try_lock()) {
         PyThreadState* state = PyEval_SaveThread();
         lock.mutex.lock();
         PyEval_RestoreThread(state);
     }
-    held().push_back(Held{&lock, Mode::Exclusive});
+    HeldList& h = held();
+    h.items[h.size++] = Held{&lock, Mode::Exclusive};
     return LockGuard(&lock, Mode::Exclusive);
 }
 

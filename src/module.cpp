@@ -180,7 +180,6 @@ int add(PyObject* module, const char* name, PyObject* value) {
 }
 
 int exec_module(PyObject* module) {
-    ThreadMark mark;
     try {
         struct Class {
             const char* name;

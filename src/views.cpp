@@ -268,12 +268,6 @@ PyObject* set_operator(PyObject* a, PyObject* b) {
     });
 }
 
-int view_traverse(PyObject* self, visitproc visit, void* arg) {
-    Py_VISIT(Py_TYPE(self));
-    Py_VISIT(reinterpret_cast<ItemObject*>(self)->document);
-    return 0;
-}
-
 PyMethodDef view_methods[] = {
     {"__reversed__", fastcall(view_reversed), kFastcall,
      "__reversed__($self)\n--\n\nReturn a reverse iterator over the view."},
@@ -284,7 +278,6 @@ PyObject* make_view_type(const char* qualified, const char* name, const char* do
     std::vector<PyType_Slot> slots = {
         {Py_tp_doc, const_cast<char*>(doc)},
         {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_record)},
-        {Py_tp_traverse, reinterpret_cast<void*>(view_traverse)},
         {Py_tp_methods, view_methods},
         {Py_tp_iter, reinterpret_cast<void*>(view_iter)},
         {Py_mp_length, reinterpret_cast<void*>(view_len)},
@@ -314,8 +307,7 @@ PyObject* make_view_type(const char* qualified, const char* name, const char* do
     }
     slots.push_back({0, nullptr});
     PyType_Spec spec = {qualified, sizeof(ItemObject), 0,
-                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-                        slots.data()};
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots.data()};
     return make_type(&spec, nullptr, name);
 }
 
