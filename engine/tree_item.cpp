@@ -270,4 +270,13 @@ bool aot_equals_array(const ArrayOfTables& aot, const Array& arr, bool strict) n
 bool values_equal(const TreeItem& a, const TreeItem& b) noexcept { return compare(a, b, false); }
 bool same_data(const TreeItem& a, const TreeItem& b) noexcept { return compare(a, b, true); }
 
+void clear_positions(TreeItem& item) noexcept {
+    if (item.is_table()) {
+        item.as_table().doc_position.reset();
+        for (Entry& e : item.as_table().entries) clear_positions(e.item);
+    } else if (item.is_array_of_tables()) {
+        for (TreeItem& m : item.as_array_of_tables().values) clear_positions(m);
+    }
+}
+
 }  // namespace morvelan

@@ -135,6 +135,12 @@ private:
 // with equal members. None is never equal to anything.
 bool values_equal(const TreeItem& a, const TreeItem& b) noexcept;
 
+// Forgets the recorded header position of every table at or below `item`.
+// A subtree moved to a new place is then written where the walk meets it,
+// all of it together (each member of an array of tables with its
+// sub-tables), instead of by positions that belonged to its old place.
+void clear_positions(TreeItem& item) noexcept;
+
 // Stricter: the same kinds (a table and an inline table differ) and the same
 // values, floats bit for bit except that every NaN equals every NaN. Used to
 // check that writing and reading back keeps the data.

@@ -554,8 +554,12 @@ Result<const DatetimeApi*> datetime_api() {
 Result<TreeItem> to_toml(PyObject* obj) {
     // Item handles.
     {
+        // A copy goes to a new place: its tables keep no header positions.
         std::optional<TreeItem> copied = MV_TRY(copy_handle_target(obj));
-        if (copied) return std::move(*copied);
+        if (copied) {
+            clear_positions(*copied);
+            return std::move(*copied);
+        }
     }
     // Exact built-in scalars.
     if (PyUnicode_CheckExact(obj)) return string_item(obj);
@@ -563,7 +567,11 @@ Result<TreeItem> to_toml(PyObject* obj) {
     if (PyLong_CheckExact(obj)) return integer_item(obj);
     if (PyFloat_CheckExact(obj)) return float_item(obj);
     // Documents.
-    if (is_document(obj)) return copy_root(obj);
+    if (is_document(obj)) {
+        TreeItem root = MV_TRY(copy_root(obj));
+        clear_positions(root);
+        return root;
+    }
     if (obj == Py_None) return type_error("None is not a valid TOML value (TOML has no null type)");
 
     // The exact list and date-time classes are never mappings: they skip the

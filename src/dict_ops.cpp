@@ -171,18 +171,6 @@ RawText block_text(Entry& e) {
     return e.key.leaf_decor.prefix;
 }
 
-// Tables stored as sections are placed by the walk that writes them: no
-// recorded position anywhere below, so that the whole subtree stays together
-// (and each member of an array of tables keeps its sub-tables).
-void clear_positions(TreeItem& item) noexcept {
-    if (item.is_table()) {
-        item.as_table().doc_position.reset();
-        for (Entry& e : item.as_table().entries) clear_positions(e.item);
-    } else if (item.is_array_of_tables()) {
-        for (TreeItem& m : item.as_array_of_tables().values) clear_positions(m);
-    }
-}
-
 // A header prefix that begins with a line break, so that the section is set
 // off by a blank line.
 void ensure_leading_break(RawText& prefix) {
@@ -192,7 +180,9 @@ void ensure_leading_break(RawText& prefix) {
     }
     Text p = prefix.view();
     if (p.starts_with('\n') || p.starts_with("\r\n")) return;
-    prefix = owned("\n" + std::string(p));
+    std::string text(1, '\n');
+    text.append(p);
+    prefix = owned(text);
 }
 
 void strip_leading_break(RawText& prefix) {

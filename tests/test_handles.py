@@ -514,3 +514,14 @@ def test_copied_handles_fit_their_new_place(build, expected):
     for key, value in build(doc).items():
         target[key] = value
     assert loads(target.as_toml()).value == target.value
+
+
+def test_copied_tables_keep_their_sub_tables_together():
+    other = loads("[tab]\nx = 1\n[[aot]]\nn = 1\n[[aot]]\nn = 2\n[aot.sub]\nz = 'z'\n")
+    value = {"k": [other["aot"][1]["sub"], {"one": 1, "doc": other}]}
+    text = morvelan.dumps(value)
+    assert loads(text).value == morvelan.Document(value).value
+    target = loads("[a]\nb = 1\n")
+    target["c"] = value["k"]
+    target["d"] = other
+    assert loads(target.as_toml()).value == target.value
