@@ -14,7 +14,8 @@ namespace {
 // never affects order or output.
 std::uint64_t hash_seed() noexcept {
     static const std::uint64_t seed = [] {
-        std::uint64_t s = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        std::uint64_t s =
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
         s ^= reinterpret_cast<std::uintptr_t>(&s);
         return s * 0x9E3779B97F4A7C15ull | 1;
     }();
