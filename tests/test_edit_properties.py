@@ -1,8 +1,11 @@
 """Edits never corrupt a document.
 
-Random sequences of mapping edits (assign scalars, lists, tables and handles,
-delete, pop, popitem, update, setdefault, clear, |=) are applied to a document
-and, in parallel, to a plain Python dict. After every step:
+Random sequences of mapping edits (assign scalars, lists, tables, handles and
+lists and mappings that hold handles of this and of other documents; delete,
+pop, popitem, update, setdefault, clear, |=) are applied to a document and, in
+parallel, to a plain Python dict; a handle stands for its value at the time it
+is copied. Steps that build `Document(m)` or `dumps(m)` from such mappings
+check that the text reads back the same values. After every step:
 
   (a) the written text parses again to the same values;
   (b) the document's values equal the dict model's;
@@ -20,6 +23,7 @@ examples per property.
 
 from __future__ import annotations
 
+import collections.abc
 import copy
 import datetime as dt
 import math
@@ -406,49 +410,45 @@ class DocGen:
     def scalar(self):
         return self.c.choice(SCALAR_SPELLINGS)
 
-    def array(self, indent):
-        items = [self.scalar() if self.c.int(0, 4) else self.array(indent + "  ") for _ in range(self.c.int(0, 3))]
-        value = [v for _, v in items]
-        if not items:
-            return "[]", value
-        if self.c.int(0, 1):
-            return "[" + ", ".join(t for t, _ in items) + "]", value
-        inner = indent + self.c.choice(["  ", "    "])
-        lines = ["["]
-        for k, (t, _) in enumerate(items):
-            comma = "," if k < len(items) - 1 or self.c.int(0, 1) else ""
-            lines.append(inner + t + comma + self.trail())
-        lines.append(indent + "]")
-        return "\n".join(lines), value
+    def bracketed(self, open_, close, parts, indent):
+        """`parts` between brackets: on one line, or one per line with comments
+        after the opening bracket, above and after the parts (also before a
+        comma that stands on the next line) and maybe a trailing comma."""
+        c = self.c
+        if not parts:
+            return open_ + c.choice(["", " ", "  # empty\n" + indent]) + close
+        if c.int(0, 1):
+            pad = " " if open_ == "{" else ""
+            return open_ + pad + ", ".join(parts) + ("," if c.int(0, 2) == 0 else "") + pad + close
+        inner = indent + c.choice(["  ", "    ", "\t"])
+        lines = [open_ + self.trail()]
+        for k, t in enumerate(parts):
+            if c.int(0, 3) == 0:
+                lines.append(inner + c.choice(COMMENTS))
+            last = k == len(parts) - 1
+            if not last and c.int(0, 4) == 0:
+                lines += [inner + t + "  " + c.choice(COMMENTS), inner + "," + self.trail()]
+            else:
+                lines.append(inner + t + ("," if not last or c.int(0, 1) else "") + self.trail())
+        return "\n".join(lines + [indent + close])
+
+    def array(self, indent, depth):
+        items = [self.value(indent + "  ", depth + 1) for _ in range(self.c.int(0, 3))]
+        return self.bracketed("[", "]", [t for t, _ in items], indent), [v for _, v in items]
 
     def inline(self, indent, depth):
-        entries = self.names(self.c.int(0, 3))
-        parts = []
-        value = {}
-        for spelling, name in entries:
-            t, v = self.value(indent + "  ", depth + 1)
-            parts.append((spelling, t))
-            value[name] = v
-        if not parts or self.c.int(0, 1):
-            comma = "," if parts and self.c.int(0, 2) == 0 else ""
-            body = ", ".join(f"{k} = {t}" for k, t in parts)
-            return ("{ " + body + comma + " }" if parts else "{}"), value
-        inner = indent + self.c.choice(["  ", "    ", "\t"])
-        lines = ["{" + self.trail()]
-        for k, (s, t) in enumerate(parts):
-            if self.c.int(0, 3) == 0:
-                lines.append(inner + self.c.choice(COMMENTS))
-            comma = "," if k < len(parts) - 1 or self.c.int(0, 1) else ""
-            lines.append(f"{inner}{s}{self.c.choice(EQUALS)}{t}{comma}{self.trail()}")
-        lines.append(indent + "}")
-        return "\n".join(lines), value
+        parts, value = [], {}
+        for spelling, name in self.names(self.c.int(0, 3)):
+            t, value[name] = self.value(indent + "  ", depth + 1)
+            parts.append(f"{spelling}{self.c.choice(EQUALS)}{t}")
+        return self.bracketed("{", "}", parts, indent), value
 
     def value(self, indent, depth=0):
         kind = self.c.int(0, 4 if depth < 2 else 2)
         if kind <= 2:
             return self.scalar()
         if kind == 3:
-            return self.array(indent)
+            return self.array(indent, depth)
         return self.inline(indent, depth)
 
     def body(self, names, indent):
@@ -564,22 +564,15 @@ def resolve(obj, path):
     return obj
 
 
-def _list_indexing():
+def _works(probe):
     try:
-        return morvelan.loads("a = [{b = 1}]")["a"][0]["b"].value == 1
+        return probe()
     except Exception:
         return False
 
 
-def _item_parse():
-    try:
-        return morvelan.Item.parse("0xFF").value == 255
-    except Exception:
-        return False
-
-
-LIST_INDEXING = _list_indexing()
-ITEM_PARSE = _item_parse()
+LIST_INDEXING = _works(lambda: morvelan.loads("a = [{b = 1}]")["a"][0]["b"].value == 1)
+ITEM_PARSE = _works(lambda: morvelan.Item.parse("0xFF").value == 255)
 
 
 def table_paths(model, limit=4, path=()):
@@ -597,13 +590,46 @@ def table_paths(model, limit=4, path=()):
     return out
 
 
-def value_paths(model, limit=3, path=()):
+def value_paths(model, limit=4, path=()):
+    """Paths of the values of the model below the root: entries of tables,
+    and the first elements of arrays and arrays of tables."""
+    if isinstance(model, dict):
+        children = model.items()
+    elif isinstance(model, list) and LIST_INDEXING:
+        children = list(enumerate(model))[:3]
+    else:
+        return []
     out = []
-    for k, v in model.items():
+    for k, v in children:
         out.append(list(path) + [k])
-        if len(path) + 1 < limit and isinstance(v, dict):
+        if len(path) + 1 < limit:
             out += value_paths(v, limit, path + (k,))
     return out
+
+
+class Pairs(collections.abc.Mapping):
+    """A mapping that is not a dict, read through `items()`: its keys may be
+    handles on strings, which a dict could not hold (handles do not hash)."""
+
+    def __init__(self, pairs):
+        self.pairs = pairs
+
+    def items(self):
+        return list(self.pairs)
+
+    def __getitem__(self, key):
+        raise KeyError(key)
+
+    def __iter__(self):
+        return iter(k for k, _ in self.pairs)
+
+    def __len__(self):
+        return len(self.pairs)
+
+
+def last_wins(pairs):
+    """(key, ...) tuples with one per key: the last value, the first place."""
+    return list({p[0]: p for p in pairs}.values())
 
 
 @dataclass
@@ -661,7 +687,7 @@ class Run:
         target = resolve(self.model, path)
         keys = list(target)
         op = c.choice(["assign", "assign", "assign", "del", "pop", "popitem", "update", "setdefault", "clear",
-                       "ior", "or"])
+                       "ior", "or", "build"])
         if op == "clear" and c.int(0, 2):
             op = "assign"   # rarely: it wipes out what the other steps work on
         getattr(self, "op_" + op)(c, path, target, keys)
@@ -671,30 +697,97 @@ class Run:
             return c.choice(keys)
         return c.key()
 
-    def operand(self, c, path):
+    def handle(self, c, want=object):
+        """(handle, source text, model value) on a value of this document, of
+        the other one or of a parsed fragment, or on the whole of one of them;
+        its value must be a `want`. None when there is no such value."""
+        src = c.int(0, 2)
+        if src == 2 and ITEM_PARSE:
+            text, model = c.choice(FRAGMENTS)
+            root, name = morvelan.Item.parse(text), f"Item.parse({text!r})"
+        elif src == 1 and self.other is not None:
+            root, name, model = self.other, "other", self.other_model
+        else:
+            root, name, model = self.doc, "doc", self.model
+        paths = [p for p in [[]] + value_paths(model) if isinstance(resolve(model, p), want)]
+        if not paths:
+            return None
+        p = c.choice(paths)
+        # an index may count from the end
+        q = [s - len(resolve(model, p[:i])) if type(s) is int and c.int(0, 2) == 0 else s for i, s in enumerate(p)]
+        return resolve(root, q), expr(q, name), copy.deepcopy(resolve(model, p))
+
+    def mixed(self, c, shape=None, depth=0):
+        """(object, source text, model value) of a list, a list of mappings or
+        a mapping that holds handles, plain values and more of these."""
+        shape = shape or c.choice(["list", "tables", "dict"])
+        if shape == "tables":
+            parts = [(self.handle(c, dict) if c.int(0, 2) == 0 else None) or self.mixed(c, "dict", depth + 1)
+                     for _ in range(c.int(1, 3))]
+        else:
+            parts = []
+            for _ in range(c.int(0, 3)):
+                kind = c.int(0, 3 if depth < 2 else 1)
+                got = self.handle(c) if kind <= 1 else None
+                if got is None:
+                    v = gen_value(c, 1)
+                    got = self.mixed(c, None, depth + 1) if kind == 3 else (v, repr(v), native(v))
+                parts.append(got)
+        if shape != "dict":
+            return [o for o, _, _ in parts], "[" + ", ".join(s for _, s, _ in parts) + "]", [v for _, _, v in parts]
+        keyed = []
+        for o, s, v in parts:
+            key = self.handle(c, str) if c.int(0, 3) == 0 else None
+            if key is None:
+                k = c.key()
+                key = (k, repr(k), k)
+            keyed.append((*key, o, s, v))
+        pairs = [(k, o) for k, _, _, o, _, _ in keyed]
+        shown = ", ".join(f"({ks}, {s})" for _, ks, _, _, s, _ in keyed)
+        model = {kv: v for _, _, kv, _, _, v in keyed}
+        if c.int(0, 2) and all(type(k) is str for k, _ in pairs):
+            return dict(pairs), f"dict([{shown}])", model
+        return Pairs(pairs), f"Pairs([{shown}])", model
+
+    def operand(self, c):
         """(Python object to store, source text for the log, model value)."""
-        kind = c.int(0, 5)
-        if kind == 3:   # a handle into the same document (may be the target or above it)
-            vp = value_paths(self.model)
-            if vp:
-                src = c.choice(vp)
-                return resolve(self.doc, src), expr(src), copy.deepcopy(resolve(self.model, src))
-        if kind == 4 and self.other is not None:   # a handle into another document
-            vp = value_paths(self.other_model)
-            if vp:
-                src = c.choice(vp)
-                return resolve(self.other, src), expr(src, "other"), copy.deepcopy(resolve(self.other_model, src))
-            if c.int(0, 1):
-                return self.other, "other", copy.deepcopy(self.other_model)
-        if kind == 5 and ITEM_PARSE:
-            text, v = c.choice(FRAGMENTS)
-            return morvelan.Item.parse(text), f"Item.parse({text!r})", copy.deepcopy(v)
+        kind = c.int(0, 6)
+        if kind in (3, 4):
+            got = self.handle(c)
+            if got is not None:
+                return got
+        if kind >= 5:
+            return self.mixed(c)
         v = gen_value(c)
         return v, repr(v), native(v)
 
+    def op_build(self, c, path, target, keys):
+        """`Document(m)` and `dumps(m)` of a mapping that holds handles (a table
+        handle, or a mapping built here) write text that reads back the same."""
+        if c.int(0, 3) == 0:
+            obj, src, v = resolve(self.doc, path), expr(path), copy.deepcopy(target)
+        else:
+            obj, src, v = self.mixed(c, "dict")
+        how = c.choice(["Document", "dumps"])
+        self.log.append(f"{how}({src})")
+        if how == "Document":
+            new = morvelan.Document(obj)
+            assert same(new.value, v), f"{self.script()}\n{new.value!r}\n!=\n{v!r}"
+            text = new.as_toml()
+        else:
+            text = morvelan.dumps(obj)
+        try:
+            again = morvelan.loads(text).value
+        except ValueError as e:
+            raise AssertionError(f"written text does not parse\n{self.script()}\n--- text\n{text}\n--- error\n{e}")
+        assert same(again, v, ordered=False), f"{self.script()}\n--- text\n{text}\n{again!r}\n!=\n{v!r}"
+        if how == "Document" and c.int(0, 2) == 0:   # the next steps edit the new document
+            self.log[-1] = f"doc = Document({src})"
+            self.doc, self.model, self.base, self.stmts, self.touched = new, v, text, statements(text), set()
+
     def op_assign(self, c, path, target, keys):
         key = self.pick_key(c, keys)
-        obj, src, v = self.operand(c, path)
+        obj, src, v = self.operand(c)
         self.log.append(f"{expr(path)}[{key!r}] = {src}")
         resolve(self.doc, path)[key] = obj
         target[key] = v
@@ -715,24 +808,17 @@ class Run:
     def op_pop(self, c, path, target, keys):
         key = self.pick_key(c, keys, 3)
         h = resolve(self.doc, path)
-        if c.int(0, 1):
-            sentinel = object()
-            self.log.append(f"{expr(path)}.pop({key!r}, default)")
-            got = h.pop(key, sentinel)
-            if key in target:
-                assert same(got, target.pop(key)), self.script()
-                self.touch(path, [key])
-            else:
-                assert got is sentinel, self.script()
+        default = (object(),) if c.int(0, 1) else ()
+        self.log.append(f"{expr(path)}.pop({key!r}{', default' if default else ''})")
+        if key in target:
+            got = h.pop(key, *default)
+            assert same(got, target.pop(key)), f"{self.script()}\n{got!r}"
+            self.touch(path, [key])
+        elif default:
+            assert h.pop(key, *default) is default[0], self.script()
         else:
-            self.log.append(f"{expr(path)}.pop({key!r})")
-            if key in target:
-                got = h.pop(key)
-                assert same(got, target.pop(key)), f"{self.script()}\n{got!r}"
-                self.touch(path, [key])
-            else:
-                with pytest.raises(KeyError):
-                    h.pop(key)
+            with pytest.raises(KeyError):
+                h.pop(key)
 
     def op_popitem(self, c, path, target, keys):
         self.log.append(f"{expr(path)}.popitem()")
@@ -748,12 +834,8 @@ class Run:
         self.touch(path, [want[0]])
 
     def _pairs(self, c, keys):
-        pairs = []
-        for _ in range(c.int(0, 3)):
-            key = self.pick_key(c, keys)
-            obj, src, v = self.operand(c, None)
-            pairs.append((key, obj, src, v))
-        return pairs
+        """(key, object, source text, model value) tuples."""
+        return [(self.pick_key(c, keys), *self.operand(c)) for _ in range(c.int(0, 3))]
 
     def op_update(self, c, path, target, keys):
         h = resolve(self.doc, path)
@@ -781,12 +863,12 @@ class Run:
         self.log.append(f"{expr(path)}.update({text}{kw_shown})")
         h.update(arg, **{k: o for k, o, _, _ in kwargs})
         if form in (0, 1):   # a dict argument keeps only the last value of a repeated key
-            applied = list({k: (k, o, s, v) for k, o, s, v in pairs}.values())
+            applied = last_wins(pairs)
         else:
             applied = pairs
         for k, _, _, v in applied:
             target[k] = copy.deepcopy(v)
-        for k, _, _, v in {k: (k, o, s, v) for k, o, s, v in kwargs}.values():
+        for k, _, _, v in last_wins(kwargs):
             target[k] = copy.deepcopy(v)
         self.touch(path, [p[0] for p in pairs + kwargs])
 
@@ -798,7 +880,7 @@ class Run:
         h2 = h
         h2 |= arg
         assert h2 is h, self.script()
-        for k, _, _, v in {k: (k, o, s, v) for k, o, s, v in pairs}.values():
+        for k, _, _, v in last_wins(pairs):
             target[k] = copy.deepcopy(v)
         self.touch(path, list(arg))
 
@@ -807,7 +889,7 @@ class Run:
         pairs = self._pairs(c, keys)
         arg = {k: o for k, o, _, _ in pairs}
         merged = copy.deepcopy(target)
-        for k, _, _, v in {k: (k, o, s, v) for k, o, s, v in pairs}.values():
+        for k, _, _, v in last_wins(pairs):
             merged[k] = copy.deepcopy(v)
         shown = "{" + ", ".join(f"{k!r}: {s}" for k, _, s, _ in pairs) + "}"
         h = resolve(self.doc, path)
@@ -839,7 +921,7 @@ class Run:
                 with pytest.raises(TypeError, match="no null type"):
                     h.setdefault(key)
             return
-        obj, src, v = self.operand(c, path)
+        obj, src, v = self.operand(c)
         self.log.append(f"{expr(path)}.setdefault({key!r}, {src})")
         got = h.setdefault(key, obj)
         if key not in target:
@@ -864,7 +946,34 @@ def run_steps(run, c, steps):
 
 # --------------------------------------------------------------------------- properties
 
-OTHER_TEXT = "# other\nk = 'v'  # kept\nhex = 0x10\n[tab]\nx = [1, 2]  # two\ninl = { p = 1, q = 'w' }\n"
+OTHER_TEXT = """# other
+k = 'v'  # kept
+hex = 0x10
+arr = [  # open
+  1,  # one
+  # above two
+  'two'  # two
+  , [3, 4], # nested
+  { p = 1 },
+]
+[tab]
+x = [1, 2]  # two
+inl = { p = 1, q = 'w', }
+ml = {
+  a = 1,  # A
+  # lone
+  b = [2, # in
+  ],
+  c = { d = 0x1 } # last
+}
+[[aot]]
+n = 1  # first
+[[aot]]
+n = [1,  # c
+2]
+[aot.sub]
+z = 'z'
+"""
 
 
 def _readable(path):
@@ -955,9 +1064,10 @@ def test_edit_sweep(path):
 # --------------------------------------------------------------------------- regressions
 
 # Minimal cases found by the properties above: document text, edit script
-# (run with `doc`, `other` = a one-line document "x = 5  # two", and `Item`),
-# the values the document must hold afterwards, and the exact text when the
-# layout rules fix it (None: the text only has to read back the same values).
+# (run with `doc`, `other` = a one-line document "x = 5  # two", `Item`,
+# `loads`, `dumps`, `Document` and `Pairs`; it may rebind `doc`), the values
+# the document must hold afterwards, and the exact text when the layout rules
+# fix it (None: the text only has to read back the same values).
 REGRESSIONS = [
     # A dotted-key or implicit table emptied by an edit still exists: it must
     # not vanish from the text.
@@ -983,15 +1093,24 @@ REGRESSIONS = [
     # Replacing a table keeps the comment lines above its header.
     ("a = 1\n\n# about t\n[t]\nx = 1\n", 'doc["t"] = {"y": 2}', {"a": 1, "t": {"y": 2}},
      "a = 1\n\n# about t\n[t]\ny = 2\n"),
+    # Tables copied into a new document (or written by dumps) from a parsed
+    # one kept their old header positions: members of an array of tables were
+    # written swapped, and sub-tables under the wrong member or before it.
+    ("", 'o = loads("[a]\\nx = 1\\n[b]\\ny = 2\\n"); doc = Document({"t": [o["b"], o["a"]]})',
+     {"t": [{"y": 2}, {"x": 1}]}, None),
+    ("", 'o = loads("[a]\\n[b]\\n"); doc = Document({"t": [o["b"], {"u": o["a"]}]})', {"t": [{}, {"u": {}}]}, None),
+    ("", 'o = loads("[a]\\n[b]\\n"); doc = loads(dumps({"t": [{"u": o["b"]}, {"u": o["a"]}]}))',
+     {"t": [{"u": {}}, {"u": {}}]}, None),
 ]
 
 
 @pytest.mark.parametrize("text,script,value,expected", REGRESSIONS,
                          ids=[f"{i}:{r[1]}" for i, r in enumerate(REGRESSIONS)])
 def test_regression(text, script, value, expected):
-    doc = morvelan.loads(text)
-    env = {"doc": doc, "other": morvelan.loads("x = 5  # two\n"), "Item": getattr(morvelan, "Item", None)}
-    exec(script, env)
+    env = {"doc": morvelan.loads(text), "other": morvelan.loads("x = 5  # two\n"), "Item": getattr(morvelan, "Item", None),
+           "loads": morvelan.loads, "dumps": morvelan.dumps, "Document": morvelan.Document, "Pairs": Pairs}
+    exec(script, env)   # may replace `doc`, by a Document(...) for example
+    doc = env["doc"]
     out = doc.as_toml()
     assert same(doc.value, value)
     assert same(morvelan.loads(out).value, value, ordered=False), out
