@@ -155,31 +155,13 @@ int document_bool(PyObject* self) {
     });
 }
 
-// doc == other: documents and converted values compare as TOML data.
+// doc == other: handles, documents and converted values compare as TOML data.
 Result<bool> document_equals(PyObject* self, PyObject* other) {
     if (other == self) return true;
+    Comparand c = MV_TRY(Comparand::from(other));
     DocumentState& s = state_of(self);
-    if (is_document(other)) {
-        LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
-        DocumentState& o = state_of(other);
-        LockGuard other_guard = MV_TRY(LockGuard::shared(o.lock));
-        return values_equal(root_table_item(s), root_table_item(o));
-    }
-    Result<TreeItem> converted = to_toml(other);
-    if (!converted.ok()) {
-        Error& e = converted.error();
-        if (e.is_pending()) {
-            if (PyErr_ExceptionMatches(PyExc_TypeError) || PyErr_ExceptionMatches(PyExc_OverflowError)) {
-                PyErr_Clear();
-                return false;
-            }
-            return Error::pending();
-        }
-        if (e.type == PyExc_TypeError || e.type == PyExc_OverflowError) return false;
-        return std::move(e);
-    }
     LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
-    return values_equal(root_table_item(s), converted.value());
+    return c.equals(root_table_item(s));
 }
 
 PyObject* document_richcompare(PyObject* self, PyObject* other, int op) {

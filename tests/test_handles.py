@@ -215,6 +215,8 @@ def test_handles_taken_from_views_go_stale_on_clear():
     for h in values + list(items.values()):
         with pytest.raises(RuntimeError, match=STALE):
             h.value
+    with pytest.raises(RuntimeError, match=STALE):
+        loads("c = 2") == values[1]  # a document compares with a handle by resolving it
 
 
 def test_handle_keeps_its_class_after_kind_change():
