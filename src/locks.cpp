@@ -1,5 +1,8 @@
 #include "locks.hpp"
 
+#include <chrono>
+#include <thread>
+
 namespace morvelan::py {
 
 namespace {
@@ -44,14 +47,33 @@ void forget(DocLock* lock) noexcept {
 
 Error too_deep() { return runtime_error("too many documents in use at once by this thread"); }
 
+// Waits between tries: a few yields, then short sleeps.
+template <class Try>
+void wait_for(Try&& attempt) noexcept {
+    for (int round = 0; !attempt(); ++round) {
+        if (round < 64)
+            std::this_thread::yield();
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+}
+
 }  // namespace
+
+void DocLock::lock_shared() noexcept {
+    wait_for([this] { return try_lock_shared(); });
+}
+
+void DocLock::lock() noexcept {
+    wait_for([this] { return try_lock(); });
+}
 
 void LockGuard::unlock() noexcept {
     if (!lock_) return;
     if (mode_ == Mode::Shared)
-        lock_->mutex.unlock_shared();
+        lock_->unlock_shared();
     else if (mode_ == Mode::Exclusive)
-        lock_->mutex.unlock();
+        lock_->unlock();
     forget(lock_);
     lock_ = nullptr;
     mode_ = Mode::None;
@@ -60,9 +82,9 @@ void LockGuard::unlock() noexcept {
 Result<LockGuard> LockGuard::shared(DocLock& lock) {
     if (holds(&lock)) return LockGuard();  // already readable by this thread
     if (held().size == HeldList::kMax) return too_deep();
-    if (!lock.mutex.try_lock_shared()) {
+    if (!lock.try_lock_shared()) {
         PyThreadState* state = PyEval_SaveThread();
-        lock.mutex.lock_shared();
+        lock.lock_shared();
         PyEval_RestoreThread(state);
     }
     HeldList& h = held();
@@ -74,9 +96,9 @@ Result<LockGuard> LockGuard::exclusive(DocLock& lock) {
     if (holds(&lock))
         return runtime_error("the document is in use by this thread (an operation on it is still running)");
     if (held().size == HeldList::kMax) return too_deep();
-    if (!lock.mutex.try_lock()) {
+    if (!lock.try_lock()) {
         PyThreadState* state = PyEval_SaveThread();
-        lock.mutex.lock();
+        lock.lock();
         PyEval_RestoreThread(state);
     }
     HeldList& h = held();

@@ -10,15 +10,40 @@
 // gets a RuntimeError instead of a deadlock.
 #pragma once
 
-#include <shared_mutex>
+#include <atomic>
+#include <cstdint>
 
 #include "frame.hpp"
 
 namespace morvelan::py {
 
+// A reader-writer lock in one atomic word: the number of readers, or -1
+// while a writer holds it. Holds are short and taken with the interpreter
+// lock held, so waiting is rare; a waiter (which has released the
+// interpreter lock, see LockGuard) yields and then sleeps between tries.
 class DocLock {
 public:
-    std::shared_mutex mutex;
+    bool try_lock_shared() noexcept {
+        std::int32_t s = state_.load(std::memory_order_relaxed);
+        while (s >= 0)
+            if (state_.compare_exchange_weak(s, s + 1, std::memory_order_acquire, std::memory_order_relaxed))
+                return true;
+        return false;
+    }
+    void unlock_shared() noexcept { state_.fetch_sub(1, std::memory_order_release); }
+    bool try_lock() noexcept {
+        std::int32_t expected = 0;
+        return state_.compare_exchange_strong(expected, -1, std::memory_order_acquire,
+                                              std::memory_order_relaxed);
+    }
+    void unlock() noexcept { state_.store(0, std::memory_order_release); }
+
+    // Blocking forms: call them with the interpreter lock released.
+    void lock_shared() noexcept;
+    void lock() noexcept;
+
+private:
+    std::atomic<std::int32_t> state_{0};
 };
 
 class LockGuard {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <mutex>
+#include <shared_mutex>
 
 namespace morvelan::py {
 

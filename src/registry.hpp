@@ -9,9 +9,9 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <variant>
 #include <vector>
@@ -43,6 +43,33 @@ struct PathStepHash {
 
 using Path = std::vector<PathStep>;
 
+// The version lock: a reader-writer spin lock in one atomic word (the
+// number of readers, or -1 for a writer). It is held only for a walk of the
+// registry, never across a call into Python, always inside the document lock,
+// so a waiter spins (yielding) for a few hundred nanoseconds at most.
+class VersionLock {
+public:
+    void lock_shared() noexcept {
+        for (;;) {
+            std::int32_t s = state_.load(std::memory_order_relaxed);
+            if (s >= 0 && state_.compare_exchange_weak(s, s + 1, std::memory_order_acquire)) return;
+            std::this_thread::yield();
+        }
+    }
+    void unlock_shared() noexcept { state_.fetch_sub(1, std::memory_order_release); }
+    void lock() noexcept {
+        for (;;) {
+            std::int32_t expected = 0;
+            if (state_.compare_exchange_weak(expected, -1, std::memory_order_acquire)) return;
+            std::this_thread::yield();
+        }
+    }
+    void unlock() noexcept { state_.store(0, std::memory_order_release); }
+
+private:
+    std::atomic<std::int32_t> state_{0};
+};
+
 class VersionRegistry {
 public:
     // The modification counter (version lock shared).
@@ -65,7 +92,7 @@ private:
     };
     Node* walk_creating(const Path& path);
 
-    mutable std::shared_mutex lock_;  // the version lock
+    mutable VersionLock lock_;
     Node root_;
     // Written under the version lock held exclusive; atomic so that a handle
     // made at the current counter can be found fresh without the lock.
