@@ -160,6 +160,15 @@ def test_clear_fmt_implicit():
     assert doc["t"].value == {"k": 1}
 
 
+@pytest.mark.parametrize("cls", ["Document", "Item", "DictItem", "ListItem", "ScalarItem", "KeysView",
+                                 "ValuesView", "ItemsView"])
+def test_every_method_has_a_signature(cls):
+    cls = getattr(morvelan, cls)
+    for name, member in vars(cls).items():
+        if callable(member) and not name.startswith("__") or name in ("__copy__", "__deepcopy__", "__reversed__"):
+            inspect.signature(getattr(cls, name))  # raises ValueError without a text signature
+
+
 def test_signatures():
     for name in ("as_toml", "fmt", "clear"):
         assert str(inspect.signature(getattr(morvelan.Item, name))) == "(self, /)"
