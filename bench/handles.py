@@ -32,11 +32,8 @@ Ratios are tomlkit time / morvelan time: above 1 means morvelan is faster.
 from __future__ import annotations
 
 import argparse
-import gc
-import math
 import subprocess
 import sys
-import time
 import tomllib
 from dataclasses import dataclass, field
 from pathlib import Path
@@ -44,7 +41,7 @@ from typing import Any, Callable
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
-from peers import fmt_ratio, fmt_time, machine_details, read_text, table  # noqa: E402
+from peers import best_time, emit, fmt_ratio, fmt_time, machine_details, read_text, table, write_markdown  # noqa: E402
 
 BENCH_DATA = ROOT.parent / "shared" / "bench-data"
 LOCKFILE = ROOT / "build" / "bench" / "lockfile.toml"
@@ -172,31 +169,9 @@ def new_value(old: Any) -> Any:
 
 def best_of(run: Callable[[], Any], min_time: float, min_reps: int,
             before: Callable[[], Any] | None = None, after: Callable[[], Any] | None = None) -> float:
-    """Best single run of N (N >= min_reps, the runs together >= min_time), the collector
-    off while timing; `before` and `after` run untimed around each run. No collection runs
-    between the runs: with a large document alive one takes far longer than an edit."""
-    gc.collect()
-    enabled = gc.isenabled()
-    gc.disable()
-    try:
-        best = math.inf
-        total = 0.0
-        n = 0
-        while n < min_reps or total < min_time:
-            if before:
-                before()
-            t0 = time.perf_counter()
-            run()
-            t1 = time.perf_counter()
-            if after:
-                after()
-            best = min(best, t1 - t0)
-            total += t1 - t0
-            n += 1
-    finally:
-        if enabled:
-            gc.enable()
-    return best
+    """Best single run of N (see peers.best_time), without collections between the runs:
+    with a large document alive one takes far longer than an edit."""
+    return best_time(lambda _: run(), None, min_time, min_reps, before=before, after=after, collect=False)[0]
 
 
 @dataclass
@@ -362,8 +337,7 @@ def main() -> int:
         section = ["", f"## {title}", ""] + table(header, rows, set(range(1, len(header))))
         section += [f"- n/a: {n} on {inp.name}: {c.reason}" for inp, cells in results[key]
                     for n, c in cells.items() if c.reason]
-        print("\n".join(section), flush=True)
-        out += section
+        emit(out, section)
 
     # One edit at two document sizes.
     rows = []
@@ -402,17 +376,13 @@ def main() -> int:
     section += ["", f"Generated lock files (bench/gen_lockfile.py) with {SMALL_PACKAGES:,} and "
                 f"{SMALL_PACKAGES * 10:,} packages; each edit assigns a string into an existing key, "
                 f"alternating two values."] + na
-    print("\n".join(section), flush=True)
-    out += section
+    emit(out, section)
 
     if notes:
         section = ["", "## Checks", ""] + [f"- {n}" for n in notes]
-        print("\n".join(section), flush=True)
-        out += section
+        emit(out, section)
 
-    if opts.markdown:
-        Path(opts.markdown).write_text("\n".join(out) + "\n", encoding="utf-8")
-        print(f"\nwritten: {opts.markdown}", file=sys.stderr)
+    write_markdown(opts.markdown, out)
     return 0
 
 

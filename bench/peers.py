@@ -158,8 +158,14 @@ def build_measures(mv: Any, peers: dict[str, Any]) -> list[Measure]:
 
 # --------------------------------------------------------------------------- timing
 
-def best_time(fn: Callable[[Any], Any], arg: Any, min_time: float, min_reps: int) -> tuple[float, int]:
-    """Best single call of N, N >= min_reps and the N calls together >= min_time."""
+def best_time(fn: Callable[[Any], Any], arg: Any, min_time: float, min_reps: int, *,
+              before: Callable[[], Any] | None = None, after: Callable[[], Any] | None = None,
+              collect: bool = True) -> tuple[float, int]:
+    """Best single call of N, N >= min_reps and the N calls together >= min_time, with the
+    cyclic collector off while timing. `before` and `after` run untimed around each call;
+    `collect` runs the collector now and then between calls (after long ones and every
+    1,000), which keeps parse results from piling up but costs much with a large
+    document alive."""
     gc.collect()
     enabled = gc.isenabled()
     gc.disable()
@@ -168,15 +174,19 @@ def best_time(fn: Callable[[Any], Any], arg: Any, min_time: float, min_reps: int
         total = 0.0
         n = 0
         while n < min_reps or total < min_time:
+            if before:
+                before()
             t0 = time.perf_counter()
             result = fn(arg)
             t1 = time.perf_counter()
             result = None  # freed outside the timed span
+            if after:
+                after()
             dt = t1 - t0
             best = min(best, dt)
             total += dt
             n += 1
-            if dt > 1e-3 or n % 1000 == 0:
+            if collect and (dt > 1e-3 or n % 1000 == 0):
                 gc.collect()
         del result
     finally:
@@ -563,6 +573,18 @@ def machine_details(mv: Any, peers: dict[str, Any]) -> list[str]:
     ]
 
 
+def emit(out: list[str], section: list[str]) -> None:
+    """Prints a section of the report and keeps it for the Markdown file."""
+    print("\n".join(section), flush=True)
+    out += section
+
+
+def write_markdown(path: str | None, out: list[str]) -> None:
+    if path:
+        Path(path).write_text("\n".join(out) + "\n", encoding="utf-8")
+        print(f"\nwritten: {path}", file=sys.stderr)
+
+
 def main() -> int:
     ap = argparse.ArgumentParser(description="Compare morvelan with other Python TOML libraries.")
     ap.add_argument("--quick", action="store_true", help="fewer repetitions (a rough check, not for publishing)")
@@ -617,8 +639,7 @@ def main() -> int:
                     slower.append(f"{m.key}: {display(name)} on {input_label(r.input, r.cases)}: "
                                   f"{fmt_time(c.seconds)} vs morvelan {fmt_time(base)} "
                                   f"({fmt_ratio(c.seconds / base)})")
-        print("\n".join(section), flush=True)
-        out += section
+        emit(out, section)
 
     if not opts.only or "memory" in opts.only:
         mem_rows = []
@@ -632,20 +653,16 @@ def main() -> int:
                     f"{MEMORY_TARGET_BYTES / 1e6:.0f} MB in all). KB = 1024 bytes; B/B = bytes per input byte; "
                     f"× = tomlkit / morvelan; 'tomlkit traced' is tracemalloc's peak during tomlkit's parse "
                     f"(Python allocations only), per copy."]
-        print("\n".join(section), flush=True)
-        out += section
+        emit(out, section)
 
     notes = checks(mv, peers, inputs)
     section = ["", "## Where morvelan is slower than a peer", ""]
     section += [f"- {s}" for s in slower] if slower else ["- nowhere"]
     if notes:
         section += ["", "## Checks", ""] + [f"- {n}" for n in notes]
-    print("\n".join(section), flush=True)
-    out += section
+    emit(out, section)
 
-    if opts.markdown:
-        Path(opts.markdown).write_text("\n".join(out) + "\n", encoding="utf-8")
-        print(f"\nwritten: {opts.markdown}", file=sys.stderr)
+    write_markdown(opts.markdown, out)
     return 0
 
 

@@ -336,30 +336,12 @@ Result<std::string_view> key_text(PyObject* key, std::string& storage) {
     return type_error("keys must be strings");
 }
 
-// The decor that a value copied from a document brought from its old place
-// may not fit its new one. On a key/value line the text before the value must
-// stay on the line, and the text after it may only be spaces and a comment
-// that ends the line; anything else is dropped (the writer's default applies).
-bool is_blank(std::string_view s) noexcept { return s.find_first_not_of(" \t") == std::string_view::npos; }
-bool ends_line(std::string_view s) noexcept {
-    const std::size_t i = s.find_first_not_of(" \t");
-    return i == std::string_view::npos || (s[i] == '#' && s.find_first_of("\r\n") == std::string_view::npos);
-}
-
-void fit_to_key_line(TreeItem& v) noexcept {
-    if (!v.is_value()) return;
-    Decor& d = v.decor();
-    if (d.prefix.is_present() && !is_blank(d.prefix.view())) d.prefix = RawText::absent();
-    if (d.suffix.is_present() && !ends_line(d.suffix.view())) d.suffix = RawText::absent();
-}
-
 // Converts one (key, value) pair and stores it in `table`; a key already
 // present keeps its place and takes the new value.
 Status insert_pair(TreeItem& table, PyObject* key, PyObject* value) {
     std::string storage;
     std::string_view text = MV_TRY(key_text(key, storage));  // valid while `key` lives
     TreeItem item = MV_TRY(to_toml(value));
-    fit_to_key_line(item);
     table.as_table().insert(text, std::move(item), false);
     return ok();
 }

@@ -197,11 +197,23 @@ void strip_leading_break(RawText& prefix) {
 // ---------------------------------------------------------------------------
 // Standard tables
 
+// The key that ends the table's first key/value line (dotted tables
+// entered), or null.
+const Key* first_line_key(const Table& t) noexcept {
+    for (const Entry& e : t.entries) {
+        if (is_dotted(e.item)) {
+            if (const Key* k = first_line_key(e.item.as_table())) return k;
+        } else if (e.item.is_value()) {
+            return &e.key;
+        }
+    }
+    return nullptr;
+}
+
 // Indentation of new keys: that of the table's first key/value line.
-Text body_indent(Table& t) {
-    std::vector<Line> lines = lines_of(t);
-    if (lines.empty()) return Text();
-    return tail_of(lines.front().key->leaf_decor.prefix.view());
+Text body_indent(const Table& t) noexcept {
+    const Key* k = first_line_key(t);
+    return k ? tail_of(k->leaf_decor.prefix.view()) : Text();
 }
 
 RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }

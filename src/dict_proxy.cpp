@@ -287,8 +287,7 @@ PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 
 PyObject* mapping_popitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"popitem()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("popitem()", args, nargs, kwnames));
         Place p = Place::of(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
         TreeItem* t = MV_TRY(table_at(p, "popitem()"));
@@ -335,31 +334,27 @@ PyObject* mapping_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 
 Result<Ref> view_of(PyObject* self, PyObject* (*type)()) {
     Place p = Place::of(self);
-    if (p.state && p.doc().registry.is_stale(p.version, *p.path))
-        return runtime_error("stale: the document has been modified since this reference was created");
+    MV_TRY(check(p));
     return new_view(type, p);
 }
 
 PyObject* mapping_keys(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"keys()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("keys()", args, nargs, kwnames));
         return view_of(self, keys_view_type);
     });
 }
 
 PyObject* mapping_values(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"values()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("values()", args, nargs, kwnames));
         return view_of(self, values_view_type);
     });
 }
 
 PyObject* mapping_items(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"items()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("items()", args, nargs, kwnames));
         return view_of(self, items_view_type);
     });
 }

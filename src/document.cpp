@@ -62,8 +62,7 @@ PyObject* document_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 
 PyObject* document_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"Document.as_toml()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("Document.as_toml()", args, nargs, kwnames));
         DocumentState& s = state_of(self);
         LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
         root_table(s);
@@ -75,8 +74,7 @@ PyObject* document_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nar
 
 PyObject* document_fmt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"Document.fmt()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("Document.fmt()", args, nargs, kwnames));
         DocumentState& s = state_of(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(s.lock));
         root_table(s).fmt();
@@ -86,8 +84,7 @@ PyObject* document_fmt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 
 PyObject* document_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"Document.clear()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("Document.clear()", args, nargs, kwnames));
         DocumentState& s = state_of(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(s.lock));
         root_table(s);
@@ -99,8 +96,7 @@ PyObject* document_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 
 PyObject* document_copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"Document.__copy__()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("Document.__copy__()", args, nargs, kwnames));
         return copy_document(self);
     });
 }
@@ -164,19 +160,6 @@ Result<bool> document_equals(PyObject* self, PyObject* other) {
     return c.equals(root_table_item(s));
 }
 
-PyObject* document_richcompare(PyObject* self, PyObject* other, int op) {
-    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
-    return frame([&]() -> Result<Ref> {
-        if (op == Py_NE) {
-            int eq = PyObject_RichCompareBool(self, other, Py_EQ);
-            if (eq < 0) return Error::pending();
-            return Ref::borrow(eq ? Py_False : Py_True);
-        }
-        bool eq = MV_TRY(document_equals(self, other));
-        return Ref::borrow(eq ? Py_True : Py_False);
-    });
-}
-
 PyMethodDef document_methods[] = {
     {"parse", fastcall(document_parse), kFastcall | METH_STATIC,
      "parse(text)\n--\n\nParse a TOML string into a Document, preserving formatting."},
@@ -230,7 +213,7 @@ PyObject* document_type() {
                     {Py_tp_getset, document_getset},
                     {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
                     {Py_tp_str, reinterpret_cast<void*>(document_str)},
-                    {Py_tp_richcompare, reinterpret_cast<void*>(document_richcompare)},
+                    {Py_tp_richcompare, reinterpret_cast<void*>(equality_only<document_equals>)},
                     {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
                     {Py_nb_bool, reinterpret_cast<void*>(document_bool)},
                 };

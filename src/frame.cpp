@@ -41,22 +41,16 @@ void raise_panic(const Panic& p) {
 }
 
 void add_note(std::string_view note) {
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    if (!type) return;
-    PyErr_NormalizeException(&type, &value, &tb);
-    if (tb) PyException_SetTraceback(value, tb);
+    PyObject *type_raw, *value_raw, *tb_raw;
+    PyErr_Fetch(&type_raw, &value_raw, &tb_raw);
+    if (!type_raw) return;
+    PyErr_NormalizeException(&type_raw, &value_raw, &tb_raw);
+    Ref type = Ref::steal(type_raw), value = Ref::steal(value_raw), tb = Ref::steal(tb_raw);
+    if (tb) PyException_SetTraceback(value.get(), tb.get());
     Ref text = Ref::steal(PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size())));
-    if (text) {
-        Ref r = Ref::steal(PyObject_CallMethod(value, "add_note", "O", text.get()));
-        if (!r) {
-            // The note could not be added: report the original error.
-            PyErr_Clear();
-        }
-    } else {
-        PyErr_Clear();
-    }
-    PyErr_Restore(type, value, tb);
+    // When the note cannot be added, the original error is reported as it was.
+    if (!text || !Ref::steal(PyObject_CallMethod(value.get(), "add_note", "O", text.get()))) PyErr_Clear();
+    PyErr_Restore(type.release(), value.release(), tb.release());
 }
 
 std::string type_name(PyObject* o) {

@@ -13,6 +13,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -101,56 +102,48 @@ inline Result<std::string_view> utf8_of(PyObject* s) {
 
 void raise_panic(const Panic& p);
 
-// Runs `f` (returning Result<Ref>) and hands its result to the interpreter:
-// a new reference, or null with an exception set.
+// Runs `f` (returning Result<T>) with every failure caught: an error value
+// is raised as a Python exception, a panic as PanicException (the guards of
+// the locks it held have been released by the unwinding), an allocation
+// failure as MemoryError. Gives the value, or `failed` with an exception set.
+template <class T, class F>
+T frame_as(F&& f, T failed) noexcept {
+    try {
+        auto r = f();
+        if (r.ok()) {
+            if constexpr (std::is_same_v<T, PyObject*>)
+                return r.value().release();
+            else
+                return r.value();
+        }
+        raise(r.error());
+    } catch (const Panic& p) {
+        raise_panic(p);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (...) {
+        raise_panic(Panic{"unexpected internal error"});
+    }
+    return failed;
+}
+
+// For functions, methods, properties and slots returning an object: `f`
+// returns Result<Ref>; a new reference, or null with an exception set.
 template <class F>
 PyObject* frame(F&& f) noexcept {
-    try {
-        Result<Ref> r = f();
-        if (r.ok()) return r.value().release();
-        raise(r.error());
-    } catch (const Panic& p) {
-        raise_panic(p);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (...) {
-        raise_panic(Panic{"unexpected internal error"});
-    }
-    return nullptr;
+    return frame_as<PyObject*>(std::forward<F>(f), nullptr);
 }
 
-// The same for slots that return an int (0 or a truth value; -1 on error).
+// For slots that return an int (0 or a truth value; -1 on error).
 template <class F>
 int frame_int(F&& f) noexcept {
-    try {
-        Result<int> r = f();
-        if (r.ok()) return r.value();
-        raise(r.error());
-    } catch (const Panic& p) {
-        raise_panic(p);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (...) {
-        raise_panic(Panic{"unexpected internal error"});
-    }
-    return -1;
+    return frame_as<int>(std::forward<F>(f), -1);
 }
 
-// The same for slots that return a Py_ssize_t (-1 on error).
+// For slots that return a Py_ssize_t (-1 on error).
 template <class F>
 Py_ssize_t frame_ssize(F&& f) noexcept {
-    try {
-        Result<Py_ssize_t> r = f();
-        if (r.ok()) return r.value();
-        raise(r.error());
-    } catch (const Panic& p) {
-        raise_panic(p);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (...) {
-        raise_panic(Panic{"unexpected internal error"});
-    }
-    return -1;
+    return frame_as<Py_ssize_t>(std::forward<F>(f), -1);
 }
 
 // ---------------------------------------------------------------------------
@@ -182,6 +175,13 @@ struct Args {
 
 // Parses fast-call arguments; the messages are the interpreter's.
 Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+// Parses the arguments of a method that takes none ("popitem()").
+inline Status no_arguments(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const Signature sig{function, nullptr, 0, 0, 0, 0, false, false};
+    MV_TRY(parse_args(sig, args, nargs, kwnames));
+    return ok();
+}
 
 // The type name of an object, as in messages: "int", "NoneType".
 std::string type_name(PyObject* o);

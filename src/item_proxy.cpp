@@ -3,6 +3,9 @@
 // implicit, repr, str, bool, equality).
 #include "item_proxy.hpp"
 
+#include <deque>
+#include <span>
+
 #include "comments.hpp"
 #include "conversion.hpp"
 #include "dict_ops.hpp"
@@ -28,9 +31,10 @@ Place Place::of_record(PyObject* obj) noexcept {
     auto* o = reinterpret_cast<ItemObject*>(obj);
     Place p;
     p.document = o->document;
-    p.path = &o->state->path;
-    p.state = o->state;
-    p.version = o->state->version.load(std::memory_order_acquire);
+    ItemState& state = o->state();
+    p.path = &state.path;
+    p.state = &state;
+    p.version = state.version.load(std::memory_order_acquire);
     return p;
 }
 
@@ -61,18 +65,16 @@ TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept {
     return cur;
 }
 
-namespace {
-
-Error stale_error() {
-    return runtime_error("stale: the document has been modified since this reference was created");
+Status check(const Place& p) {
+    if (p.state && p.doc().registry.is_stale(p.version, *p.path))
+        return runtime_error("stale: the document has been modified since this reference was created");
+    return ok();
 }
-
-}  // namespace
 
 Result<TreeItem*> resolve(const Place& p) {
     DocumentState& s = p.doc();
     if (!s.tree.root().is_table()) panic("root should always be a table");
-    if (p.state && s.registry.is_stale(p.version, *p.path)) return stale_error();
+    MV_TRY(check(p));
     TreeItem* item = resolve_path(s, *p.path);
     if (!item) return key_error("path no longer valid");
     return item;
@@ -80,12 +82,7 @@ Result<TreeItem*> resolve(const Place& p) {
 
 std::uint64_t stamp(const Place& p, const std::string_view* key) {
     VersionRegistry& r = p.doc().registry;
-    if (!key) return r.stamp(*p.path);
-    Path path;
-    path.reserve(p.path->size() + 1);
-    path = *p.path;
-    path.push_back(PathStep::key(*key));
-    return r.stamp(path);
+    return key ? r.stamp(*p.path, PathStep::key(*key)) : r.stamp(*p.path);
 }
 
 std::string kind_of(const TreeItem& item) { return std::string(kind_name(item.kind())); }
@@ -139,20 +136,19 @@ Result<Ref> new_record(PyObject* type, PyObject* document, Path path) {
     PyObject* self = alloc_instance(type);
     if (!self) return Error::pending();
     auto* o = reinterpret_cast<ItemObject*>(self);
-    o->state = ::new (static_cast<void*>(o->storage)) ItemState();
-    o->state->path = std::move(path);
-    o->state->version.store(state_of(document).registry.counter(), std::memory_order_release);
+    ItemState* state = ::new (static_cast<void*>(o->storage)) ItemState();
+    state->path = std::move(path);
+    state->version.store(state_of(document).registry.counter(), std::memory_order_release);
     o->document = Py_NewRef(document);
     return Ref::steal(self);
 }
 
 void dealloc_record(PyObject* self) {
     auto* o = reinterpret_cast<ItemObject*>(self);
-    if (o->state) {
-        o->state->~ItemState();
-        o->state = nullptr;
+    if (o->document) {
+        o->state().~ItemState();
+        Py_CLEAR(o->document);
     }
-    Py_CLEAR(o->document);
     free_instance(self);
 }
 
@@ -198,11 +194,16 @@ Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj) {
     LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
     const TreeItem* target = MV_TRY(resolve(p));
     TreeItem copy = *target;
-    // An element's inline comment travels with the copy, as its suffix.
+    // The decor of an array element or an inline-table entry is the layout
+    // of its place in that container (text after the previous comma, before
+    // the next): the copy leaves it behind and keeps only its inline comment,
+    // as its suffix, so that it fits a key/value line.
     if (!p.path->empty()) {
         Path parent_path(p.path->begin(), p.path->end() - 1);
-        if (const TreeItem* parent = resolve_path(p.doc(), parent_path)) {
+        const TreeItem* parent = resolve_path(p.doc(), parent_path);
+        if (parent && (parent->is_array() || parent->is_inline_table())) {
             std::string_view comment = inline_comment(*parent, p.path->back());
+            copy.decor().clear();
             if (!comment.empty())
                 copy.decor().suffix = RawText::owned(std::string(" ") + std::string(comment));
         }
@@ -234,8 +235,7 @@ PyObject* item_get_value(PyObject* self, void*) {
 
 PyObject* item_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"Item.as_toml()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("Item.as_toml()", args, nargs, kwnames));
         Place p = Place::of_record(self);
         LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
         const TreeItem* item = MV_TRY(resolve(p));
@@ -245,8 +245,7 @@ PyObject* item_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 
 PyObject* item_fmt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"Item.fmt()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("Item.fmt()", args, nargs, kwnames));
         Place p = Place::of_record(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
         TreeItem* item = MV_TRY(resolve(p));
@@ -260,8 +259,7 @@ PyObject* item_fmt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"Item.clear()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("Item.clear()", args, nargs, kwnames));
         Place p = Place::of_record(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
         TreeItem* item = MV_TRY(resolve(p));
@@ -377,26 +375,18 @@ int item_bool(PyObject* self) {
     });
 }
 
-PyObject* item_richcompare(PyObject* self, PyObject* other, int op) {
-    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
-    return frame([&]() -> Result<Ref> {
-        if (op == Py_NE) {
-            int eq = PyObject_RichCompareBool(self, other, Py_EQ);
-            if (eq < 0) return Error::pending();
-            return Ref::borrow(eq ? Py_False : Py_True);
-        }
-        Place p = Place::of_record(self);
-        // Staleness first, then the conversion of `other` (before locking).
-        {
-            LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-            MV_TRY(resolve(p));
-        }
-        Comparand c = MV_TRY(Comparand::from(other));
+// item == other: this item's value and `other` compared as TOML data.
+Result<bool> item_equals(PyObject* self, PyObject* other) {
+    Place p = Place::of_record(self);
+    // Staleness first, then the conversion of `other` (before locking).
+    {
         LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const TreeItem* item = MV_TRY(resolve(p));
-        bool eq = MV_TRY(c.equals(*item));
-        return Ref::borrow(eq ? Py_True : Py_False);
-    });
+        MV_TRY(resolve(p));
+    }
+    Comparand c = MV_TRY(Comparand::from(other));
+    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+    const TreeItem* item = MV_TRY(resolve(p));
+    return c.equals(*item);
 }
 
 // ---- the classes -------------------------------------------------------------
@@ -420,11 +410,6 @@ PyMethodDef item_methods[] = {
     {"clear", fastcall(item_clear), kFastcall,
      "clear($self)\n--\n\nRemove all entries or elements of this item."},
     {"parse", fastcall(item_parse), kFastcall | METH_STATIC, kParseDoc},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyMethodDef scalar_item_methods[] = {
-    {"parse", fastcall(scalar_item_parse), kFastcall | METH_STATIC, kParseDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -481,72 +466,65 @@ PyObject* item_type() {
                 {Py_tp_getset, item_getset},
                 {Py_tp_repr, reinterpret_cast<void*>(item_repr)},
                 {Py_tp_str, reinterpret_cast<void*>(item_str)},
-                {Py_tp_richcompare, reinterpret_cast<void*>(item_richcompare)},
+                {Py_tp_richcompare, reinterpret_cast<void*>(equality_only<item_equals>)},
                 {Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)},
                 {Py_nb_bool, reinterpret_cast<void*>(item_bool)},
             });
     return type;
 }
 
+namespace {
+
+// A concrete handle class under Item: `members`, its own parse(), and the
+// protocol slots that `add_slots` adds.
+PyObject* make_handle_class(const char* qualified, const char* name, const char* doc, unsigned long flags,
+                            std::span<const PyMethodDef> members, PyCFunction parse,
+                            void (*add_slots)(std::vector<PyType_Slot>&)) {
+    PyObject* base = item_type();
+    if (!base) return nullptr;
+    // Method tables live as long as their classes, that is, for the process.
+    static std::deque<std::vector<PyMethodDef>> tables;
+    std::vector<PyMethodDef>& methods = tables.emplace_back(members.begin(), members.end());
+    methods.push_back({"parse", parse, kFastcall | METH_STATIC, kParseDoc});
+    methods.push_back({nullptr, nullptr, 0, nullptr});
+    std::vector<PyType_Slot> slots = {{Py_tp_methods, methods.data()}};
+    if (add_slots) add_slots(slots);
+    return make_item_type(qualified, name, doc, flags, base, std::move(slots));
+}
+
+}  // namespace
+
 PyObject* dict_item_type() {
     static PyObject* type = nullptr;
     if (!type)
-        type = [] {
-            PyObject* base = item_type();
-            if (!base) return static_cast<PyObject*>(nullptr);
-            static std::vector<PyMethodDef> methods = [] {
-                std::vector<PyMethodDef> m(mapping_methods(), mapping_methods() + mapping_method_count());
-                m.push_back({"parse", fastcall(dict_item_parse), kFastcall | METH_STATIC, kParseDoc});
-                m.push_back({nullptr, nullptr, 0, nullptr});
-                return m;
-            }();
-            std::vector<PyType_Slot> slots = {
-                {Py_tp_methods, methods.data()},
-            };
-            add_mapping_slots(slots);
-            return make_item_type("morvelan.DictItem", "DictItem",
-                                  "A TOML table or inline table.\n\n"
-                                  "Registered as a collections.abc.MutableMapping, so both\n"
-                                  "isinstance(x, MutableMapping) and isinstance(x, DictItem) work.",
-                                  Py_TPFLAGS_MAPPING, base, std::move(slots));
-        }();
+        type = make_handle_class("morvelan.DictItem", "DictItem",
+                                 "A TOML table or inline table.\n\n"
+                                 "Registered as a collections.abc.MutableMapping, so both\n"
+                                 "isinstance(x, MutableMapping) and isinstance(x, DictItem) work.",
+                                 Py_TPFLAGS_MAPPING, {mapping_methods(), mapping_method_count()},
+                                 fastcall(dict_item_parse), add_mapping_slots);
     return type;
 }
 
 PyObject* list_item_type() {
     static PyObject* type = nullptr;
     if (!type)
-        type = [] {
-            PyObject* base = item_type();
-            if (!base) return static_cast<PyObject*>(nullptr);
-            static std::vector<PyMethodDef> methods = [] {
-                std::vector<PyMethodDef> m(list_methods(), list_methods() + list_method_count());
-                m.push_back({"parse", fastcall(list_item_parse), kFastcall | METH_STATIC, kParseDoc});
-                m.push_back({nullptr, nullptr, 0, nullptr});
-                return m;
-            }();
-            std::vector<PyType_Slot> slots = {{Py_tp_methods, methods.data()}};
-            add_list_slots(slots);
-            return make_item_type("morvelan.ListItem", "ListItem",
-                                  "A TOML array or array of tables.\n\n"
-                                  "Registered as a collections.abc.MutableSequence, so both\n"
-                                  "isinstance(x, MutableSequence) and isinstance(x, ListItem) work.",
-                                  Py_TPFLAGS_SEQUENCE, base, std::move(slots));
-        }();
+        type = make_handle_class("morvelan.ListItem", "ListItem",
+                                 "A TOML array or array of tables.\n\n"
+                                 "Registered as a collections.abc.MutableSequence, so both\n"
+                                 "isinstance(x, MutableSequence) and isinstance(x, ListItem) work.",
+                                 Py_TPFLAGS_SEQUENCE, {list_methods(), list_method_count()},
+                                 fastcall(list_item_parse), add_list_slots);
     return type;
 }
 
 PyObject* scalar_item_type() {
     static PyObject* type = nullptr;
     if (!type)
-        type = [] {
-            PyObject* base = item_type();
-            if (!base) return static_cast<PyObject*>(nullptr);
-            return make_item_type(
-                "morvelan.ScalarItem", "ScalarItem",
-                "A scalar TOML value (string, integer, float, boolean, datetime, date, or time).", 0, base,
-                {{Py_tp_methods, scalar_item_methods}});
-        }();
+        type = make_handle_class(
+            "morvelan.ScalarItem", "ScalarItem",
+            "A scalar TOML value (string, integer, float, boolean, datetime, date, or time).", 0, {},
+            fastcall(scalar_item_parse), nullptr);
     return type;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <new>
 #include <optional>
 
 #include "document.hpp"
@@ -22,9 +23,10 @@ struct ItemState {
 // (constructed when the object is made, destroyed in its dealloc).
 struct ItemObject {
     PyObject_HEAD
-    ItemState* state;    // points at `storage` once constructed, else null
-    PyObject* document;  // strong reference
+    PyObject* document;  // strong reference; set once `storage` holds the state
     alignas(ItemState) unsigned char storage[sizeof(ItemState)];
+
+    ItemState& state() noexcept { return *std::launder(reinterpret_cast<ItemState*>(storage)); }
 };
 
 // A new handle or view object of `type` on `document` at `path`, at the
@@ -57,11 +59,14 @@ struct Place {
     static Place of(PyObject* obj) noexcept;
 
     DocumentState& doc() const noexcept { return state_of(document); }
-    bool is_document() const noexcept { return state == nullptr; }
 };
 
 // The tree item at `path`, or null when it does not resolve.
 TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept;
+
+// Checks the place against the version registry: the stale error
+// (RuntimeError) when an edit at or above its path came after it was made.
+Status check(const Place& p);
 
 // Checks the place (stale: RuntimeError) and resolves its path (KeyError
 // "path no longer valid"). The caller holds the document lock.

@@ -112,8 +112,7 @@ PyObject* list_iter(PyObject* self) {
 
 PyObject* list_reversed(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"__reversed__()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("__reversed__()", args, nargs, kwnames));
         Ref handles = MV_TRY(element_handles(self, true));
         return checked(PyObject_GetIter(handles.get()));
     });

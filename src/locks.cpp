@@ -3,21 +3,18 @@
 #include <chrono>
 #include <thread>
 
+#include "gil.hpp"
+
 namespace morvelan::py {
 
 namespace {
 
-// The document locks this thread holds, with their modes: usually none to
-// two; only Python code run while a lock is held (a conversion calling back,
-// a finalizer) nests deeper. A plain array, so that reaching it costs no
-// initialisation check.
-struct Held {
-    DocLock* lock;
-    LockGuard::Mode mode;
-};
+// The document locks this thread holds: usually none to two; only Python
+// code run while a lock is held (a finalizer, say) nests deeper. A plain
+// array, so that reaching it costs no initialisation check.
 struct HeldList {
     static constexpr int kMax = 64;
-    Held items[kMax];
+    DocLock* items[kMax];
     int size;
 };
 HeldList& held() noexcept {
@@ -30,14 +27,14 @@ HeldList& held() noexcept {
 bool holds(DocLock* lock) noexcept {
     const HeldList& h = held();
     for (int i = 0; i < h.size; ++i)
-        if (h.items[i].lock == lock) return true;
+        if (h.items[i] == lock) return true;
     return false;
 }
 
 void forget(DocLock* lock) noexcept {
     HeldList& h = held();
     for (int i = h.size; i-- > 0;) {
-        if (h.items[i].lock == lock) {
+        if (h.items[i] == lock) {
             for (int j = i + 1; j < h.size; ++j) h.items[j - 1] = h.items[j];
             --h.size;
             return;
@@ -79,31 +76,23 @@ void LockGuard::unlock() noexcept {
     mode_ = Mode::None;
 }
 
-Result<LockGuard> LockGuard::shared(DocLock& lock) {
-    if (holds(&lock)) return LockGuard();  // already readable by this thread
-    if (held().size == HeldList::kMax) return too_deep();
-    if (!lock.try_lock_shared()) {
-        PyThreadState* state = PyEval_SaveThread();
-        lock.lock_shared();
-        PyEval_RestoreThread(state);
-    }
-    HeldList& h = held();
-    h.items[h.size++] = Held{&lock, Mode::Shared};
-    return LockGuard(&lock, Mode::Shared);
-}
-
-Result<LockGuard> LockGuard::exclusive(DocLock& lock) {
-    if (holds(&lock))
+Result<LockGuard> LockGuard::acquire(DocLock& lock, Mode mode) {
+    if (holds(&lock)) {
+        if (mode == Mode::Shared) return LockGuard();  // already readable by this thread
         return runtime_error("the document is in use by this thread (an operation on it is still running)");
+    }
     if (held().size == HeldList::kMax) return too_deep();
-    if (!lock.try_lock()) {
-        PyThreadState* state = PyEval_SaveThread();
-        lock.lock();
-        PyEval_RestoreThread(state);
+    const bool shared = mode == Mode::Shared;
+    if (!(shared ? lock.try_lock_shared() : lock.try_lock())) {
+        GilRelease unlocked;  // other Python threads run while this one waits
+        if (shared)
+            lock.lock_shared();
+        else
+            lock.lock();
     }
     HeldList& h = held();
-    h.items[h.size++] = Held{&lock, Mode::Exclusive};
-    return LockGuard(&lock, Mode::Exclusive);
+    h.items[h.size++] = &lock;
+    return LockGuard(&lock, mode);
 }
 
 }  // namespace morvelan::py

@@ -63,10 +63,11 @@ public:
 
     // Takes `lock` shared or exclusive; fails with RuntimeError when this
     // thread would wait on a lock it holds.
-    static Result<LockGuard> shared(DocLock& lock);
-    static Result<LockGuard> exclusive(DocLock& lock);
+    static Result<LockGuard> shared(DocLock& lock) { return acquire(lock, Mode::Shared); }
+    static Result<LockGuard> exclusive(DocLock& lock) { return acquire(lock, Mode::Exclusive); }
 
 private:
+    static Result<LockGuard> acquire(DocLock& lock, Mode mode);
     LockGuard(DocLock* lock, Mode mode) noexcept : lock_(lock), mode_(mode) {}
     DocLock* lock_ = nullptr;
     Mode mode_ = Mode::None;

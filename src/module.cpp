@@ -76,13 +76,10 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
         if (PyBytes_AsStringAndSize(data.get(), &bytes, &size) < 0) return Error::pending();
         std::string_view view(bytes, static_cast<std::size_t>(size));
         if (auto bad = invalid_utf8(view)) {
-            PyObject* exc = PyObject_CallFunction(
+            Ref exc = MV_TRY(checked(PyObject_CallFunction(
                 PyExc_UnicodeDecodeError, "sy#nns", "utf-8", bytes, size, static_cast<Py_ssize_t>(bad->first),
-                static_cast<Py_ssize_t>(bad->first + bad->second), "invalid utf-8");
-            if (exc) {
-                PyErr_SetObject(PyExc_UnicodeDecodeError, exc);
-                Py_DECREF(exc);
-            }
+                static_cast<Py_ssize_t>(bad->first + bad->second), "invalid utf-8")));
+            PyErr_SetObject(PyExc_UnicodeDecodeError, exc.get());
             return Error::pending();
         }
         std::optional<ParseResult<DocumentRoot>> parsed;
@@ -164,23 +161,19 @@ PyMethodDef function_defs[] = {
 // Appends `name` to __all__ (creating it) and sets the attribute.
 int add(PyObject* module, const char* name, PyObject* value) {
     if (!value) return -1;
-    PyObject* all = PyObject_GetAttrString(module, "__all__");
+    Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
         PyErr_Clear();
-        all = PyList_New(0);
-        if (!all || PyObject_SetAttrString(module, "__all__", all) < 0) {
-            Py_XDECREF(all);
-            return -1;
-        }
+        all = Ref::steal(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return -1;
     }
-    Ref all_ref = Ref::steal(all);
     Ref text = Ref::steal(PyUnicode_FromString(name));
-    if (!text || PyList_Append(all, text.get()) < 0) return -1;
+    if (!text || PyList_Append(all.get(), text.get()) < 0) return -1;
     return PyObject_SetAttrString(module, name, value);
 }
 
 int exec_module(PyObject* module) {
-    try {
+    return frame_int([&]() -> Result<int> {
         struct Class {
             const char* name;
             PyObject* (*make)();
@@ -192,36 +185,29 @@ int exec_module(PyObject* module) {
             {"ValuesView", values_view_type}, {"ItemsView", items_view_type},
         };
         for (const Class& c : classes)
-            if (add(module, c.name, c.make()) < 0) return -1;
+            if (add(module, c.name, c.make()) < 0) return Error::pending();
         for (PyMethodDef& def : function_defs) {
             Ref name = Ref::steal(PyModule_GetNameObject(module));
-            if (!name) return -1;
+            if (!name) return Error::pending();
             Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, name.get()));
-            if (!fn || add(module, def.ml_name, fn.get()) < 0) return -1;
+            if (!fn || add(module, def.ml_name, fn.get()) < 0) return Error::pending();
         }
         Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
-        if (!abc) return -1;
+        if (!abc) return Error::pending();
         const std::pair<const char*, const char*> registrations[] = {
             {"KeysView", "KeysView"},       {"ValuesView", "ValuesView"},   {"ItemsView", "ItemsView"},
             {"MutableMapping", "Document"}, {"MutableMapping", "DictItem"}, {"MutableSequence", "ListItem"},
         };
         for (const auto& [abc_name, class_name] : registrations) {
             Ref base = Ref::steal(PyObject_GetAttrString(abc.get(), abc_name));
-            if (!base) return -1;
+            if (!base) return Error::pending();
             Ref cls = Ref::steal(PyObject_GetAttrString(module, class_name));
-            if (!cls) return -1;
+            if (!cls) return Error::pending();
             Ref r = Ref::steal(PyObject_CallMethod(base.get(), "register", "O", cls.get()));
-            if (!r) return -1;
+            if (!r) return Error::pending();
         }
         return 0;
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const Panic& p) {
-        raise_panic(p);
-    } catch (...) {
-        raise_panic(Panic{"unexpected internal error"});
-    }
-    return -1;
+    });
 }
 
 PyModuleDef_Slot module_slots[] = {

@@ -28,35 +28,47 @@ bool VersionRegistry::is_stale(std::uint64_t version, const Path& path) const {
     return false;
 }
 
-VersionRegistry::Node* VersionRegistry::walk_creating(const Path& path) {
+VersionRegistry::Node& VersionRegistry::child(Node& parent, const PathStep& step) {
+    auto& c = parent.children[step];
+    if (!c) c = std::make_unique<Node>();
+    return *c;
+}
+
+VersionRegistry::Node& VersionRegistry::walk_creating(const Path& path) {
     Node* node = &root_;
-    for (const PathStep& step : path) {
-        auto& child = node->children[step];
-        if (!child) child = std::make_unique<Node>();
-        node = child.get();
-    }
-    return node;
+    for (const PathStep& step : path) node = &child(*node, step);
+    return *node;
+}
+
+// A stamp covers everything below the node: its children go.
+void VersionRegistry::mark(Node& node, std::uint64_t c) noexcept {
+    node.stamp = c;
+    node.children.clear();
+}
+
+std::uint64_t VersionRegistry::next() noexcept {
+    return counter_.fetch_add(1, std::memory_order_acq_rel) + 1;
 }
 
 std::uint64_t VersionRegistry::stamp(const Path& path) {
     std::unique_lock guard(lock_);
-    const std::uint64_t c = counter_.fetch_add(1, std::memory_order_acq_rel) + 1;
-    Node* node = walk_creating(path);
-    node->stamp = c;
-    node->children.clear();
+    const std::uint64_t c = next();
+    mark(walk_creating(path), c);
+    return c;
+}
+
+std::uint64_t VersionRegistry::stamp(const Path& path, const PathStep& step) {
+    std::unique_lock guard(lock_);
+    const std::uint64_t c = next();
+    mark(child(walk_creating(path), step), c);
     return c;
 }
 
 std::uint64_t VersionRegistry::stamp_range(const Path& path, std::size_t first, std::size_t last) {
     std::unique_lock guard(lock_);
-    const std::uint64_t c = counter_.fetch_add(1, std::memory_order_acq_rel) + 1;
-    Node* parent = walk_creating(path);
-    for (std::size_t i = first; i < last; ++i) {
-        auto& child = parent->children[PathStep::index(i)];
-        if (!child) child = std::make_unique<Node>();
-        child->stamp = c;
-        child->children.clear();
-    }
+    const std::uint64_t c = next();
+    Node& parent = walk_creating(path);
+    for (std::size_t i = first; i < last; ++i) mark(child(parent, PathStep::index(i)), c);
     return c;
 }
 

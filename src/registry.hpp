@@ -80,6 +80,8 @@ public:
 
     // Stamps `path` (the empty path: the root); returns the new counter.
     std::uint64_t stamp(const Path& path);
+    // Stamps `path` + [`step`] (an entry of the table at `path`).
+    std::uint64_t stamp(const Path& path, const PathStep& step);
 
     // Stamps the index steps [first, last) under `path` with one new counter
     // value, which it returns.
@@ -90,7 +92,10 @@ private:
         std::uint64_t stamp = 0;
         std::unordered_map<PathStep, std::unique_ptr<Node>, PathStepHash> children;
     };
-    Node* walk_creating(const Path& path);
+    static Node& child(Node& parent, const PathStep& step);
+    Node& walk_creating(const Path& path);
+    static void mark(Node& node, std::uint64_t c) noexcept;
+    std::uint64_t next() noexcept;  // the new counter value of a stamp
 
     mutable VersionLock lock_;
     Node root_;

@@ -17,6 +17,25 @@ PyObject* alloc_instance(PyObject* type);
 // Frees an instance in tp_dealloc (after the caller released its fields).
 void free_instance(PyObject* self);
 
+// tp_richcompare of a class that defines equality only: `==` is
+// `equals(self, other)`, `!=` negates the interpreter's `==`, and the
+// orderings are NotImplemented.
+template <Result<bool> (*equals)(PyObject*, PyObject*)>
+PyObject* equality_only(PyObject* self, PyObject* other, int op) {
+    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    return frame([&]() -> Result<Ref> {
+        bool eq;
+        if (op == Py_EQ) {
+            eq = MV_TRY(equals(self, other));
+        } else {
+            const int r = PyObject_RichCompareBool(self, other, Py_EQ);
+            if (r < 0) return Error::pending();
+            eq = r == 0;
+        }
+        return Ref::borrow(eq ? Py_True : Py_False);
+    });
+}
+
 // Casts a fast-call method to the generic method pointer type.
 template <class F>
 PyCFunction fastcall(F f) {

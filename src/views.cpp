@@ -123,8 +123,7 @@ PyObject* view_iter(PyObject* self) {
 
 PyObject* view_reversed(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        static const Signature sig{"__reversed__()", nullptr, 0, 0, 0, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_TRY(no_arguments("__reversed__()", args, nargs, kwnames));
         Ref list = MV_TRY(elements(self, true));
         return checked(PyObject_GetIter(list.get()));
     });
@@ -242,13 +241,8 @@ Result<bool> items_equal(PyObject* self, PyObject* other) {
     return true;
 }
 
-PyObject* view_richcompare(PyObject* self, PyObject* other, int op) {
-    if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
-    return frame([&]() -> Result<Ref> {
-        bool eq = kind_of_view(self) == ViewKind::Keys ? MV_TRY(keys_equal(self, other))
-                                                       : MV_TRY(items_equal(self, other));
-        return Ref::borrow(eq == (op == Py_EQ) ? Py_True : Py_False);
-    });
+Result<bool> view_equals(PyObject* self, PyObject* other) {
+    return kind_of_view(self) == ViewKind::Keys ? keys_equal(self, other) : items_equal(self, other);
 }
 
 // An operand of a set operator as a set: a view's set, a set unchanged, or
@@ -298,7 +292,7 @@ PyObject* make_view_type(const char* qualified, const char* name, const char* do
             break;
     }
     if (kind != ViewKind::Values) {
-        slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(view_richcompare)});
+        slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(equality_only<view_equals>)});
         slots.push_back({Py_tp_hash, reinterpret_cast<void*>(PyObject_HashNotImplemented)});
         slots.push_back({Py_nb_subtract, reinterpret_cast<void*>(set_operator<PyNumber_Subtract>)});
         slots.push_back({Py_nb_and, reinterpret_cast<void*>(set_operator<PyNumber_And>)});

@@ -1001,32 +1001,20 @@ needs_suite = pytest.mark.skipif(not VALID, reason="../shared/toml-test is absen
 needs_corpus = pytest.mark.skipif(not CORPUS_FILES, reason="../shared/corpus is absent")
 
 
-@needs_suite
+@pytest.mark.parametrize("files, steps", [
+    pytest.param(SMALL_VALID, 8, marks=needs_suite, id="suite"),
+    pytest.param(SMALL_CORPUS, 6, marks=needs_corpus, id="corpus"),
+])
 @PROPS
 @given(data=st.data())
-def test_edits_on_suite_documents(data):
+def test_edits_on_shared_documents(files, steps, data):
     c = Draws(data)
-    text = text_of(c.choice(SMALL_VALID))
+    text = text_of(c.choice(files))
     if text is None:
         return
     run = Run.start(text, OTHER_TEXT)
     try:
-        run_steps(run, c, c.int(1, 8))
-    finally:
-        note(run.script())
-
-
-@needs_corpus
-@PROPS
-@given(data=st.data())
-def test_edits_on_corpus_documents(data):
-    c = Draws(data)
-    text = text_of(c.choice(SMALL_CORPUS))
-    if text is None:
-        return
-    run = Run.start(text, OTHER_TEXT)
-    try:
-        run_steps(run, c, c.int(1, 6))
+        run_steps(run, c, c.int(1, steps))
     finally:
         note(run.script())
 
