@@ -1,5 +1,6 @@
 #include "table.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -43,12 +44,23 @@ std::uint64_t hash_key(std::string_view s) noexcept {
 
 }  // namespace
 
+EntryMap& EntryMap::operator=(const EntryMap& o) {
+    if (this != &o) {
+        EntryMap tmp(o);
+        *this = std::move(tmp);
+    }
+    return *this;
+}
+
 EntryMap& EntryMap::operator=(EntryMap&& o) noexcept {
     if (this != &o) {
         drop_index();
-        entries_ = std::move(o.entries_);
+        slots_ = std::move(o.slots_);
+        head_ = o.head_;
         index_ = o.index_;
         index_mask_ = o.index_mask_;
+        o.slots_.clear();
+        o.head_ = 0;
         o.index_ = nullptr;
         o.index_mask_ = 0;
     }
@@ -61,59 +73,157 @@ void EntryMap::drop_index() noexcept {
     index_mask_ = 0;
 }
 
-void EntryMap::index_insert(std::size_t pos) noexcept {
-    std::size_t slot = hash_key(entries_[pos].key.text()) & index_mask_;
-    while (index_[slot] != 0) slot = (slot + 1) & index_mask_;
-    index_[slot] = static_cast<std::uint32_t>(pos + 1);
+void EntryMap::index_all() {
+    if (size() > kLinearMax)
+        rebuild_index();
+    else
+        drop_index();
+}
+
+void EntryMap::index_insert(std::size_t slot) noexcept {
+    std::size_t i = hash_key(slots_[slot].key.text()) & index_mask_;
+    while (index_[i] != 0) i = (i + 1) & index_mask_;
+    index_[i] = static_cast<std::uint32_t>(slot + 1);
 }
 
 void EntryMap::rebuild_index() {
-    drop_index();
+    if (!reindex()) throw std::bad_alloc();
+}
+
+bool EntryMap::reindex() noexcept {
     std::size_t cap = 16;
-    while (cap < entries_.size() * 2) cap <<= 1;
-    index_ = static_cast<std::uint32_t*>(mem_alloc(cap * sizeof(std::uint32_t)));
-    if (!index_) throw std::bad_alloc();
-    std::memset(index_, 0, cap * sizeof(std::uint32_t));
+    while (cap < size() * 2) cap <<= 1;
+    auto* fresh = static_cast<std::uint32_t*>(mem_alloc(cap * sizeof(std::uint32_t)));
+    if (!fresh) return false;
+    drop_index();
+    std::memset(fresh, 0, cap * sizeof(std::uint32_t));
+    index_ = fresh;
     index_mask_ = cap - 1;
-    for (std::size_t i = 0; i < entries_.size(); ++i) index_insert(i);
+    for (std::size_t s = head_; s < slots_.size(); ++s) index_insert(s);
+    return true;
+}
+
+// The index position that holds `slot`, whose entry has this key text.
+std::size_t EntryMap::index_slot_of(std::string_view key, std::size_t slot) const noexcept {
+    const auto v = static_cast<std::uint32_t>(slot + 1);
+    std::size_t i = hash_key(key) & index_mask_;
+    while (index_[i] != v) i = (i + 1) & index_mask_;
+    return i;
+}
+
+// Empties index position `at` and moves later members of its probe run back
+// into the hole where their home allows, so lookups never need tombstones.
+void EntryMap::index_erase(std::size_t at) noexcept {
+    std::size_t hole = at;
+    std::size_t j = at;
+    for (;;) {
+        index_[hole] = 0;
+        for (;;) {
+            j = (j + 1) & index_mask_;
+            const std::uint32_t v = index_[j];
+            if (v == 0) return;
+            const std::size_t home = hash_key(slots_[v - 1].key.text()) & index_mask_;
+            // Stays when its home lies cyclically in (hole, j].
+            const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+            if (!stays) {
+                index_[hole] = v;
+                hole = j;
+                break;
+            }
+        }
+    }
+}
+
+// The entries now in slots [from, to) moved there from one slot lower (`up`)
+// or one slot higher: their index values follow. Few of them are found by
+// key; many, in one pass over the index.
+void EntryMap::index_shift(std::size_t from, std::size_t to, bool up) noexcept {
+    if (!index_ || from >= to) return;
+    const std::size_t n = to - from;
+    if (n * 16 > index_mask_ + 1) {
+        // Old values (slot + 1) lie in [lo, hi].
+        const auto lo = static_cast<std::uint32_t>(up ? from : from + 2);
+        const auto hi = static_cast<std::uint32_t>(up ? to - 1 : to + 1);
+        const std::uint32_t delta = up ? 1u : static_cast<std::uint32_t>(-1);
+        for (std::size_t i = 0; i <= index_mask_; ++i) {
+            const std::uint32_t v = index_[i];
+            if (v >= lo && v <= hi) index_[i] = v + delta;
+        }
+        return;
+    }
+    // One at a time, in the order that never gives an entry a value another
+    // entry still holds: from the top when moving up, from the bottom when down.
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::size_t s = up ? to - 1 - k : from + k;
+        const std::size_t old = up ? s - 1 : s + 1;
+        index_[index_slot_of(slots_[s].key.text(), old)] = static_cast<std::uint32_t>(s + 1);
+    }
+}
+
+// Moves the entries down over the moved-from slots at the front.
+void EntryMap::compact() noexcept {
+    if (head_ == 0) return;
+    const auto shift = static_cast<std::uint32_t>(head_);
+    slots_.erase(slots_.begin(), slots_.begin() + static_cast<std::ptrdiff_t>(head_));
+    head_ = 0;
+    if (index_)
+        for (std::size_t i = 0; i <= index_mask_; ++i)
+            if (index_[i]) index_[i] -= shift;
 }
 
 std::ptrdiff_t EntryMap::find(std::string_view key) const noexcept {
     if (!index_) {
-        for (std::size_t i = 0; i < entries_.size(); ++i)
-            if (entries_[i].key.text() == key) return static_cast<std::ptrdiff_t>(i);
+        for (std::size_t s = head_; s < slots_.size(); ++s)
+            if (slots_[s].key.text() == key) return static_cast<std::ptrdiff_t>(s - head_);
         return -1;
     }
-    std::size_t slot = hash_key(key) & index_mask_;
-    while (std::uint32_t v = index_[slot]) {
-        if (entries_[v - 1].key.text() == key) return static_cast<std::ptrdiff_t>(v - 1);
-        slot = (slot + 1) & index_mask_;
+    std::size_t i = hash_key(key) & index_mask_;
+    while (std::uint32_t v = index_[i]) {
+        if (slots_[v - 1].key.text() == key) return static_cast<std::ptrdiff_t>(v - 1 - head_);
+        i = (i + 1) & index_mask_;
     }
     return -1;
 }
 
 Entry& EntryMap::append(Key&& key, TreeItem&& item) {
-    entries_.emplace_back(std::move(key), std::move(item));
-    std::size_t n = entries_.size();
+    slots_.emplace_back(std::move(key), std::move(item));
+    const std::size_t n = size();
     if (index_) {
         if (n * 2 > index_mask_ + 1)
             rebuild_index();
         else
-            index_insert(n - 1);
+            index_insert(slots_.size() - 1);
     } else if (n > kLinearMax) {
         rebuild_index();
     }
-    return entries_.back();
+    return slots_.back();
 }
 
-Entry EntryMap::remove_at(std::size_t i) {
-    Entry out = std::move(entries_[i]);
-    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+Entry EntryMap::remove_at(std::size_t i) noexcept {
+    const std::size_t slot = head_ + i;
+    if (index_) index_erase(index_slot_of(slots_[slot].key.text(), slot));
+    Entry out = std::move(slots_[slot]);
+    const std::size_t before = i;
+    const std::size_t after = slots_.size() - slot - 1;
+    if (before < after) {
+        // The entries before the gap move up one slot; the first slot is left moved-from.
+        std::move_backward(slots_.begin() + static_cast<std::ptrdiff_t>(head_),
+                           slots_.begin() + static_cast<std::ptrdiff_t>(slot),
+                           slots_.begin() + static_cast<std::ptrdiff_t>(slot + 1));
+        ++head_;
+        index_shift(head_, slot + 1, true);
+    } else {
+        std::move(slots_.begin() + static_cast<std::ptrdiff_t>(slot + 1), slots_.end(),
+                  slots_.begin() + static_cast<std::ptrdiff_t>(slot));
+        slots_.pop_back();
+        index_shift(slot, slots_.size(), false);
+    }
+    if (head_ >= size()) compact();
     if (index_) {
-        if (entries_.size() > kLinearMax)
-            rebuild_index();
-        else
+        if (size() <= kLinearMax)
             drop_index();
+        else if (index_mask_ + 1 > 16 && size() * 8 < index_mask_ + 1)
+            reindex();  // shrinking: without memory for it the larger index stays
     }
     return out;
 }

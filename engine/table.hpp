@@ -4,7 +4,8 @@
 // Entries keep insertion order. Lookup is by decoded key text (a key written
 // bare, in double or single quotes is one key). Small tables are searched
 // linearly; larger ones keep a hash index of positions. Removal shifts the
-// later entries forward, so the order of the rest never changes.
+// entries on the shorter side of the gap, so the order of the rest never
+// changes and removing at either end is cheap.
 //
 // An entry whose item is None is a placeholder: visible_size(), iteration
 // helpers that say "visible", and the writer skip it.
@@ -32,16 +33,12 @@ struct Entry {
 class EntryMap {
 public:
     EntryMap() = default;
-    EntryMap(const EntryMap& o) : entries_(o.entries_) {}
-    EntryMap& operator=(const EntryMap& o) {
-        if (this != &o) {
-            entries_ = o.entries_;
-            drop_index();
-        }
-        return *this;
-    }
+    EntryMap(const EntryMap& o) : slots_(o.begin(), o.end()) { index_all(); }
+    EntryMap& operator=(const EntryMap& o);
     EntryMap(EntryMap&& o) noexcept
-        : entries_(std::move(o.entries_)), index_(o.index_), index_mask_(o.index_mask_) {
+        : slots_(std::move(o.slots_)), head_(o.head_), index_(o.index_), index_mask_(o.index_mask_) {
+        o.slots_.clear();
+        o.head_ = 0;
         o.index_ = nullptr;
         o.index_mask_ = 0;
     }
@@ -49,44 +46,61 @@ public:
     ~EntryMap() { drop_index(); }
 
     // All entries, None placeholders included, in order.
-    std::size_t size() const noexcept { return entries_.size(); }
-    bool empty() const noexcept { return entries_.empty(); }
-    Entry& at(std::size_t i) noexcept { return entries_[i]; }
-    const Entry& at(std::size_t i) const noexcept { return entries_[i]; }
-    Entry* begin() noexcept { return entries_.data(); }
-    Entry* end() noexcept { return entries_.data() + entries_.size(); }
-    const Entry* begin() const noexcept { return entries_.data(); }
-    const Entry* end() const noexcept { return entries_.data() + entries_.size(); }
+    std::size_t size() const noexcept { return slots_.size() - head_; }
+    bool empty() const noexcept { return size() == 0; }
+    Entry& at(std::size_t i) noexcept { return slots_[head_ + i]; }
+    const Entry& at(std::size_t i) const noexcept { return slots_[head_ + i]; }
+    Entry* begin() noexcept { return slots_.data() + head_; }
+    Entry* end() noexcept { return slots_.data() + slots_.size(); }
+    const Entry* begin() const noexcept { return slots_.data() + head_; }
+    const Entry* end() const noexcept { return slots_.data() + slots_.size(); }
 
     // Position of the entry with this key text, or -1.
     std::ptrdiff_t find(std::string_view key) const noexcept;
     Entry* get(std::string_view key) noexcept {
         auto i = find(key);
-        return i < 0 ? nullptr : &entries_[static_cast<std::size_t>(i)];
+        return i < 0 ? nullptr : &at(static_cast<std::size_t>(i));
     }
     const Entry* get(std::string_view key) const noexcept {
         auto i = find(key);
-        return i < 0 ? nullptr : &entries_[static_cast<std::size_t>(i)];
+        return i < 0 ? nullptr : &at(static_cast<std::size_t>(i));
     }
 
     // Appends an entry; the key must not be present.
     Entry& append(Key&& key, TreeItem&& item);
-    // Removes the entry at position i, shifting the later ones forward.
-    Entry remove_at(std::size_t i);
+    // Removes the entry at position i; the others keep their order. Costs
+    // O(1) amortised at either end and O(min(i, size - i)) between.
+    // Invalidates references to entries.
+    Entry remove_at(std::size_t i) noexcept;
     void clear() noexcept {
-        entries_.clear();
+        slots_.clear();
+        head_ = 0;
         drop_index();
     }
-    void reserve(std::size_t n) { entries_.reserve(n); }
+    void reserve(std::size_t n) {
+        compact();
+        slots_.reserve(n);
+    }
 
 private:
     static constexpr std::size_t kLinearMax = 8;
     void drop_index() noexcept;
+    // Builds the index when the map is over the linear size (drops it otherwise).
+    void index_all();
     void rebuild_index();
-    void index_insert(std::size_t pos) noexcept;
+    bool reindex() noexcept;
+    void index_insert(std::size_t slot) noexcept;
+    std::size_t index_slot_of(std::string_view key, std::size_t slot) const noexcept;
+    void index_erase(std::size_t at) noexcept;
+    void index_shift(std::size_t from, std::size_t to, bool up) noexcept;
+    void compact() noexcept;
 
-    Vector<Entry> entries_;
-    std::uint32_t* index_ = nullptr;  // open addressing: position + 1, 0 = free
+    // slots_[head_, size) hold the entries; the slots before head_ are
+    // moved-from, left by removals at the front and reclaimed in one move once
+    // they are as many as the entries.
+    Vector<Entry> slots_;
+    std::size_t head_ = 0;
+    std::uint32_t* index_ = nullptr;  // open addressing: slot + 1, 0 = free
     std::size_t index_mask_ = 0;
 };
 
