@@ -5,7 +5,8 @@
 //
 // Without arguments it reads every .toml and .lock file of ../shared/bench-data
 // and build/bench/lockfile.toml (made by bench/gen_lockfile.py), relative to
-// the working directory; missing inputs are skipped with a message. Each time
+// the working directory, and adds generated documents of one shape at two
+// sizes (see generated_inputs); missing inputs are skipped with a message. Each time
 // is the best single run of N, N chosen so that the N runs take at least
 // 0.5 s. Times cover parsing or writing only, not freeing the tree.
 // MB is 10^6 bytes of input.
@@ -67,6 +68,19 @@ void add_path(const fs::path& path, std::vector<Input>& inputs) {
         return;
     }
     inputs.push_back({path.filename().string(), std::move(*text)});
+}
+
+// Headers taking over the tables that deeper headers made: `[x{i}.y]` for
+// every i, then `[x{i}]` for every i. Each takeover removes the entry of x{i}
+// from the front of the root table and appends it again, so the parse time
+// shows what a removal costs; the two sizes show how it grows.
+void generated_inputs(std::vector<Input>& inputs) {
+    for (const int n : {20000, 40000}) {
+        std::string text;
+        for (int i = 0; i < n; ++i) text += "[x" + std::to_string(i) + ".y]\n";
+        for (int i = 0; i < n; ++i) text += "[x" + std::to_string(i) + "]\n";
+        inputs.push_back({"takeover " + std::to_string(n / 1000) + "k (generated)", std::move(text)});
+    }
 }
 
 // Best single run of `op`, repeated until the runs add up to kMinSeconds.
@@ -139,6 +153,7 @@ int main(int argc, char** argv) {
     } else {
         add_path("../shared/bench-data", inputs);
         add_path("build/bench/lockfile.toml", inputs);
+        generated_inputs(inputs);
     }
     if (inputs.empty()) {
         std::printf("no inputs\n");
