@@ -164,6 +164,59 @@ std::size_t decimal_digits(std::size_t n) noexcept {
     return digits;
 }
 
+ParseErrorReport make_report(const Problem& problem, SharedText input) {
+    ParseErrorReport report;
+    report.message = problem.message();
+    report.raw.emplace(std::move(input));
+    report.span = problem.span;
+    return report;
+}
+
+bool is_continuation(char c) noexcept { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Characters of a piece of a source line, as the report lines them up: every
+// byte that does not continue a multi-byte character.
+std::size_t display_width(std::string_view text) noexcept {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return !is_continuation(c); }));
+}
+
+// What the report shows of the source line: all of it, or for a long line a
+// window around the error.
+struct Excerpt {
+    std::string_view text;
+    bool cut_left = false;
+    bool cut_right = false;
+    std::size_t caret_indent = 0;  // characters before the first caret, "..." included
+    std::size_t carets = 1;
+};
+
+// `at` is the error's byte offset in the line (past its end when the span
+// starts beyond the input); `span_length` its length in bytes.
+Excerpt cut_long_line(std::string_view line, std::size_t at, std::size_t span_length) noexcept {
+    constexpr std::size_t window = ParseErrorReport::kWindow;
+    const std::size_t in_line = std::min(at, line.size());
+    // Two windows' worth of the line, centred on the error where the line allows.
+    std::size_t left = in_line > window ? in_line - window : 0;
+    const std::size_t right_limit = std::min(line.size(), left + 2 * window);
+    if (right_limit - left < 2 * window) left = right_limit > 2 * window ? right_limit - 2 * window : 0;
+    std::size_t right = right_limit;
+    // Never split a character (a run of stray continuation bytes is cut anyway).
+    for (int k = 0; k < 3 && left > 0 && left < in_line && is_continuation(line[left]); ++k) ++left;
+    for (int k = 0; k < 3 && right < line.size() && right > in_line && is_continuation(line[right]); ++k)
+        --right;
+
+    Excerpt e;
+    e.text = line.substr(left, right - left);
+    e.cut_left = left > 0;
+    e.cut_right = right < line.size();
+    e.caret_indent = (e.cut_left ? 3 : 0) + display_width(line.substr(left, in_line - left)) +
+                     std::min(at - in_line, window);
+    const std::size_t span_end = std::min(right, in_line + std::min(span_length, line.size()));
+    e.carets = std::max<std::size_t>(1, display_width(line.substr(in_line, span_end - in_line)));
+    return e;
+}
+
 }  // namespace
 
 std::string Problem::message() const {
@@ -200,11 +253,11 @@ void ErrorCollector::report(Problem problem) {
 }
 
 ParseErrorReport make_report(const Problem& problem, std::string_view input) {
-    ParseErrorReport report;
-    report.message = problem.message();
-    report.raw.emplace(input);
-    report.span = problem.span;
-    return report;
+    return make_report(problem, SharedText(input));
+}
+
+ParseErrorReport make_report(const Problem& problem, std::shared_ptr<const String> input) {
+    return make_report(problem, SharedText(std::move(input)));
 }
 
 LineColumn line_column(std::string_view input, std::size_t offset) {
@@ -228,7 +281,7 @@ std::string ParseErrorReport::display() const {
         return out;
     }
 
-    const std::string_view input = *raw;
+    const std::string_view input = raw->view();
     const Location loc = locate(input, span->start);
     const std::size_t line_number = loc.line + 1;
     const std::size_t gutter = decimal_digits(line_number);
@@ -238,10 +291,18 @@ std::string ParseErrorReport::display() const {
     const std::string_view source_line = input.substr(loc.line_start, line_end - loc.line_start);
 
     const std::size_t span_length = span->end > span->start ? span->end - span->start : 0;
-    const std::size_t room = source_line.size() > loc.column ? source_line.size() - loc.column : 0;
-    const std::size_t carets = std::max<std::size_t>(1, std::min(span_length, room));
+    Excerpt excerpt;
+    if (source_line.size() > kLongLine) {
+        excerpt = cut_long_line(source_line, span->start - loc.line_start, span_length);
+    } else {
+        const std::size_t room = source_line.size() > loc.column ? source_line.size() - loc.column : 0;
+        excerpt.text = source_line;
+        excerpt.caret_indent = loc.column;
+        excerpt.carets = std::max<std::size_t>(1, std::min(span_length, room));
+    }
 
-    out.reserve(source_line.size() + loc.column + carets + message.size() + 3 * gutter + 64);
+    out.reserve(excerpt.text.size() + excerpt.caret_indent + excerpt.carets + message.size() + 3 * gutter +
+                80);
     out += "TOML parse error at line ";
     out += std::to_string(line_number);
     out += ", column ";
@@ -251,12 +312,14 @@ std::string ParseErrorReport::display() const {
     out += "|\n";
     out += std::to_string(line_number);
     out += " | ";
-    out += source_line;
+    if (excerpt.cut_left) out += "...";
+    out += excerpt.text;
+    if (excerpt.cut_right) out += "...";
     out += '\n';
     out.append(gutter + 1, ' ');
     out += '|';
-    out.append(loc.column + 1, ' ');
-    out.append(carets, '^');
+    out.append(excerpt.caret_indent + 1, ' ');
+    out.append(excerpt.carets, '^');
     out += '\n';
     out += message;
     out += '\n';

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -72,20 +73,47 @@ private:
     std::optional<Problem> first_;
 };
 
-// The value a failed parse returns.
-struct ParseErrorReport {
-    std::string message;             // the error line (Problem::message)
-    std::optional<std::string> raw;  // the whole input
-    std::vector<std::string> keys;   // a key path the error concerns (empty for parse errors)
-    std::optional<Span> span;        // the bytes the error points at
+// The input of a failed parse, held by reference: the report of a document
+// parse shares the buffer the parser read, so reporting never copies a large
+// input.
+class SharedText {
+public:
+    SharedText() = default;
+    // Takes a copy of the text.
+    explicit SharedText(std::string_view text)
+        : buffer_(std::allocate_shared<String>(Allocator<String>(), text.data(), text.size())) {}
+    // Shares the buffer.
+    explicit SharedText(std::shared_ptr<const String> buffer) noexcept : buffer_(std::move(buffer)) {}
 
-    // The multi-line report: "TOML parse error at line {l}, column {c}",
-    // gutter, source line, carets, message; each line ends in "\n".
-    std::string display() const;
+    std::string_view view() const noexcept {
+        return buffer_ ? std::string_view(buffer_->data(), buffer_->size()) : std::string_view();
+    }
+
+private:
+    std::shared_ptr<const String> buffer_;
 };
 
-// Builds the report of a failed parse from the first problem and the input.
+// The value a failed parse returns.
+struct ParseErrorReport {
+    std::string message;            // the error line (Problem::message)
+    std::optional<SharedText> raw;  // the whole input
+    std::vector<std::string> keys;  // a key path the error concerns (empty for parse errors)
+    std::optional<Span> span;       // the bytes the error points at
+
+    // The multi-line report: "TOML parse error at line {l}, column {c}",
+    // gutter, source line, carets, message; each line ends in "\n". A source
+    // line longer than kLongLine bytes is cut to a window of about
+    // 2 * kWindow bytes around the error, "..." marking each cut side.
+    std::string display() const;
+
+    static constexpr std::size_t kLongLine = 320;
+    static constexpr std::size_t kWindow = 80;
+};
+
+// Builds the report of a failed parse from the first problem and the input:
+// a copy of the input, or the shared buffer that holds it.
 ParseErrorReport make_report(const Problem& problem, std::string_view input);
+ParseErrorReport make_report(const Problem& problem, std::shared_ptr<const String> input);
 
 // 1-based line and column of a byte offset, measured as the report does.
 struct LineColumn {

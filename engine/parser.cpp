@@ -786,7 +786,7 @@ ParseResult<DocumentRoot> parse_document(std::string_view text) {
     Parser parser(std::string_view(buffer->data(), buffer->size()));
     DocumentRoot doc;
     parser.parse_document(doc);
-    if (parser.errors.has_error()) return make_report(*parser.errors.first(), text);
+    if (parser.errors.has_error()) return make_report(*parser.errors.first(), std::move(buffer));
     doc.set_source(std::move(buffer));
     return doc;
 }

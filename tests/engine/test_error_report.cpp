@@ -130,7 +130,7 @@ TEST(ErrorReport, DisplayWithoutSourceOrSpan) {
     EXPECT_EQ(report.display(), "duplicate key\n");
     report.keys = {"server", "port"};
     EXPECT_EQ(report.display(), "duplicate key\nin `server.port`\n");
-    report.raw = "a = 1";
+    report.raw = SharedText("a = 1");
     EXPECT_EQ(report.display(), "duplicate key\nin `server.port`\n");
 }
 
@@ -147,4 +147,126 @@ TEST(ErrorReport, LargeInput) {
     const std::string text = report.display();
     EXPECT_EQ(text.rfind("TOML parse error at line 2000001, column 5\n", 0), 0u);
     EXPECT_NE(text.find("\n2000001 | b = ?\n        |     ^\n"), std::string::npos);
+}
+
+namespace {
+
+std::string rep(std::string_view piece, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += piece;
+    return out;
+}
+
+}  // namespace
+
+// A line longer than 320 bytes shows 160 bytes around the error (80 before
+// it where the line allows), "..." on each cut side; the line and column stay
+// exact, a cut never splits a character, the carets stand under the error's
+// characters and stop at the window.
+TEST(ErrorReport, LongLineWindow) {
+    struct Case {
+        const char* name;
+        std::string input;
+        Span span;
+        std::string position;  // "{line}, column {column}"
+        std::string excerpt;   // the source line as shown
+        std::size_t indent;    // characters before the first caret
+        std::size_t carets;
+    };
+    const std::string a1000 = std::string(1000, 'a');
+    const Case cases[] = {
+        {"right cut only",
+         "k = @" + std::string(995, 'a'),
+         {4, 5},
+         "1, column 5",
+         "k = @" + std::string(155, 'a') + "...",
+         4,
+         1},
+        {"left cut only",
+         std::string(996, 'a') + "@xyz",
+         {996, 997},
+         "1, column 997",
+         "..." + std::string(156, 'a') + "@xyz",
+         159,
+         1},
+        {"both sides",
+         a1000.substr(0, 500) + "@" + a1000.substr(0, 499),
+         {500, 503},
+         "1, column 501",
+         "..." + std::string(80, 'a') + "@" + std::string(79, 'a') + "...",
+         83,
+         3},
+        {"carets stop at the window",
+         a1000.substr(0, 500) + "@" + a1000.substr(0, 499) + "\nb",
+         {500, 1002},
+         "1, column 501",
+         "..." + std::string(80, 'a') + "@" + std::string(79, 'a') + "...",
+         83,
+         80},
+        {"error at the end of the line",
+         a1000 + "\nb = 1",
+         {1000, 1001},
+         "1, column 1001",
+         "..." + std::string(160, 'a'),
+         163,
+         1},
+        {"error at the end of the input",
+         a1000,
+         {1000, 1000},
+         "1, column 1001",
+         "..." + std::string(160, 'a'),
+         163,
+         1},
+        {"on a later line",
+         "x = 1\n" + a1000.substr(0, 400) + "\n",
+         {6 + 200, 6 + 201},
+         "2, column 201",
+         "..." + std::string(160, 'a') + "...",
+         83,
+         1},
+        // Three-byte characters: both cuts fall inside one and move out of it.
+        {"multi-byte at both cuts",
+         rep("\xe2\x82\xac", 400),
+         {600, 612},
+         "1, column 601",
+         "..." + rep("\xe2\x82\xac", 52) + "...",
+         29,
+         4},
+        {"multi-byte at the left cut",
+         rep("\xe2\x82\xac", 200) + std::string(600, 'a'),
+         {600, 601},
+         "1, column 201",
+         "..." + rep("\xe2\x82\xac", 26) + std::string(80, 'a') + "...",
+         29,
+         1},
+        {"multi-byte at the right cut",
+         std::string(600, 'a') + rep("\xe2\x82\xac", 200),
+         {600, 603},
+         "1, column 601",
+         "..." + std::string(80, 'a') + rep("\xe2\x82\xac", 26) + "...",
+         83,
+         1},
+        // The threshold: 320 bytes are shown whole, 321 are cut.
+        {"320 bytes: whole", std::string(320, 'a'), {0, 1}, "1, column 1", std::string(320, 'a'), 0, 1},
+        {"321 bytes: cut", std::string(321, 'a'), {0, 1}, "1, column 1", std::string(160, 'a') + "...", 0, 1},
+    };
+    for (const Case& c : cases) {
+        const ParseErrorReport report = make_report(Problem{"msg", std::nullopt, c.span}, c.input);
+        const std::string line = c.position.substr(0, c.position.find(','));
+        const std::string gutter(line.size() + 1, ' ');
+        const std::string expected = "TOML parse error at line " + c.position + "\n" + gutter + "|\n" + line +
+                                     " | " + c.excerpt + "\n" + gutter + "|" +
+                                     std::string(c.indent + 1, ' ') + std::string(c.carets, '^') + "\nmsg\n";
+        EXPECT_EQ(report.display(), expected) << c.name;
+    }
+}
+
+// However long the line, the report stays a few hundred bytes.
+TEST(ErrorReport, LongLineReportIsBounded) {
+    const std::string input = "a = \"" + std::string(10000000, 'x');
+    const ParseErrorReport report =
+        make_report(Problem{"invalid basic string", std::nullopt, Span{5000000, input.size()}}, input);
+    const std::string text = report.display();
+    EXPECT_LT(text.size(), 500u);
+    EXPECT_EQ(text.rfind("TOML parse error at line 1, column 5000001\n", 0), 0u);
 }
