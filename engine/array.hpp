@@ -1,31 +1,106 @@
 // Arrays: `[ 1, 2, 3 ]`. Each element is a value item whose decor holds the
 // text before it (after "[" or the previous comma) and after it (up to its
 // comma, or up to "]" when no comma follows).
+//
+// A parsed array whose elements are all scalars is kept packed: instead of
+// one item per element it records only the text of its elements (from after
+// "[" to the end of the last element's suffix) and their number. The text
+// alone says everything the items would: writing a packed array writes that
+// text, and reading its values decodes it element by element. The first
+// access to the items themselves (items(), to edit the array or to read an
+// element's decor) unpacks it: the text is read once more into items, which
+// from then on are the array. A large array of numbers thus costs no more
+// than its text until someone edits it.
+//
+// items() on a const array may unpack it. A document is read and changed by
+// one thread at a time under its lock, holding the interpreter lock, so an
+// array is never unpacked by two threads at once.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <string_view>
 
 #include "alloc.hpp"
+#include "packed.hpp"
 #include "tree_item.hpp"
 
 namespace morvelan {
 
 class Array : public EngineAllocated {
 public:
-    Vector<TreeItem> values;
+    // The elements, unpacked first when packed.
+    Vector<TreeItem>& items() {
+        if (packed()) unpack();
+        return values_;
+    }
+    const Vector<TreeItem>& items() const {
+        if (packed()) unpack();
+        return values_;
+    }
+
+    std::size_t size() const noexcept { return packed() ? packed_count_ : values_.size(); }
+    bool empty() const noexcept { return size() == 0; }
+
+    bool packed() const noexcept { return packed_.is_present(); }
+    // A packed array's element text: from after "[" to the end of the last
+    // element's suffix (a final comma and the trailing text are not part of it).
+    std::string_view packed_text() const noexcept { return packed_.view(); }
+    // Makes the array a packed one of `count` elements (count > 0) written
+    // as `text`; the caller guarantees that `text` reads as that many scalar
+    // elements.
+    void pack(RawText text, std::size_t count) noexcept {
+        values_.clear();
+        packed_ = std::move(text);
+        packed_count_ = count;
+    }
+
+    // Removes every element.
+    void clear() noexcept {
+        values_.clear();
+        packed_ = RawText::absent();
+        packed_count_ = 0;
+    }
+
     // Text between the final comma and "]"; for an empty array the text
     // between the brackets.
     RawText trailing;
     bool trailing_comma = false;
     std::uint32_t span_start = 0, span_end = 0;
 
-    std::size_t size() const noexcept { return values.size(); }
     // Replaces element i; the new value takes over the old one's decor.
     void replace(std::size_t i, TreeItem value);
     // First element "" / "", later ones " " / ""; no trailing comma or text.
-    void fmt() noexcept;
+    void fmt();
 
     void detach();
+
+private:
+    // Reads the packed text into items.
+    void unpack() const;
+
+    mutable Vector<TreeItem> values_;
+    mutable RawText packed_ = RawText::absent();
+    mutable std::size_t packed_count_ = 0;
+};
+
+// Reads the elements of an array in order without unpacking it: a packed
+// array's elements are decoded one at a time into the reader.
+class ElementReader {
+public:
+    explicit ElementReader(const Array& a) noexcept : array_(a) {}
+    ElementReader(const ElementReader&) = delete;
+    ElementReader& operator=(const ElementReader&) = delete;
+
+    // The next element, or null after the last. An element of a packed array
+    // lives in the reader until the next call.
+    const TreeItem* next();
+
+private:
+    const Array& array_;
+    std::size_t index_ = 0;
+    std::unique_ptr<PackedElements> packed_;
+    TreeItem slot_;
 };
 
 }  // namespace morvelan

@@ -368,8 +368,16 @@ private:
 
     void array(const Array& a) {
         out_.push_back('[');
+        if (a.packed()) {
+            // The elements as they were read (the text holds no carriage return).
+            out_.append(a.packed_text());
+            if (a.trailing_comma) out_.push_back(',');
+            append_part(out_, a.trailing, "");
+            out_.push_back(']');
+            return;
+        }
         bool first = true;
-        for (const TreeItem& v : a.values) {
+        for (const TreeItem& v : a.items()) {
             if (v.is_none()) continue;
             if (!first) out_.push_back(',');
             value(v, first ? kEmpty : kLaterElement);

@@ -25,6 +25,13 @@
 
 namespace morvelan {
 
+// A broken internal invariant of the engine, one that valid use never
+// reaches. It is thrown; the binding's call frame reports it as an internal
+// error.
+struct InternalFault {
+    const char* message;
+};
+
 // A byte range [start, end) of the input.
 struct Span {
     std::size_t start = 0;

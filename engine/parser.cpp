@@ -20,15 +20,13 @@ bool is_ws(char c) noexcept { return c == ' ' || c == '\t'; }
 // first one the parser unwinds without building further.
 class Parser {
 public:
-    explicit Parser(std::string_view in) : in_(in), n_(in.size()) {
-        key_bufs_.reserve(kMaxNesting + 2);
-        item_bufs_.reserve(kMaxNesting + 2);
-    }
+    explicit Parser(std::string_view in) : in_(in), n_(in.size()) {}
 
     ErrorCollector errors;
 
     void parse_document(DocumentRoot& doc);
     bool parse_single_value(TreeItem& out);
+    bool next_packed_element(TreeItem& out);
 
 private:
     // ---- low-level reading ----
@@ -90,6 +88,11 @@ private:
     // ---- values ----
     bool parse_value(TreeItem& out, KeyContext ctx);
     bool parse_array(TreeItem& out);
+    // Reads an array's elements and closing bracket. With `pack` set the
+    // elements are checked but not kept, and the array is packed; Retry
+    // says that it cannot be (pos_ is then somewhere inside it).
+    enum class ArrayRead { Done, Retry, Failed };
+    ArrayRead read_array(Array& arr, bool pack);
     bool parse_inline_table(TreeItem& out);
     bool parse_bare_value(TreeItem& out, KeyContext ctx);
     bool enter_nesting(std::size_t at) {
@@ -112,7 +115,10 @@ private:
     // Inserts the last key of `keys` with `value` into `target`.
     bool insert_leaf(Table* target, Vector<Key>& keys, TreeItem&& value);
 
+    // The buffers of each depth stay where they are while deeper ones are
+    // added: references to them are held across the nested calls.
     Vector<Key>& key_buffer() {
+        if (key_bufs_.capacity() == 0) key_bufs_.reserve(kMaxNesting + 2);
         if (key_bufs_.size() <= depth_) key_bufs_.resize(depth_ + 1);
         Vector<Key>& v = key_bufs_[depth_];
         v.clear();
@@ -318,24 +324,45 @@ std::uint32_t clamp32(std::size_t v) noexcept {
 }
 
 bool Parser::parse_array(TreeItem& out) {
-    std::size_t open = pos_;
+    const std::size_t open = pos_;
     if (!enter_nesting(open)) return false;
     out = TreeItem::array();
     Array& arr = out.as_array();
-    // Elements are gathered in a buffer reused across arrays of this depth,
-    // then moved into a vector of exactly their number.
+    // An array of scalars is read without keeping its elements and packed
+    // (see array.hpp). One that turns out to hold an array or an inline
+    // table, or a carriage return, is read again from its start, keeping
+    // every element.
+    ArrayRead r = read_array(arr, true);
+    if (r == ArrayRead::Retry) {
+        pos_ = open;
+        r = read_array(arr, false);
+    }
+    if (r == ArrayRead::Failed) return false;
+    arr.span_start = clamp32(open);
+    arr.span_end = clamp32(pos_);
+    --depth_;
+    return true;
+}
+
+Parser::ArrayRead Parser::read_array(Array& arr, bool pack) {
+    // Kept elements are gathered in a buffer reused across arrays of this
+    // depth, then moved into a vector of exactly their number.
+    if (item_bufs_.capacity() == 0) item_bufs_.reserve(kMaxNesting + 2);
     if (item_bufs_.size() <= depth_) item_bufs_.resize(depth_ + 1);
     Vector<TreeItem>& values = item_bufs_[depth_];
     values.clear();
-    ++pos_;
+    TreeItem scalar;  // the element being checked while packing
+    std::size_t count = 0;
+    const std::size_t elements_start = ++pos_;
+    std::size_t elements_end = pos_;
     std::size_t text_start = pos_;
     bool after_comma = false;
     for (;;) {
         skip_layout();
-        if (errors.has_error()) return false;
+        if (errors.has_error()) return ArrayRead::Failed;
         if (at_end()) {
             errors.report("unclosed array", {lit("]")}, span_at(pos_));
-            return false;
+            return ArrayRead::Failed;
         }
         char c = in_[pos_];
         if (c == ']') {
@@ -347,24 +374,30 @@ bool Parser::parse_array(TreeItem& out) {
         }
         if (c == ',') {
             errors.report("extra comma in array", {desc("value")}, span_at(pos_));
-            return false;
+            return ArrayRead::Failed;
         }
         if (c == '=') {
             errors.report("unexpected `=` in array", {desc("value"), lit("]")}, span_at(pos_));
-            return false;
+            return ArrayRead::Failed;
         }
+        if (pack && (c == '[' || c == '{')) return ArrayRead::Retry;
         std::size_t value_start = pos_;
-        values.emplace_back();
-        TreeItem& v = values.back();
-        if (!parse_value(v, KeyContext::Statement)) return false;
-        v.decor().prefix = piece(text_start, value_start);
+        TreeItem& v = pack ? scalar : values.emplace_back();
+        if (!parse_value(v, KeyContext::Statement)) return ArrayRead::Failed;
         std::size_t suffix_start = pos_;
         skip_layout();
-        if (errors.has_error()) return false;
-        v.decor().suffix = piece(suffix_start, pos_);
+        if (errors.has_error()) return ArrayRead::Failed;
+        if (pack) {
+            scalar = TreeItem();
+            ++count;
+        } else {
+            v.decor().prefix = piece(text_start, value_start);
+            v.decor().suffix = piece(suffix_start, pos_);
+        }
+        elements_end = pos_;
         if (at_end()) {
             errors.report("unclosed array", {lit("]")}, span_at(pos_));
-            return false;
+            return ArrayRead::Failed;
         }
         c = in_[pos_];
         if (c == ',') {
@@ -380,15 +413,22 @@ bool Parser::parse_array(TreeItem& out) {
             break;
         }
         errors.report("missing comma between array elements", {lit(",")}, span_at(pos_));
-        return false;
+        return ArrayRead::Failed;
     }
-    arr.values.reserve(values.size());
-    for (TreeItem& v : values) arr.values.push_back(std::move(v));
+    if (pack) {
+        if (count == 0) return ArrayRead::Done;
+        std::string_view text = in_.substr(elements_start, elements_end - elements_start);
+        // Recorded layout is written without carriage returns, a scalar's
+        // spelling with them: packed text could not tell the two apart.
+        if (text.find('\r') != std::string_view::npos) return ArrayRead::Retry;
+        arr.pack(RawText::piece(text), count);
+        return ArrayRead::Done;
+    }
+    Vector<TreeItem>& items = arr.items();
+    items.reserve(values.size());
+    for (TreeItem& v : values) items.push_back(std::move(v));
     values.clear();
-    arr.span_start = clamp32(open);
-    arr.span_end = clamp32(pos_);
-    --depth_;
-    return true;
+    return ArrayRead::Done;
 }
 
 bool Parser::parse_inline_table(TreeItem& out) {
@@ -779,6 +819,26 @@ bool Parser::parse_single_value(TreeItem& out) {
     return true;
 }
 
+// The element text of a packed array was read once already: it holds
+// scalars separated by commas, each with the layout around it.
+bool Parser::next_packed_element(TreeItem& out) {
+    if (pos_ >= n_) return false;
+    const std::size_t text_start = pos_;
+    skip_layout();
+    const std::size_t value_start = pos_;
+    if (errors.has_error() || !parse_value(out, KeyContext::Statement))
+        throw InternalFault{"a packed array's text does not read as its elements"};
+    out.decor().prefix = piece(text_start, value_start);
+    const std::size_t suffix_start = pos_;
+    skip_layout();
+    out.decor().suffix = piece(suffix_start, pos_);
+    if (pos_ < n_) {
+        if (in_[pos_] != ',') throw InternalFault{"a packed array's text does not read as its elements"};
+        ++pos_;
+    }
+    return true;
+}
+
 }  // namespace
 
 ParseResult<DocumentRoot> parse_document(std::string_view text) {
@@ -799,5 +859,15 @@ ParseResult<TreeItem> parse_value(std::string_view text) {
     value.detach();
     return value;
 }
+
+struct PackedElements::State {
+    explicit State(std::string_view text) : parser(text) {}
+    Parser parser;
+};
+
+PackedElements::PackedElements(std::string_view text) : state_(new State(text)) {}
+PackedElements::~PackedElements() = default;
+
+bool PackedElements::next(TreeItem& out) { return state_->parser.next_packed_element(out); }
 
 }  // namespace morvelan

@@ -294,29 +294,6 @@ void Table::detach() {
     }
 }
 
-void Array::replace(std::size_t i, TreeItem value) {
-    Decor d = std::move(values[i].decor());
-    values[i] = std::move(value);
-    values[i].decor() = std::move(d);
-}
-
-void Array::fmt() noexcept {
-    bool first = true;
-    for (TreeItem& v : values) {
-        if (!v.is_value()) continue;
-        v.decor().prefix = RawText::piece(first ? "" : " ");
-        v.decor().suffix = RawText::piece("");
-        first = false;
-    }
-    trailing_comma = false;
-    trailing = RawText();
-}
-
-void Array::detach() {
-    trailing.detach();
-    for (TreeItem& v : values) v.detach();
-}
-
 void ArrayOfTables::detach() {
     for (TreeItem& v : values) v.detach();
 }

@@ -175,11 +175,11 @@ void TreeItem::convert_to_value() {
     } else if (kind_ == ItemKind::ArrayOfTables) {
         ArrayOfTables* aot = u_.aot;
         Array* arr = new Array();
-        arr->values = std::move(aot->values);
+        arr->items() = std::move(aot->values);
         delete aot;
         u_.array = arr;
         kind_ = ItemKind::Array;
-        for (TreeItem& v : arr->values) v.convert_to_value();
+        for (TreeItem& v : arr->items()) v.convert_to_value();
         decor_.clear();
         arr->fmt();
     }
@@ -200,9 +200,9 @@ bool numbers_equal(const TreeItem& a, const TreeItem& b) noexcept {
     return static_cast<std::int64_t>(d) == i.as_integer();
 }
 
-bool aot_equals_array(const ArrayOfTables& aot, const Array& arr, bool strict) noexcept;
+bool aot_equals_array(const ArrayOfTables& aot, const Array& arr, bool strict);
 
-bool compare(const TreeItem& a, const TreeItem& b, bool strict) noexcept {
+bool compare(const TreeItem& a, const TreeItem& b, bool strict) {
     ItemKind ka = a.kind(), kb = b.kind();
     if (ka == ItemKind::None || kb == ItemKind::None) return false;
     bool a_num = ka == ItemKind::Integer || ka == ItemKind::Float;
@@ -238,11 +238,13 @@ bool compare(const TreeItem& a, const TreeItem& b, bool strict) noexcept {
         case ItemKind::Boolean: return a.as_bool() == b.as_bool();
         case ItemKind::Datetime: return a.as_datetime() == b.as_datetime();
         case ItemKind::Array: {
-            const auto& va = a.as_array().values;
-            const auto& vb = b.as_array().values;
-            if (va.size() != vb.size()) return false;
-            for (std::size_t i = 0; i < va.size(); ++i)
-                if (!compare(va[i], vb[i], strict)) return false;
+            const Array& aa = a.as_array();
+            const Array& ab = b.as_array();
+            if (aa.size() != ab.size()) return false;
+            ElementReader ra(aa), rb(ab);
+            while (const TreeItem* x = ra.next()) {
+                if (!compare(*x, *rb.next(), strict)) return false;
+            }
             return true;
         }
         case ItemKind::ArrayOfTables: {
@@ -257,18 +259,20 @@ bool compare(const TreeItem& a, const TreeItem& b, bool strict) noexcept {
     }
 }
 
-bool aot_equals_array(const ArrayOfTables& aot, const Array& arr, bool strict) noexcept {
-    if (aot.values.size() != arr.values.size()) return false;
-    for (std::size_t i = 0; i < arr.values.size(); ++i) {
-        if (!arr.values[i].is_inline_table() || !compare(aot.values[i], arr.values[i], strict)) return false;
+bool aot_equals_array(const ArrayOfTables& aot, const Array& arr, bool strict) {
+    if (aot.values.size() != arr.size()) return false;
+    ElementReader elements(arr);
+    for (const TreeItem& member : aot.values) {
+        const TreeItem* e = elements.next();
+        if (!e->is_inline_table() || !compare(member, *e, strict)) return false;
     }
     return true;
 }
 
 }  // namespace
 
-bool values_equal(const TreeItem& a, const TreeItem& b) noexcept { return compare(a, b, false); }
-bool same_data(const TreeItem& a, const TreeItem& b) noexcept { return compare(a, b, true); }
+bool values_equal(const TreeItem& a, const TreeItem& b) { return compare(a, b, false); }
+bool same_data(const TreeItem& a, const TreeItem& b) { return compare(a, b, true); }
 
 void clear_positions(TreeItem& item) noexcept {
     if (item.is_table()) {

@@ -133,7 +133,7 @@ private:
 // same exact value; NaN equals nothing); tables and inline tables compare by
 // their visible entries; an array of tables equals an array of inline tables
 // with equal members. None is never equal to anything.
-bool values_equal(const TreeItem& a, const TreeItem& b) noexcept;
+bool values_equal(const TreeItem& a, const TreeItem& b);
 
 // Forgets the recorded header position of every table at or below `item`.
 // A subtree moved to a new place is then written where the walk meets it,
@@ -144,6 +144,6 @@ void clear_positions(TreeItem& item) noexcept;
 // Stricter: the same kinds (a table and an inline table differ) and the same
 // values, floats bit for bit except that every NaN equals every NaN. Used to
 // check that writing and reading back keeps the data.
-bool same_data(const TreeItem& a, const TreeItem& b) noexcept;
+bool same_data(const TreeItem& a, const TreeItem& b);
 
 }  // namespace morvelan

@@ -20,16 +20,17 @@ std::string_view line_comment(std::string_view text) noexcept {
 
 }  // namespace
 
-std::string_view inline_comment(const TreeItem& parent, const PathStep& step) noexcept {
+std::string_view inline_comment(const TreeItem& parent, const PathStep& step) {
     if (parent.is_array() && !step.is_key()) {
         const Array& a = parent.as_array();
+        const Vector<TreeItem>& values = a.items();
         const std::size_t i = step.index_value();
-        if (i >= a.values.size()) return {};
-        const bool last = i + 1 == a.values.size();
+        if (i >= values.size()) return {};
+        const bool last = i + 1 == values.size();
         std::string_view after = last ? (a.trailing_comma ? a.trailing.view() : std::string_view())
-                                      : a.values[i + 1].decor().prefix.view();
+                                      : values[i + 1].decor().prefix.view();
         std::string_view c = line_comment(after);
-        return c.empty() ? line_comment(a.values[i].decor().suffix.view()) : c;
+        return c.empty() ? line_comment(values[i].decor().suffix.view()) : c;
     }
     if (parent.is_inline_table() && step.is_key()) {
         const Table& t = parent.as_table();

@@ -13,6 +13,6 @@ namespace morvelan::py {
 // array element after its comma first (the next element's prefix, or the
 // trailing text) and in its own suffix second; for an inline-table entry the
 // other way round. Empty when there is none.
-std::string_view inline_comment(const TreeItem& parent, const PathStep& step) noexcept;
+std::string_view inline_comment(const TreeItem& parent, const PathStep& step);
 
 }  // namespace morvelan::py

@@ -310,7 +310,7 @@ Result<TreeItem> list_to_toml(PyObject* list) {
         item.decor().clear();
     }
     TreeItem array = TreeItem::array();
-    array.as_array().values = std::move(items);
+    array.as_array().items() = std::move(items);
     return array;
 }
 
@@ -435,17 +435,18 @@ Ref py_table(const Table& table) {
     return dict;
 }
 
-Ref py_list(const Vector<TreeItem>& values) {
+// A list of `n` items, each given by `next()`.
+template <class Next>
+Ref py_list(std::size_t n, Next&& next) {
     RecursionGuard guard(kToPythonWhere);
     if (!guard.ok()) return {};
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
     if (!list) return {};
-    Py_ssize_t i = 0;
-    for (const TreeItem& v : values) {
-        Ref value = py_value(v);
+    for (std::size_t i = 0; i < n; ++i) {
+        Ref value = py_value(*next());
         if (!value) return {};
         // Steals the reference, even on failure.
-        if (PyList_SetItem(list.get(), i++, value.release()) < 0) return {};
+        if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), value.release()) < 0) return {};
     }
     return list;
 }
@@ -491,10 +492,17 @@ Ref py_value(const TreeItem& item) {
         case ItemKind::Float: return Ref::steal(PyFloat_FromDouble(item.as_float()));
         case ItemKind::Boolean: return Ref::borrow(item.as_bool() ? Py_True : Py_False);
         case ItemKind::Datetime: return py_datetime(item.as_datetime());
-        case ItemKind::Array: return py_list(item.as_array().values);
+        case ItemKind::Array: {
+            // A packed array is decoded element by element, never unpacked.
+            ElementReader elements(item.as_array());
+            return py_list(item.as_array().size(), [&] { return elements.next(); });
+        }
         case ItemKind::InlineTable:
         case ItemKind::Table: return py_table(item.as_table());
-        case ItemKind::ArrayOfTables: return py_list(item.as_array_of_tables().values);
+        case ItemKind::ArrayOfTables: {
+            const TreeItem* member = item.as_array_of_tables().values.data();
+            return py_list(item.as_array_of_tables().values.size(), [&] { return member++; });
+        }
     }
     return Ref::borrow(Py_None);
 }

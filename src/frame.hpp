@@ -17,6 +17,7 @@
 #include <utility>
 #include <variant>
 
+#include "engine/error.hpp"
 #include "pyref.hpp"
 
 namespace morvelan::py {
@@ -119,6 +120,8 @@ T frame_as(F&& f, T failed) noexcept {
         raise(r.error());
     } catch (const Panic& p) {
         raise_panic(p);
+    } catch (const InternalFault& f) {
+        raise_panic(Panic{f.message});
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (...) {

@@ -50,7 +50,7 @@ TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept {
         } else {
             const std::size_t i = step.index_value();
             if (cur->is_array()) {
-                auto& values = cur->as_array().values;
+                auto& values = cur->as_array().items();
                 if (i >= values.size()) return nullptr;
                 cur = &values[i];
             } else if (cur->is_array_of_tables()) {
@@ -266,7 +266,7 @@ PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         if (item->is_table_like())
             clear_entries(*item);
         else if (item->is_array())
-            item->as_array().values.clear();
+            item->as_array().clear();
         else if (item->is_array_of_tables())
             item->as_array_of_tables().values.clear();
         else
@@ -358,7 +358,7 @@ bool truth(const TreeItem& item) noexcept {
         case ItemKind::Float: return item.as_float() != 0.0;
         case ItemKind::Boolean: return item.as_bool();
         case ItemKind::Datetime: return true;
-        case ItemKind::Array: return !item.as_array().values.empty();
+        case ItemKind::Array: return !item.as_array().empty();
         case ItemKind::InlineTable:
         case ItemKind::Table: return item.as_table().visible_size() != 0;
         case ItemKind::ArrayOfTables: return !item.as_array_of_tables().values.empty();

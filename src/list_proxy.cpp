@@ -20,8 +20,8 @@ Result<TreeItem*> list_at(const Place& p, const char* op) {
     return t;
 }
 
-Vector<TreeItem>& elements_of(TreeItem& list) noexcept {
-    return list.is_array() ? list.as_array().values : list.as_array_of_tables().values;
+Vector<TreeItem>& elements_of(TreeItem& list) {
+    return list.is_array() ? list.as_array().items() : list.as_array_of_tables().values;
 }
 
 // An index argument as a signed 64-bit integer: an Item stands for its
@@ -83,7 +83,9 @@ Py_ssize_t list_len(PyObject* self) {
         Place p = Place::of_record(self);
         LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
         TreeItem* list = MV_TRY(list_at(p, "__len__"));
-        return static_cast<Py_ssize_t>(elements_of(*list).size());
+        // A packed array knows its length without being unpacked.
+        return static_cast<Py_ssize_t>(list->is_array() ? list->as_array().size()
+                                                        : list->as_array_of_tables().values.size());
     });
 }
 

@@ -39,7 +39,7 @@ TreeItem* resolve(DocumentRoot& doc, std::string_view path) {
             if (item->is_array_of_tables()) {
                 item = &item->as_array_of_tables().values.at(i);
             } else if (item->is_array()) {
-                item = &item->as_array().values.at(i);
+                item = &item->as_array().items().at(i);
             } else {
                 return nullptr;
             }
@@ -69,7 +69,7 @@ void make_plain(TreeItem& item) {
     } else if (item.is_array()) {
         item.as_array().trailing = RawText();
         item.as_array().trailing_comma = false;
-        for (TreeItem& v : item.as_array().values) make_plain(v);
+        for (TreeItem& v : item.as_array().items()) make_plain(v);
     } else if (item.is_array_of_tables()) {
         for (TreeItem& m : item.as_array_of_tables().values) make_plain(m);
     }
@@ -637,7 +637,7 @@ void table_paths(TreeItem& item, const std::string& path, std::vector<std::strin
         for (std::size_t i = 0; i < members.size(); ++i)
             table_paths(members[i], join(std::to_string(i)), out);
     } else if (item.is_array()) {
-        auto& values = item.as_array().values;
+        auto& values = item.as_array().items();
         for (std::size_t i = 0; i < values.size(); ++i) table_paths(values[i], join(std::to_string(i)), out);
     }
 }

@@ -50,7 +50,7 @@ TreeItem at(std::int64_t position, TreeItem t) {
 TreeItem I(std::int64_t v) { return TreeItem::integer(v); }
 TreeItem arr(std::initializer_list<TreeItem> values, bool trailing_comma = false, const char* trailing = "") {
     TreeItem a = TreeItem::array();
-    a.as_array().values.assign(values.begin(), values.end());
+    a.as_array().items().assign(values.begin(), values.end());
     a.as_array().trailing_comma = trailing_comma;
     a.as_array().trailing = txt(trailing);
     return a;

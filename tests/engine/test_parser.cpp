@@ -179,10 +179,10 @@ TEST(Parser, LayoutGoesToTheRightNodes) {
     const Array& arr = e.item.as_array();
     EXPECT_TRUE(arr.trailing_comma);
     EXPECT_EQ(arr.trailing.view(), " ");
-    EXPECT_EQ(arr.values[0].decor().prefix.view(), " ");
-    EXPECT_EQ(arr.values[0].decor().suffix.view(), " ");
-    EXPECT_EQ(arr.values[1].decor().prefix.view(), " ");
-    EXPECT_EQ(arr.values[1].decor().suffix.view(), "");
+    EXPECT_EQ(arr.items()[0].decor().prefix.view(), " ");
+    EXPECT_EQ(arr.items()[0].decor().suffix.view(), " ");
+    EXPECT_EQ(arr.items()[1].decor().prefix.view(), " ");
+    EXPECT_EQ(arr.items()[1].decor().suffix.view(), "");
     const TreeItem& t = *doc.table().get("t");
     EXPECT_EQ(t.decor().suffix.view(), "  # header");
     const Table& s = t.as_table().get("s")->as_table();
@@ -195,7 +195,7 @@ TEST(Parser, LayoutGoesToTheRightNodes) {
     ASSERT_TRUE(no_comma.ok());
     const Array& a2 = no_comma.value().table().get("a")->as_array();
     EXPECT_FALSE(a2.trailing_comma);
-    EXPECT_EQ(a2.values[1].decor().suffix.view(), " ");
+    EXPECT_EQ(a2.items()[1].decor().suffix.view(), " ");
 }
 
 TEST(Parser, EmptyAndCommentOnlyInputs) {

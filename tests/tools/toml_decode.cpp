@@ -76,7 +76,7 @@ void to_json(std::string& out, const TreeItem& item) {
         }
         case ItemKind::Array:
         case ItemKind::ArrayOfTables: {
-            const auto& values = item.is_array() ? item.as_array().values : item.as_array_of_tables().values;
+            const auto& values = item.is_array() ? item.as_array().items() : item.as_array_of_tables().values;
             out.push_back('[');
             bool first = true;
             for (const TreeItem& v : values) {
