@@ -374,22 +374,81 @@ Status unpack_pair(PyObject* elem, Ref& key, Ref& value) {
     return ok();
 }
 
+// Keys of a dict in iteration order, from a given place on, each held by a
+// strong reference (so that no other object can take the address of one the
+// dict drops). Small records, the common case, need no allocation.
+class RecordedKeys {
+public:
+    RecordedKeys() noexcept = default;
+    RecordedKeys(const RecordedKeys&) = delete;
+    RecordedKeys& operator=(const RecordedKeys&) = delete;
+    ~RecordedKeys() {
+        for (Py_ssize_t i = 0; i < held_; ++i) Py_DECREF(keys_[i]);
+    }
+
+    // Records the `count` keys of `dict` that follow the iteration position
+    // `pos`.
+    void fill(PyObject* dict, Py_ssize_t pos, Py_ssize_t count) {
+        if (count > kSmall) {
+            large_.reserve(static_cast<std::size_t>(count));
+            keys_ = large_.data();
+        }
+        PyObject* value = nullptr;
+        while (held_ < count && PyDict_Next(dict, &pos, &keys_[held_], &value)) Py_INCREF(keys_[held_++]);
+    }
+    // The `i`th recorded key (from 0); null when there is none.
+    PyObject* at(Py_ssize_t i) const noexcept { return i < held_ ? keys_[i] : nullptr; }
+
+private:
+    static constexpr Py_ssize_t kSmall = 8;
+    Py_ssize_t held_ = 0;  // keys_[0, held_) are owned references
+    PyObject* small_[kSmall];
+    PyObject** keys_ = small_;
+    Vector<PyObject*> large_;  // storage (reserved, not sized) for a larger record
+};
+
+// Whether converting the pair (key, value) can run no Python code and cannot
+// release the interpreter lock: a str key and a value of an exact built-in
+// scalar type (failures aside, which end the conversion).
+bool inert_pair(PyObject* key, PyObject* value) noexcept {
+    return (PyUnicode_CheckExact(key) || PyUnicode_Check(key)) &&
+           (PyUnicode_CheckExact(value) || PyLong_CheckExact(value) || PyFloat_CheckExact(value) ||
+            Py_IS_TYPE(value, &PyBool_Type));
+}
+
 Result<TreeItem> dict_to_table(PyObject* dict) {
-    TreeItem table = TreeItem::table();
+    // Converting a pair can run Python code (a tzinfo's utcoffset(), a nested
+    // mapping's items(), a wait for a handle's document) that changes this
+    // dict. Its size is checked before every step and once more after the
+    // last value. A change of keys that keeps the size (one deleted, one
+    // added) shows as a key that is not the one found at that place at the
+    // start: before the first pair that can run Python code, the keys after
+    // it are recorded, and each later step compares its key with the record.
+    // Until then nothing can have changed the dict, so dicts of scalars, the
+    // common case, record nothing. The record also keeps the later keys
+    // alive while their values are converted; `key` keeps the one of the
+    // step that records them.
     const Py_ssize_t initial = PyDict_Size(dict);
+    TreeItem table = TreeItem::table();
+    RecordedKeys later;
+    Py_ssize_t recorded_from = -1;  // the place of the first recorded key
     Py_ssize_t pos = 0, seen = 0;
     PyObject *k = nullptr, *v = nullptr;
     for (;;) {
-        // Converting a value can run Python code (a tzinfo's utcoffset(), a
-        // nested mapping's items()) that changes this dict: check before
-        // every step, and once more after the last value.
         if (PyDict_Size(dict) != initial) return runtime_error("dictionary changed size during iteration");
         if (!PyDict_Next(dict, &pos, &k, &v)) break;
-        if (seen == initial) return runtime_error("dictionary keys changed during iteration");
+        Ref key;
+        if (recorded_from >= 0) {
+            if (k != later.at(seen - recorded_from))
+                return runtime_error("dictionary keys changed during iteration");
+        } else if (!inert_pair(k, v)) {
+            later.fill(dict, pos, initial - seen - 1);
+            recorded_from = seen + 1;
+            key = Ref::borrow(k);
+        }
         ++seen;
-        Ref key = Ref::borrow(k);
         Ref value = Ref::borrow(v);
-        MV_TRY(insert_pair(table, key.get(), value.get()));
+        MV_TRY(insert_pair(table, k, value.get()));
     }
     if (seen != initial) return runtime_error("dictionary keys changed during iteration");
     return table;

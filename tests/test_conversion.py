@@ -139,12 +139,19 @@ def test_failing_mapping_check_is_unraisable_and_false(monkeypatch):
     assert [type(u.exc_value) for u in seen] == [ValueError]
 
 
-def mutating(action):
-    """A dict whose first value runs `action(d)` while it is converted."""
-    d = {}
+def mutating(action, before=0, after=1):
+    """A dict with `before` scalar entries, then "a", whose value runs
+    `action(d)` while it is converted, then `after` scalar entries "b", "c"..."""
+    d = {f"x{i}": i for i in range(before)}
     d["a"] = datetime(2024, 1, 2, tzinfo=Zone(timedelta(0), hook=lambda: action(d)))
-    d["b"] = 1
+    for i in range(after):
+        d[chr(ord("b") + i)] = i
     return d
+
+
+def swap(old, new):
+    """Deletes `old` and adds `new`: the keys change, the size stays."""
+    return lambda d: (d.pop(old), d.__setitem__(new, 1))
 
 
 def mapping_growing_its_parent():
@@ -156,7 +163,13 @@ def mapping_growing_its_parent():
 @pytest.mark.parametrize("obj, message", [
     (mutating(lambda d: d.__setitem__("c", 1)), "dictionary changed size during iteration"),
     (mutating(lambda d: d.pop("b")), "dictionary changed size during iteration"),
-    (mutating(lambda d: (d.pop("a"), d.__setitem__("z", 1))), "dictionary keys changed during iteration"),
+    (mutating(swap("a", "z")), "dictionary keys changed during iteration"),
+    # A key not read yet is swapped: in a small dict, in one whose keys before
+    # the mutating value are plain, and in a large one.
+    (mutating(swap("b", "z")), "dictionary keys changed during iteration"),
+    (mutating(swap("c", "z"), before=3, after=2), "dictionary keys changed during iteration"),
+    (mutating(swap("t", "z"), before=20, after=20), "dictionary keys changed during iteration"),
+    (mutating(lambda d: d.__setitem__("b", d.pop("b")), after=3), "dictionary keys changed during iteration"),
     (mapping_growing_its_parent(), "dictionary changed size during iteration"),
 ])
 def test_dict_mutated_during_conversion(obj, message):
