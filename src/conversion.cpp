@@ -9,15 +9,28 @@
 //
 // Both directions recurse through Py_EnterRecursiveCall, so nesting deeper
 // than the interpreter's recursion limit (a list that contains itself, say)
-// raises RecursionError instead of exhausting the C stack.
+// raises RecursionError instead of exhausting the C stack; the nesting depth
+// and the C stack left in the thread are capped as well (see RecursionGuard).
 #include "conversion.hpp"
 
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#elif defined(__linux__) || defined(__APPLE__) || defined(__FreeBSD__) || defined(__NetBSD__) || \
+    defined(__DragonFly__)
+#define MORVELAN_PTHREAD_STACK 1
 #include <pthread.h>
+#if defined(__FreeBSD__) || defined(__DragonFly__)
+#include <pthread_np.h>
+#endif
+#endif
 
-#include <cstdint>
-
-#include "item_proxy.hpp"
-
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,6 +40,7 @@
 #include "engine/array_of_tables.hpp"
 #include "engine/datetime.hpp"
 #include "engine/table.hpp"
+#include "item_proxy.hpp"
 
 namespace morvelan::py {
 
@@ -35,60 +49,234 @@ namespace {
 constexpr const char* kToTomlWhere = " while converting to TOML";
 constexpr const char* kToPythonWhere = " while converting to Python";
 
-// One level of recursion of a conversion; `ok()` is false when the
-// interpreter's recursion limit is reached (RecursionError is then set).
+// ---------------------------------------------------------------------------
+// Nesting limits
 //
-// Besides the interpreter's limit, which a program may raise beyond what the
-// C stack holds, nesting is capped at kMaxDepth levels: trees deeper than that
-// would also be too deep for the engine's own recursive copy and writer.
-// A level is also refused when less than kStackReserve bytes of the
-// thread's C stack are left (frames are much larger in sanitized builds).
+// A conversion counts its levels of nesting the way Python nests values: a
+// dict or a list is one level, so a dict inside a dict is two. A tree item
+// copied from a document counts the same way: every table, inline table,
+// array and array of tables is one level (it stands where a dict or a list
+// would), scalars count nothing. So an array of tables of plain tables is two
+// levels, as the list of dicts it converts to and from is, and a document's
+// root table is one level, as the mapping it was built from was.
+//
+// Besides the interpreter's recursion limit, which a program may raise beyond
+// what the C stack holds, a conversion caps the nesting of the tree it builds
+// at kMaxDepth levels, and refuses a level when the thread's C stack is
+// running out.
 constexpr int kMaxDepth = 1000;
-constexpr std::size_t kStackReserve = 256 * 1024;
 
-// Bytes of C stack left below the current frame on this thread.
-std::size_t stack_left() noexcept {
-    thread_local const std::uintptr_t low = [] {
-        pthread_attr_t attr;
-        if (pthread_getattr_np(pthread_self(), &attr) != 0) return std::uintptr_t{0};
-        void* addr = nullptr;
-        std::size_t size = 0;
-        const int rc = pthread_attr_getstack(&attr, &addr, &size);
-        pthread_attr_destroy(&attr);
-        return rc == 0 ? reinterpret_cast<std::uintptr_t>(addr) : std::uintptr_t{0};
-    }();
-    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-    return low != 0 && here > low ? here - low : SIZE_MAX;
+// Calibration of the C stack check. One level of conversion takes about
+// 1,200 bytes of stack in release builds and 6,460 with the sanitizers for
+// to-TOML of a dict inside a dict (a list: 690 and 6,180), and 220 and 770
+// for to-Python of a table (an array: 450 and 1,140). The reserve is what a
+// level must leave for the work it does without entering the next one:
+// Python code it calls (a tzinfo's utcoffset(), a mapping's items(), the
+// Mapping ABC check, the unraisable hook printing a traceback: up to 12 KiB
+// in release builds and 16 KiB with the sanitizers in the worst case seen)
+// and the engine's table inserts. It is a quarter of the thread's stack,
+// within [kMinReserve, kMaxReserve]. kLevelBytes prices a level of a copied
+// subtree, which the engine copies, detaches and frees recursively: about 190
+// bytes a level in release builds and 1,550 with the sanitizers, priced at
+// more than twice that.
+#if defined(__SANITIZE_ADDRESS__)
+#define MORVELAN_LARGE_FRAMES 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MORVELAN_LARGE_FRAMES 1
+#endif
+#endif
+#if defined(MORVELAN_LARGE_FRAMES)
+constexpr std::size_t kLevelBytes = 4096;
+constexpr std::size_t kMinReserve = 64 * 1024;
+constexpr std::size_t kMaxReserve = 1024 * 1024;
+#else
+constexpr std::size_t kLevelBytes = 512;
+constexpr std::size_t kMinReserve = 24 * 1024;
+constexpr std::size_t kMaxReserve = 256 * 1024;
+#endif
+constexpr std::size_t kReserveDivisor = 4;
+
+// The C stack of a thread: [low, high) and the reserve its conversions keep.
+// `low` is 0 when the platform does not tell, and then only the nesting and
+// recursion limits apply. Stacks grow down on every platform built for.
+struct ThreadStack {
+    std::uintptr_t low = 0;
+    std::uintptr_t high = 0;
+    std::size_t reserve = 0;
+};
+
+ThreadStack thread_stack_of(std::uintptr_t low, std::size_t size) noexcept {
+    if (low == 0 || size == 0) return {};
+    ThreadStack s;
+    s.low = low;
+    s.high = low + size;
+    s.reserve = std::clamp(size / kReserveDivisor, kMinReserve, kMaxReserve);
+    return s;
 }
 
+// Asks the system for the calling thread's stack (once per thread: on Linux
+// the main thread's answer reads /proc/self/maps).
+ThreadStack query_thread_stack() noexcept {
+#if defined(_WIN32)
+    ULONG_PTR low = 0, high = 0;
+    GetCurrentThreadStackLimits(&low, &high);
+    return thread_stack_of(static_cast<std::uintptr_t>(low), static_cast<std::size_t>(high - low));
+#elif defined(__APPLE__)
+    pthread_t self = pthread_self();
+    const auto high = reinterpret_cast<std::uintptr_t>(pthread_get_stackaddr_np(self));
+    const std::size_t size = pthread_get_stacksize_np(self);
+    return high > size ? thread_stack_of(high - size, size) : ThreadStack{};
+#elif defined(MORVELAN_PTHREAD_STACK)
+    pthread_attr_t attr;
+#if defined(__FreeBSD__) || defined(__DragonFly__)
+    if (pthread_attr_init(&attr) != 0) return {};
+    if (pthread_attr_get_np(pthread_self(), &attr) != 0) {
+        pthread_attr_destroy(&attr);
+        return {};
+    }
+#else
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return {};
+#endif
+    void* addr = nullptr;
+    std::size_t size = 0;
+    const int rc = pthread_attr_getstack(&attr, &addr, &size);
+    pthread_attr_destroy(&attr);
+    return rc == 0 ? thread_stack_of(reinterpret_cast<std::uintptr_t>(addr), size) : ThreadStack{};
+#else
+    return {};
+#endif
+}
+
+// What the conversions of a thread keep: the levels entered, and the stack
+// (asked for once per thread: on Linux the main thread's answer reads
+// /proc/self/maps). One record, so a level costs one thread-local lookup.
+struct ConversionThread {
+    int depth = 0;
+    bool stack_known = false;
+    ThreadStack stack;
+
+    const ThreadStack& thread_stack() noexcept {
+        if (!stack_known) {
+            stack = query_thread_stack();
+            stack_known = true;
+        }
+        return stack;
+    }
+};
+
+ConversionThread& this_thread() noexcept {
+    thread_local ConversionThread t;
+    return t;
+}
+
+// Bytes of C stack left below the current frame; SIZE_MAX when the thread's
+// stack is unknown or the frame is not on it (a stack the thread switched
+// to, as coroutine libraries do).
+std::size_t stack_left(const ThreadStack& s) noexcept {
+#if defined(__GNUC__)
+    // The frame itself: the address of a local may lie on the sanitizer's
+    // heap-allocated fake stack.
+    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+#else
+    volatile char probe = 0;
+    const auto here = reinterpret_cast<std::uintptr_t>(&probe);
+#endif
+    if (s.low == 0 || here <= s.low || here > s.high) return SIZE_MAX;
+    return here - s.low;
+}
+
+// The two refusals, as PyErr_Format formats taking the place of the
+// conversion ("while converting to TOML").
+constexpr const char* kNestingMessage = "maximum TOML nesting depth (%d) exceeded%s";
+constexpr const char* kStackMessage =
+    "maximum TOML nesting depth exceeded%s: not enough C stack left in this thread";
+
+// One level of recursion of a conversion; `ok()` is false when the level is
+// refused (RecursionError is then set): the nesting limit is reached, the
+// thread's stack is down to its reserve, or the interpreter's recursion limit
+// is reached.
 class RecursionGuard {
 public:
-    explicit RecursionGuard(const char* where) noexcept {
-        if (depth() >= kMaxDepth || stack_left() < kStackReserve) {
-            PyErr_Format(PyExc_RecursionError, "maximum TOML nesting depth (%d) exceeded%s", kMaxDepth,
-                         where);
+    explicit RecursionGuard(const char* where) noexcept : thread_(this_thread()) {
+        if (thread_.depth >= kMaxDepth) {
+            PyErr_Format(PyExc_RecursionError, kNestingMessage, kMaxDepth, where);
+            return;
+        }
+        const ThreadStack& stack = thread_.thread_stack();
+        if (stack_left(stack) < stack.reserve) {
+            PyErr_Format(PyExc_RecursionError, kStackMessage, where);
             return;
         }
         entered_ = Py_EnterRecursiveCall(where) == 0;
-        if (entered_) ++depth();
+        if (entered_) ++thread_.depth;
     }
     ~RecursionGuard() {
         if (entered_) {
             Py_LeaveRecursiveCall();
-            --depth();
+            --thread_.depth;
         }
-    }
-    static int& depth() noexcept {
-        thread_local int d = 0;
-        return d;
     }
     RecursionGuard(const RecursionGuard&) = delete;
     RecursionGuard& operator=(const RecursionGuard&) = delete;
     bool ok() const noexcept { return entered_; }
 
 private:
+    ConversionThread& thread_;
     bool entered_ = false;
 };
+
+// The levels of nesting of `item` as counted above, or any number above
+// `cap` once it is known to be deeper than that. The walk keeps its own
+// stack of open containers (at most cap + 1 of them), so a tree far deeper
+// than the C stack could recurse is measured all the same.
+int nesting_of(const TreeItem& item, int cap) {
+    struct Open {
+        const TreeItem* item;
+        std::size_t next;  // index of the next child to look at
+    };
+    const auto child = [](const TreeItem& parent, std::size_t i) -> const TreeItem* {
+        switch (parent.kind()) {
+            case ItemKind::Table:
+            case ItemKind::InlineTable: {
+                const auto& entries = parent.as_table().entries;
+                return i < entries.size() ? &entries.at(i).item : nullptr;
+            }
+            case ItemKind::Array: {
+                const auto& values = parent.as_array().values;
+                return i < values.size() ? &values[i] : nullptr;
+            }
+            case ItemKind::ArrayOfTables: {
+                const auto& values = parent.as_array_of_tables().values;
+                return i < values.size() ? &values[i] : nullptr;
+            }
+            default: return nullptr;
+        }
+    };
+    const auto is_container = [](const TreeItem& t) {
+        return t.is_table_like() || t.is_array() || t.is_array_of_tables();
+    };
+    if (!is_container(item)) return 0;
+    int deepest = 1;
+    if (deepest > cap) return deepest;
+    Vector<Open> open;
+    open.push_back({&item, 0});
+    while (!open.empty()) {
+        const TreeItem* next = child(*open.back().item, open.back().next++);
+        if (!next) {
+            open.pop_back();
+            continue;
+        }
+        if (!is_container(*next)) continue;
+        const int level = static_cast<int>(open.size()) + 1;
+        if (level > deepest) {
+            deepest = level;
+            if (deepest > cap) return deepest;
+        }
+        open.push_back({next, 0});
+    }
+    return deepest;
+}
 
 inline PyTypeObject* as_type(PyObject* o) noexcept { return reinterpret_cast<PyTypeObject*>(o); }
 
@@ -326,13 +514,7 @@ Result<std::string_view> key_text(PyObject* key, std::string& storage) {
         if (!data) return Error::pending();
         return std::string_view(data, static_cast<std::size_t>(n));
     }
-    if (is_item(key)) {
-        std::optional<TreeItem> target = MV_TRY(copy_handle_target(key));
-        if (target->kind() == ItemKind::String) {
-            storage.assign(target->as_string());
-            return std::string_view(storage);
-        }
-    }
+    if (MV_TRY(handle_string(key, storage))) return std::string_view(storage);
     return type_error("keys must be strings");
 }
 
@@ -374,22 +556,81 @@ Status unpack_pair(PyObject* elem, Ref& key, Ref& value) {
     return ok();
 }
 
+// Keys of a dict in iteration order, from a given place on, each held by a
+// strong reference (so that no other object can take the address of one the
+// dict drops). Small records, the common case, need no allocation.
+class RecordedKeys {
+public:
+    RecordedKeys() noexcept = default;
+    RecordedKeys(const RecordedKeys&) = delete;
+    RecordedKeys& operator=(const RecordedKeys&) = delete;
+    ~RecordedKeys() {
+        for (Py_ssize_t i = 0; i < held_; ++i) Py_DECREF(keys_[i]);
+    }
+
+    // Records the `count` keys of `dict` that follow the iteration position
+    // `pos`.
+    void fill(PyObject* dict, Py_ssize_t pos, Py_ssize_t count) {
+        if (count > kSmall) {
+            large_.reserve(static_cast<std::size_t>(count));
+            keys_ = large_.data();
+        }
+        PyObject* value = nullptr;
+        while (held_ < count && PyDict_Next(dict, &pos, &keys_[held_], &value)) Py_INCREF(keys_[held_++]);
+    }
+    // The `i`th recorded key (from 0); null when there is none.
+    PyObject* at(Py_ssize_t i) const noexcept { return i < held_ ? keys_[i] : nullptr; }
+
+private:
+    static constexpr Py_ssize_t kSmall = 8;
+    Py_ssize_t held_ = 0;  // keys_[0, held_) are owned references
+    PyObject* small_[kSmall];
+    PyObject** keys_ = small_;
+    Vector<PyObject*> large_;  // storage (reserved, not sized) for a larger record
+};
+
+// Whether converting the pair (key, value) can run no Python code and cannot
+// release the interpreter lock: a str key and a value of an exact built-in
+// scalar type (failures aside, which end the conversion).
+bool inert_pair(PyObject* key, PyObject* value) noexcept {
+    return (PyUnicode_CheckExact(key) || PyUnicode_Check(key)) &&
+           (PyUnicode_CheckExact(value) || PyLong_CheckExact(value) || PyFloat_CheckExact(value) ||
+            Py_IS_TYPE(value, &PyBool_Type));
+}
+
 Result<TreeItem> dict_to_table(PyObject* dict) {
-    TreeItem table = TreeItem::table();
+    // Converting a pair can run Python code (a tzinfo's utcoffset(), a nested
+    // mapping's items(), a wait for a handle's document) that changes this
+    // dict. Its size is checked before every step and once more after the
+    // last value. A change of keys that keeps the size (one deleted, one
+    // added) shows as a key that is not the one found at that place at the
+    // start: before the first pair that can run Python code, the keys after
+    // it are recorded, and each later step compares its key with the record.
+    // Until then nothing can have changed the dict, so dicts of scalars, the
+    // common case, record nothing. The record also keeps the later keys
+    // alive while their values are converted; `key` keeps the one of the
+    // step that records them.
     const Py_ssize_t initial = PyDict_Size(dict);
+    TreeItem table = TreeItem::table();
+    RecordedKeys later;
+    Py_ssize_t recorded_from = -1;  // the place of the first recorded key
     Py_ssize_t pos = 0, seen = 0;
     PyObject *k = nullptr, *v = nullptr;
     for (;;) {
-        // Converting a value can run Python code (a tzinfo's utcoffset(), a
-        // nested mapping's items()) that changes this dict: check before
-        // every step, and once more after the last value.
         if (PyDict_Size(dict) != initial) return runtime_error("dictionary changed size during iteration");
         if (!PyDict_Next(dict, &pos, &k, &v)) break;
-        if (seen == initial) return runtime_error("dictionary keys changed during iteration");
+        Ref key;
+        if (recorded_from >= 0) {
+            if (k != later.at(seen - recorded_from))
+                return runtime_error("dictionary keys changed during iteration");
+        } else if (!inert_pair(k, v)) {
+            later.fill(dict, pos, initial - seen - 1);
+            recorded_from = seen + 1;
+            key = Ref::borrow(k);
+        }
         ++seen;
-        Ref key = Ref::borrow(k);
         Ref value = Ref::borrow(v);
-        MV_TRY(insert_pair(table, key.get(), value.get()));
+        MV_TRY(insert_pair(table, k, value.get()));
     }
     if (seen != initial) return runtime_error("dictionary keys changed during iteration");
     return table;
@@ -564,8 +805,16 @@ Result<TreeItem> to_toml(PyObject* obj) {
     }
     if (obj == Py_None) return type_error("None is not a valid TOML value (TOML has no null type)");
 
-    // The exact list and date-time classes are never mappings: they skip the
-    // (costly) Mapping ABC test below.
+    // Exact dicts, lists and date-time classes skip the (costly) Mapping ABC
+    // test below. A dict is converted from here, not through
+    // mapping_to_table: a level of nesting then holds one frame of the dict
+    // conversion alone, which keeps deep nesting within the stack of small
+    // threads.
+    if (PyDict_CheckExact(obj)) {
+        RecursionGuard guard(kToTomlWhere);
+        if (!guard.ok()) return Error::pending();
+        return dict_to_table(obj);
+    }
     const DatetimeApi* api = MV_TRY(datetime_api());
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
     if (PyList_CheckExact(obj)) {
@@ -579,11 +828,7 @@ Result<TreeItem> to_toml(PyObject* obj) {
 
     const unsigned long flags = PyType_GetFlags(Py_TYPE(obj));
     // Mappings.
-    if ((flags & Py_TPFLAGS_DICT_SUBCLASS) || MV_TRY(is_abc_mapping(obj))) {
-        RecursionGuard guard(kToTomlWhere);
-        if (!guard.ok()) return Error::pending();
-        return mapping_to_table(obj);
-    }
+    if ((flags & Py_TPFLAGS_DICT_SUBCLASS) || MV_TRY(is_abc_mapping(obj))) return mapping_to_table(obj);
     // Lists.
     if (flags & Py_TPFLAGS_LIST_SUBCLASS) {
         RecursionGuard guard(kToTomlWhere);
@@ -602,8 +847,29 @@ Result<TreeItem> to_toml(PyObject* obj) {
 }
 
 Result<TreeItem> mapping_to_table(PyObject* obj) {
+    // A level of nesting wherever the mapping is, at the top of Document(data)
+    // and dumps() too: the root table it becomes is a level of the tree.
+    RecursionGuard guard(kToTomlWhere);
+    if (!guard.ok()) return Error::pending();
     if (PyDict_CheckExact(obj)) return dict_to_table(obj);
     return items_to_table(obj);
+}
+
+Status check_copy_nesting(const TreeItem& item) {
+    ConversionThread& thread = this_thread();
+    const int depth = thread.depth;
+    const int levels = nesting_of(item, kMaxDepth - depth);
+    if (depth + levels > kMaxDepth) {
+        PyErr_Format(PyExc_RecursionError, kNestingMessage, kMaxDepth, kToTomlWhere);
+        return Error::pending();
+    }
+    const ThreadStack& stack = thread.thread_stack();
+    const std::size_t left = stack_left(stack);
+    if (left != SIZE_MAX && left < stack.reserve + static_cast<std::size_t>(levels) * kLevelBytes) {
+        PyErr_Format(PyExc_RecursionError, kStackMessage, kToTomlWhere);
+        return Error::pending();
+    }
+    return ok();
 }
 
 Result<Ref> to_python(const TreeItem& item) {

@@ -19,8 +19,17 @@ namespace morvelan::py {
 Result<TreeItem> to_toml(PyObject* obj);
 
 // To-TOML of a mapping: an exact dict directly, anything else through its
-// items(). The result is a Table.
+// items(). The result is a Table; the mapping is a level of nesting (at the
+// top of Document(data) and dumps() too).
 Result<TreeItem> mapping_to_table(PyObject* obj);
+
+// Checks that a copy of `item` fits where the running conversion puts it:
+// its levels of nesting (every table, inline table, array and array of
+// tables is one, as a dict or a list is; measured without recursion) added to
+// the levels the conversion has entered stay within the nesting limit, and
+// the thread's C stack holds them. RecursionError otherwise. Called on the
+// source item, under its document's lock, before it is copied.
+Status check_copy_nesting(const TreeItem& item);
 
 // Whether `obj` is a collections.abc.Mapping.
 Result<bool> is_abc_mapping(PyObject* obj);

@@ -259,6 +259,7 @@ Result<Ref> copy_document(PyObject* self) {
 Result<TreeItem> copy_root(PyObject* doc) {
     DocumentState& s = state_of(doc);
     LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    MV_TRY(check_copy_nesting(root_table_item(s)));
     TreeItem copy = root_table_item(s);
     guard.unlock();
     copy.detach();

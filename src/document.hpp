@@ -38,7 +38,9 @@ const TreeItem& root_table_item(const DocumentState& s);
 // An independent copy of a Document (taken under its shared lock).
 Result<Ref> copy_document(PyObject* doc);
 
-// A detached copy of a document's root table, taken under its shared lock.
+// A detached copy of a document's root table, taken under its shared lock
+// (RecursionError when it would nest too deep for the running conversion,
+// see check_copy_nesting).
 Result<TreeItem> copy_root(PyObject* doc);
 
 // Parses `text` (a str) into a new Document, with the interpreter lock

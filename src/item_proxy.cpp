@@ -193,6 +193,7 @@ Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj) {
     Place p = Place::of_record(obj);
     LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
     const TreeItem* target = MV_TRY(resolve(p));
+    MV_TRY(check_copy_nesting(*target));
     TreeItem copy = *target;
     // The decor of an array element or an inline-table entry is the layout
     // of its place in that container (text after the previous comma, before
@@ -211,6 +212,16 @@ Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj) {
     guard.unlock();
     copy.detach();
     return std::optional<TreeItem>(std::move(copy));
+}
+
+Result<bool> handle_string(PyObject* obj, std::string& text) {
+    if (!is_item(obj)) return false;
+    Place p = Place::of_record(obj);
+    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+    const TreeItem* target = MV_TRY(resolve(p));
+    if (target->kind() != ItemKind::String) return false;
+    text.assign(target->as_string());
+    return true;
 }
 
 namespace {

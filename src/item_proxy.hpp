@@ -106,7 +106,13 @@ private:
 };
 
 // Copies the tree item an Item handle points at (under its document's shared
-// lock), formatting kept; nullopt when `obj` is not a handle.
+// lock), formatting kept; nullopt when `obj` is not a handle
+// (RecursionError when the copy would nest too deep for the running
+// conversion, see check_copy_nesting).
 Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj);
+
+// Whether `obj` is a handle on a string value (checked and resolved under its
+// document's shared lock); its text is then copied into `text`.
+Result<bool> handle_string(PyObject* obj, std::string& text);
 
 }  // namespace morvelan::py

@@ -174,6 +174,15 @@ int add(PyObject* module, const char* name, PyObject* value) {
 
 int exec_module(PyObject* module) {
     return frame_int([&]() -> Result<int> {
+        // The class objects and the imported modules are per-process caches
+        // and belong to the interpreter that filled them: only the main
+        // interpreter (whose ID is 0) may use the module. The check comes
+        // before anything is created, cached or registered, so a refused
+        // import leaves the main interpreter as it was.
+        const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+        if (interpreter < 0) return Error::pending();
+        if (interpreter != 0)
+            return Error{PyExc_ImportError, "morvelan does not support sub-interpreters", {}};
         struct Class {
             const char* name;
             PyObject* (*make)();

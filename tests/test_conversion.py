@@ -5,6 +5,7 @@ import collections.abc as abc
 import enum
 import math
 import sys
+import threading
 from datetime import date, datetime, time, timedelta, timezone, tzinfo
 
 import pytest
@@ -139,12 +140,19 @@ def test_failing_mapping_check_is_unraisable_and_false(monkeypatch):
     assert [type(u.exc_value) for u in seen] == [ValueError]
 
 
-def mutating(action):
-    """A dict whose first value runs `action(d)` while it is converted."""
-    d = {}
+def mutating(action, before=0, after=1):
+    """A dict with `before` scalar entries, then "a", whose value runs
+    `action(d)` while it is converted, then `after` scalar entries "b", "c"..."""
+    d = {f"x{i}": i for i in range(before)}
     d["a"] = datetime(2024, 1, 2, tzinfo=Zone(timedelta(0), hook=lambda: action(d)))
-    d["b"] = 1
+    for i in range(after):
+        d[chr(ord("b") + i)] = i
     return d
+
+
+def swap(old, new):
+    """Deletes `old` and adds `new`: the keys change, the size stays."""
+    return lambda d: (d.pop(old), d.__setitem__(new, 1))
 
 
 def mapping_growing_its_parent():
@@ -156,7 +164,13 @@ def mapping_growing_its_parent():
 @pytest.mark.parametrize("obj, message", [
     (mutating(lambda d: d.__setitem__("c", 1)), "dictionary changed size during iteration"),
     (mutating(lambda d: d.pop("b")), "dictionary changed size during iteration"),
-    (mutating(lambda d: (d.pop("a"), d.__setitem__("z", 1))), "dictionary keys changed during iteration"),
+    (mutating(swap("a", "z")), "dictionary keys changed during iteration"),
+    # A key not read yet is swapped: in a small dict, in one whose keys before
+    # the mutating value are plain, and in a large one.
+    (mutating(swap("b", "z")), "dictionary keys changed during iteration"),
+    (mutating(swap("c", "z"), before=3, after=2), "dictionary keys changed during iteration"),
+    (mutating(swap("t", "z"), before=20, after=20), "dictionary keys changed during iteration"),
+    (mutating(lambda d: d.__setitem__("b", d.pop("b")), after=3), "dictionary keys changed during iteration"),
     (mapping_growing_its_parent(), "dictionary changed size during iteration"),
 ])
 def test_dict_mutated_during_conversion(obj, message):
@@ -227,3 +241,101 @@ def test_nesting_is_capped_even_with_a_raised_recursion_limit():
             morvelan.dumps({"a": deep})
     finally:
         sys.setrecursionlimit(old)
+
+
+NESTING = "maximum TOML nesting depth (1000) exceeded while converting to TOML"
+
+
+@pytest.fixture(scope="module")
+def deep_doc():
+    """A document of 1000 levels: the root table and 999 tables "a" in each
+    other, built by assignments (no conversion is deeper than one level)."""
+    doc = morvelan.Document()
+    place = doc
+    for _ in range(999):
+        place["a"] = {}
+        place = place["a"]
+    return doc
+
+
+def below(doc, steps):
+    """The handle `steps` tables below the root: 1000 - steps levels."""
+    for _ in range(steps):
+        doc = doc["a"]
+    return doc
+
+
+# Copies of a document or of a handle's subtree count their levels (a table,
+# inline table, array or array of tables is one, as a dict or list is) on top
+# of the levels the conversion has entered; the whole tree stays within 1000.
+@pytest.mark.parametrize("build, fits", [
+    (lambda d: morvelan.Document(d), True),                                # 1000
+    (lambda d: morvelan.Document({"k": d}), False),                        # 1 + 1000
+    (lambda d: morvelan.Document({"k": below(d, 1)}), True),               # 1 + 999
+    (lambda d: morvelan.Document({"k": {"j": below(d, 1)}}), False),       # 2 + 999
+    (lambda d: morvelan.Document({"k": {"j": below(d, 2)}}), True),        # 2 + 998
+    (lambda d: morvelan.dumps({"k": [below(d, 2)]}), True),                # 1 + 1 + 998
+    (lambda d: morvelan.dumps({"k": [below(d, 1)]}), False),               # 1 + 1 + 999
+    (lambda d: morvelan.dumps({"k": [[1], [below(d, 3)]]}), True),         # 1 + 1 + 1 + 997
+    (lambda d: morvelan.dumps({"k": [[1], [below(d, 2)]]}), False),        # 1 + 1 + 1 + 998
+])
+def test_copied_trees_count_towards_the_nesting_limit(deep_doc, build, fits):
+    if fits:
+        build(deep_doc)
+    else:
+        with pytest.raises(RecursionError) as info:
+            build(deep_doc)
+        assert str(info.value) == NESTING
+
+
+def on_large_stack(fn):
+    """Runs `fn` in a thread with a 64 MiB stack (1000 levels of conversion
+    take more than the main thread's stack in sanitized builds) and the
+    recursion limit raised; gives its result or raises its exception."""
+    out = {}
+
+    def run():
+        try:
+            out["value"] = fn()
+        except BaseException as e:  # raised again in the calling thread
+            out["error"] = e
+
+    old_limit, old_size = sys.getrecursionlimit(), threading.stack_size(64 << 20)
+    sys.setrecursionlimit(10_000)
+    try:
+        thread = threading.Thread(target=run)
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(old_size)
+        sys.setrecursionlimit(old_limit)
+    if "error" in out:
+        raise out["error"]
+    return out["value"]
+
+
+@pytest.mark.parametrize("build, fits", [
+    (lambda: morvelan.Document(nested(1000, lambda v: {"a": v})).value, True),
+    (lambda: morvelan.dumps({"a": nested(999, lambda v: [v])}), True),
+    (lambda: morvelan.Document(nested(1001, lambda v: {"a": v})), False),
+    (lambda: morvelan.dumps({"a": nested(1000, lambda v: [v])}), False),
+])
+def test_trees_from_python_values_count_their_top_level(build, fits):
+    if fits:
+        on_large_stack(build)
+    else:
+        with pytest.raises(RecursionError) as info:
+            on_large_stack(build)
+        assert str(info.value) == NESTING
+
+
+def test_copy_of_a_tree_deeper_than_the_limit_is_refused(deep_doc):
+    doc = morvelan.Document()
+    place = doc
+    for _ in range(2999):
+        place["a"] = {}
+        place = place["a"]
+    for value in (doc, doc["a"], deep_doc, {"k": [[doc["a"]["a"]]]}):
+        with pytest.raises(RecursionError) as info:
+            morvelan.Document({"k": value})
+        assert str(info.value) == NESTING
