@@ -243,7 +243,9 @@ int nesting_of(const TreeItem& item, int cap) {
                 return i < entries.size() ? &entries.at(i).item : nullptr;
             }
             case ItemKind::Array: {
-                const auto& values = parent.as_array().values;
+                // A packed array holds scalars only: nothing below it nests.
+                if (parent.as_array().packed()) return nullptr;
+                const auto& values = parent.as_array().items();
                 return i < values.size() ? &values[i] : nullptr;
             }
             case ItemKind::ArrayOfTables: {
