@@ -9,6 +9,13 @@
 //
 // Key paths of the entry being written are kept on one reusable stack, so
 // writing an entry allocates nothing once the buffers have grown.
+//
+// Trees may nest to any depth, so no walk here recurses. The tables are
+// collected with a stack of open tables; the lines of a table are read
+// through a resumable cursor (LineCursor) that keeps the dotted tables it has
+// entered on a stack; values are written with a stack of the arrays and
+// inline tables open around the value being written. All these stacks are
+// vectors of the writer, reused from one walk to the next.
 #include "encode.hpp"
 
 #include <algorithm>
@@ -81,6 +88,56 @@ bool is_empty_array_of_tables(const TreeItem& item) noexcept {
     return true;
 }
 
+// The lines of a table (see Writer::next_line): where a cursor stands.
+struct LineCursor {
+    // Reading the entries: the table and its next entry; dotted tables
+    // entered below it are on Writer::dots_ from `dots_base`.
+    const Table* table;
+    std::uint32_t next;
+    std::uint32_t dots_base;
+    std::uint32_t keys_base;  // Writer::keys_ size before the table's lines
+    // Reading lines sorted into source order: Writer::lines_[next_line,
+    // lines_end), their keys in Writer::line_keys_ from keys_begin.
+    std::uint32_t lines_begin;
+    std::uint32_t lines_end;
+    std::uint32_t next_line;
+    std::uint32_t keys_begin;
+    bool sorted;
+    bool yielded;  // keys_ ends with the key of the line given last
+};
+
+// A table entered by a LineCursor: written as dotted keys of its parent.
+struct DotFrame {
+    const Table* table;
+    std::uint32_t next;
+};
+
+// A line sorted into source order.
+struct SortedLine {
+    std::size_t position;
+    std::uint32_t keys_start;
+    std::uint32_t keys_size;
+    const TreeItem* item;
+};
+
+// An array or inline table being written.
+struct OpenValue {
+    const TreeItem* item;
+    std::string_view suffix_default;
+    LineCursor lines;      // inline tables
+    std::uint32_t next;    // arrays: the next element
+    bool first;            // arrays: no element written yet
+    bool any;              // inline tables: an entry written
+    bool last_suffix_absent;
+};
+
+// A table whose sub-tables are being collected.
+struct CollectFrame {
+    const Table* table;
+    std::uint32_t entry;   // the entry being looked at
+    std::uint32_t member;  // its next member, when it is an array of tables
+};
+
 // A table collected for writing.
 struct Section {
     const TreeItem* item;   // the Table item: its decor is the header decor
@@ -104,7 +161,7 @@ public:
         append_part(out_, root.decor().prefix, "");
         if (doc.source()) source_ = std::string_view(doc.source()->data(), doc.source()->size());
 
-        collect(root, false);
+        collect(root);
         sort_sections();
         bool first_header = true;
         for (const Section& s : sections_) {
@@ -134,17 +191,65 @@ public:
     // Key/value lines of a table, without header or sub-tables.
     void body(const Table& t) {
         const std::size_t base = keys_.size();
-        for_each_line(t, [&](const TreeItem& v) {
+        LineCursor lines = open_lines(t);
+        while (const TreeItem* v = next_line(lines)) {
             // The key of an array of tables carries the spacing of its header
             // brackets: not that of a key/value line.
-            line_key_path(base, kBodyKey, &v == &empty_array_);
+            line_key_path(base, kBodyKey, v == &empty_array_);
             out_.push_back('=');
-            value(v, kBodyValue);
+            value(*v, kBodyValue);
             end_line();
-        });
+        }
     }
 
+    // A value with its decor; arrays and inline tables with everything in
+    // them, depth first.
     void value(const TreeItem& v, Defaults d) {
+        const std::size_t bottom = open_.size();
+        begin_value(v, d);
+        while (open_.size() > bottom) {
+            OpenValue& f = open_.back();
+            if (f.item->is_array()) {
+                const Array& a = f.item->as_array();
+                while (f.next < a.values.size() && a.values[f.next].is_none()) ++f.next;
+                if (f.next < a.values.size()) {
+                    if (!f.first) out_.push_back(',');
+                    const Defaults element = f.first ? kEmpty : kLaterElement;
+                    f.first = false;
+                    begin_value(a.values[f.next++], element);  // f is stale from here
+                    continue;
+                }
+                if (a.trailing_comma && !f.first) out_.push_back(',');
+                append_part(out_, a.trailing, "");
+                out_.push_back(']');
+            } else {
+                if (const TreeItem* entry = next_line(f.lines)) {
+                    if (f.any) out_.push_back(',');
+                    f.any = true;
+                    line_key_path(f.lines.keys_base, kInlineKey);
+                    out_.push_back('=');
+                    f.last_suffix_absent = entry->decor().suffix.is_absent();
+                    begin_value(*entry, kInlineValue);  // f is stale from here
+                    continue;
+                }
+                const Table& t = f.item->as_table();
+                // The last value's default suffix is one space rather than
+                // none; it is added here, where the value's suffix ends, so
+                // that the entries need not be counted first.
+                if (f.last_suffix_absent) out_.push_back(' ');
+                if (t.trailing_comma && f.any) out_.push_back(',');
+                append_part(out_, t.trailing, "");
+                out_.push_back('}');
+            }
+            append_part(out_, f.item->decor().suffix, f.suffix_default);
+            open_.pop_back();
+        }
+    }
+
+private:
+    // Writes a value whole, or the start of an array or inline table, which
+    // it leaves open on open_ for value() to go on with.
+    void begin_value(const TreeItem& v, Defaults d) {
         append_part(out_, v.decor().prefix, d.prefix);
         const SourceRepr& repr = v.repr();
         if (v.is_scalar() && repr.is_present()) {
@@ -158,8 +263,16 @@ public:
             case ItemKind::Float: append_float_text(out_, v.as_float()); break;
             case ItemKind::Boolean: append_bool_text(out_, v.as_bool()); break;
             case ItemKind::Datetime: append_datetime(out_, v.as_datetime()); break;
-            case ItemKind::Array: array(v.as_array()); break;
-            case ItemKind::InlineTable: inline_table(v.as_table()); break;
+            case ItemKind::Array:
+                out_.push_back('[');
+                open_.push_back(OpenValue{&v, d.suffix, {}, 0, true, false, false});
+                return;
+            case ItemKind::InlineTable: {
+                out_.push_back('{');
+                LineCursor lines = open_lines(v.as_table());
+                open_.push_back(OpenValue{&v, d.suffix, lines, 0, true, false, false});
+                return;
+            }
             case ItemKind::None:
             case ItemKind::Table:
             case ItemKind::ArrayOfTables: break;
@@ -167,33 +280,57 @@ public:
         append_part(out_, v.decor().suffix, d.suffix);
     }
 
-private:
-    // Depth-first walk from `item` (a Table), collecting with its header path
-    // (path_stack_) every table that is not dotted. Members of an array of
-    // tables always get a header: their entries have nowhere else to go.
-    void collect(const TreeItem& item, bool array_element) {
-        const Table& t = item.as_table();
-        if (!t.dotted || array_element) {
-            const std::int64_t key = t.doc_position ? *t.doc_position : last_sort_key_;
-            last_sort_key_ = key;
-            sections_.push_back(Section{&item, key, static_cast<std::uint32_t>(sections_.size()),
-                                        static_cast<std::uint32_t>(paths_.size()),
-                                        static_cast<std::uint32_t>(path_stack_.size()), array_element});
-            paths_.insert(paths_.end(), path_stack_.begin(), path_stack_.end());
-        }
-        for (const Entry& e : t.entries) {
+    // Walks depth first from the root (a Table), collecting with its header
+    // path (path_stack_) every table that is not dotted. Members of an array
+    // of tables always get a header: their entries have nowhere else to go.
+    void collect(const TreeItem& root) {
+        add_section(root, false);
+        collecting_.clear();
+        collecting_.push_back(CollectFrame{&root.as_table(), 0, 0});
+        while (!collecting_.empty()) {
+            CollectFrame& f = collecting_.back();
+            if (f.entry == f.table->entries.size()) {
+                collecting_.pop_back();
+                // Every table but the root was entered under its key.
+                if (!collecting_.empty()) path_stack_.pop_back();
+                continue;
+            }
+            const Entry& e = f.table->entries.at(f.entry);
+            const TreeItem* child = nullptr;
             if (e.item.is_table()) {
-                path_stack_.push_back(&e.key);
-                collect(e.item, false);
-                path_stack_.pop_back();
+                child = &e.item;
             } else if (e.item.is_array_of_tables()) {
-                path_stack_.push_back(&e.key);
-                for (const TreeItem& member : e.item.as_array_of_tables().values) {
-                    if (member.is_table()) collect(member, true);
+                const Vector<TreeItem>& members = e.item.as_array_of_tables().values;
+                while (f.member < members.size() && !members[f.member].is_table()) ++f.member;
+                if (f.member < members.size()) {
+                    child = &members[f.member++];
+                    path_stack_.push_back(&e.key);
+                    add_section(*child, true);
+                    collecting_.push_back(CollectFrame{&child->as_table(), 0, 0});
+                    continue;
                 }
-                path_stack_.pop_back();
+                f.member = 0;
+                ++f.entry;
+                continue;
+            }
+            ++f.entry;
+            if (child) {
+                path_stack_.push_back(&e.key);
+                add_section(*child, false);
+                collecting_.push_back(CollectFrame{&child->as_table(), 0, 0});
             }
         }
+    }
+
+    void add_section(const TreeItem& item, bool array_element) {
+        const Table& t = item.as_table();
+        if (t.dotted && !array_element) return;
+        const std::int64_t key = t.doc_position ? *t.doc_position : last_sort_key_;
+        last_sort_key_ = key;
+        sections_.push_back(Section{&item, key, static_cast<std::uint32_t>(sections_.size()),
+                                    static_cast<std::uint32_t>(paths_.size()),
+                                    static_cast<std::uint32_t>(path_stack_.size()), array_element});
+        paths_.insert(paths_.end(), path_stack_.begin(), path_stack_.end());
     }
 
     // Stable order by sort key: walk order breaks ties.
@@ -229,74 +366,103 @@ private:
         end_line();
     }
 
-    // Calls f(item) for every entry that is written as a key/value pair,
-    // with keys_ ending in the entry's key path; dotted tables are entered.
-    // A dotted table with no entries is written `a = {}` and an array of
-    // tables with no members `a = []`: with no line at all, the key itself
-    // would be lost.
-    template <class F>
-    void for_each_entry(const Table& t, F&& f) {
-        for (const Entry& e : t.entries) {
-            const TreeItem& item = e.item;
-            if (is_dotted(item)) {
-                keys_.push_back(&e.key);
-                if (has_visible(item.as_table())) {
-                    for_each_entry(item.as_table(), f);
-                } else {
-                    if (empty_table_.is_none()) empty_table_ = TreeItem::inline_table();
-                    f(std::as_const(empty_table_));
-                }
-                keys_.pop_back();
-            } else if (is_empty_array_of_tables(item)) {
-                keys_.push_back(&e.key);
-                if (empty_array_.is_none()) empty_array_ = TreeItem::array();
-                f(std::as_const(empty_array_));
-                keys_.pop_back();
-            } else if (item.is_value()) {
-                keys_.push_back(&e.key);
-                f(item);
-                keys_.pop_back();
-            }
-        }
-    }
-
-    // Like for_each_entry, but when dotted tables are flattened into the
-    // lines, lines parsed from the source come in source order, as they were
-    // written (`a.x = 1`, `b = 2`, `a.y = 3`). The position of a parsed line
-    // is where its key stands in the source buffer; a line without one (made
-    // in memory) follows the line before it.
-    template <class F>
-    void for_each_line(const Table& t, F&& f) {
+    // The lines of a table are its entries that are written as key/value
+    // pairs, with keys_ ending in the line's key path while the line is
+    // written; dotted tables are entered. A dotted table with no entries is
+    // written `a = {}` and an array of tables with no members `a = []`: with
+    // no line at all, the key itself would be lost.
+    //
+    // When dotted tables are flattened into the lines, lines parsed from the
+    // source come in source order, as they were written (`a.x = 1`, `b = 2`,
+    // `a.y = 3`). The position of a parsed line is where its key stands in the
+    // source buffer; a line without one (made in memory) follows the line
+    // before it.
+    //
+    // A cursor is read to its end by next_line before the cursor opened
+    // before it is read again: the cursors share dots_, lines_ and
+    // line_keys_ as stacks.
+    LineCursor open_lines(const Table& t) {
+        LineCursor c{&t, 0, static_cast<std::uint32_t>(dots_.size()), static_cast<std::uint32_t>(keys_.size()),
+                     0, 0, 0, 0, false, false};
         bool flattened = false;
         for (const Entry& e : t.entries) flattened |= is_dotted(e.item);
-        if (!flattened || source_.empty()) {
-            for_each_entry(t, f);
-            return;
-        }
-        struct Line {
-            std::size_t position;
-            std::size_t keys_start;
-            std::size_t keys_size;
-            const TreeItem* item;
-        };
-        Vector<Line> lines;
-        Vector<const Key*> keys;
+        if (!flattened || source_.empty()) return c;
+        const std::uint32_t lines_begin = static_cast<std::uint32_t>(lines_.size());
+        const std::uint32_t keys_begin = static_cast<std::uint32_t>(line_keys_.size());
         const std::size_t base = keys_.size();
         std::size_t last = 0;
-        for_each_entry(t, [&](const TreeItem& v) {
+        while (const TreeItem* v = next_entry(c)) {
             std::string_view spelled = keys_.back()->repr().view();
             if (spelled.data() >= source_.data() && spelled.data() < source_.data() + source_.size())
                 last = static_cast<std::size_t>(spelled.data() - source_.data());
-            lines.push_back(Line{last, keys.size(), keys_.size() - base, &v});
-            keys.insert(keys.end(), keys_.begin() + static_cast<std::ptrdiff_t>(base), keys_.end());
-        });
-        std::stable_sort(lines.begin(), lines.end(),
-                         [](const Line& a, const Line& b) { return a.position < b.position; });
-        for (const Line& line : lines) {
-            keys_.insert(keys_.end(), keys.begin() + static_cast<std::ptrdiff_t>(line.keys_start),
-                         keys.begin() + static_cast<std::ptrdiff_t>(line.keys_start + line.keys_size));
-            f(*line.item);
-            keys_.resize(base);
+            lines_.push_back(SortedLine{last, static_cast<std::uint32_t>(line_keys_.size()),
+                                        static_cast<std::uint32_t>(keys_.size() - base), v});
+            line_keys_.insert(line_keys_.end(), keys_.begin() + static_cast<std::ptrdiff_t>(base), keys_.end());
+        }
+        std::stable_sort(lines_.begin() + lines_begin, lines_.end(),
+                         [](const SortedLine& a, const SortedLine& b) { return a.position < b.position; });
+        c.sorted = true;
+        c.lines_begin = c.next_line = lines_begin;
+        c.lines_end = static_cast<std::uint32_t>(lines_.size());
+        c.keys_begin = keys_begin;
+        return c;
+    }
+
+    // The item of the cursor's next line (keys_ then ends with its key path),
+    // or null at the end, with keys_ as it was when the cursor was opened.
+    const TreeItem* next_line(LineCursor& c) {
+        if (!c.sorted) return next_entry(c);
+        keys_.resize(c.keys_base);
+        if (c.next_line == c.lines_end) {
+            lines_.resize(c.lines_begin);
+            line_keys_.resize(c.keys_begin);
+            return nullptr;
+        }
+        const SortedLine& line = lines_[c.next_line++];
+        keys_.insert(keys_.end(), line_keys_.begin() + line.keys_start,
+                     line_keys_.begin() + line.keys_start + line.keys_size);
+        return line.item;
+    }
+
+    // next_line in entry order.
+    const TreeItem* next_entry(LineCursor& c) {
+        if (c.yielded) {
+            keys_.pop_back();
+            c.yielded = false;
+        }
+        for (;;) {
+            const bool nested = dots_.size() > c.dots_base;
+            const Table* t = nested ? dots_.back().table : c.table;
+            std::uint32_t& next = nested ? dots_.back().next : c.next;
+            if (next == t->entries.size()) {
+                if (!nested) return nullptr;
+                dots_.pop_back();
+                keys_.pop_back();
+                continue;
+            }
+            const Entry& e = t->entries.at(next++);
+            const TreeItem& item = e.item;
+            const TreeItem* line;
+            if (is_dotted(item)) {
+                keys_.push_back(&e.key);
+                if (has_visible(item.as_table())) {
+                    dots_.push_back(DotFrame{&item.as_table(), 0});
+                    continue;
+                }
+                if (empty_table_.is_none()) empty_table_ = TreeItem::inline_table();
+                line = &empty_table_;
+            } else if (is_empty_array_of_tables(item)) {
+                keys_.push_back(&e.key);
+                if (empty_array_.is_none()) empty_array_ = TreeItem::array();
+                line = &empty_array_;
+            } else if (item.is_value()) {
+                keys_.push_back(&e.key);
+                line = &item;
+            } else {
+                continue;
+            }
+            c.yielded = true;
+            return line;
         }
     }
 
@@ -322,13 +488,23 @@ private:
         return true;
     }
 
-    // Whether the table writes a key/value line (see for_each_entry).
-    static bool has_body(const Table& t) noexcept {
-        for (const Entry& e : t.entries) {
-            const TreeItem& item = e.item;
-            if (is_dotted(item) ? !has_visible(item.as_table()) || has_body(item.as_table())
-                                : item.is_value() || is_empty_array_of_tables(item))
-                return true;
+    // Whether the table writes a key/value line (see open_lines): a search
+    // through the dotted tables, in any order.
+    bool has_body(const Table& t) {
+        dotted_.clear();
+        dotted_.push_back(&t);
+        while (!dotted_.empty()) {
+            const Table* cur = dotted_.back();
+            dotted_.pop_back();
+            for (const Entry& e : cur->entries) {
+                const TreeItem& item = e.item;
+                if (is_dotted(item)) {
+                    if (!has_visible(item.as_table())) return true;
+                    dotted_.push_back(&item.as_table());
+                } else if (item.is_value() || is_empty_array_of_tables(item)) {
+                    return true;
+                }
+            }
         }
         return false;
     }
@@ -366,42 +542,6 @@ private:
         }
     }
 
-    void array(const Array& a) {
-        out_.push_back('[');
-        bool first = true;
-        for (const TreeItem& v : a.values) {
-            if (v.is_none()) continue;
-            if (!first) out_.push_back(',');
-            value(v, first ? kEmpty : kLaterElement);
-            first = false;
-        }
-        if (a.trailing_comma && !first) out_.push_back(',');
-        append_part(out_, a.trailing, "");
-        out_.push_back(']');
-    }
-
-    void inline_table(const Table& t) {
-        out_.push_back('{');
-        const std::size_t base = keys_.size();
-        bool any = false;
-        bool last_suffix_absent = false;
-        for_each_line(t, [&](const TreeItem& v) {
-            if (any) out_.push_back(',');
-            any = true;
-            line_key_path(base, kInlineKey);
-            out_.push_back('=');
-            value(v, kInlineValue);
-            last_suffix_absent = v.decor().suffix.is_absent();
-        });
-        // The last value's default suffix is one space rather than none; it
-        // is added here, where the value's suffix ends, so that the entries
-        // need not be counted first.
-        if (last_suffix_absent) out_.push_back(' ');
-        if (t.trailing_comma && any) out_.push_back(',');
-        append_part(out_, t.trailing, "");
-        out_.push_back('}');
-    }
-
     void end_line() {
         out_.push_back('\n');
         line_end_ = out_.size();
@@ -412,8 +552,14 @@ private:
     Vector<const Key*> keys_;     // key path of the entry being written
     Vector<const Key*> spelled_;  // a path spelled by its line or header
     Vector<Section> sections_;
-    Vector<const Key*> paths_;       // header paths of sections_, back to back
-    Vector<const Key*> path_stack_;  // path of the table being walked
+    Vector<const Key*> paths_;          // header paths of sections_, back to back
+    Vector<const Key*> path_stack_;     // path of the table being walked
+    Vector<CollectFrame> collecting_;   // tables entered by collect
+    Vector<const Table*> dotted_;       // tables left to search by has_body
+    Vector<DotFrame> dots_;             // dotted tables entered by the line cursors
+    Vector<SortedLine> lines_;          // lines of sorted cursors, cursor after cursor
+    Vector<const Key*> line_keys_;      // their key paths, back to back
+    Vector<OpenValue> open_;            // arrays and inline tables being written
     TreeItem empty_table_;           // `{}` and `[]` for empty dotted tables and
     TreeItem empty_array_;           // arrays of tables, made when first needed
     std::int64_t last_sort_key_ = 0;

@@ -118,17 +118,6 @@ Entry EntryMap::remove_at(std::size_t i) {
     return out;
 }
 
-Table::Table(const Table& o)
-    : entries(o.entries),
-      trailing(o.trailing),
-      trailing_comma(o.trailing_comma),
-      implicit(o.implicit),
-      dotted(o.dotted),
-      doc_position(o.doc_position),
-      span_start(o.span_start),
-      span_end(o.span_end) {
-    if (o.header_keys) header_keys.reset(new HeaderKeys(*o.header_keys));
-}
 
 TreeItem Table::insert(std::string_view key, TreeItem item, bool is_inline) {
     if (is_inline) item.convert_to_value();
@@ -174,15 +163,19 @@ void Table::fmt() noexcept {
     }
 }
 
-void Table::detach() {
+void Table::detach_fields() {
     trailing.detach();
     if (header_keys)
         for (Key& k : header_keys->keys) k.detach();
-    for (Entry& e : entries) {
-        e.key.detach();
-        e.item.detach();
-    }
+    for (Entry& e : entries) e.key.detach();
 }
+
+Array::Array(const Array& o, Vector<TreeItem>&& v)
+    : values(std::move(v)),
+      trailing(o.trailing),
+      trailing_comma(o.trailing_comma),
+      span_start(o.span_start),
+      span_end(o.span_end) {}
 
 void Array::replace(std::size_t i, TreeItem value) {
     Decor d = std::move(values[i].decor());
@@ -202,13 +195,9 @@ void Array::fmt() noexcept {
     trailing = RawText();
 }
 
-void Array::detach() {
-    trailing.detach();
-    for (TreeItem& v : values) v.detach();
-}
+void Array::detach_fields() { trailing.detach(); }
 
-void ArrayOfTables::detach() {
-    for (TreeItem& v : values) v.detach();
-}
+ArrayOfTables::ArrayOfTables(const ArrayOfTables& o, Vector<TreeItem>&& v)
+    : values(std::move(v)), span_start(o.span_start), span_end(o.span_end) {}
 
 }  // namespace morvelan
