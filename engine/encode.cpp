@@ -90,26 +90,26 @@ bool is_empty_array_of_tables(const TreeItem& item) noexcept {
 
 // The lines of a table (see Writer::next_line): where a cursor stands.
 struct LineCursor {
-    // Reading the entries: the table and its next entry; dotted tables
-    // entered below it are on Writer::dots_ from `dots_base`.
-    const Table* table;
-    std::uint32_t next;
-    std::uint32_t dots_base;
+    // Reading the entries: the next entry of the table being read, which is
+    // the cursor's table or the innermost of the `depth` dotted tables
+    // entered from it (where the ones around it stand is on Writer::dots_).
+    const Entry* next;
+    const Entry* end;
+    std::uint32_t depth;
     std::uint32_t keys_base;  // Writer::keys_ size before the table's lines
     // Reading lines sorted into source order: Writer::lines_[next_line,
-    // lines_end), their keys in Writer::line_keys_ from keys_begin.
+    // lines_end), which the cursor took from lines_begin on.
     std::uint32_t lines_begin;
     std::uint32_t lines_end;
     std::uint32_t next_line;
-    std::uint32_t keys_begin;
     bool sorted;
     bool yielded;  // keys_ ends with the key of the line given last
 };
 
-// A table entered by a LineCursor: written as dotted keys of its parent.
+// Where a LineCursor stands in a table while it reads a dotted table of it.
 struct DotFrame {
-    const Table* table;
-    std::uint32_t next;
+    const Entry* next;
+    const Entry* end;
 };
 
 // A line sorted into source order.
@@ -123,11 +123,11 @@ struct SortedLine {
 // An array or inline table being written.
 struct OpenValue {
     const TreeItem* item;
-    std::string_view suffix_default;
-    LineCursor lines;      // inline tables
-    std::uint32_t next;    // arrays: the next element
-    bool first;            // arrays: no element written yet
-    bool any;              // inline tables: an entry written
+    const Defaults* defaults;
+    LineCursor lines;    // inline tables
+    std::uint32_t next;  // arrays: the next element
+    bool first;          // arrays: no element written yet
+    bool any;            // inline tables: an entry written
     bool last_suffix_absent;
 };
 
@@ -191,7 +191,8 @@ public:
     // Key/value lines of a table, without header or sub-tables.
     void body(const Table& t) {
         const std::size_t base = keys_.size();
-        LineCursor lines = open_lines(t);
+        LineCursor lines;
+        open_lines(t, lines);
         while (const TreeItem* v = next_line(lines)) {
             // The key of an array of tables carries the spacing of its header
             // brackets: not that of a key/value line.
@@ -204,7 +205,7 @@ public:
 
     // A value with its decor; arrays and inline tables with everything in
     // them, depth first.
-    void value(const TreeItem& v, Defaults d) {
+    void value(const TreeItem& v, const Defaults& d) {
         const std::size_t bottom = open_.size();
         begin_value(v, d);
         while (open_.size() > bottom) {
@@ -214,7 +215,7 @@ public:
                 while (f.next < a.values.size() && a.values[f.next].is_none()) ++f.next;
                 if (f.next < a.values.size()) {
                     if (!f.first) out_.push_back(',');
-                    const Defaults element = f.first ? kEmpty : kLaterElement;
+                    const Defaults& element = f.first ? kEmpty : kLaterElement;
                     f.first = false;
                     begin_value(a.values[f.next++], element);  // f is stale from here
                     continue;
@@ -241,7 +242,7 @@ public:
                 append_part(out_, t.trailing, "");
                 out_.push_back('}');
             }
-            append_part(out_, f.item->decor().suffix, f.suffix_default);
+            append_part(out_, f.item->decor().suffix, f.defaults->suffix);
             open_.pop_back();
         }
     }
@@ -249,7 +250,7 @@ public:
 private:
     // Writes a value whole, or the start of an array or inline table, which
     // it leaves open on open_ for value() to go on with.
-    void begin_value(const TreeItem& v, Defaults d) {
+    void begin_value(const TreeItem& v, const Defaults& d) {
         append_part(out_, v.decor().prefix, d.prefix);
         const SourceRepr& repr = v.repr();
         if (v.is_scalar() && repr.is_present()) {
@@ -264,13 +265,19 @@ private:
             case ItemKind::Boolean: append_bool_text(out_, v.as_bool()); break;
             case ItemKind::Datetime: append_datetime(out_, v.as_datetime()); break;
             case ItemKind::Array:
-                out_.push_back('[');
-                open_.push_back(OpenValue{&v, d.suffix, {}, 0, true, false, false});
-                return;
             case ItemKind::InlineTable: {
-                out_.push_back('{');
-                LineCursor lines = open_lines(v.as_table());
-                open_.push_back(OpenValue{&v, d.suffix, lines, 0, true, false, false});
+                // Built in place, field by field: the frame is read back at
+                // once, and a copy of a whole struct just written stalls.
+                OpenValue& f = open_.emplace_back();
+                f.item = &v;
+                f.defaults = &d;
+                f.first = true;
+                if (v.is_array()) {
+                    out_.push_back('[');
+                } else {
+                    out_.push_back('{');
+                    open_lines(v.as_table(), f.lines);
+                }
                 return;
             }
             case ItemKind::None:
@@ -381,14 +388,17 @@ private:
     // A cursor is read to its end by next_line before the cursor opened
     // before it is read again: the cursors share dots_, lines_ and
     // line_keys_ as stacks.
-    LineCursor open_lines(const Table& t) {
-        LineCursor c{&t, 0, static_cast<std::uint32_t>(dots_.size()), static_cast<std::uint32_t>(keys_.size()),
-                     0, 0, 0, 0, false, false};
+    void open_lines(const Table& t, LineCursor& c) {
+        c.next = t.entries.begin();
+        c.end = t.entries.end();
+        c.depth = 0;
+        c.keys_base = static_cast<std::uint32_t>(keys_.size());
+        c.sorted = false;
+        c.yielded = false;
         bool flattened = false;
         for (const Entry& e : t.entries) flattened |= is_dotted(e.item);
-        if (!flattened || source_.empty()) return c;
+        if (!flattened || source_.empty()) return;
         const std::uint32_t lines_begin = static_cast<std::uint32_t>(lines_.size());
-        const std::uint32_t keys_begin = static_cast<std::uint32_t>(line_keys_.size());
         const std::size_t base = keys_.size();
         std::size_t last = 0;
         while (const TreeItem* v = next_entry(c)) {
@@ -397,15 +407,14 @@ private:
                 last = static_cast<std::size_t>(spelled.data() - source_.data());
             lines_.push_back(SortedLine{last, static_cast<std::uint32_t>(line_keys_.size()),
                                         static_cast<std::uint32_t>(keys_.size() - base), v});
-            line_keys_.insert(line_keys_.end(), keys_.begin() + static_cast<std::ptrdiff_t>(base), keys_.end());
+            line_keys_.insert(line_keys_.end(), keys_.begin() + static_cast<std::ptrdiff_t>(base),
+                              keys_.end());
         }
         std::stable_sort(lines_.begin() + lines_begin, lines_.end(),
                          [](const SortedLine& a, const SortedLine& b) { return a.position < b.position; });
         c.sorted = true;
         c.lines_begin = c.next_line = lines_begin;
         c.lines_end = static_cast<std::uint32_t>(lines_.size());
-        c.keys_begin = keys_begin;
-        return c;
     }
 
     // The item of the cursor's next line (keys_ then ends with its key path),
@@ -414,8 +423,9 @@ private:
         if (!c.sorted) return next_entry(c);
         keys_.resize(c.keys_base);
         if (c.next_line == c.lines_end) {
+            // The keys are dropped with the lines of the outermost cursor.
             lines_.resize(c.lines_begin);
-            line_keys_.resize(c.keys_begin);
+            if (lines_.empty()) line_keys_.clear();
             return nullptr;
         }
         const SortedLine& line = lines_[c.next_line++];
@@ -431,22 +441,26 @@ private:
             c.yielded = false;
         }
         for (;;) {
-            const bool nested = dots_.size() > c.dots_base;
-            const Table* t = nested ? dots_.back().table : c.table;
-            std::uint32_t& next = nested ? dots_.back().next : c.next;
-            if (next == t->entries.size()) {
-                if (!nested) return nullptr;
+            if (c.next == c.end) {
+                if (c.depth == 0) return nullptr;
+                c.next = dots_.back().next;
+                c.end = dots_.back().end;
                 dots_.pop_back();
+                --c.depth;
                 keys_.pop_back();
                 continue;
             }
-            const Entry& e = t->entries.at(next++);
+            const Entry& e = *c.next++;
             const TreeItem& item = e.item;
             const TreeItem* line;
             if (is_dotted(item)) {
                 keys_.push_back(&e.key);
-                if (has_visible(item.as_table())) {
-                    dots_.push_back(DotFrame{&item.as_table(), 0});
+                const Table& t = item.as_table();
+                if (has_visible(t)) {
+                    dots_.push_back(DotFrame{c.next, c.end});
+                    c.next = t.entries.begin();
+                    c.end = t.entries.end();
+                    ++c.depth;
                     continue;
                 }
                 if (empty_table_.is_none()) empty_table_ = TreeItem::inline_table();
@@ -552,16 +566,16 @@ private:
     Vector<const Key*> keys_;     // key path of the entry being written
     Vector<const Key*> spelled_;  // a path spelled by its line or header
     Vector<Section> sections_;
-    Vector<const Key*> paths_;          // header paths of sections_, back to back
-    Vector<const Key*> path_stack_;     // path of the table being walked
-    Vector<CollectFrame> collecting_;   // tables entered by collect
-    Vector<const Table*> dotted_;       // tables left to search by has_body
-    Vector<DotFrame> dots_;             // dotted tables entered by the line cursors
-    Vector<SortedLine> lines_;          // lines of sorted cursors, cursor after cursor
-    Vector<const Key*> line_keys_;      // their key paths, back to back
-    Vector<OpenValue> open_;            // arrays and inline tables being written
-    TreeItem empty_table_;           // `{}` and `[]` for empty dotted tables and
-    TreeItem empty_array_;           // arrays of tables, made when first needed
+    Vector<const Key*> paths_;         // header paths of sections_, back to back
+    Vector<const Key*> path_stack_;    // path of the table being walked
+    Vector<CollectFrame> collecting_;  // tables entered by collect
+    Vector<const Table*> dotted_;      // tables left to search by has_body
+    Vector<DotFrame> dots_;            // dotted tables entered by the line cursors
+    Vector<SortedLine> lines_;         // lines of sorted cursors, cursor after cursor
+    Vector<const Key*> line_keys_;     // their key paths, back to back
+    Vector<OpenValue> open_;           // arrays and inline tables being written
+    TreeItem empty_table_;             // `{}` and `[]` for empty dotted tables and
+    TreeItem empty_array_;             // arrays of tables, made when first needed
     std::int64_t last_sort_key_ = 0;
     std::size_t line_end_ = 0;  // output size after the last line feed ending a line
 };

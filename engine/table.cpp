@@ -118,7 +118,6 @@ Entry EntryMap::remove_at(std::size_t i) {
     return out;
 }
 
-
 TreeItem Table::insert(std::string_view key, TreeItem item, bool is_inline) {
     if (is_inline) item.convert_to_value();
     if (Entry* e = entries.get(key)) {
