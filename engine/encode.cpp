@@ -2,8 +2,8 @@
 //
 // A document is written in one pass over its tables in header order. The
 // tables are first collected by a depth-first walk (pointers into the tree
-// and their header paths as runs of key pointers in one flat vector), then
-// ordered by recorded position. Each table writes its header, when it needs
+// and their header paths, each its last key linked to the key before it),
+// then ordered by recorded position. Each table writes its header, when it needs
 // one, and then its key/value lines; entries of dotted tables are written in
 // their parent's body as dotted keys.
 //
@@ -138,14 +138,21 @@ struct CollectFrame {
     std::uint32_t member;  // its next member, when it is an array of tables
 };
 
+// A key of a header path, and the one before it (kNoPath for the first).
+struct PathNode {
+    const Key* key;
+    std::uint32_t parent;
+};
+constexpr std::uint32_t kNoPath = 0xFFFFFFFF;
+
 // A table collected for writing.
 struct Section {
     const TreeItem* item;   // the Table item: its decor is the header decor
     std::int64_t sort_key;  // recorded position, or that of the section before it
     std::uint32_t walk_index;
-    std::uint32_t path_start;  // into Writer::paths_
-    std::uint32_t path_size;   // 0 for the root only
-    bool array_element;        // written as [[path]]
+    std::uint32_t path_node;  // its last key in Writer::path_nodes_
+    std::uint32_t path_size;  // 0 for the root only
+    bool array_element;       // written as [[path]]
 };
 
 class Writer {
@@ -288,10 +295,14 @@ private:
     }
 
     // Walks depth first from the root (a Table), collecting with its header
-    // path (path_stack_) every table that is not dotted. Members of an array
-    // of tables always get a header: their entries have nowhere else to go.
+    // path every table that is not dotted. Members of an array of tables
+    // always get a header: their entries have nowhere else to go. A path is
+    // kept as its last key in path_nodes_, linked to the key before it, so
+    // that the paths take room in proportion to the tables, at any depth.
     void collect(const TreeItem& root) {
-        add_section(root, false);
+        std::uint32_t path = kNoPath;
+        std::uint32_t depth = 0;
+        add_section(root, false, path, depth);
         collecting_.clear();
         collecting_.push_back(CollectFrame{&root.as_table(), 0, 0});
         while (!collecting_.empty()) {
@@ -299,45 +310,57 @@ private:
             if (f.entry == f.table->entries.size()) {
                 collecting_.pop_back();
                 // Every table but the root was entered under its key.
-                if (!collecting_.empty()) path_stack_.pop_back();
+                if (!collecting_.empty()) {
+                    path = path_nodes_[path].parent;
+                    --depth;
+                }
                 continue;
             }
             const Entry& e = f.table->entries.at(f.entry);
             const TreeItem* child = nullptr;
-            if (e.item.is_table()) {
-                child = &e.item;
-            } else if (e.item.is_array_of_tables()) {
+            bool array_element = false;
+            if (e.item.is_array_of_tables()) {
                 const Vector<TreeItem>& members = e.item.as_array_of_tables().values;
                 while (f.member < members.size() && !members[f.member].is_table()) ++f.member;
                 if (f.member < members.size()) {
                     child = &members[f.member++];
-                    path_stack_.push_back(&e.key);
-                    add_section(*child, true);
-                    collecting_.push_back(CollectFrame{&child->as_table(), 0, 0});
-                    continue;
+                    array_element = true;
+                } else {
+                    f.member = 0;
+                    ++f.entry;
                 }
-                f.member = 0;
+            } else {
+                if (e.item.is_table()) child = &e.item;
                 ++f.entry;
-                continue;
             }
-            ++f.entry;
             if (child) {
-                path_stack_.push_back(&e.key);
-                add_section(*child, false);
-                collecting_.push_back(CollectFrame{&child->as_table(), 0, 0});
+                path_nodes_.push_back(PathNode{&e.key, path});
+                path = static_cast<std::uint32_t>(path_nodes_.size() - 1);
+                ++depth;
+                add_section(*child, array_element, path, depth);
+                collecting_.push_back(CollectFrame{&child->as_table(), 0, 0});  // f is stale from here
             }
         }
     }
 
-    void add_section(const TreeItem& item, bool array_element) {
+    void add_section(const TreeItem& item, bool array_element, std::uint32_t path, std::uint32_t depth) {
         const Table& t = item.as_table();
         if (t.dotted && !array_element) return;
         const std::int64_t key = t.doc_position ? *t.doc_position : last_sort_key_;
         last_sort_key_ = key;
-        sections_.push_back(Section{&item, key, static_cast<std::uint32_t>(sections_.size()),
-                                    static_cast<std::uint32_t>(paths_.size()),
-                                    static_cast<std::uint32_t>(path_stack_.size()), array_element});
-        paths_.insert(paths_.end(), path_stack_.begin(), path_stack_.end());
+        sections_.push_back(
+            Section{&item, key, static_cast<std::uint32_t>(sections_.size()), path, depth, array_element});
+    }
+
+    // The header path of a section, first key first, in header_path_.
+    const Key* const* header_path(const Section& s) {
+        header_path_.resize(s.path_size);
+        std::uint32_t node = s.path_node;
+        for (std::size_t i = s.path_size; i-- > 0;) {
+            header_path_[i] = path_nodes_[node].key;
+            node = path_nodes_[node].parent;
+        }
+        return header_path_.data();
     }
 
     // Stable order by sort key: walk order breaks ties.
@@ -350,7 +373,7 @@ private:
     }
 
     void header(const Section& s, bool first_header) {
-        const Key* const* path = paths_.data() + s.path_start;
+        const Key* const* path = header_path(s);
         // A header that spelled its path differently from the keys stored
         // with the tables on the way keeps its own spelling.
         if (const auto& own = s.item->as_table().header_keys;
@@ -566,8 +589,8 @@ private:
     Vector<const Key*> keys_;     // key path of the entry being written
     Vector<const Key*> spelled_;  // a path spelled by its line or header
     Vector<Section> sections_;
-    Vector<const Key*> paths_;         // header paths of sections_, back to back
-    Vector<const Key*> path_stack_;    // path of the table being walked
+    Vector<PathNode> path_nodes_;      // header paths of sections_, see collect
+    Vector<const Key*> header_path_;   // the path of the header being written
     Vector<CollectFrame> collecting_;  // tables entered by collect
     Vector<const Table*> dotted_;      // tables left to search by has_body
     Vector<DotFrame> dots_;            // dotted tables entered by the line cursors
