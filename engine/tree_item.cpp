@@ -510,7 +510,9 @@ const Vector<TreeItem>& elements(const TreeItem& item) noexcept {
     return item.is_array() ? item.as_array().values : item.as_array_of_tables().values;
 }
 
-// Depth first over pairs of containers whose children remain to compare.
+// Depth first over pairs of containers whose children remain to compare; a
+// container's children are compared in one loop, which stops only to enter a
+// pair of containers.
 bool compare(const TreeItem& a, const TreeItem& b, bool strict) {
     Match m = match(a, b, strict);
     if (m == Match::Unequal || m == Match::Equal) return m == Match::Equal;
@@ -524,35 +526,46 @@ bool compare(const TreeItem& a, const TreeItem& b, bool strict) {
     stack.push(Frame{&a, &b, 0, m});
     while (!stack.empty()) {
         Frame& f = stack.top();
-        const TreeItem* ca;
-        const TreeItem* cb;
+        const TreeItem* ca = nullptr;
+        const TreeItem* cb = nullptr;
         if (f.match == Match::Entries) {
-            const EntryMap& entries = f.a->as_table().entries;
-            while (f.next < entries.size() && entries.at(f.next).item.is_none()) ++f.next;
-            if (f.next == entries.size()) {
-                stack.pop();
-                continue;
+            const Table& tb = f.b->as_table();
+            const Entry* begin = f.a->as_table().entries.begin();
+            const Entry* end = f.a->as_table().entries.end();
+            for (const Entry* e = begin + f.next; e != end; ++e) {
+                if (e->item.is_none()) continue;
+                const TreeItem* other = tb.get(e->key.text());
+                if (!other) return false;
+                m = match(e->item, *other, strict);
+                if (m == Match::Unequal) return false;
+                if (m != Match::Equal) {
+                    ca = &e->item;
+                    cb = other;
+                    f.next = static_cast<std::size_t>(e - begin) + 1;
+                    break;
+                }
             }
-            const Entry& e = entries.at(f.next++);
-            ca = &e.item;
-            cb = f.b->as_table().get(e.key.text());
-            if (!cb) return false;
         } else {
             const Vector<TreeItem>& va = elements(*f.a);
-            if (f.next == va.size()) {
-                stack.pop();
-                continue;
+            const Vector<TreeItem>& vb = elements(*f.b);
+            for (std::size_t i = f.next; i < va.size(); ++i) {
+                if ((f.match == Match::ElementsA && !va[i].is_inline_table()) ||
+                    (f.match == Match::ElementsB && !vb[i].is_inline_table()))
+                    return false;
+                m = match(va[i], vb[i], strict);
+                if (m == Match::Unequal) return false;
+                if (m != Match::Equal) {
+                    ca = &va[i];
+                    cb = &vb[i];
+                    f.next = i + 1;
+                    break;
+                }
             }
-            const std::size_t i = f.next++;
-            ca = &va[i];
-            cb = &elements(*f.b)[i];
-            if ((f.match == Match::ElementsA && !ca->is_inline_table()) ||
-                (f.match == Match::ElementsB && !cb->is_inline_table()))
-                return false;
         }
-        m = match(*ca, *cb, strict);
-        if (m == Match::Unequal) return false;
-        if (m != Match::Equal) stack.push(Frame{ca, cb, 0, m});
+        if (ca)
+            stack.push(Frame{ca, cb, 0, m});  // f is stale from here
+        else
+            stack.pop();
     }
     return true;
 }

@@ -55,7 +55,10 @@ class TreeItem {
 public:
     TreeItem() noexcept {}
     // Frees the subtree, at any depth, without allocating.
-    ~TreeItem() { destroy(); }
+    ~TreeItem() {
+        // Numbers, booleans and None own nothing.
+        if (kind_ == ItemKind::String || kind_ >= ItemKind::Datetime) destroy();
+    }
     // A deep copy. May throw std::bad_alloc; nothing is left allocated then.
     TreeItem(const TreeItem& o);
     TreeItem& operator=(const TreeItem& o);
