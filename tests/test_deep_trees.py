@@ -117,8 +117,8 @@ def run_case(case, stack_size, levels=HANDLE_LEVELS):
 # Stack sizes: the parser recurses once per nested array or inline table (at
 # most 80 levels, about 340 bytes each in a release build, 7 KB with the
 # sanitizers), and editing through handles records every edited path in the
-# document's version registry, which frees its nodes recursively (about 35
-# bytes per level of the path in a release build, 70 with the sanitizers):
+# document's version registry, which frees its nodes recursively (about 50
+# bytes per level of the path in a release build, 210 with the sanitizers):
 # the handles case gets more. Sanitized builds (run with the sanitizer
 # runtime preloaded) get four times as much.
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
