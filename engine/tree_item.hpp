@@ -130,8 +130,8 @@ private:
 public:
     // The building block of the tree copy: a scalar whole, a container as a
     // None item with the container's decor, for the copy to fill in. Public
-    // for the containers' construction in place only: the tag cannot be
-    // named outside the class.
+    // only so that a vector can construct it in place; the tag type is
+    // private, so no other code is meant to call it.
     TreeItem(const TreeItem& o, Shallow) : decor_(o.decor_), repr_(o.repr_) {
         if (!o.is_container()) copy_scalar(o);
     }
