@@ -1,5 +1,6 @@
-// Engine benchmark: parse, write and parse+write throughput, and the memory a
-// parsed tree holds per input byte.
+// Engine benchmark: parse, write and parse+write throughput, the walks over a
+// whole tree (copy, compare, free), and the memory a parsed tree holds per
+// input byte.
 //
 //   engine_bench [FILE_OR_DIR...]
 //
@@ -8,7 +9,9 @@
 // the working directory, and adds generated documents of one shape at two
 // sizes (see generated_inputs); missing inputs are skipped with a message. Each time
 // is the best single run of N, N chosen so that the N runs take at least
-// 0.5 s. Times cover parsing or writing only, not freeing the tree.
+// 0.5 s. Times cover parsing or writing only, not freeing the tree; copy
+// times copying the parsed document, compare values_equal between the
+// document and its copy, free destroying a copy (made untimed before each run).
 // MB is 10^6 bytes of input.
 #include <algorithm>
 #include <chrono>
@@ -25,6 +28,7 @@
 #include "alloc.hpp"
 #include "encode.hpp"
 #include "parser.hpp"
+#include "tree_item.hpp"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -138,9 +142,33 @@ bool bench(const Input& input) {
         return t;
     });
 
-    std::printf("%-26s %10zu %11.1f %11.1f %11.1f %12.2f  %s\n", input.name.c_str(), text.size(),
-                mb / parse_s, mb / write_s, mb / both_s, held / static_cast<double>(text.size()),
-                exact ? "exact" : "differs");
+    const double copy_s = best_seconds([&] {
+        const auto start = Clock::now();
+        morvelan::DocumentRoot copy = parsed.value();
+        const double t = seconds_since(start);
+        g_sink += copy.table().entries.size();
+        return t;
+    });
+    const morvelan::DocumentRoot copied = parsed.value();
+    const double compare_s = best_seconds([&] {
+        const auto start = Clock::now();
+        const bool same = morvelan::values_equal(parsed.value().root(), copied.root());
+        const double t = seconds_since(start);
+        g_sink += same;
+        return t;
+    });
+    const double free_s = best_seconds([&] {
+        std::optional<morvelan::DocumentRoot> copy(parsed.value());
+        const auto start = Clock::now();
+        copy.reset();
+        const double t = seconds_since(start);
+        g_sink += !copy;
+        return t;
+    });
+
+    std::printf("%-26s %10zu %11.1f %11.1f %11.1f %11.1f %11.1f %11.1f %12.2f  %s\n", input.name.c_str(),
+                text.size(), mb / parse_s, mb / write_s, mb / both_s, mb / copy_s, mb / compare_s,
+                mb / free_s, held / static_cast<double>(text.size()), exact ? "exact" : "differs");
     return true;
 }
 
@@ -159,8 +187,8 @@ int main(int argc, char** argv) {
         std::printf("no inputs\n");
         return 1;
     }
-    std::printf("\n%-26s %10s %11s %11s %11s %12s  %s\n", "input", "bytes", "parse MB/s", "write MB/s",
-                "p+w MB/s", "tree B/B", "round trip");
+    std::printf("\n%-26s %10s %11s %11s %11s %11s %11s %11s %12s  %s\n", "input", "bytes", "parse MB/s",
+                "write MB/s", "p+w MB/s", "copy MB/s", "cmp MB/s", "free MB/s", "tree B/B", "round trip");
     int failed = 0;
     for (const auto& input : inputs) failed += !bench(input);
     return failed > 0 || g_sink == 0 ? 1 : 0;

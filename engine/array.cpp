@@ -40,10 +40,18 @@ void Array::fmt() {
     trailing = RawText();
 }
 
-void Array::detach() {
+Array::Array(const Array& o, Vector<TreeItem>&& items)
+    : trailing(o.trailing),
+      trailing_comma(o.trailing_comma),
+      span_start(o.span_start),
+      span_end(o.span_end),
+      values_(std::move(items)),
+      packed_(o.packed_),
+      packed_count_(o.packed_count_) {}
+
+void Array::detach_fields() {
     trailing.detach();
     packed_.detach();
-    for (TreeItem& v : values_) v.detach();
 }
 
 const TreeItem* ElementReader::next() {

@@ -39,6 +39,12 @@ public:
         return values_;
     }
 
+    // The items as stored, without unpacking: none for a packed array (its
+    // elements, all scalars, are in its text). For walks over the tree's
+    // nodes, which need only the containers.
+    Vector<TreeItem>& stored_items() noexcept { return values_; }
+    const Vector<TreeItem>& stored_items() const noexcept { return values_; }
+
     std::size_t size() const noexcept { return packed() ? packed_count_ : values_.size(); }
     bool empty() const noexcept { return size() == 0; }
 
@@ -68,17 +74,31 @@ public:
     bool trailing_comma = false;
     std::uint32_t span_start = 0, span_end = 0;
 
+    Array() = default;
+    // A deep copy.
+    Array(const Array& o) : Array(o, Vector<TreeItem>(o.values_)) {}
+    // An array with the given stored items and a copy of every other field
+    // of `o`: the one place that copies those fields, for the copy of a
+    // single array and for the copy of a whole tree (which gives it its
+    // items without their children, to fill in later).
+    Array(const Array& o, Vector<TreeItem>&& items);
+    Array& operator=(const Array&) = delete;
+
     // Replaces element i; the new value takes over the old one's decor.
     void replace(std::size_t i, TreeItem value);
     // First element "" / "", later ones " " / ""; no trailing comma or text.
     void fmt();
 
-    void detach();
+    // Turns the array's own texts (the packed text included) into owned
+    // text; the items are left to the caller (TreeItem::detach).
+    void detach_fields();
 
 private:
+    friend class NodeChain;
     // Reads the packed text into items.
     void unpack() const;
 
+    Array* chain_next_ = nullptr;  // see NodeChain; never copied
     mutable Vector<TreeItem> values_;
     mutable RawText packed_ = RawText::absent();
     mutable std::size_t packed_count_ = 0;

@@ -14,8 +14,20 @@ public:
     Vector<TreeItem> values;
     std::uint32_t span_start = 0, span_end = 0;
 
+    ArrayOfTables() = default;
+    // A deep copy.
+    ArrayOfTables(const ArrayOfTables& o) : ArrayOfTables(o, Vector<TreeItem>(o.values)) {}
+    // An array of tables with the given members and a copy of every other
+    // field of `o`: the one place that copies those fields, for the copy of a
+    // single array of tables and for the copy of a whole tree.
+    ArrayOfTables(const ArrayOfTables& o, Vector<TreeItem>&& values);
+    ArrayOfTables& operator=(const ArrayOfTables&) = delete;
+
     std::size_t size() const noexcept { return values.size(); }
-    void detach();
+
+private:
+    friend class NodeChain;
+    ArrayOfTables* chain_next_ = nullptr;  // see NodeChain; never copied
 };
 
 }  // namespace morvelan

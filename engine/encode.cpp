@@ -2,13 +2,20 @@
 //
 // A document is written in one pass over its tables in header order. The
 // tables are first collected by a depth-first walk (pointers into the tree
-// and their header paths as runs of key pointers in one flat vector), then
-// ordered by recorded position. Each table writes its header, when it needs
+// and their header paths, each its last key linked to the key before it),
+// then ordered by recorded position. Each table writes its header, when it needs
 // one, and then its key/value lines; entries of dotted tables are written in
 // their parent's body as dotted keys.
 //
 // Key paths of the entry being written are kept on one reusable stack, so
 // writing an entry allocates nothing once the buffers have grown.
+//
+// Trees may nest to any depth, so no walk here recurses. The tables are
+// collected with a stack of open tables; the lines of a table are read
+// through a resumable cursor (LineCursor) that keeps the dotted tables it has
+// entered on a stack; values are written with a stack of the arrays and
+// inline tables open around the value being written. All these stacks are
+// vectors of the writer, reused from one walk to the next.
 #include "encode.hpp"
 
 #include <algorithm>
@@ -81,14 +88,71 @@ bool is_empty_array_of_tables(const TreeItem& item) noexcept {
     return true;
 }
 
+// The lines of a table (see Writer::next_line): where a cursor stands.
+struct LineCursor {
+    // Reading the entries: the next entry of the table being read, which is
+    // the cursor's table or the innermost of the `depth` dotted tables
+    // entered from it (where the ones around it stand is on Writer::dots_).
+    const Entry* next;
+    const Entry* end;
+    std::uint32_t depth;
+    std::uint32_t keys_base;  // Writer::keys_ size before the table's lines
+    // Reading lines sorted into source order: Writer::lines_[next_line,
+    // lines_end), which the cursor took from lines_begin on.
+    std::uint32_t lines_begin;
+    std::uint32_t lines_end;
+    std::uint32_t next_line;
+    bool sorted;
+    bool yielded;  // keys_ ends with the key of the line given last
+};
+
+// Where a LineCursor stands in a table while it reads a dotted table of it.
+struct DotFrame {
+    const Entry* next;
+    const Entry* end;
+};
+
+// A line sorted into source order.
+struct SortedLine {
+    std::size_t position;
+    std::uint32_t keys_start;
+    std::uint32_t keys_size;
+    const TreeItem* item;
+};
+
+// An array or inline table being written.
+struct OpenValue {
+    const TreeItem* item;
+    const Defaults* defaults;
+    LineCursor lines;    // inline tables
+    std::uint32_t next;  // arrays: the next element
+    bool first;          // arrays: no element written yet
+    bool any;            // inline tables: an entry written
+    bool last_suffix_absent;
+};
+
+// A table whose sub-tables are being collected.
+struct CollectFrame {
+    const Table* table;
+    std::uint32_t entry;   // the entry being looked at
+    std::uint32_t member;  // its next member, when it is an array of tables
+};
+
+// A key of a header path, and the one before it (kNoPath for the first).
+struct PathNode {
+    const Key* key;
+    std::uint32_t parent;
+};
+constexpr std::uint32_t kNoPath = 0xFFFFFFFF;
+
 // A table collected for writing.
 struct Section {
     const TreeItem* item;   // the Table item: its decor is the header decor
     std::int64_t sort_key;  // recorded position, or that of the section before it
     std::uint32_t walk_index;
-    std::uint32_t path_start;  // into Writer::paths_
-    std::uint32_t path_size;   // 0 for the root only
-    bool array_element;        // written as [[path]]
+    std::uint32_t path_node;  // its last key in Writer::path_nodes_
+    std::uint32_t path_size;  // 0 for the root only
+    bool array_element;       // written as [[path]]
 };
 
 class Writer {
@@ -104,7 +168,7 @@ public:
         append_part(out_, root.decor().prefix, "");
         if (doc.source()) source_ = std::string_view(doc.source()->data(), doc.source()->size());
 
-        collect(root, false);
+        collect(root);
         sort_sections();
         bool first_header = true;
         for (const Section& s : sections_) {
@@ -134,17 +198,67 @@ public:
     // Key/value lines of a table, without header or sub-tables.
     void body(const Table& t) {
         const std::size_t base = keys_.size();
-        for_each_line(t, [&](const TreeItem& v) {
+        LineCursor lines;
+        open_lines(t, lines);
+        while (const TreeItem* v = next_line(lines)) {
             // The key of an array of tables carries the spacing of its header
             // brackets: not that of a key/value line.
-            line_key_path(base, kBodyKey, &v == &empty_array_);
+            line_key_path(base, kBodyKey, v == &empty_array_);
             out_.push_back('=');
-            value(v, kBodyValue);
+            value(*v, kBodyValue);
             end_line();
-        });
+        }
     }
 
-    void value(const TreeItem& v, Defaults d) {
+    // A value with its decor; arrays and inline tables with everything in
+    // them, depth first.
+    void value(const TreeItem& v, const Defaults& d) {
+        const std::size_t bottom = open_.size();
+        begin_value(v, d);
+        while (open_.size() > bottom) {
+            OpenValue& f = open_.back();
+            if (f.item->is_array()) {
+                const Array& a = f.item->as_array();
+                const Vector<TreeItem>& values = a.items();
+                while (f.next < values.size() && values[f.next].is_none()) ++f.next;
+                if (f.next < values.size()) {
+                    if (!f.first) out_.push_back(',');
+                    const Defaults& element = f.first ? kEmpty : kLaterElement;
+                    f.first = false;
+                    begin_value(values[f.next++], element);  // f is stale from here
+                    continue;
+                }
+                if (a.trailing_comma && !f.first) out_.push_back(',');
+                append_part(out_, a.trailing, "");
+                out_.push_back(']');
+            } else {
+                if (const TreeItem* entry = next_line(f.lines)) {
+                    if (f.any) out_.push_back(',');
+                    f.any = true;
+                    line_key_path(f.lines.keys_base, kInlineKey);
+                    out_.push_back('=');
+                    f.last_suffix_absent = entry->decor().suffix.is_absent();
+                    begin_value(*entry, kInlineValue);  // f is stale from here
+                    continue;
+                }
+                const Table& t = f.item->as_table();
+                // The last value's default suffix is one space rather than
+                // none; it is added here, where the value's suffix ends, so
+                // that the entries need not be counted first.
+                if (f.last_suffix_absent) out_.push_back(' ');
+                if (t.trailing_comma && f.any) out_.push_back(',');
+                append_part(out_, t.trailing, "");
+                out_.push_back('}');
+            }
+            append_part(out_, f.item->decor().suffix, f.defaults->suffix);
+            open_.pop_back();
+        }
+    }
+
+private:
+    // Writes a value whole, or the start of an array or inline table, which
+    // it leaves open on open_ for value() to go on with.
+    void begin_value(const TreeItem& v, const Defaults& d) {
         append_part(out_, v.decor().prefix, d.prefix);
         const SourceRepr& repr = v.repr();
         if (v.is_scalar() && repr.is_present()) {
@@ -158,8 +272,33 @@ public:
             case ItemKind::Float: append_float_text(out_, v.as_float()); break;
             case ItemKind::Boolean: append_bool_text(out_, v.as_bool()); break;
             case ItemKind::Datetime: append_datetime(out_, v.as_datetime()); break;
-            case ItemKind::Array: array(v.as_array()); break;
-            case ItemKind::InlineTable: inline_table(v.as_table()); break;
+            case ItemKind::Array:
+                if (v.as_array().packed()) {
+                    // The elements as they were read (the text holds no carriage return).
+                    const Array& a = v.as_array();
+                    out_.push_back('[');
+                    out_.append(a.packed_text());
+                    if (a.trailing_comma) out_.push_back(',');
+                    append_part(out_, a.trailing, "");
+                    out_.push_back(']');
+                    break;
+                }
+                [[fallthrough]];
+            case ItemKind::InlineTable: {
+                // Built in place, field by field: the frame is read back at
+                // once, and a copy of a whole struct just written stalls.
+                OpenValue& f = open_.emplace_back();
+                f.item = &v;
+                f.defaults = &d;
+                f.first = true;
+                if (v.is_array()) {
+                    out_.push_back('[');
+                } else {
+                    out_.push_back('{');
+                    open_lines(v.as_table(), f.lines);
+                }
+                return;
+            }
             case ItemKind::None:
             case ItemKind::Table:
             case ItemKind::ArrayOfTables: break;
@@ -167,33 +306,73 @@ public:
         append_part(out_, v.decor().suffix, d.suffix);
     }
 
-private:
-    // Depth-first walk from `item` (a Table), collecting with its header path
-    // (path_stack_) every table that is not dotted. Members of an array of
-    // tables always get a header: their entries have nowhere else to go.
-    void collect(const TreeItem& item, bool array_element) {
-        const Table& t = item.as_table();
-        if (!t.dotted || array_element) {
-            const std::int64_t key = t.doc_position ? *t.doc_position : last_sort_key_;
-            last_sort_key_ = key;
-            sections_.push_back(Section{&item, key, static_cast<std::uint32_t>(sections_.size()),
-                                        static_cast<std::uint32_t>(paths_.size()),
-                                        static_cast<std::uint32_t>(path_stack_.size()), array_element});
-            paths_.insert(paths_.end(), path_stack_.begin(), path_stack_.end());
-        }
-        for (const Entry& e : t.entries) {
-            if (e.item.is_table()) {
-                path_stack_.push_back(&e.key);
-                collect(e.item, false);
-                path_stack_.pop_back();
-            } else if (e.item.is_array_of_tables()) {
-                path_stack_.push_back(&e.key);
-                for (const TreeItem& member : e.item.as_array_of_tables().values) {
-                    if (member.is_table()) collect(member, true);
+    // Walks depth first from the root (a Table), collecting with its header
+    // path every table that is not dotted. Members of an array of tables
+    // always get a header: their entries have nowhere else to go. A path is
+    // kept as its last key in path_nodes_, linked to the key before it, so
+    // that the paths take room in proportion to the tables, at any depth.
+    void collect(const TreeItem& root) {
+        std::uint32_t path = kNoPath;
+        std::uint32_t depth = 0;
+        add_section(root, false, path, depth);
+        collecting_.clear();
+        collecting_.push_back(CollectFrame{&root.as_table(), 0, 0});
+        while (!collecting_.empty()) {
+            CollectFrame& f = collecting_.back();
+            if (f.entry == f.table->entries.size()) {
+                collecting_.pop_back();
+                // Every table but the root was entered under its key.
+                if (!collecting_.empty()) {
+                    path = path_nodes_[path].parent;
+                    --depth;
                 }
-                path_stack_.pop_back();
+                continue;
+            }
+            const Entry& e = f.table->entries.at(f.entry);
+            const TreeItem* child = nullptr;
+            bool array_element = false;
+            if (e.item.is_array_of_tables()) {
+                const Vector<TreeItem>& members = e.item.as_array_of_tables().values;
+                while (f.member < members.size() && !members[f.member].is_table()) ++f.member;
+                if (f.member < members.size()) {
+                    child = &members[f.member++];
+                    array_element = true;
+                } else {
+                    f.member = 0;
+                    ++f.entry;
+                }
+            } else {
+                if (e.item.is_table()) child = &e.item;
+                ++f.entry;
+            }
+            if (child) {
+                path_nodes_.push_back(PathNode{&e.key, path});
+                path = static_cast<std::uint32_t>(path_nodes_.size() - 1);
+                ++depth;
+                add_section(*child, array_element, path, depth);
+                collecting_.push_back(CollectFrame{&child->as_table(), 0, 0});  // f is stale from here
             }
         }
+    }
+
+    void add_section(const TreeItem& item, bool array_element, std::uint32_t path, std::uint32_t depth) {
+        const Table& t = item.as_table();
+        if (t.dotted && !array_element) return;
+        const std::int64_t key = t.doc_position ? *t.doc_position : last_sort_key_;
+        last_sort_key_ = key;
+        sections_.push_back(
+            Section{&item, key, static_cast<std::uint32_t>(sections_.size()), path, depth, array_element});
+    }
+
+    // The header path of a section, first key first, in header_path_.
+    const Key* const* header_path(const Section& s) {
+        header_path_.resize(s.path_size);
+        std::uint32_t node = s.path_node;
+        for (std::size_t i = s.path_size; i-- > 0;) {
+            header_path_[i] = path_nodes_[node].key;
+            node = path_nodes_[node].parent;
+        }
+        return header_path_.data();
     }
 
     // Stable order by sort key: walk order breaks ties.
@@ -206,7 +385,7 @@ private:
     }
 
     void header(const Section& s, bool first_header) {
-        const Key* const* path = paths_.data() + s.path_start;
+        const Key* const* path = header_path(s);
         // A header that spelled its path differently from the keys stored
         // with the tables on the way keeps its own spelling.
         if (const auto& own = s.item->as_table().header_keys;
@@ -229,74 +408,110 @@ private:
         end_line();
     }
 
-    // Calls f(item) for every entry that is written as a key/value pair,
-    // with keys_ ending in the entry's key path; dotted tables are entered.
-    // A dotted table with no entries is written `a = {}` and an array of
-    // tables with no members `a = []`: with no line at all, the key itself
-    // would be lost.
-    template <class F>
-    void for_each_entry(const Table& t, F&& f) {
-        for (const Entry& e : t.entries) {
-            const TreeItem& item = e.item;
-            if (is_dotted(item)) {
-                keys_.push_back(&e.key);
-                if (has_visible(item.as_table())) {
-                    for_each_entry(item.as_table(), f);
-                } else {
-                    if (empty_table_.is_none()) empty_table_ = TreeItem::inline_table();
-                    f(std::as_const(empty_table_));
-                }
-                keys_.pop_back();
-            } else if (is_empty_array_of_tables(item)) {
-                keys_.push_back(&e.key);
-                if (empty_array_.is_none()) empty_array_ = TreeItem::array();
-                f(std::as_const(empty_array_));
-                keys_.pop_back();
-            } else if (item.is_value()) {
-                keys_.push_back(&e.key);
-                f(item);
-                keys_.pop_back();
-            }
-        }
-    }
-
-    // Like for_each_entry, but when dotted tables are flattened into the
-    // lines, lines parsed from the source come in source order, as they were
-    // written (`a.x = 1`, `b = 2`, `a.y = 3`). The position of a parsed line
-    // is where its key stands in the source buffer; a line without one (made
-    // in memory) follows the line before it.
-    template <class F>
-    void for_each_line(const Table& t, F&& f) {
+    // The lines of a table are its entries that are written as key/value
+    // pairs, with keys_ ending in the line's key path while the line is
+    // written; dotted tables are entered. A dotted table with no entries is
+    // written `a = {}` and an array of tables with no members `a = []`: with
+    // no line at all, the key itself would be lost.
+    //
+    // When dotted tables are flattened into the lines, lines parsed from the
+    // source come in source order, as they were written (`a.x = 1`, `b = 2`,
+    // `a.y = 3`). The position of a parsed line is where its key stands in the
+    // source buffer; a line without one (made in memory) follows the line
+    // before it.
+    //
+    // A cursor is read to its end by next_line before the cursor opened
+    // before it is read again: the cursors share dots_, lines_ and
+    // line_keys_ as stacks.
+    void open_lines(const Table& t, LineCursor& c) {
+        c.next = t.entries.begin();
+        c.end = t.entries.end();
+        c.depth = 0;
+        c.keys_base = static_cast<std::uint32_t>(keys_.size());
+        c.sorted = false;
+        c.yielded = false;
         bool flattened = false;
         for (const Entry& e : t.entries) flattened |= is_dotted(e.item);
-        if (!flattened || source_.empty()) {
-            for_each_entry(t, f);
-            return;
-        }
-        struct Line {
-            std::size_t position;
-            std::size_t keys_start;
-            std::size_t keys_size;
-            const TreeItem* item;
-        };
-        Vector<Line> lines;
-        Vector<const Key*> keys;
+        if (!flattened || source_.empty()) return;
+        const std::uint32_t lines_begin = static_cast<std::uint32_t>(lines_.size());
         const std::size_t base = keys_.size();
         std::size_t last = 0;
-        for_each_entry(t, [&](const TreeItem& v) {
+        while (const TreeItem* v = next_entry(c)) {
             std::string_view spelled = keys_.back()->repr().view();
             if (spelled.data() >= source_.data() && spelled.data() < source_.data() + source_.size())
                 last = static_cast<std::size_t>(spelled.data() - source_.data());
-            lines.push_back(Line{last, keys.size(), keys_.size() - base, &v});
-            keys.insert(keys.end(), keys_.begin() + static_cast<std::ptrdiff_t>(base), keys_.end());
-        });
-        std::stable_sort(lines.begin(), lines.end(),
-                         [](const Line& a, const Line& b) { return a.position < b.position; });
-        for (const Line& line : lines) {
-            keys_.insert(keys_.end(), keys.begin() + static_cast<std::ptrdiff_t>(line.keys_start),
-                         keys.begin() + static_cast<std::ptrdiff_t>(line.keys_start + line.keys_size));
-            f(*line.item);
-            keys_.resize(base);
+            lines_.push_back(SortedLine{last, static_cast<std::uint32_t>(line_keys_.size()),
+                                        static_cast<std::uint32_t>(keys_.size() - base), v});
+            line_keys_.insert(line_keys_.end(), keys_.begin() + static_cast<std::ptrdiff_t>(base),
+                              keys_.end());
+        }
+        std::stable_sort(lines_.begin() + lines_begin, lines_.end(),
+                         [](const SortedLine& a, const SortedLine& b) { return a.position < b.position; });
+        c.sorted = true;
+        c.lines_begin = c.next_line = lines_begin;
+        c.lines_end = static_cast<std::uint32_t>(lines_.size());
+    }
+
+    // The item of the cursor's next line (keys_ then ends with its key path),
+    // or null at the end, with keys_ as it was when the cursor was opened.
+    const TreeItem* next_line(LineCursor& c) {
+        if (!c.sorted) return next_entry(c);
+        keys_.resize(c.keys_base);
+        if (c.next_line == c.lines_end) {
+            // The keys are dropped with the lines of the outermost cursor.
+            lines_.resize(c.lines_begin);
+            if (lines_.empty()) line_keys_.clear();
+            return nullptr;
+        }
+        const SortedLine& line = lines_[c.next_line++];
+        keys_.insert(keys_.end(), line_keys_.begin() + line.keys_start,
+                     line_keys_.begin() + line.keys_start + line.keys_size);
+        return line.item;
+    }
+
+    // next_line in entry order.
+    const TreeItem* next_entry(LineCursor& c) {
+        if (c.yielded) {
+            keys_.pop_back();
+            c.yielded = false;
+        }
+        for (;;) {
+            if (c.next == c.end) {
+                if (c.depth == 0) return nullptr;
+                c.next = dots_.back().next;
+                c.end = dots_.back().end;
+                dots_.pop_back();
+                --c.depth;
+                keys_.pop_back();
+                continue;
+            }
+            const Entry& e = *c.next++;
+            const TreeItem& item = e.item;
+            const TreeItem* line;
+            if (is_dotted(item)) {
+                keys_.push_back(&e.key);
+                const Table& t = item.as_table();
+                if (has_visible(t)) {
+                    dots_.push_back(DotFrame{c.next, c.end});
+                    c.next = t.entries.begin();
+                    c.end = t.entries.end();
+                    ++c.depth;
+                    continue;
+                }
+                if (empty_table_.is_none()) empty_table_ = TreeItem::inline_table();
+                line = &empty_table_;
+            } else if (is_empty_array_of_tables(item)) {
+                keys_.push_back(&e.key);
+                if (empty_array_.is_none()) empty_array_ = TreeItem::array();
+                line = &empty_array_;
+            } else if (item.is_value()) {
+                keys_.push_back(&e.key);
+                line = &item;
+            } else {
+                continue;
+            }
+            c.yielded = true;
+            return line;
         }
     }
 
@@ -322,13 +537,23 @@ private:
         return true;
     }
 
-    // Whether the table writes a key/value line (see for_each_entry).
-    static bool has_body(const Table& t) noexcept {
-        for (const Entry& e : t.entries) {
-            const TreeItem& item = e.item;
-            if (is_dotted(item) ? !has_visible(item.as_table()) || has_body(item.as_table())
-                                : item.is_value() || is_empty_array_of_tables(item))
-                return true;
+    // Whether the table writes a key/value line (see open_lines): a search
+    // through the dotted tables, in any order.
+    bool has_body(const Table& t) {
+        dotted_.clear();
+        dotted_.push_back(&t);
+        while (!dotted_.empty()) {
+            const Table* cur = dotted_.back();
+            dotted_.pop_back();
+            for (const Entry& e : cur->entries) {
+                const TreeItem& item = e.item;
+                if (is_dotted(item)) {
+                    if (!has_visible(item.as_table())) return true;
+                    dotted_.push_back(&item.as_table());
+                } else if (item.is_value() || is_empty_array_of_tables(item)) {
+                    return true;
+                }
+            }
         }
         return false;
     }
@@ -366,50 +591,6 @@ private:
         }
     }
 
-    void array(const Array& a) {
-        out_.push_back('[');
-        if (a.packed()) {
-            // The elements as they were read (the text holds no carriage return).
-            out_.append(a.packed_text());
-            if (a.trailing_comma) out_.push_back(',');
-            append_part(out_, a.trailing, "");
-            out_.push_back(']');
-            return;
-        }
-        bool first = true;
-        for (const TreeItem& v : a.items()) {
-            if (v.is_none()) continue;
-            if (!first) out_.push_back(',');
-            value(v, first ? kEmpty : kLaterElement);
-            first = false;
-        }
-        if (a.trailing_comma && !first) out_.push_back(',');
-        append_part(out_, a.trailing, "");
-        out_.push_back(']');
-    }
-
-    void inline_table(const Table& t) {
-        out_.push_back('{');
-        const std::size_t base = keys_.size();
-        bool any = false;
-        bool last_suffix_absent = false;
-        for_each_line(t, [&](const TreeItem& v) {
-            if (any) out_.push_back(',');
-            any = true;
-            line_key_path(base, kInlineKey);
-            out_.push_back('=');
-            value(v, kInlineValue);
-            last_suffix_absent = v.decor().suffix.is_absent();
-        });
-        // The last value's default suffix is one space rather than none; it
-        // is added here, where the value's suffix ends, so that the entries
-        // need not be counted first.
-        if (last_suffix_absent) out_.push_back(' ');
-        if (t.trailing_comma && any) out_.push_back(',');
-        append_part(out_, t.trailing, "");
-        out_.push_back('}');
-    }
-
     void end_line() {
         out_.push_back('\n');
         line_end_ = out_.size();
@@ -420,10 +601,16 @@ private:
     Vector<const Key*> keys_;     // key path of the entry being written
     Vector<const Key*> spelled_;  // a path spelled by its line or header
     Vector<Section> sections_;
-    Vector<const Key*> paths_;       // header paths of sections_, back to back
-    Vector<const Key*> path_stack_;  // path of the table being walked
-    TreeItem empty_table_;           // `{}` and `[]` for empty dotted tables and
-    TreeItem empty_array_;           // arrays of tables, made when first needed
+    Vector<PathNode> path_nodes_;      // header paths of sections_, see collect
+    Vector<const Key*> header_path_;   // the path of the header being written
+    Vector<CollectFrame> collecting_;  // tables entered by collect
+    Vector<const Table*> dotted_;      // tables left to search by has_body
+    Vector<DotFrame> dots_;            // dotted tables entered by the line cursors
+    Vector<SortedLine> lines_;         // lines of sorted cursors, cursor after cursor
+    Vector<const Key*> line_keys_;     // their key paths, back to back
+    Vector<OpenValue> open_;           // arrays and inline tables being written
+    TreeItem empty_table_;             // `{}` and `[]` for empty dotted tables and
+    TreeItem empty_array_;             // arrays of tables, made when first needed
     std::int64_t last_sort_key_ = 0;
     std::size_t line_end_ = 0;  // output size after the last line feed ending a line
 };

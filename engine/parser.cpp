@@ -609,26 +609,42 @@ void Parser::parse_key_value_line(std::size_t prefix_start) {
     if (target) insert_leaf(target, keys, std::move(value));
 }
 
+// Depth first over the tables below `table` (sub-tables and members of
+// arrays of tables), with `path` their header paths.
 void Parser::pin_header_spelling(Table& table, Vector<const Key*>& path) {
-    auto pin = [&](Table& t) {
-        if (t.header_keys || !t.doc_position) return;
-        t.header_keys.reset(new Table::HeaderKeys());
-        for (const Key* k : path) t.header_keys->keys.push_back(*k);
+    struct Frame {
+        Table* table;
+        std::size_t entry;   // the entry being looked at
+        std::size_t member;  // its next member, when it is an array of tables
     };
-    for (Entry& e : table.entries) {
-        if (e.item.is_table()) {
-            path.push_back(&e.key);
-            pin(e.item.as_table());
-            pin_header_spelling(e.item.as_table(), path);
-            path.pop_back();
-        } else if (e.item.is_array_of_tables()) {
-            path.push_back(&e.key);
-            for (TreeItem& member : e.item.as_array_of_tables().values) {
-                pin(member.as_table());
-                pin_header_spelling(member.as_table(), path);
-            }
-            path.pop_back();
+    const std::size_t bottom = path.size();
+    Vector<Frame> stack;
+    stack.push_back(Frame{&table, 0, 0});
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.entry == f.table->entries.size()) {
+            stack.pop_back();
+            if (path.size() > bottom) path.pop_back();
+            continue;
         }
+        Entry& e = f.table->entries.at(f.entry);
+        Table* child = nullptr;
+        if (e.item.is_table()) {
+            child = &e.item.as_table();
+            ++f.entry;
+        } else if (e.item.is_array_of_tables() && f.member < e.item.as_array_of_tables().size()) {
+            child = &e.item.as_array_of_tables().values[f.member++].as_table();
+        } else {
+            f.member = 0;
+            ++f.entry;
+            continue;
+        }
+        path.push_back(&e.key);
+        if (!child->header_keys && child->doc_position) {
+            child->header_keys.reset(new Table::HeaderKeys());
+            for (const Key* k : path) child->header_keys->keys.push_back(*k);
+        }
+        stack.push_back(Frame{child, 0, 0});
     }
 }
 

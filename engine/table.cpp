@@ -228,18 +228,6 @@ Entry EntryMap::remove_at(std::size_t i) noexcept {
     return out;
 }
 
-Table::Table(const Table& o)
-    : entries(o.entries),
-      trailing(o.trailing),
-      trailing_comma(o.trailing_comma),
-      implicit(o.implicit),
-      dotted(o.dotted),
-      doc_position(o.doc_position),
-      span_start(o.span_start),
-      span_end(o.span_end) {
-    if (o.header_keys) header_keys.reset(new HeaderKeys(*o.header_keys));
-}
-
 TreeItem Table::insert(std::string_view key, TreeItem item, bool is_inline) {
     if (is_inline) item.convert_to_value();
     if (Entry* e = entries.get(key)) {
@@ -284,18 +272,14 @@ void Table::fmt() noexcept {
     }
 }
 
-void Table::detach() {
+void Table::detach_fields() {
     trailing.detach();
     if (header_keys)
         for (Key& k : header_keys->keys) k.detach();
-    for (Entry& e : entries) {
-        e.key.detach();
-        e.item.detach();
-    }
+    for (Entry& e : entries) e.key.detach();
 }
 
-void ArrayOfTables::detach() {
-    for (TreeItem& v : values) v.detach();
-}
+ArrayOfTables::ArrayOfTables(const ArrayOfTables& o, Vector<TreeItem>&& v)
+    : values(std::move(v)), span_start(o.span_start), span_end(o.span_end) {}
 
 }  // namespace morvelan

@@ -26,6 +26,9 @@ namespace morvelan {
 struct Entry {
     Entry() = default;
     Entry(Key&& k, TreeItem&& i) noexcept : key(std::move(k)), item(std::move(i)) {}
+    // A copy whose item is copy_item(o.item), made in place.
+    template <class CopyItem>
+    Entry(const Entry& o, CopyItem& copy_item) : key(o.key), item(copy_item(o.item)) {}
     Key key;
     TreeItem item;
 };
@@ -34,6 +37,13 @@ class EntryMap {
 public:
     EntryMap() = default;
     EntryMap(const EntryMap& o) : slots_(o.begin(), o.end()) { index_all(); }
+    // A copy whose items are made by copy_item(item) (see Entry).
+    template <class CopyItem>
+    EntryMap(const EntryMap& o, CopyItem&& copy_item) {
+        slots_.reserve(o.size());
+        for (const Entry& e : o) slots_.emplace_back(e, copy_item);
+        index_all();
+    }
     EntryMap& operator=(const EntryMap& o);
     EntryMap(EntryMap&& o) noexcept
         : slots_(std::move(o.slots_)), head_(o.head_), index_(o.index_), index_mask_(o.index_mask_) {
@@ -137,7 +147,23 @@ public:
     std::unique_ptr<HeaderKeys> header_keys;
 
     Table() = default;
-    Table(const Table& o);
+    // A deep copy.
+    Table(const Table& o) : Table(o, [](const TreeItem& item) { return TreeItem(item); }) {}
+    // A copy of `o` whose entries' items are made by copy_item(item), in
+    // place: the one place that copies the fields of a table, for the copy of
+    // a single table and for the copy of a whole tree (which makes the items
+    // without their children, to fill in later).
+    template <class CopyItem>
+    Table(const Table& o, CopyItem&& copy_item)
+        : entries(o.entries, copy_item),
+          trailing(o.trailing),
+          trailing_comma(o.trailing_comma),
+          implicit(o.implicit),
+          dotted(o.dotted),
+          doc_position(o.doc_position),
+          span_start(o.span_start),
+          span_end(o.span_end),
+          header_keys(o.header_keys ? new HeaderKeys(*o.header_keys) : nullptr) {}
     Table& operator=(const Table&) = delete;
 
     // --- entry operations (None placeholders are not visible) ---
@@ -183,7 +209,13 @@ public:
     std::optional<std::int64_t> position() const noexcept { return doc_position; }
     void set_position(std::optional<std::int64_t> p) noexcept { doc_position = p; }
 
-    void detach();
+    // Turns the texts of the table itself and of its keys into owned text;
+    // the entries' items are left to the caller (TreeItem::detach).
+    void detach_fields();
+
+private:
+    friend class NodeChain;
+    Table* chain_next_ = nullptr;  // see NodeChain; never copied
 };
 
 }  // namespace morvelan

@@ -8,9 +8,15 @@
 // Every item but None and ArrayOfTables carries a Decor: for values the text
 // around the value, for a Table the text around its header line. Scalars also
 // carry their source spelling (absent for values created in memory).
+//
+// A tree may be nested to any depth (handles can put a table into a table
+// without end), so nothing that walks a whole subtree recurses: freeing,
+// copying, comparing, detaching and converting keep their own stack on the
+// heap, or chain the nodes still to visit through the nodes themselves.
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <string_view>
 
 #include "datetime.hpp"
@@ -22,6 +28,7 @@ class Table;
 class Array;
 class ArrayOfTables;
 using InlineTable = Table;
+class NodeChain;
 
 enum class ItemKind : std::uint8_t {
     None,
@@ -47,7 +54,12 @@ struct BoxedDatetime : EngineAllocated {
 class TreeItem {
 public:
     TreeItem() noexcept {}
-    ~TreeItem() { destroy(); }
+    // Frees the subtree, at any depth, without allocating.
+    ~TreeItem() {
+        // Numbers, booleans and None own nothing.
+        if (kind_ == ItemKind::String || kind_ >= ItemKind::Datetime) destroy();
+    }
+    // A deep copy. May throw std::bad_alloc; nothing is left allocated then.
     TreeItem(const TreeItem& o);
     TreeItem& operator=(const TreeItem& o);
     TreeItem(TreeItem&& o) noexcept;
@@ -75,6 +87,8 @@ public:
     bool is_table_like() const noexcept { return kind_ == ItemKind::Table || kind_ == ItemKind::InlineTable; }
     bool is_array() const noexcept { return kind_ == ItemKind::Array; }
     bool is_array_of_tables() const noexcept { return kind_ == ItemKind::ArrayOfTables; }
+    // An Array, InlineTable, Table or ArrayOfTables: a node that has children.
+    bool is_container() const noexcept { return kind_ >= ItemKind::Array; }
 
     // Scalar accessors; the kind must match.
     std::string_view as_string() const noexcept { return u_.str.view(); }
@@ -102,14 +116,38 @@ public:
     void detach();
 
     // Turns a Table into an InlineTable and an ArrayOfTables into an Array,
-    // recursively, with normalised formatting; values and None stay.
+    // recursively, with normalised formatting; values and None stay. The
+    // children are converted before their parent's formatting is normalised,
+    // so that the parent treats them as the values they have become.
     void convert_to_value();
 
     // Takes the item out, leaving None behind.
     TreeItem take() noexcept { return std::move(*this); }
 
 private:
+    struct Shallow {};
+
+public:
+    // The building block of the tree copy: a scalar whole, a container as a
+    // None item with the container's decor, for the copy to fill in. Public
+    // only so that a vector can construct it in place; the tag type is
+    // private, so no other code is meant to call it.
+    TreeItem(const TreeItem& o, Shallow) : decor_(o.decor_), repr_(o.repr_) {
+        if (!o.is_container()) copy_scalar(o);
+    }
+
+private:
+    friend class NodeChain;
+    inline void copy_scalar(const TreeItem& o);
+    bool copy_node(const TreeItem& o);
+    void copy_children(const TreeItem& o);
     void destroy() noexcept;
+    void free_nodes() noexcept;
+    static void free_subtree(TreeItem& root, NodeChain& chain) noexcept;
+    // The decor, spelling and string of this item, not of its children.
+    void detach_own();
+    // Converts this Table or ArrayOfTables alone; its children are done.
+    void convert_node();
 
     ItemKind kind_ = ItemKind::None;
     Decor decor_;
@@ -125,14 +163,28 @@ private:
         Table* table;
         Array* array;
         ArrayOfTables* aot;
+        void set(Table* t) noexcept { table = t; }
+        void set(Array* a) noexcept { array = a; }
+        void set(ArrayOfTables* a) noexcept { aot = a; }
     } u_;
 };
+
+// Sets the payload of this None item from the scalar `o`.
+inline void TreeItem::copy_scalar(const TreeItem& o) {
+    switch (o.kind_) {
+        case ItemKind::String: new (&u_.str) RawText(o.u_.str); break;
+        case ItemKind::Datetime: u_.dt = new BoxedDatetime(*o.u_.dt); break;
+        default: u_.i = o.u_.i; break;
+    }
+    kind_ = o.kind_;
+}
 
 // Compares two items as TOML data; spelling, decor and entry order never
 // matter. Numbers compare mathematically (an integer equals a float with the
 // same exact value; NaN equals nothing); tables and inline tables compare by
 // their visible entries; an array of tables equals an array of inline tables
-// with equal members. None is never equal to anything.
+// with equal members. None is never equal to anything. May throw
+// std::bad_alloc (for the stack of a deep comparison).
 bool values_equal(const TreeItem& a, const TreeItem& b);
 
 // Forgets the recorded header position of every table at or below `item`.
@@ -143,7 +195,8 @@ void clear_positions(TreeItem& item) noexcept;
 
 // Stricter: the same kinds (a table and an inline table differ) and the same
 // values, floats bit for bit except that every NaN equals every NaN. Used to
-// check that writing and reading back keeps the data.
+// check that writing and reading back keeps the data. May throw
+// std::bad_alloc, as values_equal.
 bool same_data(const TreeItem& a, const TreeItem& b);
 
 }  // namespace morvelan

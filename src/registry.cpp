@@ -40,10 +40,31 @@ VersionRegistry::Node& VersionRegistry::walk_creating(const Path& path) {
     return *node;
 }
 
+// The nodes are taken out of their maps onto a chain, so that each is
+// deleted with no children left to free.
+void VersionRegistry::Node::free_children(Children& c) noexcept {
+    Node* chain = nullptr;
+    auto take = [&chain](Children& children) noexcept {
+        for (auto& entry : children) {
+            Node* n = entry.second.release();
+            n->chain = chain;
+            chain = n;
+        }
+        children.clear();
+    };
+    take(c);
+    while (chain) {
+        Node* n = chain;
+        chain = n->chain;
+        take(n->children);
+        delete n;
+    }
+}
+
 // A stamp covers everything below the node: its children go.
 void VersionRegistry::mark(Node& node, std::uint64_t c) noexcept {
     node.stamp = c;
-    node.children.clear();
+    Node::free_children(node.children);
 }
 
 std::uint64_t VersionRegistry::next() noexcept {

@@ -89,8 +89,17 @@ public:
 
 private:
     struct Node {
+        using Children = std::unordered_map<PathStep, std::unique_ptr<Node>, PathStepHash>;
+        Node() = default;
+        Node(const Node&) = delete;
+        Node& operator=(const Node&) = delete;
+        ~Node() { free_children(children); }
+        // Frees every node below, however deep the paths: without recursion.
+        static void free_children(Children& c) noexcept;
+
         std::uint64_t stamp = 0;
-        std::unordered_map<PathStep, std::unique_ptr<Node>, PathStepHash> children;
+        Children children;
+        Node* chain = nullptr;  // while being freed
     };
     static Node& child(Node& parent, const PathStep& step);
     Node& walk_creating(const Path& path);
