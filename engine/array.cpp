@@ -43,8 +43,6 @@ void Array::fmt() {
 Array::Array(const Array& o, Vector<TreeItem>&& items)
     : trailing(o.trailing),
       trailing_comma(o.trailing_comma),
-      span_start(o.span_start),
-      span_end(o.span_end),
       values_(std::move(items)),
       packed_(o.packed_),
       packed_count_(o.packed_count_) {}

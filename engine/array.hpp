@@ -72,7 +72,6 @@ public:
     // between the brackets.
     RawText trailing;
     bool trailing_comma = false;
-    std::uint32_t span_start = 0, span_end = 0;
 
     Array() = default;
     // A deep copy.

@@ -12,7 +12,6 @@ namespace morvelan {
 class ArrayOfTables : public EngineAllocated {
 public:
     Vector<TreeItem> values;
-    std::uint32_t span_start = 0, span_end = 0;
 
     ArrayOfTables() = default;
     // A deep copy.
@@ -20,7 +19,7 @@ public:
     // An array of tables with the given members and a copy of every other
     // field of `o`: the one place that copies those fields, for the copy of a
     // single array of tables and for the copy of a whole tree.
-    ArrayOfTables(const ArrayOfTables& o, Vector<TreeItem>&& values);
+    ArrayOfTables(const ArrayOfTables&, Vector<TreeItem>&& members) : values(std::move(members)) {}
     ArrayOfTables& operator=(const ArrayOfTables&) = delete;
 
     std::size_t size() const noexcept { return values.size(); }

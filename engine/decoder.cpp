@@ -215,12 +215,12 @@ std::size_t scan_body(std::string_view in, std::size_t open, ErrorCollector& err
         }
 
         if (c >= 0x80) {
-            const std::size_t len = utf8_sequence_length(in, i);
-            if (len == 0) {
+            const Utf8Char u = read_utf8(in, i);
+            if (!u.valid) {
                 T::bad_char(errors, {i, i + 1});
                 ++i;
             } else {
-                i += len;
+                i += u.length;
             }
             continue;
         }

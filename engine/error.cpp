@@ -8,49 +8,14 @@
 #include <algorithm>
 #include <utility>
 
+#include "lexer.hpp"
+
 namespace morvelan {
 
 namespace {
 
 // Control characters as shown in messages: C0, DEL and C1 (U+0080..U+009F).
 bool is_control(char32_t c) noexcept { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
-
-// Decodes one UTF-8 character at text[pos]; returns its length, or 0 when the
-// bytes there are not a complete, well-formed character.
-std::size_t decode_utf8(std::string_view text, std::size_t pos, char32_t& out) noexcept {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char b0 = byte(pos);
-    std::size_t len;
-    char32_t c;
-    if (b0 < 0x80) {
-        out = b0;
-        return 1;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2;
-        c = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3;
-        c = b0 & 0x0F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4;
-        c = b0 & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() - pos < len) return 0;
-    for (std::size_t i = 1; i < len; ++i) {
-        const unsigned char b = byte(pos + i);
-        if ((b & 0xC0) != 0x80) return 0;
-        c = (c << 6) | (b & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not characters.
-    if ((len == 3 && c < 0x800) || (len == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
-        (c >= 0xD800 && c <= 0xDFFF)) {
-        return 0;
-    }
-    out = c;
-    return len;
-}
 
 void append_hex(std::string& out, char32_t c) {
     static const char digits[] = "0123456789abcdef";
@@ -68,9 +33,10 @@ void append_hex(std::string& out, char32_t c) {
 bool append_escaped_controls(std::string& out, std::string_view text) {
     std::string escaped;
     for (std::size_t pos = 0; pos < text.size();) {
-        char32_t c;
-        const std::size_t len = decode_utf8(text, pos, c);
-        if (len == 0 || !is_control(c)) return false;
+        const Utf8Char u = read_utf8(text, pos);
+        const char32_t c = u.code;
+        const std::size_t len = u.length;
+        if (!u.valid || !is_control(c)) return false;
         switch (c) {
             case '\t': escaped += "\\t"; break;
             case '\n': escaped += "\\n"; break;
@@ -118,10 +84,9 @@ bool count_chars(std::string_view text, std::size_t from, std::size_t to, std::s
         if (static_cast<unsigned char>(part[pos]) < 0x80) {
             ++pos;
         } else {
-            char32_t c;
-            const std::size_t len = decode_utf8(part, pos, c);
-            if (len == 0) return false;
-            pos += len;
+            const Utf8Char u = read_utf8(part, pos);
+            if (!u.valid) return false;
+            pos += u.length;
         }
         ++count;
     }

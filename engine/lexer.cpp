@@ -44,37 +44,37 @@ bool is_bare_word_stop(unsigned char c) noexcept { return kBareWordStop[c]; }
 
 bool is_bare_key_char(unsigned char c) noexcept { return kBareKeyChar[c]; }
 
-std::size_t utf8_sequence_length(std::string_view input, std::size_t pos) noexcept {
+Utf8Char read_utf8(std::string_view input, std::size_t pos) noexcept {
     const std::size_t n = input.size();
-    if (pos >= n) return 0;
     auto byte = [&](std::size_t i) -> unsigned { return static_cast<unsigned char>(input[i]); };
     const unsigned c = byte(pos);
+    if (c < 0x80) return Utf8Char{true, c, 1};
     std::size_t len;
     unsigned lo = 0x80, hi = 0xBF;  // range of the second byte
-    if (c < 0x80) {
-        return 1;
-    } else if (c < 0xC2) {
-        return 0;  // continuation byte, or overlong two-byte form
-    } else if (c < 0xE0) {
+    char32_t code;
+    if (c >= 0xC2 && c <= 0xDF) {
         len = 2;
-    } else if (c < 0xF0) {
+        code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
         len = 3;
+        code = c & 0x0F;
         if (c == 0xE0) lo = 0xA0;  // overlong
         if (c == 0xED) hi = 0x9F;  // surrogates
-    } else if (c < 0xF5) {
+    } else if (c >= 0xF0 && c <= 0xF4) {
         len = 4;
+        code = c & 0x07;
         if (c == 0xF0) lo = 0x90;  // overlong
         if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
     } else {
-        return 0;
+        return Utf8Char{false, 0, 1};
     }
-    if (n - pos < len) return 0;
-    const unsigned c1 = byte(pos + 1);
-    if (c1 < lo || c1 > hi) return 0;
-    for (std::size_t k = 2; k < len; ++k) {
-        if ((byte(pos + k) & 0xC0) != 0x80) return 0;
+    for (std::size_t k = 1; k < len; ++k) {
+        if (pos + k >= n) return Utf8Char{false, 0, n - pos};
+        const unsigned b = byte(pos + k);
+        if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return Utf8Char{false, 0, k};
+        code = (code << 6) | (b & 0x3F);
     }
-    return len;
+    return Utf8Char{true, code, len};
 }
 
 std::size_t scan_comment(std::string_view input, std::size_t pos, ErrorCollector& errors) {
@@ -107,9 +107,9 @@ std::size_t scan_comment(std::string_view input, std::size_t pos, ErrorCollector
             continue;
         }
         if (c >= 0x80) {
-            const std::size_t len = utf8_sequence_length(input, i);
-            if (len != 0) {
-                i += len;
+            const Utf8Char u = read_utf8(input, i);
+            if (u.valid) {
+                i += u.length;
                 continue;
             }
         }

@@ -28,11 +28,19 @@ bool is_bare_key_char(unsigned char c) noexcept;
 // '\r' of "\r\n", a lone '\r', or input.size()).
 std::size_t scan_comment(std::string_view input, std::size_t pos, ErrorCollector& errors);
 
-// Length of the well-formed UTF-8 sequence that starts at input[pos] (a byte
-// of 0x80 or more), or 0 when it is malformed: a stray continuation byte, an
-// overlong form, a surrogate (ED A0..BF), a code point above U+10FFFF, or a
-// sequence cut short by the end of the input.
-std::size_t utf8_sequence_length(std::string_view input, std::size_t pos) noexcept;
+// One UTF-8 character read at input[pos] (pos < input.size()).
+struct Utf8Char {
+    bool valid = false;
+    char32_t code = 0;  // when valid
+    // When valid, the character's length. Otherwise the length of the
+    // malformed sequence (at least 1): a byte that cannot start a character
+    // (a stray continuation byte, C0, C1, F5 and above) alone; else the start
+    // of a sequence up to the byte that breaks it, or up to the end of the
+    // input. Overlong forms, surrogates (ED A0..BF) and code points above
+    // U+10FFFF are malformed at their second byte.
+    std::size_t length = 0;
+};
+Utf8Char read_utf8(std::string_view input, std::size_t pos) noexcept;
 
 // Offset after a run of spaces and tabs starting at pos.
 std::size_t skip_whitespace(std::string_view input, std::size_t pos) noexcept;

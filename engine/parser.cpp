@@ -319,10 +319,6 @@ bool Parser::parse_bare_value(TreeItem& out, KeyContext ctx) {
     return true;
 }
 
-std::uint32_t clamp32(std::size_t v) noexcept {
-    return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
-}
-
 bool Parser::parse_array(TreeItem& out) {
     const std::size_t open = pos_;
     if (!enter_nesting(open)) return false;
@@ -338,8 +334,6 @@ bool Parser::parse_array(TreeItem& out) {
         r = read_array(arr, false);
     }
     if (r == ArrayRead::Failed) return false;
-    arr.span_start = clamp32(open);
-    arr.span_end = clamp32(pos_);
     --depth_;
     return true;
 }
@@ -507,8 +501,6 @@ bool Parser::parse_inline_table(TreeItem& out) {
             errors.report("missing comma between key-value pairs", {lit(",")}, span_at(pos_));
         return false;
     }
-    tab.span_start = clamp32(open);
-    tab.span_end = clamp32(pos_);
     --depth_;
     return true;
 }
@@ -529,9 +521,6 @@ Table* Parser::walk_dotted(Table* table, Vector<Key>& keys, bool is_inline) {
             Table* child = &t.as_table();
             child->implicit = true;
             child->dotted = true;
-            Span ks = key_span(k);
-            child->span_start = clamp32(ks.start);
-            child->span_end = clamp32(ks.end);
             if (differs) written.push_back(k);
             table->entries.append(std::move(k), std::move(t));
             table = child;
@@ -745,8 +734,6 @@ void Parser::parse_header(std::size_t prefix_start) {
     table.decor().suffix = std::move(suffix);
     Table& tab = table.as_table();
     tab.doc_position = position_;
-    tab.span_start = clamp32(open);
-    tab.span_end = clamp32(close);
 
     std::ptrdiff_t at = parent->entries.find(leaf.text());
     if (is_array) {

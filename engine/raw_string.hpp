@@ -78,7 +78,6 @@ public:
     std::size_t size() const noexcept { return static_cast<std::size_t>(bits_ >> 8); }
     // The text; empty for an absent text.
     std::string_view view() const noexcept { return {ptr_ ? ptr_ : "", size()}; }
-    bool operator==(std::string_view s) const noexcept { return view() == s; }
 
     // Turns a piece into owned text; absent and owned texts stay as they are.
     void detach() {

@@ -21,7 +21,6 @@ struct Decor {
     RawText prefix = RawText::absent();
     RawText suffix = RawText::absent();
 
-    bool is_default() const noexcept { return prefix.is_absent() && suffix.is_absent(); }
     void clear() noexcept {
         prefix = RawText::absent();
         suffix = RawText::absent();

@@ -5,13 +5,11 @@
 #include <cmath>
 #include <cstddef>
 
+#include "lexer.hpp"
+
 namespace morvelan {
 
 namespace {
-
-bool is_bare_char(unsigned char c) noexcept {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
-}
 
 // Characters a key cannot hold unescaped: below 0x20 except tab, and DEL.
 bool is_key_control(unsigned char c) noexcept { return (c < 0x20 && c != '\t') || c == 0x7F; }
@@ -104,7 +102,7 @@ StringShape measure(std::string_view text) noexcept {
 bool is_bare_key(std::string_view key) noexcept {
     if (key.empty()) return false;
     for (const char c : key) {
-        if (!is_bare_char(static_cast<unsigned char>(c))) return false;
+        if (!is_bare_key_char(static_cast<unsigned char>(c))) return false;
     }
     return true;
 }

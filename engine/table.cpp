@@ -279,7 +279,4 @@ void Table::detach_fields() {
     for (Entry& e : entries) e.key.detach();
 }
 
-ArrayOfTables::ArrayOfTables(const ArrayOfTables& o, Vector<TreeItem>&& v)
-    : values(std::move(v)), span_start(o.span_start), span_end(o.span_end) {}
-
 }  // namespace morvelan

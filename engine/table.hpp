@@ -87,10 +87,6 @@ public:
         head_ = 0;
         drop_index();
     }
-    void reserve(std::size_t n) {
-        compact();
-        slots_.reserve(n);
-    }
 
 private:
     static constexpr std::size_t kLinearMax = 8;
@@ -136,8 +132,6 @@ public:
     // The place of the header among the document's headers (from 1).
     std::optional<std::int64_t> doc_position;
 
-    std::uint32_t span_start = 0, span_end = 0;
-
     // The header's key path as written, when it differs in spelling or
     // spacing from the keys of the tables on the way (`['a']` above `[a.b]`,
     // or `[[ x ]]` after `[[x]]`); null otherwise.
@@ -161,8 +155,6 @@ public:
           implicit(o.implicit),
           dotted(o.dotted),
           doc_position(o.doc_position),
-          span_start(o.span_start),
-          span_end(o.span_end),
           header_keys(o.header_keys ? new HeaderKeys(*o.header_keys) : nullptr) {}
     Table& operator=(const Table&) = delete;
 
@@ -179,10 +171,6 @@ public:
     TreeItem* get_visible(std::string_view key) noexcept {
         TreeItem* it = get(key);
         return it && !it->is_none() ? it : nullptr;
-    }
-    Key* get_key(std::string_view key) noexcept {
-        Entry* e = entries.get(key);
-        return e ? &e->key : nullptr;
     }
     bool contains(std::string_view key) const noexcept {
         const TreeItem* it = get(key);
@@ -205,9 +193,6 @@ public:
     // Clears the decor of every value entry and of its key (defaults apply
     // again); sub-tables and arrays of tables are untouched.
     void fmt() noexcept;
-
-    std::optional<std::int64_t> position() const noexcept { return doc_position; }
-    void set_position(std::optional<std::int64_t> p) noexcept { doc_position = p; }
 
     // Turns the texts of the table itself and of its keys into owned text;
     // the entries' items are left to the caller (TreeItem::detach).

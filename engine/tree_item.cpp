@@ -427,7 +427,6 @@ void TreeItem::convert_node() {
         t.implicit = false;
         t.dotted = false;
         t.doc_position.reset();
-        t.span_start = t.span_end = 0;
         t.fmt();
         kind_ = ItemKind::InlineTable;
         decor_.clear();

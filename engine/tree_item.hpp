@@ -121,9 +121,6 @@ public:
     // so that the parent treats them as the values they have become.
     void convert_to_value();
 
-    // Takes the item out, leaving None behind.
-    TreeItem take() noexcept { return std::move(*this); }
-
 private:
     struct Shallow {};
 

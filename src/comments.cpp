@@ -1,51 +1,86 @@
-// Reading the comments written around entries.
 #include "comments.hpp"
 
-#include "engine/array.hpp"
-#include "engine/table.hpp"
+namespace morvelan {
 
-namespace morvelan::py {
+bool has_break(Text s) noexcept { return s.find('\n') != Text::npos; }
+bool has_comment(Text s) noexcept { return s.find('#') != Text::npos; }
 
-namespace {
+Layout split_layout(Text s) noexcept {
+    const std::size_t first = s.find('\n');
+    if (first == Text::npos) return Layout{Text(), Text(), s};
+    const std::size_t last = s.rfind('\n');
+    return Layout{s.substr(0, first + 1), s.substr(first + 1, last - first), s.substr(last + 1)};
+}
 
-// The comment at the end of a line: the first line of `text`, trimmed, when
-// it starts with '#'.
-std::string_view line_comment(std::string_view text) noexcept {
+Text line_comment(Text text) noexcept {
     text = text.substr(0, text.find('\n'));
     const std::size_t b = text.find_first_not_of(" \t\r");
-    if (b == std::string_view::npos || text[b] != '#') return {};
+    if (b == Text::npos || text[b] != '#') return {};
     const std::size_t e = text.find_last_not_of(" \t\r");
     return text.substr(b, e - b + 1);
 }
 
-}  // namespace
-
-std::string_view inline_comment(const TreeItem& parent, const PathStep& step) {
-    if (parent.is_array() && !step.is_key()) {
-        const Array& a = parent.as_array();
-        const Vector<TreeItem>& values = a.items();
-        const std::size_t i = step.index_value();
-        if (i >= values.size()) return {};
-        const bool last = i + 1 == values.size();
-        std::string_view after = last ? (a.trailing_comma ? a.trailing.view() : std::string_view())
-                                      : values[i + 1].decor().prefix.view();
-        std::string_view c = line_comment(after);
-        return c.empty() ? line_comment(values[i].decor().suffix.view()) : c;
+std::vector<std::string> comment_lines(Text text) {
+    std::vector<std::string> lines;
+    std::size_t blank = 0;
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        Text line = text.substr(0, end);
+        text = end == Text::npos ? Text() : text.substr(end + 1);
+        std::size_t b = line.find_first_not_of(" \t\r");
+        std::size_t e = line.find_last_not_of(" \t\r");
+        if (b == Text::npos) {
+            blank += !lines.empty();
+            continue;
+        }
+        line = line.substr(b, e - b + 1);
+        if (line[0] != '#') continue;
+        lines.insert(lines.end(), blank, std::string());
+        blank = 0;
+        lines.emplace_back(line);
     }
-    if (parent.is_inline_table() && step.is_key()) {
-        const Table& t = parent.as_table();
-        const std::ptrdiff_t i = t.entries.find(step.key_text());
-        if (i < 0) return {};
-        const Entry& e = t.entries.at(static_cast<std::size_t>(i));
-        std::string_view c = line_comment(e.item.decor().suffix.view());
-        if (!c.empty()) return c;
-        std::size_t next = static_cast<std::size_t>(i) + 1;
-        while (next < t.entries.size() && t.entries.at(next).item.is_none()) ++next;
-        return line_comment(next < t.entries.size()
-                                ? t.entries.at(next).key.leaf_decor.prefix.view()
-                                : (t.trailing_comma ? t.trailing.view() : std::string_view()));
-    }
-    return {};
+    return lines;
 }
 
-}  // namespace morvelan::py
+RawText with_block(Text base, const std::vector<std::string>& block) {
+    std::size_t lead = base.find_first_not_of("\r\n");
+    if (lead == Text::npos) lead = base.size();
+    Text indent = tail_of(base.substr(lead));
+    std::string out(base.substr(0, lead));
+    for (const std::string& line : block) {
+        if (!line.empty()) {
+            out.append(indent);
+            out.append(line);
+        }
+        out.push_back('\n');
+    }
+    out.append(indent);
+    return RawText::owned(out);
+}
+
+const RawText* after_comma(const Array& a, std::size_t i) {
+    const Vector<TreeItem>& values = a.items();
+    if (i + 1 < values.size()) return &values[i + 1].decor().prefix;
+    return a.trailing_comma ? &a.trailing : nullptr;
+}
+
+Text inline_comment(const Array& a, std::size_t index) {
+    if (index >= a.items().size()) return {};
+    const RawText* after = after_comma(a, index);
+    Text c = after ? line_comment(after->view()) : Text();
+    return c.empty() ? line_comment(a.items()[index].decor().suffix.view()) : c;
+}
+
+Text inline_comment(const Table& t, std::string_view key) {
+    const std::ptrdiff_t i = t.entries.find(key);
+    if (i < 0) return {};
+    const Entry& e = t.entries.at(static_cast<std::size_t>(i));
+    Text c = line_comment(e.item.decor().suffix.view());
+    if (!c.empty()) return c;
+    std::size_t next = static_cast<std::size_t>(i) + 1;
+    while (next < t.entries.size() && t.entries.at(next).item.is_none()) ++next;
+    return line_comment(next < t.entries.size() ? t.entries.at(next).key.leaf_decor.prefix.view()
+                                                : (t.trailing_comma ? t.trailing.view() : Text()));
+}
+
+}  // namespace morvelan

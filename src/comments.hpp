@@ -1,18 +1,79 @@
-// Comments around entries: they live in decor text, not in the tree.
+// The text between entries: how edits read and rewrite the layout and the
+// comments that live in decor (see engine/repr.hpp for where each piece of
+// text is kept). Plain C++ on the engine tree, no Python: the table and
+// array edits (dict_ops, list_ops) and the comment properties of handles
+// share these rules.
+//
+// A prefix-like text (the text before an entry: a key's prefix, a header's
+// prefix, an array element's prefix) splits in three:
+//
+//     "  # end of the line before\n# about b\n\n  "
+//      \_________ head __________/\__ middle _/\tail/
+//
+// the head is the rest of the line the text starts on (up to and including
+// its first line break; empty when it has none), the middle the whole lines
+// after it (comment lines and blank lines), the tail the indentation of the
+// entry's own line (after the last line break; all of the text when it has
+// no line break).
+//
+// In an array or an inline table, what follows an element's comma is the
+// next element's prefix (or, after the last element, the container's
+// trailing text): its head is the rest of the element's own line, where the
+// element's inline comment stands.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "engine/array.hpp"
+#include "engine/table.hpp"
 #include "engine/tree_item.hpp"
-#include "registry.hpp"
 
-namespace morvelan::py {
+namespace morvelan {
 
-// The inline comment of the element `step` of `parent` (an array element by
-// index, an inline-table entry by key), read where its line ends: for an
-// array element after its comma first (the next element's prefix, or the
-// trailing text) and in its own suffix second; for an inline-table entry the
+using Text = std::string_view;
+
+bool has_break(Text s) noexcept;
+// Decor holds only whitespace, line breaks and comments: a '#' starts a comment.
+bool has_comment(Text s) noexcept;
+
+// The three parts of a prefix-like text (see above).
+struct Layout {
+    Text head;
+    Text middle;
+    Text tail;
+};
+Layout split_layout(Text s) noexcept;
+inline Text head_of(Text s) noexcept { return split_layout(s).head; }
+// Everything after the head.
+inline Text after_head(Text s) noexcept { return s.substr(head_of(s).size()); }
+inline Text tail_of(Text s) noexcept { return split_layout(s).tail; }
+
+// The comment at the end of a line: the first line of `text`, trimmed, when
+// it starts with '#'; empty otherwise.
+Text line_comment(Text text) noexcept;
+
+// The comment lines of a prefix-like text, trimmed, with the blank lines
+// between them; blank lines before the first comment and after the last are
+// left out (the place the block is written to has its own).
+std::vector<std::string> comment_lines(Text text);
+
+// `base` with a comment block written into it: its leading line breaks, the
+// block indented like the line that ends `base`, then that indentation.
+RawText with_block(Text base, const std::vector<std::string>& block);
+
+// The text that follows the comma after element `i` of an array: the next
+// element's prefix, or the trailing text after the last element when a comma
+// follows it; null when no comma follows the element.
+const RawText* after_comma(const Array& a, std::size_t i);
+
+// The inline comment of an array element (by index) or of an inline-table
+// entry (by key), read where its line ends: for an array element after its
+// comma first and in its own suffix second; for an inline-table entry the
 // other way round. Empty when there is none.
-std::string_view inline_comment(const TreeItem& parent, const PathStep& step);
+Text inline_comment(const Array& a, std::size_t index);
+Text inline_comment(const Table& inline_table, std::string_view key);
 
-}  // namespace morvelan::py
+}  // namespace morvelan

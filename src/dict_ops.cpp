@@ -23,83 +23,16 @@
 #include <string>
 #include <vector>
 
+#include "comments.hpp"
 #include "engine/array_of_tables.hpp"
 
 namespace morvelan {
 
 namespace {
 
-using Text = std::string_view;
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-bool has_break(Text s) noexcept { return s.find('\n') != Text::npos; }
-// Decor holds only whitespace, line breaks and comments: a '#' starts a comment.
-bool has_comment(Text s) noexcept { return s.find('#') != Text::npos; }
-
-// A text split at its first line break: the rest of the line it starts on
-// (line break included; empty when there is none) and what follows.
-Text head_of(Text s) noexcept {
-    std::size_t i = s.find('\n');
-    return i == Text::npos ? Text() : s.substr(0, i + 1);
-}
-Text after_head(Text s) noexcept {
-    std::size_t i = s.find('\n');
-    return i == Text::npos ? s : s.substr(i + 1);
-}
-// What follows the last line break: the indentation of the line that ends
-// the text (all of it when there is no line break).
-Text tail_of(Text s) noexcept {
-    std::size_t i = s.rfind('\n');
-    return i == Text::npos ? s : s.substr(i + 1);
-}
-
 RawText owned(Text s) { return RawText::owned(s); }
-
-// ---------------------------------------------------------------------------
-// Comment blocks
-
-// The comment lines of a prefix-like text, trimmed, with the blank lines
-// between them; blank lines before the first comment and after the last are
-// left out (the place the block is written to has its own).
-std::vector<std::string> comment_lines(Text text) {
-    std::vector<std::string> lines;
-    std::size_t blank = 0;
-    while (!text.empty()) {
-        std::size_t end = text.find('\n');
-        Text line = text.substr(0, end);
-        text = end == Text::npos ? Text() : text.substr(end + 1);
-        std::size_t b = line.find_first_not_of(" \t\r");
-        std::size_t e = line.find_last_not_of(" \t\r");
-        if (b == Text::npos) {
-            blank += !lines.empty();
-            continue;
-        }
-        line = line.substr(b, e - b + 1);
-        if (line[0] != '#') continue;
-        lines.insert(lines.end(), blank, std::string());
-        blank = 0;
-        lines.emplace_back(line);
-    }
-    return lines;
-}
-
-// `base` with a comment block written into it: its leading line breaks, the
-// block indented like the line that ends `base`, then that indentation.
-RawText with_block(Text base, const std::vector<std::string>& block) {
-    std::size_t lead = base.find_first_not_of("\r\n");
-    if (lead == Text::npos) lead = base.size();
-    Text indent = tail_of(base.substr(lead));
-    std::string out(base.substr(0, lead));
-    for (const std::string& line : block) {
-        if (!line.empty()) {
-            out.append(indent);
-            out.append(line);
-        }
-        out.push_back('\n');
-    }
-    out.append(indent);
-    return owned(out);
-}
 
 // ---------------------------------------------------------------------------
 // Entries and the lines they are written as

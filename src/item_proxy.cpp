@@ -203,7 +203,12 @@ Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj) {
         Path parent_path(p.path->begin(), p.path->end() - 1);
         const TreeItem* parent = resolve_path(p.doc(), parent_path);
         if (parent && (parent->is_array() || parent->is_inline_table())) {
-            std::string_view comment = inline_comment(*parent, p.path->back());
+            const PathStep& step = p.path->back();
+            std::string_view comment;
+            if (parent->is_array() && !step.is_key())
+                comment = inline_comment(parent->as_array(), step.index_value());
+            else if (parent->is_inline_table() && step.is_key())
+                comment = inline_comment(parent->as_table(), step.key_text());
             copy.decor().clear();
             if (!comment.empty())
                 copy.decor().suffix = RawText::owned(std::string(" ") + std::string(comment));

@@ -3,6 +3,7 @@
 #include "conversion.hpp"
 #include "document.hpp"
 #include "engine/encode.hpp"
+#include "engine/lexer.hpp"
 #include "engine/parser.hpp"
 #include "gil.hpp"
 #include "item_proxy.hpp"
@@ -26,39 +27,11 @@ PyObject* fn_loads(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
 
 // The offset and length of the first invalid UTF-8 sequence of `data`, or
 // nothing when it is valid.
-std::optional<std::pair<std::size_t, std::size_t>> invalid_utf8(std::string_view data) {
-    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
-    const std::size_t n = data.size();
-    std::size_t i = 0;
-    while (i < n) {
-        unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len;
-        unsigned lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0) lo = 0xA0;
-            if (c == 0xED) hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0) lo = 0x90;
-            if (c == 0xF4) hi = 0x8F;
-        } else {
-            return std::make_pair(i, std::size_t{1});
-        }
-        // Check the continuation bytes; the first one has a narrower range.
-        for (std::size_t k = 1; k < len; ++k) {
-            if (i + k >= n) return std::make_pair(i, n - i);
-            unsigned b = p[i + k];
-            unsigned l = k == 1 ? lo : 0x80, h = k == 1 ? hi : 0xBF;
-            if (b < l || b > h) return std::make_pair(i, k);
-        }
-        i += len;
+std::optional<std::pair<std::size_t, std::size_t>> invalid_utf8(std::string_view data) noexcept {
+    for (std::size_t i = 0; i < data.size();) {
+        const Utf8Char u = read_utf8(data, i);
+        if (!u.valid) return std::make_pair(i, u.length);
+        i += u.length;
     }
     return std::nullopt;
 }
