@@ -13,6 +13,7 @@
 #include "engine/encode.hpp"
 #include "engine/parser.hpp"
 #include "list_proxy.hpp"
+#include "scalar_proxy.hpp"
 #include "types.hpp"
 
 namespace morvelan::py {
@@ -539,8 +540,8 @@ PyObject* scalar_item_type() {
     if (!type)
         type = make_handle_class(
             "morvelan.ScalarItem", "ScalarItem",
-            "A scalar TOML value (string, integer, float, boolean, datetime, date, or time).", 0, {},
-            fastcall(scalar_item_parse), nullptr);
+            "A scalar TOML value (string, integer, float, boolean, datetime, date, or time).", 0,
+            {scalar_methods(), scalar_method_count()}, fastcall(scalar_item_parse), add_scalar_slots);
     return type;
 }
 
