@@ -160,45 +160,29 @@ Ref value_type_name(PyObject* value) {
     return name;
 }
 
-// The dictionaries of the classes on `type`'s __mro__, as live read-only
-// proxies, made again only when the __mro__ changes (a base's __bases__ is
-// assigned). Item's dictionary comes first: it holds the members read most
-// (value, as_toml, the comments).
-Result<PyObject*> class_dicts(PyObject* type, bool confirm) {
-    static PyObject* mro_name = nullptr;
-    static PyObject* dict_name = nullptr;
-    // Held for the process, as the class objects are.
-    static PyObject* cached_mro = nullptr;
-    static PyObject* cached_dicts = nullptr;
-    if (cached_dicts && !confirm) return cached_dicts;
-    if (!interned(mro_name, "__mro__") || !interned(dict_name, "__dict__")) return Error::pending();
-    Ref mro = MV_TRY(checked(PyObject_GetAttr(type, mro_name)));
-    if (mro.get() == cached_mro) return cached_dicts;
+// The dictionaries of the classes on ScalarItem's __mro__, as live
+// read-only proxies, in a tuple made once and held for the process, as the
+// class objects are. The __mro__ itself cannot change: assigning __bases__
+// needs a base with Item's deallocator, which no other class has. Item's
+// dictionary comes first: it holds the members read most (value, as_toml,
+// the comments).
+Result<PyObject*> class_dicts(PyObject* type) {
+    static PyObject* dicts = nullptr;
+    if (dicts) return dicts;
+    Ref mro = MV_TRY(checked(PyObject_GetAttrString(type, "__mro__")));
     const Py_ssize_t n = PyTuple_Size(mro.get());
     if (n < 0) return Error::pending();
     Py_ssize_t item_at = -1;
     for (Py_ssize_t i = 0; i < n; ++i)
         if (PyTuple_GetItem(mro.get(), i) == item_type()) item_at = i;
-    Ref dicts = MV_TRY(checked(PyTuple_New(n)));
+    Ref made = MV_TRY(checked(PyTuple_New(n)));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        Ref d = MV_TRY(checked(PyObject_GetAttr(PyTuple_GetItem(mro.get(), i), dict_name)));
+        Ref d = MV_TRY(checked(PyObject_GetAttrString(PyTuple_GetItem(mro.get(), i), "__dict__")));
         const Py_ssize_t to = i == item_at ? 0 : i < item_at ? i + 1 : i;
-        PyTuple_SetItem(dicts.get(), to, d.release());
+        PyTuple_SetItem(made.get(), to, d.release());
     }
-    Py_XDECREF(cached_mro);
-    Py_XDECREF(cached_dicts);
-    cached_mro = mro.release();
-    cached_dicts = dicts.release();
-    return cached_dicts;
-}
-
-Result<bool> any_contains(PyObject* dicts, PyObject* name) {
-    for (Py_ssize_t i = 0, n = PyTuple_Size(dicts); i < n; ++i) {
-        const int r = PySequence_Contains(PyTuple_GetItem(dicts, i), name);
-        if (r < 0) return Error::pending();
-        if (r) return true;
-    }
-    return false;
+    dicts = made.release();
+    return dicts;
 }
 
 // Whether the normal attribute lookup on a ScalarItem can find `name`. The
@@ -207,12 +191,13 @@ Result<bool> any_contains(PyObject* dicts, PyObject* name) {
 // raising and clearing an AttributeError for each name that belongs to the
 // value.
 Result<bool> class_has(PyObject* self, PyObject* name) {
-    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
-    PyObject* dicts = MV_TRY(class_dicts(type, false));
-    if (MV_TRY(any_contains(dicts, name))) return true;
-    // A "no" is confirmed against the current __mro__.
-    PyObject* current = MV_TRY(class_dicts(type, true));
-    return current != dicts && MV_TRY(any_contains(current, name));
+    PyObject* dicts = MV_TRY(class_dicts(reinterpret_cast<PyObject*>(Py_TYPE(self))));
+    for (Py_ssize_t i = 0, n = PyTuple_Size(dicts); i < n; ++i) {
+        const int r = PySequence_Contains(PyTuple_GetItem(dicts, i), name);
+        if (r < 0) return Error::pending();
+        if (r) return true;
+    }
+    return false;
 }
 
 // x.name: the handle's own attribute, else the current value's.
