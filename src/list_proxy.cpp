@@ -116,6 +116,13 @@ void stamp_positions(const Place& p, std::size_t first, std::size_t last) {
     p.state->version.store(c, std::memory_order_release);
 }
 
+// Stamps every position from `first` on (the elements an insertion or a
+// removal moves) and refreshes the acting handle.
+void stamp_from(const Place& p, std::size_t first) {
+    const std::uint64_t c = p.doc().registry.stamp_from(*p.path, first);
+    p.state->version.store(c, std::memory_order_release);
+}
+
 // Stamps the list itself (every handle below it) and refreshes the acting handle.
 void stamp_list(const Place& p) {
     const std::uint64_t c = stamp(p, nullptr);
@@ -308,7 +315,7 @@ Status delete_at(PyObject* self, long long i) {
     const std::size_t n = length_of(*e.list);
     const std::size_t at = MV_TRY(position(i, n));
     remove_element(*e.list, at);
-    stamp_positions(e.place, at, n);
+    stamp_from(e.place, at);
     return ok();
 }
 
@@ -341,7 +348,10 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
     for (std::size_t k = 0; k < common; ++k) replace_element(list, start + k, std::move(items[k]));
     for (std::size_t k = count; k > common; --k) remove_element(list, start + k - 1);
     for (std::size_t k = common; k < items.size(); ++k) insert_element(list, start + k, std::move(items[k]));
-    stamp_positions(e.place, start, count == items.size() ? start + count : std::max(n, length_of(list)));
+    if (count == items.size())
+        stamp_positions(e.place, start, start + count);
+    else
+        stamp_from(e.place, start);
     return ok();
 }
 
@@ -354,7 +364,7 @@ Status delete_slice(PyObject* self, PyObject* slice) {
     for (Py_ssize_t k = 0; k < s.count; ++k) at.push_back(s.at(k));
     std::sort(at.begin(), at.end());
     for (std::size_t k = at.size(); k-- > 0;) remove_element(*e.list, at[k]);
-    stamp_positions(e.place, at.front(), n);
+    stamp_from(e.place, at.front());
     return ok();
 }
 
@@ -406,7 +416,7 @@ PyObject* list_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         const auto at = static_cast<std::size_t>(std::min(i, n));
         MV_TRY(make_elements(*e.list, items));
         insert_element(*e.list, at, std::move(items.front()));
-        stamp_positions(e.place, at, length_of(*e.list));
+        stamp_from(e.place, at);
         return Ref::borrow(Py_None);
     });
 }
@@ -441,7 +451,7 @@ PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         if (!i && n == 0) return index_error("pop from empty array");
         const std::size_t at = i ? MV_TRY(position(*i, n)) : n - 1;
         TreeItem removed = remove_element(*e.list, at);
-        stamp_positions(e.place, at, n);
+        stamp_from(e.place, at);
         return to_python(removed);
     });
 }
@@ -455,9 +465,8 @@ PyObject* list_remove(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         Editing e = MV_TRY(edit(self, "remove()"));
         auto found = MV_TRY(positions_equal(*e.list, c, 0, PY_SSIZE_T_MAX, true));
         if (found.empty()) return value_error("value not in array");
-        const std::size_t n = length_of(*e.list);
         remove_element(*e.list, found.front());
-        stamp_positions(e.place, found.front(), n);
+        stamp_from(e.place, found.front());
         return Ref::borrow(Py_None);
     });
 }

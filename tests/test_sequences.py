@@ -174,3 +174,18 @@ def test_stale_and_moved_handles():
     with pytest.raises(RuntimeError, match="stale"):
         lst.append(1)
     assert d.as_toml().startswith("arr = [5]  # three\n")
+
+
+def test_moved_members_make_handles_below_them_stale():
+    d = doc()
+    aot = d["aot"]
+    first, second = aot[0]["x"], aot[1]["x"]
+    aot.insert(1, {"x": 9})
+    assert first.value == 1
+    with pytest.raises(RuntimeError, match="stale"):
+        second.value
+    moved = aot[2]["x"]   # made after the edit
+    aot[0] = {"x": 0}     # replacing one member leaves the others' handles alone
+    assert moved.value == 2 and aot.value == [{"x": 0}, {"x": 9}, {"x": 2}]
+    with pytest.raises(RuntimeError, match="stale"):
+        first.value
