@@ -473,6 +473,14 @@ enum class Match : std::uint8_t {
 
 bool packed_equal(const Array& a, const Array& b, bool strict);
 
+// Date-times as data: the same parts, equal. An offset written `Z` and one
+// of +00:00 are the same offset (a date-time read back from Python has the
+// latter); only the strict comparison tells the spellings apart.
+bool datetimes_equal(const Datetime& a, const Datetime& b, bool strict) noexcept {
+    if (strict || !a.offset || !b.offset) return a == b;
+    return a.date == b.date && a.time == b.time && a.offset->minutes == b.offset->minutes;
+}
+
 Match match(const TreeItem& a, const TreeItem& b, bool strict) {
     ItemKind ka = a.kind(), kb = b.kind();
     if (ka == ItemKind::None || kb == ItemKind::None) return Match::Unequal;
@@ -504,7 +512,7 @@ Match match(const TreeItem& a, const TreeItem& b, bool strict) {
     switch (ka) {
         case ItemKind::String: return result(a.as_string() == b.as_string());
         case ItemKind::Boolean: return result(a.as_bool() == b.as_bool());
-        case ItemKind::Datetime: return result(a.as_datetime() == b.as_datetime());
+        case ItemKind::Datetime: return result(datetimes_equal(a.as_datetime(), b.as_datetime(), strict));
         case ItemKind::Array:
             if (a.as_array().size() != b.as_array().size()) return Match::Unequal;
             // A packed array holds scalars only: its elements compare on the spot,

@@ -2,7 +2,8 @@
 """Edit a pyproject.toml without disturbing it.
 
 Reads a few values, bumps the patch version, adds one dependency and removes
-another, replaces the [tool.skyline.render] table with new settings, and prints
+another (in the [project] dependencies array and in the poetry table),
+replaces the [tool.skyline.render] table with new settings, and prints
 the unified diff between the input and the result: only the edited lines
 differ, every comment, alignment and blank line elsewhere stays as it was.
 
@@ -24,6 +25,8 @@ HERE = Path(__file__).resolve().parent
 
 NEW_DEPENDENCY = ("rich", ">=13.7")
 DROPPED_DEPENDENCY = "requests"
+NEW_REQUIREMENT = "rich>=13.7"
+DROPPED_REQUIREMENT = "requests>=2.31"
 # New values keep a spelling of their own when given as a parsed fragment.
 NEW_RENDER = {
     "width": 3840,
@@ -49,6 +52,11 @@ def edit(text: str) -> tuple[str, list[str]]:
     old = project["version"].value
     project["version"] = bump_patch(old)
     report.append(f"version: {old} -> {project['version']}")
+
+    requirements = project["dependencies"]
+    requirements.remove(DROPPED_REQUIREMENT)   # its comment goes with it
+    requirements.append(NEW_REQUIREMENT)       # after the last one, before the commented-out line
+    report.append("requirements: " + ", ".join(str(r) for r in requirements))
 
     deps = doc["tool"]["poetry"]["dependencies"]
     report.append("dependencies: " + ", ".join(deps.keys()))

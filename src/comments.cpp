@@ -12,6 +12,64 @@ Layout split_layout(Text s) noexcept {
     return Layout{s.substr(0, first + 1), s.substr(first + 1, last - first), s.substr(last + 1)};
 }
 
+namespace {
+
+// A line of spaces and tabs only (its line break included).
+bool is_blank(Text line) noexcept { return line.find_first_not_of(" \t\r\n") == Text::npos; }
+
+// The first line of `s` with its line break, when `s` has one.
+Text first_line(Text s) noexcept {
+    const std::size_t i = s.find('\n');
+    return i == Text::npos ? Text() : s.substr(0, i + 1);
+}
+
+}  // namespace
+
+Block split_block(Text middle) noexcept {
+    // Back from the end, one whole line at a time, while the lines are comments.
+    std::size_t own = middle.size();
+    while (own > 0) {
+        const std::size_t prev = own >= 2 ? middle.rfind('\n', own - 2) : Text::npos;
+        const std::size_t start = prev == Text::npos ? 0 : prev + 1;
+        const Text line = middle.substr(start, own - start);
+        const std::size_t b = line.find_first_not_of(" \t");
+        if (b == Text::npos || line[b] != '#') break;
+        own = start;
+    }
+    return Block{middle.substr(0, own), middle.substr(own)};
+}
+
+std::string join_lines(Text a, Text b) {
+    std::string out(a);
+    if (a.size() >= 2 && a.back() == '\n') {
+        // The last whole line of `a` (the text after a first line break is the
+        // end of a line that holds more).
+        const std::size_t prev = a.rfind('\n', a.size() - 2);
+        const Text b_first = first_line(b);
+        if (prev != Text::npos && is_blank(a.substr(prev + 1)) && !b_first.empty() && is_blank(b_first))
+            b.remove_prefix(b_first.size());
+    }
+    out.append(b);
+    return out;
+}
+
+Text leading_breaks(Text s) noexcept {
+    const std::size_t n = s.find_first_not_of("\r\n");
+    return s.substr(0, n == Text::npos ? s.size() : n);
+}
+
+void ensure_leading_break(RawText& prefix) {
+    if (prefix.is_absent()) {
+        prefix = RawText::owned("\n");
+        return;
+    }
+    const Text p = prefix.view();
+    if (p.starts_with('\n') || p.starts_with("\r\n")) return;
+    std::string text(1, '\n');
+    text.append(p);
+    prefix = RawText::owned(text);
+}
+
 Text line_comment(Text text) noexcept {
     text = text.substr(0, text.find('\n'));
     const std::size_t b = text.find_first_not_of(" \t\r");

@@ -51,6 +51,28 @@ inline Text head_of(Text s) noexcept { return split_layout(s).head; }
 inline Text after_head(Text s) noexcept { return s.substr(head_of(s).size()); }
 inline Text tail_of(Text s) noexcept { return split_layout(s).tail; }
 
+// The whole lines of a layout's middle split in two: the comment lines
+// directly above the entry (`own`: the last run of comment lines, with no
+// blank line after it) and what stands before them (`free`: blank lines and
+// comment paragraphs set off from the entry by a blank line). A blank line
+// is a line of spaces and tabs only.
+struct Block {
+    Text free;
+    Text own;
+};
+Block split_block(Text middle) noexcept;
+
+// `a` followed by `b`, with one blank line less when `a` ends in a blank
+// line and `b` starts with one (so joining two texts never doubles one).
+std::string join_lines(Text a, Text b);
+
+// The line breaks at the start of a text (with any carriage returns in them).
+Text leading_breaks(Text s) noexcept;
+
+// Makes a header prefix begin with a line break, so that the section is set
+// off by a blank line.
+void ensure_leading_break(RawText& prefix);
+
 // The comment at the end of a line: the first line of `text`, trimmed, when
 // it starts with '#'; empty otherwise.
 Text line_comment(Text text) noexcept;

@@ -41,6 +41,7 @@
 #include "engine/datetime.hpp"
 #include "engine/table.hpp"
 #include "item_proxy.hpp"
+#include "list_ops.hpp"
 
 namespace morvelan::py {
 
@@ -445,17 +446,6 @@ Result<TreeItem> time_item(PyObject* o, const DatetimeApi& api) {
 // ---------------------------------------------------------------------------
 // Lists to TOML
 
-// A Table (or an inline table made a Table) as a member of an array of
-// tables: an inline table's entries move into a new standard table with the
-// default layout.
-TreeItem as_standard_table(TreeItem&& item) {
-    if (!item.is_inline_table()) return std::move(item);
-    TreeItem table = TreeItem::table();
-    table.as_table().entries = std::move(item.as_table().entries);
-    table.as_table().fmt();
-    return table;
-}
-
 Result<TreeItem> list_to_toml(PyObject* list) {
     Vector<TreeItem> items;
     if (PyList_CheckExact(list)) {
@@ -486,7 +476,7 @@ Result<TreeItem> list_to_toml(PyObject* list) {
         }
     }
     if (all_tables) {
-        for (TreeItem& item : items) item = as_standard_table(std::move(item));
+        for (TreeItem& item : items) item = as_member_table(std::move(item));
         TreeItem aot = TreeItem::array_of_tables();
         aot.as_array_of_tables().values = std::move(items);
         return aot;

@@ -104,20 +104,6 @@ RawText block_text(Entry& e) {
     return e.key.leaf_decor.prefix;
 }
 
-// A header prefix that begins with a line break, so that the section is set
-// off by a blank line.
-void ensure_leading_break(RawText& prefix) {
-    if (prefix.is_absent()) {
-        prefix = owned("\n");
-        return;
-    }
-    Text p = prefix.view();
-    if (p.starts_with('\n') || p.starts_with("\r\n")) return;
-    std::string text(1, '\n');
-    text.append(p);
-    prefix = owned(text);
-}
-
 void strip_leading_break(RawText& prefix) {
     Text p = prefix.view();
     if (p.starts_with('\n')) {

@@ -243,7 +243,7 @@ PyObject* mapping_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"key", "default"};
         static const Signature sig{"get()", names, 2, 2, 2, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
         PyObject* key = a.values[0];
         Ref fallback = Ref::borrow(a.values[1] ? a.values[1] : Py_None);
         if (!PyUnicode_Check(key)) return fallback;
@@ -261,7 +261,7 @@ PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"key"};
         static const Signature sig{"pop()", names, 1, 1, 1, 1, true, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
         if (a.extra_count > 1)
             return type_error("pop expected at most 2 arguments, got " + std::to_string(a.extra_count + 1));
         PyObject* key = a.values[0];
@@ -287,7 +287,7 @@ PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 
 PyObject* mapping_popitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("popitem()", args, nargs, kwnames));
+        MV_TRY(no_arguments("popitem()", args, nargs, kwnames, self));
         Place p = Place::of(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
         TreeItem* t = MV_TRY(table_at(p, "popitem()"));
@@ -305,7 +305,7 @@ PyObject* mapping_setdefault(PyObject* self, PyObject* const* args, Py_ssize_t n
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"key", "default"};
         static const Signature sig{"setdefault()", names, 2, 2, 2, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
         PyObject* key = a.values[0];
         std::optional<TreeItem> value;
         if (a.values[1] && a.values[1] != Py_None) value.emplace(MV_TRY(to_toml(a.values[1])));
@@ -326,7 +326,7 @@ PyObject* mapping_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"other"};
         static const Signature sig{"update()", names, 1, 1, 1, 0, false, true};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
         MV_TRY(update_place(Place::of(self), a.values[0], a.keywords.get()));
         return Ref::borrow(Py_None);
     });
@@ -340,21 +340,21 @@ Result<Ref> view_of(PyObject* self, PyObject* (*type)()) {
 
 PyObject* mapping_keys(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("keys()", args, nargs, kwnames));
+        MV_TRY(no_arguments("keys()", args, nargs, kwnames, self));
         return view_of(self, keys_view_type);
     });
 }
 
 PyObject* mapping_values(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("values()", args, nargs, kwnames));
+        MV_TRY(no_arguments("values()", args, nargs, kwnames, self));
         return view_of(self, values_view_type);
     });
 }
 
 PyObject* mapping_items(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("items()", args, nargs, kwnames));
+        MV_TRY(no_arguments("items()", args, nargs, kwnames, self));
         return view_of(self, items_view_type);
     });
 }

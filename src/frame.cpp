@@ -96,8 +96,8 @@ std::string quoted_list(const std::vector<const char*>& names) {
     return out;
 }
 
-Error missing(const Signature& sig, const std::vector<const char*>& names, const char* kind) {
-    std::string m = sig.function;
+Error missing(const std::string& function, const std::vector<const char*>& names, const char* kind) {
+    std::string m = function;
     m += " missing " + std::to_string(names.size()) + " required " + kind + " argument";
     if (names.size() != 1) m += "s";
     m += ": " + quoted_list(names);
@@ -116,15 +116,20 @@ bool name_equals(PyObject* name, const char* s) {
 
 }  // namespace
 
-Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                        PyObject* self) {
     Args out;
+    // The name in messages, made only when one is needed.
+    const auto function = [&] {
+        return self ? type_name(self) + "." + sig.function : std::string(sig.function);
+    };
     const int positional = sig.keyword_only;  // parameters that may be given by position
     if (nargs > positional) {
         if (sig.var_positional) {
             out.extra = args + positional;
             out.extra_count = nargs - positional;
         } else {
-            std::string m = sig.function;
+            std::string m = function();
             m += " takes ";
             if (sig.required < positional)
                 m += "from " + std::to_string(sig.required) + " to " + std::to_string(positional);
@@ -164,7 +169,7 @@ Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t 
                     Py_ssize_t n = 0;
                     const char* s = PyUnicode_AsUTF8AndSize(name, &n);
                     if (!s) return Error::pending();
-                    return type_error(std::string(sig.function) + " got an unexpected keyword argument '" +
+                    return type_error(function() + " got an unexpected keyword argument '" +
                                       std::string(s, static_cast<std::size_t>(n)) + "'");
                 }
                 if (!out.keywords) {
@@ -175,8 +180,8 @@ Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t 
                 continue;
             }
             if (out.values[match]) {
-                return type_error(std::string(sig.function) + " got multiple values for argument '" +
-                                  sig.names[match] + "'");
+                return type_error(function() + " got multiple values for argument '" + sig.names[match] +
+                                  "'");
             }
             out.values[match] = value;
         }
@@ -186,7 +191,7 @@ Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t 
                 if (i) names += ", ";
                 names += positional_only_as_keyword[i];
             }
-            return type_error(std::string(sig.function) +
+            return type_error(function() +
                               " got some positional-only arguments passed as keyword arguments: '" + names +
                               "'");
         }
@@ -195,7 +200,7 @@ Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t 
     std::vector<const char*> absent;
     for (int i = 0; i < sig.required; ++i)
         if (!out.values[i]) absent.push_back(sig.names[i]);
-    if (!absent.empty()) return missing(sig, absent, "positional");
+    if (!absent.empty()) return missing(function(), absent, "positional");
     return out;
 }
 

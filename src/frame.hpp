@@ -176,13 +176,17 @@ struct Args {
     Ref keywords;  // **kwargs (a dict), or null when none were given
 };
 
-// Parses fast-call arguments; the messages are the interpreter's.
-Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+// Parses fast-call arguments; the messages are the interpreter's. For a
+// method shared by several classes, `self` names the class in the messages:
+// the function "get()" of a Document reads "Document.get()".
+Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                        PyObject* self = nullptr);
 
 // Parses the arguments of a method that takes none ("popitem()").
-inline Status no_arguments(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+inline Status no_arguments(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                           PyObject* self = nullptr) {
     const Signature sig{function, nullptr, 0, 0, 0, 0, false, false};
-    MV_TRY(parse_args(sig, args, nargs, kwnames));
+    MV_TRY(parse_args(sig, args, nargs, kwnames, self));
     return ok();
 }
 

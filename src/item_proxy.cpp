@@ -12,6 +12,7 @@
 #include "dict_proxy.hpp"
 #include "engine/encode.hpp"
 #include "engine/parser.hpp"
+#include "list_ops.hpp"
 #include "list_proxy.hpp"
 #include "scalar_proxy.hpp"
 #include "types.hpp"
@@ -282,10 +283,8 @@ PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         TreeItem* item = MV_TRY(resolve(p));
         if (item->is_table_like())
             clear_entries(*item);
-        else if (item->is_array())
-            item->as_array().clear();
-        else if (item->is_array_of_tables())
-            item->as_array_of_tables().values.clear();
+        else if (item->is_array() || item->is_array_of_tables())
+            clear_elements(*item);
         else
             return type_error(quoted_kind(*item) + " does not support clear()");
         p.state->version.store(stamp(p, nullptr), std::memory_order_release);

@@ -1,11 +1,23 @@
-// The reading members of ListItem: indexing and slicing into element
-// handles, length, iteration, containment, count() and index(). Elements of
-// an array and members of an array of tables are reached by index steps.
+// The sequence surface of ListItem: indexing and slicing into element
+// handles, length, iteration, containment, count() and index(), and the
+// edits: item and slice assignment and deletion, append, insert, extend,
+// pop, remove, set_multiline, +, *, += and *=. Elements of an array and
+// members of an array of tables are reached by index steps.
+//
+// Every edit converts its Python values first, then takes the document
+// exclusively, checks and resolves the handle, makes each value an element
+// of the list (and fails, changing nothing, when one cannot be), and only
+// then changes the tree (the layout rules are in list_ops). Edits that move
+// or replace elements stamp the positions they touched and refresh the
+// acting handle, so that it stays usable; appending stamps nothing.
 #include "list_proxy.hpp"
 
 #include <algorithm>
+#include <limits>
 
+#include "conversion.hpp"
 #include "item_proxy.hpp"
+#include "list_ops.hpp"
 #include "types.hpp"
 
 namespace morvelan::py {
@@ -18,10 +30,6 @@ Result<TreeItem*> list_at(const Place& p, const char* op) {
     if (!t->is_array() && !t->is_array_of_tables())
         return type_error(quoted_kind(*t) + " does not support " + op);
     return t;
-}
-
-Vector<TreeItem>& elements_of(TreeItem& list) {
-    return list.is_array() ? list.as_array().items() : list.as_array_of_tables().values;
 }
 
 // An index argument as a signed 64-bit integer: an Item stands for its
@@ -49,33 +57,124 @@ Result<std::size_t> position(long long i, std::size_t size) {
     return static_cast<std::size_t>(i);
 }
 
+// The positions a slice selects in a sequence of `size` elements.
+struct Selection {
+    Py_ssize_t start = 0;
+    Py_ssize_t step = 1;
+    Py_ssize_t count = 0;
+    std::size_t at(Py_ssize_t k) const noexcept { return static_cast<std::size_t>(start + k * step); }
+};
+
+Result<Selection> select(PyObject* slice, std::size_t size) {
+    Py_ssize_t start = 0, stop = 0, step = 1;
+    if (PySlice_Unpack(slice, &start, &stop, &step) < 0) return Error::pending();
+    Selection s;
+    s.count = PySlice_AdjustIndices(static_cast<Py_ssize_t>(size), &start, &stop, step);
+    s.start = start;
+    s.step = step;
+    return s;
+}
+
+// Python values converted before anything is locked. A value that is not
+// iterable raises TypeError with `message`, or with Python's own when null.
+Result<Vector<TreeItem>> convert_all(PyObject* iterable, const char* message = nullptr) {
+    Ref it = Ref::steal(PyObject_GetIter(iterable));
+    if (!it) {
+        if (!message || !PyErr_ExceptionMatches(PyExc_TypeError)) return Error::pending();
+        PyErr_Clear();
+        return type_error(message);
+    }
+    Ref list = MV_TRY(checked(PySequence_List(it.get())));
+    const Py_ssize_t n = PyList_Size(list.get());
+    Vector<TreeItem> items;
+    items.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) items.push_back(MV_TRY(to_toml(PyList_GetItem(list.get(), i))));
+    return items;
+}
+
+// The values made elements of `list`, all or none.
+Status make_elements(const TreeItem& list, Vector<TreeItem>& items) {
+    Vector<TreeItem> elements;
+    elements.reserve(items.size());
+    for (TreeItem& item : items) {
+        const ItemKind kind = item.kind();
+        std::optional<TreeItem> element = as_element(list, std::move(item));
+        if (!element)
+            return type_error("cannot append " + std::string(kind_name(kind)) +
+                              " to array of tables (expected a table/dict)");
+        elements.push_back(std::move(*element));
+    }
+    items = std::move(elements);
+    return ok();
+}
+
+// Stamps the positions [first, last) of the list and refreshes the acting
+// handle: it stays usable, while older handles at those positions go stale.
+void stamp_positions(const Place& p, std::size_t first, std::size_t last) {
+    if (first >= last) return;
+    const std::uint64_t c = p.doc().registry.stamp_range(*p.path, first, last);
+    p.state->version.store(c, std::memory_order_release);
+}
+
+// Stamps every position from `first` on (the elements an insertion or a
+// removal moves) and refreshes the acting handle.
+void stamp_from(const Place& p, std::size_t first) {
+    const std::uint64_t c = p.doc().registry.stamp_from(*p.path, first);
+    p.state->version.store(c, std::memory_order_release);
+}
+
+// Stamps the list itself (every handle below it) and refreshes the acting handle.
+void stamp_list(const Place& p) {
+    const std::uint64_t c = stamp(p, nullptr);
+    p.state->version.store(c, std::memory_order_release);
+}
+
+// An exclusive hold of the document with the list of the acting handle.
+struct Editing {
+    Place place;
+    LockGuard guard;
+    TreeItem* list;
+};
+
+Result<Editing> edit(PyObject* self, const char* op) {
+    Place p = Place::of_record(self);
+    LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+    TreeItem* list = MV_TRY(list_at(p, op));
+    return Editing{p, std::move(guard), list};
+}
+
+// ---- reading ---------------------------------------------------------------
+
+Result<Ref> element_handle(PyObject* self, long long i) {
+    Place p = Place::of_record(self);
+    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+    TreeItem* list = MV_TRY(list_at(p, "indexing"));
+    Vector<TreeItem>& elements = elements_of(*list);
+    std::size_t at = MV_TRY(position(i, elements.size()));
+    return new_handle(p.document, *p.path, PathStep::index(at), elements[at]);
+}
+
 PyObject* list_subscript(PyObject* self, PyObject* index) {
     return frame([&]() -> Result<Ref> {
-        const bool is_slice = PySlice_Check(index);
-        long long i = 0;
-        Py_ssize_t start = 0, stop = 0, step = 1;
-        if (is_slice) {
-            if (PySlice_Unpack(index, &start, &stop, &step) < 0) return Error::pending();
-        } else {
-            i = MV_TRY(index_value(index));
-        }
+        if (!PySlice_Check(index)) return element_handle(self, MV_TRY(index_value(index)));
         Place p = Place::of_record(self);
         LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        TreeItem* list = MV_TRY(list_at(p, is_slice ? "slicing" : "indexing"));
+        TreeItem* list = MV_TRY(list_at(p, "slicing"));
         Vector<TreeItem>& elements = elements_of(*list);
-        if (!is_slice) {
-            std::size_t at = MV_TRY(position(i, elements.size()));
-            return new_handle(p.document, *p.path, PathStep::index(at), elements[at]);
-        }
-        Py_ssize_t n = PySlice_AdjustIndices(static_cast<Py_ssize_t>(elements.size()), &start, &stop, step);
+        const Selection s = MV_TRY(select(index, elements.size()));
         Ref out = MV_TRY(checked(PyList_New(0)));
-        for (Py_ssize_t k = 0, at = start; k < n; ++k, at += step) {
-            const auto u = static_cast<std::size_t>(at);
-            Ref h = MV_TRY(new_handle(p.document, *p.path, PathStep::index(u), elements[u]));
+        for (Py_ssize_t k = 0; k < s.count; ++k) {
+            Ref h = MV_TRY(new_handle(p.document, *p.path, PathStep::index(s.at(k)), elements[s.at(k)]));
             if (PyList_Append(out.get(), h.get()) < 0) return Error::pending();
         }
         return out;
     });
+}
+
+// The sequence item slot: the interpreter has already counted a negative
+// index from the end.
+PyObject* list_item(PyObject* self, Py_ssize_t i) {
+    return frame([&]() -> Result<Ref> { return element_handle(self, i); });
 }
 
 Py_ssize_t list_len(PyObject* self) {
@@ -84,8 +183,7 @@ Py_ssize_t list_len(PyObject* self) {
         LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
         TreeItem* list = MV_TRY(list_at(p, "__len__"));
         // A packed array knows its length without being unpacked.
-        return static_cast<Py_ssize_t>(list->is_array() ? list->as_array().size()
-                                                        : list->as_array_of_tables().values.size());
+        return static_cast<Py_ssize_t>(length_of(*list));
     });
 }
 
@@ -114,32 +212,46 @@ PyObject* list_iter(PyObject* self) {
 
 PyObject* list_reversed(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("__reversed__()", args, nargs, kwnames));
+        MV_TRY(no_arguments("__reversed__()", args, nargs, kwnames, self));
         Ref handles = MV_TRY(element_handles(self, true));
         return checked(PyObject_GetIter(handles.get()));
     });
 }
 
-// Positions [start, stop) of the elements equal to `value` (all of them, or
-// the first only).
+// Positions [start, stop) of the elements equal to `c` (all of them, or the
+// first only). A packed array is read without being unpacked.
+Result<std::vector<std::size_t>> positions_equal(const TreeItem& list, const Comparand& c, Py_ssize_t start,
+                                                 Py_ssize_t stop, bool first_only) {
+    const auto n = static_cast<Py_ssize_t>(length_of(list));
+    if (start < 0) start = std::max<Py_ssize_t>(start + n, 0);
+    if (stop < 0) stop = std::max<Py_ssize_t>(stop + n, 0);
+    stop = std::min(stop, n);
+    std::vector<std::size_t> found;
+    auto consider = [&](std::size_t i, const TreeItem& element) -> Result<bool> {
+        if (MV_TRY(c.equals(element))) found.push_back(i);
+        return first_only && !found.empty();
+    };
+    if (list.is_array()) {
+        ElementReader reader(list.as_array());
+        for (Py_ssize_t i = 0; i < stop; ++i) {
+            const TreeItem* element = reader.next();
+            if (i >= start && MV_TRY(consider(static_cast<std::size_t>(i), *element))) break;
+        }
+    } else {
+        const Vector<TreeItem>& members = list.as_array_of_tables().values;
+        for (Py_ssize_t i = start; i < stop; ++i)
+            if (MV_TRY(consider(static_cast<std::size_t>(i), members[static_cast<std::size_t>(i)]))) break;
+    }
+    return found;
+}
+
 Result<std::vector<std::size_t>> find_equal(PyObject* self, PyObject* value, const char* op, Py_ssize_t start,
                                             Py_ssize_t stop, bool first_only) {
     Comparand c = MV_TRY(Comparand::from(value));
     Place p = Place::of_record(self);
     LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
     TreeItem* list = MV_TRY(list_at(p, op));
-    Vector<TreeItem>& elements = elements_of(*list);
-    const auto n = static_cast<Py_ssize_t>(elements.size());
-    if (start < 0) start = std::max<Py_ssize_t>(start + n, 0);
-    if (stop < 0) stop = std::max<Py_ssize_t>(stop + n, 0);
-    stop = std::min(stop, n);
-    std::vector<std::size_t> found;
-    for (Py_ssize_t i = start; i < stop; ++i) {
-        if (!MV_TRY(c.equals(elements[static_cast<std::size_t>(i)]))) continue;
-        found.push_back(static_cast<std::size_t>(i));
-        if (first_only) break;
-    }
-    return found;
+    return positions_equal(*list, c, start, stop, first_only);
 }
 
 int list_contains(PyObject* self, PyObject* value) {
@@ -153,7 +265,7 @@ PyObject* list_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"value"};
         static const Signature sig{"count()", names, 1, 1, 1, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
         auto found = MV_TRY(find_equal(self, a.values[0], "count()", 0, PY_SSIZE_T_MAX, false));
         return checked(PyLong_FromSize_t(found.size()));
     });
@@ -170,7 +282,7 @@ PyObject* list_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"value", "start", "stop"};
         static const Signature sig{"index()", names, 3, 3, 3, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
         Py_ssize_t start = MV_TRY(bound(a.values[1], 0));
         Py_ssize_t stop = MV_TRY(bound(a.values[2], PY_SSIZE_T_MAX));
         auto found = MV_TRY(find_equal(self, a.values[0], "index()", start, stop, true));
@@ -179,12 +291,341 @@ PyObject* list_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     });
 }
 
+// ---- editing ---------------------------------------------------------------
+
+// Appends the elements (made by make_elements) at the end.
+void append_all(TreeItem& list, Vector<TreeItem>&& elements) {
+    reserve_elements(list, elements.size());
+    for (TreeItem& e : elements) insert_element(list, length_of(list), std::move(e));
+}
+
+Status set_at(PyObject* self, long long i, PyObject* value) {
+    Vector<TreeItem> items;
+    items.push_back(MV_TRY(to_toml(value)));
+    Editing e = MV_TRY(edit(self, "__setitem__"));
+    const std::size_t at = MV_TRY(position(i, length_of(*e.list)));
+    MV_TRY(make_elements(*e.list, items));
+    replace_element(*e.list, at, std::move(items.front()));
+    stamp_positions(e.place, at, at + 1);
+    return ok();
+}
+
+Status delete_at(PyObject* self, long long i) {
+    Editing e = MV_TRY(edit(self, "__delitem__"));
+    const std::size_t n = length_of(*e.list);
+    const std::size_t at = MV_TRY(position(i, n));
+    remove_element(*e.list, at);
+    stamp_from(e.place, at);
+    return ok();
+}
+
+Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
+    Vector<TreeItem> items = MV_TRY(convert_all(values, "can only assign an iterable"));
+    Editing e = MV_TRY(edit(self, "slice assignment"));
+    TreeItem& list = *e.list;
+    const std::size_t n = length_of(list);
+    const Selection s = MV_TRY(select(slice, n));
+    const auto given = static_cast<Py_ssize_t>(items.size());
+    if (s.step != 1 && given != s.count)
+        return value_error("attempt to assign sequence of size " + std::to_string(given) +
+                           " to extended slice of size " + std::to_string(s.count));
+    MV_TRY(make_elements(list, items));
+    if (s.step != 1) {
+        // Only the replaced positions are stamped: those between them keep
+        // their elements and their handles.
+        for (Py_ssize_t k = 0; k < s.count; ++k) {
+            replace_element(list, s.at(k), std::move(items[static_cast<std::size_t>(k)]));
+            stamp_positions(e.place, s.at(k), s.at(k) + 1);
+        }
+        return ok();
+    }
+    // The run [start, start + count) becomes the given elements: positions
+    // both have are replaced in place (keeping their layout), the rest of
+    // the run goes or the rest of the elements are inserted after it.
+    const auto start = static_cast<std::size_t>(s.start);
+    const auto count = static_cast<std::size_t>(s.count);
+    const std::size_t common = std::min(count, items.size());
+    for (std::size_t k = 0; k < common; ++k) replace_element(list, start + k, std::move(items[k]));
+    for (std::size_t k = count; k > common; --k) remove_element(list, start + k - 1);
+    for (std::size_t k = common; k < items.size(); ++k) insert_element(list, start + k, std::move(items[k]));
+    if (count == items.size())
+        stamp_positions(e.place, start, start + count);
+    else
+        stamp_from(e.place, start);
+    return ok();
+}
+
+Status delete_slice(PyObject* self, PyObject* slice) {
+    Editing e = MV_TRY(edit(self, "slice deletion"));
+    const std::size_t n = length_of(*e.list);
+    const Selection s = MV_TRY(select(slice, n));
+    if (s.count == 0) return ok();
+    std::vector<std::size_t> at;
+    for (Py_ssize_t k = 0; k < s.count; ++k) at.push_back(s.at(k));
+    std::sort(at.begin(), at.end());
+    for (std::size_t k = at.size(); k-- > 0;) remove_element(*e.list, at[k]);
+    stamp_from(e.place, at.front());
+    return ok();
+}
+
+int list_ass_subscript(PyObject* self, PyObject* index, PyObject* value) {
+    return frame_int([&]() -> Result<int> {
+        if (PySlice_Check(index)) {
+            MV_TRY(value ? set_slice(self, index, value) : delete_slice(self, index));
+        } else {
+            const long long i = MV_TRY(index_value(index));
+            MV_TRY(value ? set_at(self, i, value) : delete_at(self, i));
+        }
+        return 0;
+    });
+}
+
+int list_ass_item(PyObject* self, Py_ssize_t i, PyObject* value) {
+    return frame_int([&]() -> Result<int> {
+        MV_TRY(value ? set_at(self, i, value) : delete_at(self, i));
+        return 0;
+    });
+}
+
+PyObject* list_append(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"value"};
+        static const Signature sig{"append()", names, 1, 1, 1, 1, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+        Vector<TreeItem> items;
+        items.push_back(MV_TRY(to_toml(a.values[0])));
+        Editing e = MV_TRY(edit(self, "append()"));
+        MV_TRY(make_elements(*e.list, items));
+        append_all(*e.list, std::move(items));
+        return Ref::borrow(Py_None);
+    });
+}
+
+PyObject* list_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"index", "value"};
+        static const Signature sig{"insert()", names, 2, 2, 2, 2, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+        long long i = MV_TRY(index_value(a.values[0]));
+        Vector<TreeItem> items;
+        items.push_back(MV_TRY(to_toml(a.values[1])));
+        Editing e = MV_TRY(edit(self, "insert()"));
+        const auto n = static_cast<long long>(length_of(*e.list));
+        // As list.insert: counted from the end when negative, clamped to the list.
+        if (i < 0) i = std::max(i + n, 0LL);
+        const auto at = static_cast<std::size_t>(std::min(i, n));
+        MV_TRY(make_elements(*e.list, items));
+        insert_element(*e.list, at, std::move(items.front()));
+        stamp_from(e.place, at);
+        return Ref::borrow(Py_None);
+    });
+}
+
+Status extend_with(PyObject* self, PyObject* values, const char* op) {
+    Vector<TreeItem> items = MV_TRY(convert_all(values));
+    Editing e = MV_TRY(edit(self, op));
+    MV_TRY(make_elements(*e.list, items));
+    append_all(*e.list, std::move(items));
+    return ok();
+}
+
+PyObject* list_extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"values"};
+        static const Signature sig{"extend()", names, 1, 1, 1, 1, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+        MV_TRY(extend_with(self, a.values[0], "extend()"));
+        return Ref::borrow(Py_None);
+    });
+}
+
+PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"index"};
+        static const Signature sig{"pop()", names, 1, 1, 1, 0, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+        std::optional<long long> i;
+        if (a.values[0] && a.values[0] != Py_None) i = MV_TRY(index_value(a.values[0]));
+        Editing e = MV_TRY(edit(self, "pop()"));
+        const std::size_t n = length_of(*e.list);
+        if (!i && n == 0) return index_error("pop from empty array");
+        const std::size_t at = i ? MV_TRY(position(*i, n)) : n - 1;
+        TreeItem removed = remove_element(*e.list, at);
+        stamp_from(e.place, at);
+        return to_python(removed);
+    });
+}
+
+PyObject* list_remove(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"value"};
+        static const Signature sig{"remove()", names, 1, 1, 1, 1, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+        Comparand c = MV_TRY(Comparand::from(a.values[0]));
+        Editing e = MV_TRY(edit(self, "remove()"));
+        auto found = MV_TRY(positions_equal(*e.list, c, 0, PY_SSIZE_T_MAX, true));
+        if (found.empty()) return value_error("value not in array");
+        remove_element(*e.list, found.front());
+        stamp_from(e.place, found.front());
+        return Ref::borrow(Py_None);
+    });
+}
+
+// The indent argument of set_multiline(): a non-negative int.
+Result<std::size_t> indent_of(PyObject* o) {
+    if (!PyLong_Check(o)) return wrong_type(o, "int");
+    const long long v = PyLong_AsLongLong(o);
+    if (v == -1 && PyErr_Occurred()) return Error::pending();
+    if (v < 0) return value_error("indent must be a non-negative integer");
+    return static_cast<std::size_t>(v);
+}
+
+PyObject* list_set_multiline(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"indent"};
+        static const Signature sig{"set_multiline()", names, 1, 0, 0, 0, false, false};
+        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+        const std::size_t indent = a.values[0] ? MV_TRY(for_argument("indent", indent_of(a.values[0]))) : 4;
+        Editing e = MV_TRY(edit(self, "set_multiline()"));
+        if (e.list->is_array()) set_multiline(e.list->as_array(), indent);
+        return Ref::borrow(Py_None);
+    });
+}
+
+// ---- concatenation and repetition -------------------------------------------
+
+bool is_list_item(PyObject* o) noexcept {
+    PyObject* type = list_item_type();
+    return type && PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(type));
+}
+
+// The operand of + that may be added: a list, a tuple or a ListItem.
+bool addable(PyObject* o) noexcept { return PyList_Check(o) || PyTuple_Check(o) || is_list_item(o); }
+
+// A copy of the list at the handle, with its layout.
+Result<TreeItem> copy_list(PyObject* self, const char* op) {
+    Place p = Place::of_record(self);
+    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+    TreeItem* list = MV_TRY(list_at(p, op));
+    MV_TRY(check_copy_nesting(*list));
+    TreeItem copy = *list;
+    guard.unlock();
+    copy.detach();
+    copy.decor().clear();
+    return copy;
+}
+
+// `list` with the elements of `values` added as append() adds them.
+Result<Ref> added(TreeItem list, Vector<TreeItem> values) {
+    MV_TRY(make_elements(list, values));
+    append_all(list, std::move(values));
+    return private_handle(std::move(list));
+}
+
+PyObject* list_add(PyObject* a, PyObject* b) {
+    const bool left = is_list_item(a);
+    if (!addable(left ? b : a)) Py_RETURN_NOTIMPLEMENTED;
+    return frame([&]() -> Result<Ref> {
+        if (left) {
+            Vector<TreeItem> values = MV_TRY(convert_all(b));
+            TreeItem copy = MV_TRY(copy_list(a, "__add__()"));
+            return added(std::move(copy), std::move(values));
+        }
+        // other + item: the other's elements, then the item's added after them.
+        TreeItem first = MV_TRY(to_toml(MV_TRY(checked(PySequence_List(a))).get()));
+        TreeItem copy = MV_TRY(copy_list(b, "__radd__()"));
+        if (copy.is_array_of_tables() && first.is_array() && first.as_array().empty())
+            first = TreeItem::array_of_tables();
+        Vector<TreeItem> values = std::move(elements_of(copy));
+        return added(std::move(first), std::move(values));
+    });
+}
+
+// The number of copies of `count`: a Python integer.
+Result<long long> repeat_count(PyObject* count) {
+    const long long n = PyLong_AsLongLong(count);
+    if (n == -1 && PyErr_Occurred()) return Error::pending();
+    return n;
+}
+
+// `times` copies of the elements of `list` in a vector, or MemoryError.
+Result<Vector<TreeItem>> repeated(const TreeItem& list, long long times) {
+    const Vector<TreeItem>& elements =
+        list.is_array() ? list.as_array().items() : list.as_array_of_tables().values;
+    Vector<TreeItem> out;
+    if (times <= 0 || elements.empty()) return out;
+    const auto max_copies = static_cast<unsigned long long>(std::numeric_limits<Py_ssize_t>::max()) /
+                            sizeof(TreeItem) / elements.size();
+    if (static_cast<unsigned long long>(times) > max_copies) {
+        PyErr_NoMemory();
+        return Error::pending();
+    }
+    out.reserve(elements.size() * static_cast<std::size_t>(times));
+    for (long long t = 0; t < times; ++t)
+        for (const TreeItem& e : elements) out.push_back(e);
+    return out;
+}
+
+PyObject* list_multiply(PyObject* a, PyObject* b) {
+    PyObject* item = is_list_item(a) ? a : b;
+    PyObject* count = item == a ? b : a;
+    if (!PyLong_Check(count)) Py_RETURN_NOTIMPLEMENTED;
+    return frame([&]() -> Result<Ref> {
+        const long long n = MV_TRY(repeat_count(count));
+        TreeItem copy = MV_TRY(copy_list(item, "__mul__()"));
+        Vector<TreeItem> more = MV_TRY(repeated(copy, n - 1));
+        if (n <= 0) clear_elements(copy);
+        return added(std::move(copy), std::move(more));
+    });
+}
+
+PyObject* list_inplace_add(PyObject* self, PyObject* other) {
+    if (!addable(other)) Py_RETURN_NOTIMPLEMENTED;
+    return frame([&]() -> Result<Ref> {
+        MV_TRY(extend_with(self, other, "extend()"));
+        return Ref::borrow(self);
+    });
+}
+
+PyObject* list_inplace_multiply(PyObject* self, PyObject* count) {
+    if (!PyLong_Check(count)) Py_RETURN_NOTIMPLEMENTED;
+    return frame([&]() -> Result<Ref> {
+        const long long n = MV_TRY(repeat_count(count));
+        Editing e = MV_TRY(edit(self, "__imul__()"));
+        if (n <= 0) {
+            clear_elements(*e.list);
+        } else {
+            Vector<TreeItem> more = MV_TRY(repeated(*e.list, n - 1));
+            MV_TRY(make_elements(*e.list, more));
+            append_all(*e.list, std::move(more));
+        }
+        stamp_list(e.place);
+        return Ref::borrow(self);
+    });
+}
+
 const PyMethodDef kMethods[] = {
+    {"pop", fastcall(list_pop), kFastcall,
+     "pop($self, index=None, /)\n--\n\nRemove and return the element at index (default last), as a Python "
+     "value."},
+    {"append", fastcall(list_append), kFastcall, "append($self, value, /)\n--\n\nAppend value to the end."},
+    {"insert", fastcall(list_insert), kFastcall,
+     "insert($self, index, value, /)\n--\n\nInsert value before index."},
+    {"remove", fastcall(list_remove), kFastcall,
+     "remove($self, value, /)\n--\n\nRemove the first element equal to value."},
+    {"extend", fastcall(list_extend), kFastcall,
+     "extend($self, values, /)\n--\n\nAppend the elements of an iterable."},
     {"count", fastcall(list_count), kFastcall,
      "count($self, value, /)\n--\n\nReturn the number of elements equal to value."},
     {"index", fastcall(list_index), kFastcall,
      "index($self, value, start=None, stop=None, /)\n--\n\nReturn the position of the first element equal to "
      "value."},
+    {"set_multiline", fastcall(list_set_multiline), kFastcall,
+     "set_multiline($self, *, indent=4)\n--\n\n"
+     "Format the array as multiline.\n\n"
+     "Each element goes on its own line, indented by *indent* spaces, with a trailing comma\n"
+     "after the last element. `.fmt()` collapses the array back to a single line.\n\n"
+     "No-op on empty arrays.  Any comments on the array elements will be removed."},
     {"__reversed__", fastcall(list_reversed), kFastcall,
      "__reversed__($self)\n--\n\nReturn a reverse iterator over the elements."},
 };
@@ -196,10 +637,17 @@ std::size_t list_method_count() { return sizeof(kMethods) / sizeof(kMethods[0]);
 
 void add_list_slots(std::vector<PyType_Slot>& slots) {
     slots.push_back({Py_mp_subscript, reinterpret_cast<void*>(list_subscript)});
+    slots.push_back({Py_mp_ass_subscript, reinterpret_cast<void*>(list_ass_subscript)});
     slots.push_back({Py_mp_length, reinterpret_cast<void*>(list_len)});
     slots.push_back({Py_sq_length, reinterpret_cast<void*>(list_len)});
+    slots.push_back({Py_sq_item, reinterpret_cast<void*>(list_item)});
+    slots.push_back({Py_sq_ass_item, reinterpret_cast<void*>(list_ass_item)});
     slots.push_back({Py_sq_contains, reinterpret_cast<void*>(list_contains)});
     slots.push_back({Py_tp_iter, reinterpret_cast<void*>(list_iter)});
+    slots.push_back({Py_nb_add, reinterpret_cast<void*>(list_add)});
+    slots.push_back({Py_nb_multiply, reinterpret_cast<void*>(list_multiply)});
+    slots.push_back({Py_nb_inplace_add, reinterpret_cast<void*>(list_inplace_add)});
+    slots.push_back({Py_nb_inplace_multiply, reinterpret_cast<void*>(list_inplace_multiply)});
 }
 
 }  // namespace morvelan::py

@@ -1,5 +1,6 @@
 #include "registry.hpp"
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <shared_mutex>
@@ -20,6 +21,11 @@ bool VersionRegistry::is_stale(std::uint64_t version, const Path& path) const {
     if (version < root_.stamp) return true;
     const Node* node = &root_;
     for (const PathStep& step : path) {
+        if (!node->suffixes.empty() && !step.is_key()) {
+            auto after = std::upper_bound(node->suffixes.begin(), node->suffixes.end(), step.index_value(),
+                                          [](std::size_t i, const auto& s) { return i < s.first; });
+            if (after != node->suffixes.begin() && std::prev(after)->second > version) return true;
+        }
         auto it = node->children.find(step);
         if (it == node->children.end()) return false;
         node = it->second.get();
@@ -65,6 +71,7 @@ void VersionRegistry::Node::free_children(Children& c) noexcept {
 void VersionRegistry::mark(Node& node, std::uint64_t c) noexcept {
     node.stamp = c;
     Node::free_children(node.children);
+    node.suffixes.clear();
 }
 
 std::uint64_t VersionRegistry::next() noexcept {
@@ -82,6 +89,28 @@ std::uint64_t VersionRegistry::stamp(const Path& path, const PathStep& step) {
     std::unique_lock guard(lock_);
     const std::uint64_t c = next();
     mark(child(walk_creating(path), step), c);
+    return c;
+}
+
+std::uint64_t VersionRegistry::stamp_from(const Path& path, std::size_t first) {
+    std::unique_lock guard(lock_);
+    Node& parent = walk_creating(path);
+    parent.suffixes.reserve(parent.suffixes.size() + 1);  // nothing changes if this fails
+    // Index children at or after `first` are covered by the new stamp.
+    for (auto it = parent.children.begin(); it != parent.children.end();) {
+        if (!it->first.is_key() && it->first.index_value() >= first) {
+            Node::Children one;
+            one.emplace(it->first, std::move(it->second));
+            it = parent.children.erase(it);
+            Node::free_children(one);
+        } else {
+            ++it;
+        }
+    }
+    auto& suffixes = parent.suffixes;
+    while (!suffixes.empty() && suffixes.back().first >= first) suffixes.pop_back();
+    const std::uint64_t c = next();
+    suffixes.emplace_back(first, c);
     return c;
 }
 

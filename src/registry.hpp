@@ -86,6 +86,9 @@ public:
     // Stamps the index steps [first, last) under `path` with one new counter
     // value, which it returns.
     std::uint64_t stamp_range(const Path& path, std::size_t first, std::size_t last);
+    // Stamps every index step from `first` on under `path` (the elements an
+    // insertion or removal moves), in constant time; returns the new counter.
+    std::uint64_t stamp_from(const Path& path, std::size_t first);
 
 private:
     struct Node {
@@ -99,6 +102,11 @@ private:
 
         std::uint64_t stamp = 0;
         Children children;
+        // Stamps of index steps from a position on: (first, stamp) sorted by
+        // position, the stamps rising with it (a newer stamp from an earlier
+        // position covers every later one, which is then dropped). The stamp
+        // of index i is that of the last entry at or before i.
+        std::vector<std::pair<std::size_t, std::uint64_t>> suffixes;
         Node* chain = nullptr;  // while being freed
     };
     static Node& child(Node& parent, const PathStep& step);

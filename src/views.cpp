@@ -123,7 +123,7 @@ PyObject* view_iter(PyObject* self) {
 
 PyObject* view_reversed(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("__reversed__()", args, nargs, kwnames));
+        MV_TRY(no_arguments("__reversed__()", args, nargs, kwnames, self));
         Ref list = MV_TRY(elements(self, true));
         return checked(PyObject_GetIter(list.get()));
     });

@@ -21,6 +21,7 @@ SAMPLE = ROOT / "examples" / "pyproject.toml"
 # The lines the demo may change, as (removed, added).
 REMOVED = [
     'version         = "1.4.2"        # bumped by the release script',
+    '    "requests>=2.31",  # only for the legacy fetcher',
     'requests = ">=2.31"   # only for the legacy fetcher',
     "width  = 1920",
     "height = 1080",
@@ -28,6 +29,7 @@ REMOVED = [
 ]
 ADDED = [
     'version         = "1.4.3"        # bumped by the release script',
+    '    "rich>=13.7",',
     'rich = ">=13.7"',
     "width = 3840",
     "height = 2160",
@@ -88,6 +90,7 @@ def test_output_values(demo_run):
     source, output, _ = demo_run
     want = tomllib.loads(source.read_text(encoding="utf-8"))
     want["project"]["version"] = "1.4.3"
+    want["project"]["dependencies"] = ["numpy>=1.26", "pillow>=10.0", "rich>=13.7"]
     deps = want["tool"]["poetry"]["dependencies"]
     del deps["requests"]
     deps["rich"] = ">=13.7"

@@ -2,15 +2,19 @@
 
 Random sequences of mapping edits (assign scalars, lists, tables, handles and
 lists and mappings that hold handles of this and of other documents; delete,
-pop, popitem, update, setdefault, clear, |=) are applied to a document and, in
-parallel, to a plain Python dict; a handle stands for its value at the time it
+pop, popitem, update, setdefault, clear, |=) and sequence edits of arrays and
+arrays of tables (append, insert, extend, +=, pop, remove, item and slice
+assignment and deletion, *=, set_multiline, +) are applied to a document and,
+in parallel, to a plain Python dict; a handle stands for its value at the time it
 is copied. Steps that build `Document(m)` or `dumps(m)` from such mappings
 check that the text reads back the same values. After every step:
 
   (a) the written text parses again to the same values;
   (b) the document's values equal the dict model's;
   (c) the text of entries that no operation touched is written back verbatim
-      and in the same order (see `check_untouched`).
+      and in the same order (see `check_untouched`);
+  (d) after a sequence edit, the line of every element it did not touch (the
+      element and the comment after it) is still there (see `element_lines`).
 
 Documents: the valid cases of the toml-test suite, the real-world corpus, and
 generated documents full of layout (comments, blank lines, indentation, dotted
@@ -687,9 +691,15 @@ class Run:
         target = resolve(self.model, path)
         keys = list(target)
         op = c.choice(["assign", "assign", "assign", "del", "pop", "popitem", "update", "setdefault", "clear",
-                       "ior", "or", "build"])
+                       "ior", "or", "build", "list", "list", "list"])
         if op == "clear" and c.int(0, 2):
             op = "assign"   # rarely: it wipes out what the other steps work on
+        if op == "list":
+            lists = [q for q in value_paths(self.model) if isinstance(resolve(self.model, q), list)]
+            if lists:
+                self.op_list(c, c.choice(lists))
+                return
+            op = "assign"
         getattr(self, "op_" + op)(c, path, target, keys)
 
     def pick_key(self, c, keys, existing_bias=2):
@@ -930,11 +940,206 @@ class Run:
         assert isinstance(got, morvelan.Item) and same(got.value, target[key]), \
             f"{self.script()}\n{got!r} != {target[key]!r}"
 
+    # ---------------------------------------------------------------- lists
+
+    LIST_OPS = ["append", "insert", "extend", "iadd", "pop", "remove", "setitem", "setslice", "delitem",
+                "delslice", "imul", "multiline", "add"]
+
+    def op_list(self, c, path):
+        """One sequence operation on the list at `path` (an array or an array
+        of tables), applied to the model list too. The lines of elements the
+        operation does not touch stay as they were (see `element_lines`)."""
+        lst = resolve(self.model, path)
+        h = resolve(self.doc, path)
+        aot = repr(h).startswith("Item(array of tables")
+        op = c.choice(self.LIST_OPS)
+        n = len(lst)
+        where = expr(path)
+        text_before = self.doc.as_toml()
+        lines_before = element_lines(h)
+        touched = set()
+
+        def values(count):
+            return [self.operand(c) for _ in range(count)]
+
+        def fits(vs):
+            """Whether every value may be an element (tables only in an array of tables)."""
+            return not aot or all(isinstance(v, dict) for _, _, v in vs)
+
+        def refused(action):
+            with pytest.raises(TypeError, match="to array of tables"):
+                action()
+            assert self.doc.as_toml() == text_before, f"a refused edit changed the text\n{self.script()}"
+
+        if op in ("append", "insert", "setitem"):
+            [(obj, src, v)] = values(1)
+            at = c.int(-n - 2, n + 2) if op == "insert" else (c.int(-n, n - 1) if n else 0)
+            if op == "setitem" and not n:
+                op = "append"
+            self.log.append(f"{where}.append({src})" if op == "append" else
+                            f"{where}.insert({at}, {src})" if op == "insert" else f"{where}[{at}] = {src}")
+            action = (lambda: h.append(obj)) if op == "append" else \
+                (lambda: h.insert(at, obj)) if op == "insert" else (lambda: h.__setitem__(at, obj))
+            if not fits([(obj, src, v)]):
+                return refused(action)
+            action()
+            if op == "append":
+                lst.append(v)
+            elif op == "insert":
+                lst.insert(at, v)
+            else:
+                touched.add(at % n)
+                lst[at] = v
+        elif op in ("extend", "iadd"):
+            vs = values(c.int(0, 3))
+            objs = [o for o, _, _ in vs]
+            if c.int(0, 3) == 0:   # the list itself
+                objs, vs = h, [(None, None, x) for x in copy.deepcopy(lst)]
+                shown = where
+            else:
+                shown = "[" + ", ".join(s for _, s, _ in vs) + "]"
+            self.log.append(f"{where}.extend({shown})" if op == "extend" else f"h = {where}; h += {shown}")
+            if not fits(vs):
+                return refused(lambda: h.extend(objs))
+            if op == "extend":
+                h.extend(objs)
+            else:
+                h2 = h
+                h2 += objs
+                assert h2 is h, self.script()
+            lst.extend(v for _, _, v in vs)
+        elif op in ("pop", "delitem"):
+            if not n:
+                self.log.append(f"{where}.pop()")
+                with pytest.raises(IndexError, match="pop from empty array"):
+                    h.pop()
+                return
+            at = c.int(-n, n - 1)
+            if op == "pop" and c.int(0, 2) == 0:
+                self.log.append(f"{where}.pop()")
+                got, want = h.pop(), lst.pop()
+                touched.add(n - 1)
+            elif op == "pop":
+                self.log.append(f"{where}.pop({at})")
+                got, want = h.pop(at), lst.pop(at)
+                touched.add(at % n)
+            else:
+                self.log.append(f"del {where}[{at}]")
+                del h[at]
+                got = want = lst.pop(at)
+                touched.add(at % n)
+            assert same(got, want), f"{self.script()}\n{got!r} != {want!r}"
+        elif op == "remove":
+            if n and c.int(0, 3):
+                i = c.int(0, n - 1)
+                value, shown = copy.deepcopy(lst[i]), f"{where}[{i}].value"
+            else:
+                value = gen_scalar(c)
+                shown = repr(value)
+            self.log.append(f"{where}.remove({shown})")
+            found = next((k for k, x in enumerate(lst) if _toml_equal(x, value)), None)
+            if found is None:
+                with pytest.raises(ValueError, match="value not in array"):
+                    h.remove(value)
+                return
+            h.remove(value)
+            del lst[found]
+            touched.add(found)
+        elif op in ("setslice", "delslice"):
+            start, stop = c.int(-n - 1, n + 1), c.int(-n - 1, n + 1)
+            step = c.choice([1, 1, 1, 2, -1, -2]) if n else 1
+            sl = slice(start, stop, step)
+            picked = list(range(n))[sl]
+            if op == "delslice":
+                self.log.append(f"del {where}[{start}:{stop}:{step}]")
+                del h[sl]
+                del lst[sl]
+            else:
+                vs = values(len(picked) if step != 1 else c.int(0, 3))
+                shown = "[" + ", ".join(s for _, s, _ in vs) + "]"
+                self.log.append(f"{where}[{start}:{stop}:{step}] = {shown}")
+                if not fits(vs):
+                    return refused(lambda: h.__setitem__(sl, [o for o, _, _ in vs]))
+                h[sl] = [o for o, _, _ in vs]
+                lst[sl] = [v for _, _, v in vs]
+            touched.update(picked)
+        elif op == "imul":
+            times = c.int(-1, 3)
+            self.log.append(f"h = {where}; h *= {times}")
+            h2 = h
+            h2 *= times
+            assert h2 is h, self.script()
+            lst[:] = [copy.deepcopy(x) for _ in range(times) for x in lst]   # copies: no aliasing
+            touched.update(range(n) if times <= 0 else ())
+        elif op == "multiline":
+            indent = c.int(0, 4)
+            self.log.append(f"{where}.set_multiline(indent={indent})")
+            h.set_multiline(indent=indent)
+            touched.update(range(n))
+        else:   # + makes a new list and leaves the document alone
+            vs = values(c.int(0, 2))
+            self.log.append(f"new = {where} + [" + ", ".join(s for _, s, _ in vs) + "]")
+            if fits(vs):
+                new = h + [o for o, _, _ in vs]
+                assert same(new.value, lst + [v for _, _, v in vs]), self.script()
+            assert self.doc.as_toml() == text_before, self.script()
+            return
+        self.touch(path, [])
+        lines_after = set(array_lines(h))
+        for i, line in lines_before.items():
+            if i not in touched:
+                assert line in lines_after, (f"the line of an element left alone changed: {line!r}\n{self.script()}"
+                                             f"\n--- before\n{text_before}\n--- after\n{self.doc.as_toml()}")
+
     def op_clear(self, c, path, target, keys):
         self.log.append(f"{expr(path)}.clear()")
         resolve(self.doc, path).clear()
         self.touch(path, list(target) + [s.owner for s in self.stmts])
         target.clear()
+
+
+def _toml_equal(a, b):
+    """Equality as the document compares values: a bool is not a number, an
+    int equals a float of the same value."""
+    if isinstance(a, bool) or isinstance(b, bool):
+        return type(a) is type(b) and a == b
+    if isinstance(a, (int, float)) and isinstance(b, (int, float)):
+        return a == b
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, dict):
+        return a.keys() == b.keys() and all(_toml_equal(a[k], b[k]) for k in a)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(_toml_equal(x, y) for x, y in zip(a, b))
+    if isinstance(a, dt.datetime):
+        return a.replace(tzinfo=None) == b.replace(tzinfo=None) and a.utcoffset() == b.utcoffset()
+    return a == b
+
+
+def array_lines(h):
+    """The lines inside the brackets of the array at `h`, trimmed, without commas."""
+    return [line.replace(",", "").strip() for line in h.as_toml().split("\n")[1:-1]]
+
+
+def element_lines(h):
+    """{index: line} for the elements of an array written one per line whose
+    value text stands alone on its line (after its indentation, before an
+    optional comma and comment), when no other line holds the same text.
+    Commas are left out of the lines compared: a comma may come or go after
+    the last element."""
+    if repr(h).startswith("Item(array of tables"):
+        return {}
+    lines = array_lines(h)
+    out = {}
+    for i, e in enumerate(h):
+        v = e.as_toml().replace(",", "")
+        if "\n" in v or not v:
+            continue
+        found = [line for line in lines
+                 if line == v or (line.startswith(v) and line[len(v):].lstrip().startswith("#"))]
+        if len(found) == 1:
+            out[i] = found[0]
+    return out
 
 
 def run_steps(run, c, steps):

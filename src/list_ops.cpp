@@ -1,0 +1,320 @@
+// Array edits and the layout they leave behind.
+//
+// Text around an array element lives in its decor (see engine/array.hpp):
+//
+//     deps = [               <- "\n    " is the first element's prefix
+//         "numpy",           <- "\n    # about pillow\n    " is pillow's prefix:
+//         # about pillow     <-   the rest of numpy's line after its comma,
+//         "pillow",  # img   <-   pillow's comment lines, its indentation
+//         # "requests",      <- "  # img\n    # \"requests\",\n" is the
+//     ]                      <-   trailing text after the last comma
+//
+// What follows an element's comma begins with the rest of that element's
+// line: its inline comment. Edits move these texts so that every comment
+// stays on its element's line, comment lines stay above the element they
+// describe, and no comma or bracket ever lands inside a comment. Without a
+// comma after the last element, the text up to "]" is that element's suffix.
+#include "list_ops.hpp"
+
+#include <string>
+
+#include "comments.hpp"
+#include "engine/table.hpp"
+
+namespace morvelan {
+
+namespace {
+
+RawText owned(Text s) { return RawText::owned(s); }
+
+// Decor as the writer writes it: an absent part stands for its default.
+Text prefix_text(const Vector<TreeItem>& v, std::size_t i) noexcept {
+    const RawText& p = v[i].decor().prefix;
+    return p.is_present() ? p.view() : (i == 0 ? Text() : Text(" "));
+}
+Text suffix_text(const TreeItem& item) noexcept { return item.decor().suffix.view(); }
+
+// The decor a new element takes from the layout of the array it joins (one
+// element or more): where the next element would start, and what follows it.
+struct NewDecor {
+    std::string prefix;
+    std::string suffix;
+    // Commas start the lines (`[ 1\n, 2\n]`): they follow the line breaks.
+    bool commas_first = false;
+};
+
+NewDecor new_decor(const Vector<TreeItem>& v) {
+    NewDecor d;
+    if (v.size() == 1) {
+        const Text p = prefix_text(v, 0);
+        d.prefix = has_break(p) ? "\n" + std::string(tail_of(p)) : " ";
+        return d;
+    }
+    const Text first_suffix = suffix_text(v[0]);
+    const RawText& second = v[1].decor().prefix;
+    if (has_break(first_suffix)) {
+        const Text p = second.view();
+        d.prefix = p.substr(0, p.find_first_not_of(" \t"));
+        d.suffix = "\n" + std::string(tail_of(first_suffix));
+        d.commas_first = true;
+    } else if (second.is_absent()) {
+        d.prefix = " ";
+    } else if (has_break(second.view())) {
+        d.prefix = "\n" + std::string(tail_of(second.view()));
+    } else {
+        d.prefix = second.view();
+    }
+    return d;
+}
+
+// A text that puts the next line after `head` (the rest of the line before,
+// or nothing) indented by `indent`.
+std::string on_next_line(Text head, Text indent) {
+    std::string s = head.empty() ? std::string("\n") : std::string(head);
+    s.append(indent);
+    return s;
+}
+
+void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
+    Vector<TreeItem>& v = a.items();
+    const std::size_t n = v.size();
+    // Room first: once the layout around it changes, the element goes in.
+    v.reserve(n + 1);
+    x.decor().clear();
+    if (n == 0) {
+        x.decor().prefix = RawText();
+        x.decor().suffix = RawText();
+        // Space between the brackets of an empty array closes the new element.
+        const Text t = a.trailing.view();
+        if (!t.empty() && t.find_first_not_of(" \t\r\n") == Text::npos)
+            a.trailing = has_break(t) ? owned("\n" + std::string(tail_of(t))) : RawText();
+        v.push_back(std::move(x));
+        return;
+    }
+    const NewDecor d = new_decor(v);
+    x.decor().suffix = owned(d.suffix);
+    if (k < n) {
+        TreeItem& next = v[k];
+        const Text p = prefix_text(v, k);
+        if (has_break(p)) {
+            // On a line of its own after the line before, indented like the
+            // element it goes before, which keeps its comment lines.
+            const Layout l = split_layout(p);
+            x.decor().prefix = owned(std::string(l.head) + std::string(l.tail));
+            next.decor().prefix = owned("\n" + std::string(l.middle) + std::string(l.tail));
+        } else if (k == 0) {
+            // The first element's place (after "[") goes to the new element.
+            x.decor().prefix = std::move(next.decor().prefix);
+            next.decor().prefix = owned(d.prefix);
+        } else {
+            x.decor().prefix = owned(d.prefix);
+        }
+        v.insert(v.begin() + static_cast<std::ptrdiff_t>(k), std::move(x));
+        return;
+    }
+    TreeItem& last = v.back();
+    if (a.trailing_comma) {
+        // After the last comma: the rest of the last element's line stays
+        // there; the new element starts on the next line.
+        const Text t = a.trailing.view();
+        if (has_break(t)) {
+            x.decor().prefix =
+                owned(on_next_line(head_of(t), has_break(d.prefix) ? tail_of(d.prefix) : tail_of(t)));
+            a.trailing = owned("\n" + std::string(after_head(t)));
+        } else {
+            x.decor().prefix = owned(d.prefix);
+        }
+    } else if (d.commas_first) {
+        x.decor().prefix = owned(d.prefix);
+    } else {
+        // The last element's suffix runs up to "]": the new comma goes right
+        // after its value, its line's comment after that comma, and the rest
+        // (up to "]") closes the new element.
+        const Text s = suffix_text(last);
+        if (has_break(s)) {
+            x.decor().prefix =
+                owned(on_next_line(head_of(s), has_break(d.prefix) ? tail_of(d.prefix) : tail_of(s)));
+            x.decor().suffix = owned("\n" + std::string(after_head(s)));
+            last.decor().suffix = RawText();
+        } else {
+            x.decor().prefix = owned(d.prefix);
+            x.decor().suffix = std::move(last.decor().suffix);
+            last.decor().suffix = RawText::absent();
+        }
+    }
+    v.push_back(std::move(x));
+}
+
+// Removes element i of an array, mending the text around it (see above).
+TreeItem remove_from_array(Array& a, std::size_t i) {
+    Vector<TreeItem>& v = a.items();
+    const std::size_t n = v.size();
+    const Text p = prefix_text(v, i);
+    const Layout l = split_layout(p);
+    // What stays of the removed element's prefix: the rest of the line before
+    // (after "[" or the previous comma) and any comment paragraph set off from
+    // the element by a blank line.
+    const std::string kept = std::string(l.head) + std::string(split_block(l.middle).free);
+
+    if (n == 1) {
+        const Text after = a.trailing_comma ? a.trailing.view() : suffix_text(v[0]);
+        if (has_break(p) || has_break(after))
+            a.trailing = owned(join_lines(kept.empty() ? Text("\n") : Text(kept), after_head(after)));
+        else
+            a.trailing = RawText();
+        a.trailing_comma = false;
+    } else if (i + 1 < n) {
+        // The next element's prefix: its line's start is the removed element's.
+        TreeItem& next = v[i + 1];
+        const Text q = prefix_text(v, i + 1);
+        if (has_break(q)) {
+            next.decor().prefix = owned(join_lines(kept.empty() ? Text("\n") : Text(kept), after_head(q)));
+        } else if (has_break(p)) {
+            next.decor().prefix = owned(kept + std::string(l.tail));
+        } else if (i == 0) {
+            next.decor().prefix = std::move(v[0].decor().prefix);
+        }
+    } else if (a.trailing_comma) {
+        // The last element goes; the trailing text after its comma began with
+        // the rest of its line.
+        const Text t = a.trailing.view();
+        const Text rest = has_break(t) ? after_head(t) : t;
+        if (has_break(p))
+            a.trailing = owned(join_lines(kept, rest));
+        else if (has_break(t))
+            a.trailing = owned("\n" + std::string(rest));
+    } else {
+        // The last element goes and no comma follows it: its suffix ran up to
+        // "]", and the element before loses its comma.
+        TreeItem& prev = v[i - 1];
+        const Text s = suffix_text(v[i]);
+        if (has_break(p)) {
+            const Text rest = has_break(s) ? after_head(s) : s;
+            prev.decor().suffix = owned(join_lines(std::string(suffix_text(prev)) + kept, rest));
+        } else {
+            // One line: the element before takes over the suffix, without the
+            // removed element's comment.
+            const std::size_t b = s.find_first_not_of(" \t");
+            const bool comment_first = b != Text::npos && s[b] == '#';
+            if (has_break(s) || comment_first) {
+                const std::size_t lf = s.find('\n');
+                prev.decor().suffix = lf == Text::npos ? RawText() : owned(s.substr(lf));
+            } else {
+                prev.decor().suffix = std::move(v[i].decor().suffix);
+            }
+        }
+    }
+    TreeItem out = std::move(v[i]);
+    v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+    return out;
+}
+
+void insert_into_aot(ArrayOfTables& aot, std::size_t k, TreeItem&& x) {
+    clear_positions(x);
+    x.decor().clear();
+    Vector<TreeItem>& v = aot.values;
+    v.reserve(v.size() + 1);
+    // A member that gets a member before it is set off from it by a blank line.
+    if (k < v.size()) ensure_leading_break(v[k].decor().prefix);
+    v.insert(v.begin() + static_cast<std::ptrdiff_t>(k), std::move(x));
+}
+
+TreeItem remove_from_aot(ArrayOfTables& aot, std::size_t i) {
+    Vector<TreeItem>& v = aot.values;
+    const RawText& removed = v[i].decor().prefix;
+    if (i + 1 < v.size() && removed.is_present()) {
+        // The next header takes the removed one's place: its leading blank
+        // lines and any comment paragraph set off from it by a blank line;
+        // the comment lines directly above the removed header go with it.
+        const Text r = removed.view();
+        const Text lead = leading_breaks(r);
+        const Text free = split_block(r.substr(lead.size(), r.rfind('\n') + 1 - lead.size())).free;
+        RawText& next = v[i + 1].decor().prefix;
+        const Text own = next.view().substr(leading_breaks(next.view()).size());
+        next = owned(std::string(lead) + std::string(free) + std::string(own));
+    }
+    TreeItem out = std::move(v[i]);
+    v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+    return out;
+}
+
+}  // namespace
+
+Vector<TreeItem>& elements_of(TreeItem& list) {
+    return list.is_array() ? list.as_array().items() : list.as_array_of_tables().values;
+}
+
+std::size_t length_of(const TreeItem& list) noexcept {
+    return list.is_array() ? list.as_array().size() : list.as_array_of_tables().size();
+}
+
+TreeItem as_member_table(TreeItem&& item) {
+    if (!item.is_inline_table()) return std::move(item);
+    TreeItem table = TreeItem::table();
+    table.as_table().entries = std::move(item.as_table().entries);
+    table.as_table().fmt();
+    return table;
+}
+
+std::optional<TreeItem> as_element(const TreeItem& list, TreeItem value) {
+    if (list.is_array_of_tables()) {
+        if (!value.is_table_like()) return std::nullopt;
+        TreeItem table = as_member_table(std::move(value));
+        table.as_table().implicit = false;
+        table.as_table().dotted = false;
+        return table;
+    }
+    if (value.is_table() || value.is_array_of_tables()) value.convert_to_value();
+    if (value.is_inline_table()) value.as_table().dotted = false;
+    value.decor().clear();
+    return value;
+}
+
+void insert_element(TreeItem& list, std::size_t at, TreeItem&& element) {
+    if (list.is_array())
+        insert_into_array(list.as_array(), at, std::move(element));
+    else
+        insert_into_aot(list.as_array_of_tables(), at, std::move(element));
+}
+
+void replace_element(TreeItem& list, std::size_t i, TreeItem&& element) {
+    if (list.is_array()) {
+        list.as_array().replace(i, std::move(element));
+        return;
+    }
+    clear_positions(element);
+    TreeItem& old = list.as_array_of_tables().values[i];
+    element.decor() = std::move(old.decor());
+    old = std::move(element);
+}
+
+TreeItem remove_element(TreeItem& list, std::size_t i) {
+    return list.is_array() ? remove_from_array(list.as_array(), i)
+                           : remove_from_aot(list.as_array_of_tables(), i);
+}
+
+void clear_elements(TreeItem& list) noexcept {
+    if (list.is_array())
+        list.as_array().clear();
+    else
+        list.as_array_of_tables().values.clear();
+}
+
+void reserve_elements(TreeItem& list, std::size_t more) {
+    Vector<TreeItem>& v = elements_of(list);
+    v.reserve(v.size() + more);
+}
+
+void set_multiline(Array& a, std::size_t indent) {
+    Vector<TreeItem>& v = a.items();
+    if (v.empty()) return;
+    const RawText prefix = owned("\n" + std::string(indent, ' '));
+    for (TreeItem& e : v) {
+        e.decor().prefix = prefix;
+        e.decor().suffix = RawText();
+    }
+    a.trailing_comma = true;
+    a.trailing = owned("\n");
+}
+
+}  // namespace morvelan

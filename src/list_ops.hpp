@@ -1,0 +1,62 @@
+// Array and array-of-tables edits with their layout rules: what inserting,
+// replacing and removing elements does to the text around them.
+//
+// These are tree operations only (no Python): the sequence members of
+// ListItem convert their arguments, lock, check and resolve, and then call
+// these on the resolved list, a TreeItem that is an Array or an
+// ArrayOfTables. Positions are checked by the caller.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+
+#include "engine/array.hpp"
+#include "engine/array_of_tables.hpp"
+#include "engine/tree_item.hpp"
+
+namespace morvelan {
+
+// The elements of an array (unpacked) or the members of an array of tables.
+Vector<TreeItem>& elements_of(TreeItem& list);
+std::size_t length_of(const TreeItem& list) noexcept;
+
+// `value` made an element of `list`: for an array a value (a table becomes
+// an inline table, an array of tables an array of inline tables, and the
+// decor of its old place stays behind); for an array of tables a standard
+// table (an inline table's entries move into one), or nothing when `value`
+// is neither a table nor an inline table.
+std::optional<TreeItem> as_element(const TreeItem& list, TreeItem value);
+
+// A table or an inline table as a member of an array of tables: an inline
+// table's entries move into a new standard table with the default layout.
+TreeItem as_member_table(TreeItem&& item);
+
+// Inserts `element` (made by as_element) before position `at` (at most the
+// length), laid out like its neighbours: on a line of its own in a list
+// written one element per line, after the rest of the previous element's
+// line (its comment), before the comment lines of the element that follows.
+void insert_element(TreeItem& list, std::size_t at, TreeItem&& element);
+
+// Replaces element `i`; the new element takes over the decor (the header
+// decor, in an array of tables) of the one it replaces.
+void replace_element(TreeItem& list, std::size_t i, TreeItem&& element);
+
+// Removes element `i` with the comment lines directly above it and the
+// comment on its own line, and returns it. The other elements keep their
+// lines and comments; a comment paragraph set off from the removed element
+// by a blank line stays.
+TreeItem remove_element(TreeItem& list, std::size_t i);
+
+// Removes every element (a table's header layout goes with it).
+void clear_elements(TreeItem& list) noexcept;
+
+// Makes room for `more` elements, so that inserting them one by one does
+// not fail halfway for want of memory.
+void reserve_elements(TreeItem& list, std::size_t more);
+
+// Lays a non-empty array out one element per line, each indented by
+// `indent` spaces, with a comma after the last; the elements' decor (and the
+// comments in it) is replaced.
+void set_multiline(Array& a, std::size_t indent);
+
+}  // namespace morvelan

@@ -1,0 +1,191 @@
+"""ListItem as a mutable sequence: results, errors, which handles an edit makes
+stale, and bad input that must leave the document as it was. The layout
+rules of the edits are tested on the tree (tests/engine/test_list_ops.cpp)
+and by the property tests."""
+
+import bisect
+import collections.abc
+import datetime as dt
+
+import pytest
+
+pytestmark = pytest.mark.needs_module
+morvelan = pytest.importorskip("morvelan")
+
+TEXT = "arr = [1, 2, 3]  # three\nempty = []\nn = 1\n[[aot]]\nx = 1\n\n[[aot]]\nx = 2\n"
+
+
+def doc():
+    return morvelan.loads(TEXT)
+
+
+def raises(call, exc, message):
+    with pytest.raises(exc) as info:
+        call()
+    assert info.value.args[0] == message
+
+
+@pytest.mark.parametrize("call, exc, message", [
+    (lambda d: d["arr"]["0"], TypeError, "TOML array indices must be integers or slices, not str"),
+    (lambda d: d["arr"][1.0], TypeError, "TOML array indices must be integers or slices, not float"),
+    (lambda d: d["arr"].__setitem__(None, 1), TypeError, "TOML array indices must be integers or slices, not NoneType"),
+    (lambda d: d["arr"][3], IndexError, "index out of range"),
+    (lambda d: d["arr"][-4], IndexError, "index out of range"),
+    (lambda d: d["arr"].__setitem__(3, 1), IndexError, "index out of range"),
+    (lambda d: d["arr"].__delitem__(-4), IndexError, "index out of range"),
+    (lambda d: d["arr"].pop(5), IndexError, "index out of range"),
+    (lambda d: d["empty"].pop(), IndexError, "pop from empty array"),
+    (lambda d: d["arr"].remove(9), ValueError, "value not in array"),
+    (lambda d: d["arr"].index(1, 1), ValueError, "value not in array"),
+    (lambda d: d["arr"].__setitem__(slice(None, None, 2), [1]), ValueError,
+     "attempt to assign sequence of size 1 to extended slice of size 2"),
+    (lambda d: d["arr"][::0], ValueError, "slice step cannot be zero"),
+    (lambda d: d["arr"].__setitem__(slice(0, 1), 5), TypeError, "can only assign an iterable"),
+    (lambda d: d["arr"].extend(5), TypeError, "'int' object is not iterable"),
+    (lambda d: d["aot"].append(1), TypeError, "cannot append integer to array of tables (expected a table/dict)"),
+    (lambda d: d["aot"].__setitem__(0, [1]), TypeError, "cannot append array to array of tables (expected a table/dict)"),
+    (lambda d: d["arr"].append(None), TypeError, "None is not a valid TOML value (TOML has no null type)"),
+    (lambda d: d["arr"].set_multiline(indent="2"), TypeError, "'str' object is not an instance of 'int'"),
+    (lambda d: d["arr"].set_multiline(2), TypeError, "ListItem.set_multiline() takes 0 positional arguments but 1 was given"),
+    (lambda d: d["arr"].pop(1, 2), TypeError, "ListItem.pop() takes from 0 to 1 positional arguments but 2 were given"),
+    (lambda d: d["arr"].insert(1), TypeError, "ListItem.insert() missing 1 required positional argument: 'value'"),
+    (lambda d: d.get(), TypeError, "Document.get() missing 1 required positional argument: 'key'"),
+    (lambda d: d["aot"][0].pop(), TypeError, "DictItem.pop() missing 1 required positional argument: 'key'"),
+    (lambda d: d.keys().__reversed__(1), TypeError, "KeysView.__reversed__() takes 0 positional arguments but 1 was given"),
+    (lambda d: d["arr"] * "x", TypeError, "can't multiply sequence by non-int of type 'morvelan.ListItem'"),
+    (lambda d: d["arr"] + 1, TypeError, "unsupported operand type(s) for +: 'morvelan.ListItem' and 'int'"),
+])
+def test_errors_leave_the_document_alone(call, exc, message):
+    d = doc()
+    raises(lambda: call(d), exc, message)
+    assert d.as_toml() == TEXT
+
+
+def test_indent_errors_name_the_argument():
+    with pytest.raises(ValueError) as info:
+        doc()["arr"].set_multiline(indent=-1)
+    assert info.value.__notes__ == ["while processing 'indent'"]
+
+
+@pytest.mark.parametrize("edit, stale, value", [
+    (lambda l: l.append(4), [], [1, 2, 3, 4]),
+    (lambda l: l.extend([4, 5]), [], [1, 2, 3, 4, 5]),
+    (lambda l: l.__iadd__([4]), [], [1, 2, 3, 4]),
+    (lambda l: l.insert(1, 9), [1, 2], [1, 9, 2, 3]),
+    (lambda l: l.insert(-1, 9), [2], [1, 2, 9, 3]),
+    (lambda l: l.insert(-10, 9), [0, 1, 2], [9, 1, 2, 3]),
+    (lambda l: l.insert(10, 9), [], [1, 2, 3, 9]),
+    (lambda l: l.__setitem__(1, 9), [1], [1, 9, 3]),
+    (lambda l: l.__setitem__(slice(0, 3, 2), [7, 8]), [0, 2], [7, 2, 8]),
+    (lambda l: l.__setitem__(slice(1, 2), [8, 9]), [1, 2], [1, 8, 9, 3]),
+    (lambda l: l.__setitem__(slice(0, 2), [9]), [0, 1, 2], [9, 3]),
+    (lambda l: l.__delitem__(0), [0, 1, 2], [2, 3]),
+    (lambda l: l.__delitem__(slice(1, None)), [1, 2], [1]),
+    (lambda l: l.pop(), [2], [1, 2]),
+    (lambda l: l.remove(2), [1, 2], [1, 3]),
+    (lambda l: l.__imul__(2), [0, 1, 2], [1, 2, 3, 1, 2, 3]),
+    (lambda l: l.set_multiline(), [], [1, 2, 3]),
+    (lambda l: l.clear(), [0, 1, 2], []),
+])
+def test_which_handles_go_stale(edit, stale, value):
+    d = doc()
+    lst = d["arr"]
+    elements = [lst[i] for i in range(3)]
+    n = d["n"]
+    edit(lst)
+    assert lst.value == value   # the acting handle stays usable
+    assert n.value == 1
+    for i, e in enumerate(elements):
+        if i in stale:
+            with pytest.raises(RuntimeError, match="stale"):
+                e.value
+        else:
+            assert e.value == i + 1
+
+
+def test_reading_members():
+    d = doc()
+    lst = d["arr"]
+    assert isinstance(lst, collections.abc.MutableSequence)
+    assert [h.value for h in lst[::-1]] == [3, 2, 1] and lst[-1].value == 3
+    assert lst[d["n"]].value == 2   # an Item holding an integer is an index
+    assert [h.value for h in reversed(lst)] == [3, 2, 1]
+    assert 2 in lst and "2" not in lst and object() not in lst
+    assert lst.count(1) == 1 and lst.count("1") == 0 and lst.index(3, -1) == 2
+    assert bisect.bisect(lst, 2, key=lambda h: h.value) == 2
+    assert [h.value for h in d["aot"]] == [{"x": 1}, {"x": 2}] and type(d["aot"][0]) is morvelan.DictItem
+    assert {"x": 2} in d["aot"] and d["aot"].index({"x": 2}) == 1
+    # a date-time written with Z equals the value read from it
+    t = morvelan.loads("t = [1979-05-27T07:32:00Z]")["t"]
+    assert t[0] == t[0].value and t.count(dt.datetime(1979, 5, 27, 7, 32, tzinfo=dt.timezone.utc)) == 1
+
+
+def test_concatenation_and_repetition_make_new_lists():
+    d = doc()
+    lst = d["arr"]
+    for new, value in [(lst + [4], [1, 2, 3, 4]), ([0] + lst, [0, 1, 2, 3]), (lst + lst, [1, 2, 3] * 2),
+                       (lst * 2, [1, 2, 3] * 2), (2 * lst, [1, 2, 3] * 2), (lst * 0, []),
+                       (d["aot"] + [{"x": 3}], [{"x": 1}, {"x": 2}, {"x": 3}])]:
+        assert type(new) is morvelan.ListItem and new.value == value
+    assert (lst + [4]).as_toml() == "[1, 2, 3, 4]"
+    assert d.as_toml() == TEXT
+
+
+@pytest.mark.parametrize("edit, value", [
+    (lambda d, l: l.extend(l), [1, 2, 3, 1, 2, 3]),
+    (lambda d, l: l.__iadd__(l), [1, 2, 3, 1, 2, 3]),
+    (lambda d, l: l.__setitem__(slice(None), l), [1, 2, 3]),
+    (lambda d, l: l.append(d), [1, 2, 3, {"arr": [1, 2, 3], "empty": [], "n": 1, "aot": [{"x": 1}, {"x": 2}]}]),
+    (lambda d, l: l.append(morvelan.loads("a = [5, {b = 6}]  # c")["a"]), [1, 2, 3, [5, {"b": 6}]]),
+    (lambda d, l: l.insert(0, morvelan.Item.parse("0xFF")), [255, 1, 2, 3]),
+    (lambda d, l: l.extend(x for x in (4, 5)), [1, 2, 3, 4, 5]),
+])
+def test_values_from_anywhere(edit, value):
+    d = doc()
+    edit(d, d["arr"])
+    assert d["arr"].value == value
+    assert morvelan.loads(d.as_toml())["arr"].value == value
+
+
+def _failing_iterable():
+    yield 4
+    raise RuntimeError("half-way")
+
+
+@pytest.mark.parametrize("edit, exc", [
+    (lambda l: l.extend(_failing_iterable()), RuntimeError),
+    (lambda l: l.extend([4, object(), 5]), TypeError),
+    (lambda l: l.__setitem__(slice(0, 1), [4, 2**64]), OverflowError),
+    (lambda l: l.__iadd__([4, None]), TypeError),
+    (lambda l: l.__imul__(10**12), MemoryError),
+    (lambda l: l.__imul__(2**70), OverflowError),
+])
+def test_bad_input_half_way_changes_nothing(edit, exc):
+    d = doc()
+    with pytest.raises(exc):
+        edit(d["arr"])
+    assert d.as_toml() == TEXT
+
+
+def test_stale_and_moved_handles():
+    d = doc()
+    lst = d["arr"]
+    d["arr"] = [5]
+    with pytest.raises(RuntimeError, match="stale"):
+        lst.append(1)
+    assert d.as_toml().startswith("arr = [5]  # three\n")
+
+
+def test_moved_members_make_handles_below_them_stale():
+    d = doc()
+    aot = d["aot"]
+    first, second = aot[0]["x"], aot[1]["x"]
+    aot.insert(1, {"x": 9})
+    assert first.value == 1
+    with pytest.raises(RuntimeError, match="stale"):
+        second.value
+    moved = aot[2]["x"]   # made after the edit
+    aot[0] = {"x": 0}     # replacing one member leaves the others' handles alone
+    assert moved.value == 2 and aot.value == [{"x": 0}, {"x": 9}, {"x": 2}]
+    with pytest.raises(RuntimeError, match="stale"):
+        first.value
