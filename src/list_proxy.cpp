@@ -13,7 +13,6 @@
 #include "list_proxy.hpp"
 
 #include <algorithm>
-#include <limits>
 
 #include "conversion.hpp"
 #include "item_proxy.hpp"
@@ -551,8 +550,10 @@ Result<Vector<TreeItem>> repeated(const TreeItem& list, long long times) {
         list.is_array() ? list.as_array().items() : list.as_array_of_tables().values;
     Vector<TreeItem> out;
     if (times <= 0 || elements.empty()) return out;
-    const auto max_copies = static_cast<unsigned long long>(std::numeric_limits<Py_ssize_t>::max()) /
-                            sizeof(TreeItem) / elements.size();
+    // A repetition that would need more than a terabyte of elements is
+    // refused without trying (some allocators abort on such requests).
+    constexpr unsigned long long kMaxBytes = 1ULL << 40;
+    const auto max_copies = kMaxBytes / sizeof(TreeItem) / elements.size();
     if (static_cast<unsigned long long>(times) > max_copies) {
         PyErr_NoMemory();
         return Error::pending();
