@@ -13,7 +13,6 @@
 #include "list_proxy.hpp"
 
 #include <algorithm>
-#include <limits>
 
 #include "conversion.hpp"
 #include "item_proxy.hpp"
@@ -92,18 +91,21 @@ Result<Vector<TreeItem>> convert_all(PyObject* iterable, const char* message = n
     return items;
 }
 
+// A value made an element of `list`.
+Result<TreeItem> make_element(const TreeItem& list, TreeItem item) {
+    const ItemKind kind = item.kind();
+    std::optional<TreeItem> element = as_element(list, std::move(item));
+    if (!element)
+        return type_error("cannot append " + std::string(kind_name(kind)) +
+                          " to array of tables (expected a table/dict)");
+    return std::move(*element);
+}
+
 // The values made elements of `list`, all or none.
 Status make_elements(const TreeItem& list, Vector<TreeItem>& items) {
     Vector<TreeItem> elements;
     elements.reserve(items.size());
-    for (TreeItem& item : items) {
-        const ItemKind kind = item.kind();
-        std::optional<TreeItem> element = as_element(list, std::move(item));
-        if (!element)
-            return type_error("cannot append " + std::string(kind_name(kind)) +
-                              " to array of tables (expected a table/dict)");
-        elements.push_back(std::move(*element));
-    }
+    for (TreeItem& item : items) elements.push_back(MV_TRY(make_element(list, std::move(item))));
     items = std::move(elements);
     return ok();
 }
@@ -300,12 +302,10 @@ void append_all(TreeItem& list, Vector<TreeItem>&& elements) {
 }
 
 Status set_at(PyObject* self, long long i, PyObject* value) {
-    Vector<TreeItem> items;
-    items.push_back(MV_TRY(to_toml(value)));
+    TreeItem item = MV_TRY(to_toml(value));
     Editing e = MV_TRY(edit(self, "__setitem__"));
     const std::size_t at = MV_TRY(position(i, length_of(*e.list)));
-    MV_TRY(make_elements(*e.list, items));
-    replace_element(*e.list, at, std::move(items.front()));
+    replace_element(*e.list, at, MV_TRY(make_element(*e.list, std::move(item))));
     stamp_positions(e.place, at, at + 1);
     return ok();
 }
@@ -392,11 +392,9 @@ PyObject* list_append(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         static const char* const names[] = {"value"};
         static const Signature sig{"append()", names, 1, 1, 1, 1, false, false};
         Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
-        Vector<TreeItem> items;
-        items.push_back(MV_TRY(to_toml(a.values[0])));
+        TreeItem item = MV_TRY(to_toml(a.values[0]));
         Editing e = MV_TRY(edit(self, "append()"));
-        MV_TRY(make_elements(*e.list, items));
-        append_all(*e.list, std::move(items));
+        insert_element(*e.list, length_of(*e.list), MV_TRY(make_element(*e.list, std::move(item))));
         return Ref::borrow(Py_None);
     });
 }
@@ -407,15 +405,13 @@ PyObject* list_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         static const Signature sig{"insert()", names, 2, 2, 2, 2, false, false};
         Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
         long long i = MV_TRY(index_value(a.values[0]));
-        Vector<TreeItem> items;
-        items.push_back(MV_TRY(to_toml(a.values[1])));
+        TreeItem item = MV_TRY(to_toml(a.values[1]));
         Editing e = MV_TRY(edit(self, "insert()"));
         const auto n = static_cast<long long>(length_of(*e.list));
         // As list.insert: counted from the end when negative, clamped to the list.
         if (i < 0) i = std::max(i + n, 0LL);
         const auto at = static_cast<std::size_t>(std::min(i, n));
-        MV_TRY(make_elements(*e.list, items));
-        insert_element(*e.list, at, std::move(items.front()));
+        insert_element(*e.list, at, MV_TRY(make_element(*e.list, std::move(item))));
         stamp_from(e.place, at);
         return Ref::borrow(Py_None);
     });
@@ -554,8 +550,10 @@ Result<Vector<TreeItem>> repeated(const TreeItem& list, long long times) {
         list.is_array() ? list.as_array().items() : list.as_array_of_tables().values;
     Vector<TreeItem> out;
     if (times <= 0 || elements.empty()) return out;
-    const auto max_copies = static_cast<unsigned long long>(std::numeric_limits<Py_ssize_t>::max()) /
-                            sizeof(TreeItem) / elements.size();
+    // A repetition that would need more than a terabyte of elements is
+    // refused without trying (some allocators abort on such requests).
+    constexpr unsigned long long kMaxBytes = 1ULL << 40;
+    const auto max_copies = kMaxBytes / sizeof(TreeItem) / elements.size();
     if (static_cast<unsigned long long>(times) > max_copies) {
         PyErr_NoMemory();
         return Error::pending();
