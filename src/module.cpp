@@ -168,10 +168,12 @@ int exec_module(PyObject* module) {
         };
         for (const Class& c : classes)
             if (add(module, c.name, c.make()) < 0) return Error::pending();
+        // The functions name the package as their module, as the classes do,
+        // also where this extension is loaded as morvelan.morvelan.
+        Ref package = Ref::steal(PyUnicode_FromString("morvelan"));
+        if (!package) return Error::pending();
         for (PyMethodDef& def : function_defs) {
-            Ref name = Ref::steal(PyModule_GetNameObject(module));
-            if (!name) return Error::pending();
-            Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, name.get()));
+            Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, package.get()));
             if (!fn || add(module, def.ml_name, fn.get()) < 0) return Error::pending();
         }
         Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));

@@ -188,16 +188,60 @@ def test_deep_and_self_referencing_values_raise_recursion_error():
             dumps_a(obj)
 
 
-def test_deep_tree_to_python_raises_recursion_error():
-    doc = morvelan.Document({"a": nested(300, lambda v: {"a": v})})
-    limit = sys.getrecursionlimit()
-    sys.setrecursionlimit(200)
+def below_c_calls(levels, action=None):
+    """Runs `action` below `levels` nested `==` calls, each made from C code
+    that passes the interpreter's recursion guard (Py_EnterRecursiveCall, which
+    counts against sys.getrecursionlimit() on 3.11 and against a separate, fixed
+    C recursion limit from 3.12 on). With `levels` None the calls go on until
+    the guard stops them. Gives the deepest level entered."""
+    reached = 0
+
+    class Step:
+        def __init__(self, n):
+            self.n = n
+
+        def __eq__(self, other):
+            nonlocal reached
+            reached = self.n
+            if self.n == levels:
+                action()
+                return True
+            return Step(self.n + 1) == other
+
     try:
-        with pytest.raises(RecursionError):
-            doc.value
-    finally:
-        sys.setrecursionlimit(limit)
-    assert doc.value == {"a": nested(300, lambda v: {"a": v})}
+        Step(1) == 0
+    except RecursionError:
+        if levels is not None:
+            raise
+    return reached
+
+
+def test_deep_tree_to_python_raises_recursion_error():
+    # The conversion to Python passes the same guard at each level: with fewer
+    # levels of it left than the tree is deep, .value raises the interpreter's
+    # RecursionError (not the module's own nesting or stack errors) and the
+    # document stays as it was.
+    expected = {"a": nested(300, lambda v: {"a": v})}
+    doc = morvelan.Document(expected)
+    results = []
+
+    def read():
+        try:
+            results.append(doc.value)
+        except RecursionError as e:
+            results.append(e)
+
+    def run():
+        bottom = below_c_calls(None)
+        below_c_calls(10, read)
+        below_c_calls(bottom - 20, read)   # each level takes 2 or 3 of the guard's units
+
+    on_large_stack(run)
+    shallow, deep = results
+    assert shallow == expected
+    assert isinstance(deep, RecursionError)
+    assert str(deep) == "maximum recursion depth exceeded while converting to Python"
+    assert doc.value == expected
 
 
 @pytest.mark.parametrize("text, expected", [

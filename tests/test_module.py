@@ -3,6 +3,8 @@ Document object and the module functions."""
 
 import collections.abc as abc
 import copy
+import importlib.machinery
+import importlib.resources
 import inspect
 import io
 import math
@@ -20,12 +22,24 @@ CLASSES = NAMES[:8]
 def test_module_attributes_in_order():
     assert morvelan.__all__ == NAMES
     public = [n for n in vars(morvelan) if not n.startswith("_")]
-    assert public == NAMES
+    assert public == ["morvelan"] + NAMES   # the extension module, then its names
     assert morvelan.__doc__ == ""
+    for name in NAMES:
+        assert getattr(morvelan, name).__module__ == "morvelan"
     for name in CLASSES:
         cls = getattr(morvelan, name)
-        assert cls.__module__ == "morvelan"
         assert cls.__qualname__ == cls.__name__ == name
+
+
+def test_package_reexports_the_extension():
+    ext = morvelan.morvelan
+    assert ext.__name__ == "morvelan.morvelan"
+    assert isinstance(ext.__spec__.loader, importlib.machinery.ExtensionFileLoader)
+    assert ext.__all__ == NAMES and ext.__doc__ == ""
+    assert [n for n in vars(ext) if not n.startswith("_")] == NAMES
+    for name in NAMES:
+        assert getattr(morvelan, name) is getattr(ext, name)
+    assert importlib.resources.files(morvelan).joinpath("py.typed").read_bytes() == b""
 
 
 @pytest.mark.parametrize("name", CLASSES)

@@ -616,8 +616,9 @@ const char* const kCorpus[] = {
     "top = {a=1,b={c=2},d=[1,2],}\nnext = { a = 1 # one\n, b = 2 # two\n}\n",
 
     // Dotted keys interleaved with other lines, in tables and inline tables.
-    "a.x = 1\nb = 2\na.y = 3\nt = {\n  a.x = 1,\n  b = 2,\n  a.y = 3,\n}\n[s]\n\tp.q = 1\n\tr = 2\n\tp.s = "
-    "3\n",
+    "a.x = 1\nb = 2\na.y = 3\n"
+    "t = {\n  a.x = 1,\n  b = 2,\n  a.y = 3,\n}\n"
+    "[s]\n\tp.q = 1\n\tr = 2\n\tp.s = 3\n",
 
     "# crlf\r\na = 1  # one\r\n\r\n[t]\r\nb = { c = 1,  # c\r\n  d = 2\r\n}\r\n\r\n[[u]]\r\ne = 1\r\n",
 
