@@ -1,0 +1,244 @@
+"""morvelan: read and edit TOML files from the command line, keeping every byte
+that an edit does not touch.
+
+    morvelan get FILE KEY [--json | --raw]
+    morvelan set FILE KEY VALUE [--string] [--diff]
+    morvelan del FILE KEY [--diff]
+    morvelan append FILE KEY VALUE [--string] [--diff]
+    morvelan fmt FILE... [--check] [--diff]
+    morvelan check FILE...
+    morvelan to-json FILE
+
+Also run as `python -m morvelan`. Exit status: 0 done, 1 a TOML, key, value or
+file error, 2 a usage error (including a KEY that is not a key).
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+from typing import Any, BinaryIO, Callable
+
+from . import _cli
+from ._cli import STDIN, CliError, display_name
+from .morvelan import Item
+
+KEY_HELP = (
+    "a TOML dotted key, each key optionally followed by indices: project.version, "
+    "tool.poetry.dependencies.\"my.pkg\", package[3].version, a.'b c'[0][-1] "
+    "(negative indices count from the end)"
+)
+VALUE_HELP = (
+    "a TOML value as it would stand after `key =`, kept as spelled: '\"1.2.3\"', '[1, 2]', "
+    "'{ a = 1 }', 0xFF (a value starting with '-' goes after `--`)"
+)
+
+
+def _parser() -> argparse.ArgumentParser:
+    ap = argparse.ArgumentParser(
+        prog="morvelan",
+        description="Read and edit TOML files, keeping their formatting: only what an edit changes differs.",
+        epilog="FILE may be '-': standard input, and for edits the result goes to standard output. "
+        "Edits replace the file atomically, keeping its permission bits. "
+        "Exit status: 0 done, 1 a TOML, key, value or file error, 2 a usage error.",
+    )
+    commands = ap.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    def command(name: str, summary: str) -> argparse.ArgumentParser:
+        sub = commands.add_parser(name, help=summary, description=summary)
+        return sub
+
+    def file_and_key(sub: argparse.ArgumentParser) -> None:
+        sub.add_argument("file", metavar="FILE", help="the TOML file, or '-' for standard input")
+        sub.add_argument("key", metavar="KEY", help=KEY_HELP)
+
+    def value(sub: argparse.ArgumentParser) -> None:
+        sub.add_argument("value", metavar="VALUE", help=VALUE_HELP)
+        sub.add_argument("--string", action="store_true", help="take VALUE as a plain string, not as TOML")
+
+    def diff(sub: argparse.ArgumentParser) -> None:
+        sub.add_argument("--diff", action="store_true", help="print the unified diff instead of writing")
+
+    get = command("get", "print a value: its TOML text (a table as a TOML document of its contents)")
+    file_and_key(get)
+    form = get.add_mutually_exclusive_group()
+    form.add_argument("--json", action="store_true", help="print the value as JSON (date-times as ISO 8601 strings)")
+    form.add_argument("--raw", action="store_true", help="print a string's contents without quotes")
+
+    put = command("set", "set a value, making missing tables on the way")
+    file_and_key(put)
+    value(put)
+    diff(put)
+
+    remove = command("del", "delete a key or an array element")
+    file_and_key(remove)
+    diff(remove)
+
+    add = command("append", "append a value to an array or array of tables")
+    file_and_key(add)
+    value(add)
+    diff(add)
+
+    fmt = command("fmt", "normalise the layout, wherever that keeps every comment")
+    fmt.add_argument("files", nargs="+", metavar="FILE", help="the TOML files, or '-' for standard input")
+    fmt.add_argument("--check", action="store_true", help="write nothing; exit 1 if a file would change")
+    diff(fmt)
+
+    check = command("check", "check that files parse; print each error report after the file's name")
+    check.add_argument("files", nargs="+", metavar="FILE")
+
+    to_json = command("to-json", "print the whole document as JSON")
+    to_json.add_argument("file", metavar="FILE", help="the TOML file, or '-' for standard input")
+    return ap
+
+
+class Io:
+    """The process's standard streams, as bytes."""
+
+    def __init__(self, stdin: BinaryIO, stdout: BinaryIO, stderr: BinaryIO) -> None:
+        self.stdin = stdin
+        self.stdout = stdout
+        self.stderr = stderr
+
+    def out(self, text: str) -> None:
+        self.stdout.write(text.encode("utf-8"))
+
+    def err(self, text: str) -> None:
+        self.stderr.write(text.encode("utf-8"))
+
+
+def _load(io: Io, path: str) -> tuple[str, Any]:
+    text = _cli.decode(_cli.read_bytes(path, io.stdin), path)
+    return text, _cli.parse(text, path)
+
+
+def _value(opts: argparse.Namespace) -> Any:
+    if opts.string:
+        return opts.value
+    try:
+        return Item.parse(opts.value)
+    except ValueError as exc:
+        raise CliError(f"bad VALUE {opts.value!r}: {str(exc).rstrip()}") from None
+
+
+def _finish(io: Io, path: str, before: str, after: str, show_diff: bool) -> None:
+    """Write the edited text (or print its diff) where it belongs."""
+    if show_diff:
+        io.out(_cli.unified_diff(before, after, display_name(path)))
+    elif path == STDIN:
+        io.out(after)
+    elif after != before:
+        _cli.write_atomic(path, after.encode("utf-8"))
+
+
+def _edit(io: Io, opts: argparse.Namespace, change: Callable[[Any], None]) -> int:
+    text, doc = _load(io, opts.file)
+    try:
+        change(doc)
+    except CliError as exc:
+        raise CliError(f"{display_name(opts.file)}: {exc}", exc.status) from None
+    _finish(io, opts.file, text, _cli.keep_layout(text, doc.as_toml()), opts.diff)
+    return 0
+
+
+def cmd_get(io: Io, opts: argparse.Namespace) -> int:
+    steps = _cli.parse_key(opts.key)
+    _, doc = _load(io, opts.file)
+    try:
+        node = _cli.lookup(doc, steps)
+    except CliError as exc:
+        raise CliError(f"{display_name(opts.file)}: {exc}", exc.status) from None
+    if opts.json:
+        io.out(_cli.json_text(node.value))
+    elif opts.raw and _cli.kind(node) == "string":
+        io.out(node.value + "\n")
+    else:
+        io.out(_cli.toml_text(node))
+    return 0
+
+
+def cmd_set(io: Io, opts: argparse.Namespace) -> int:
+    steps = _cli.parse_key(opts.key)
+    value = _value(opts)
+    return _edit(io, opts, lambda doc: _cli.set_value(doc, steps, value))
+
+
+def cmd_del(io: Io, opts: argparse.Namespace) -> int:
+    steps = _cli.parse_key(opts.key)
+    return _edit(io, opts, lambda doc: _cli.delete(doc, steps))
+
+
+def cmd_append(io: Io, opts: argparse.Namespace) -> int:
+    steps = _cli.parse_key(opts.key)
+    value = _value(opts)
+    return _edit(io, opts, lambda doc: _cli.append(doc, steps, value))
+
+
+def cmd_fmt(io: Io, opts: argparse.Namespace) -> int:
+    status = 0
+    for path in opts.files:
+        try:
+            text, _ = _load(io, path)
+            formatted = _cli.keep_layout(text, _cli.format_text(text))
+            if opts.check:
+                if opts.diff:
+                    io.out(_cli.unified_diff(text, formatted, display_name(path)))
+                if formatted != text:
+                    io.err(f"would reformat {display_name(path)}\n")
+                    status = max(status, 1)
+            else:
+                _finish(io, path, text, formatted, opts.diff)
+        except CliError as exc:
+            io.err(f"morvelan: {exc}\n")
+            status = max(status, exc.status)
+    return status
+
+
+def cmd_check(io: Io, opts: argparse.Namespace) -> int:
+    status = 0
+    for path in opts.files:
+        try:
+            _load(io, path)
+        except CliError as exc:
+            io.out(f"{exc}\n")
+            status = 1
+    return status
+
+
+def cmd_to_json(io: Io, opts: argparse.Namespace) -> int:
+    _, doc = _load(io, opts.file)
+    io.out(_cli.json_text(doc.value))
+    return 0
+
+
+COMMANDS: dict[str, Callable[[Io, argparse.Namespace], int]] = {
+    "get": cmd_get,
+    "set": cmd_set,
+    "del": cmd_del,
+    "append": cmd_append,
+    "fmt": cmd_fmt,
+    "check": cmd_check,
+    "to-json": cmd_to_json,
+}
+
+
+def main(argv: list[str] | None = None) -> int:
+    opts = _parser().parse_args(argv)
+    io = Io(sys.stdin.buffer, sys.stdout.buffer, sys.stderr.buffer)
+    try:
+        status = COMMANDS[opts.command](io, opts)
+        io.stdout.flush()
+        return status
+    except CliError as exc:
+        io.err(f"morvelan: {exc}\n")
+        return exc.status
+    except BrokenPipeError:
+        # The reader went away (`morvelan to-json big.toml | head`): stop quietly.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

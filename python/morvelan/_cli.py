@@ -1,0 +1,477 @@
+"""The parts of the command-line editor (``python -m morvelan``): KEY paths,
+finding comments in TOML text, the edits, the formatter that never drops a
+comment, and reading and writing files. ``__main__`` holds the argument handling.
+
+Failures are raised as ``CliError`` with the exit status they stand for: 1 for a
+TOML, key, value or file error, 2 for a usage error (a KEY that is not a key).
+"""
+
+from __future__ import annotations
+
+import copy
+import datetime as dt
+import difflib
+import json
+import math
+import os
+import re
+import stat
+import tempfile
+from typing import Any, Iterator, Union
+
+from .morvelan import DictItem, Document, ListItem, loads
+
+Step = Union[str, int]
+
+STDIN = "-"
+
+
+class CliError(Exception):
+    """A failure reported as one message, with the process's exit status."""
+
+    def __init__(self, message: str, status: int = 1) -> None:
+        super().__init__(message)
+        self.status = status
+
+
+# ---------------------------------------------------------------------------
+# KEY: a TOML dotted key whose segments may be followed by indices,
+# `package[3].version`, `a.'b c'[0][-1]`, `tool."my.pkg"`.
+
+_BARE = re.compile(r"[A-Za-z0-9_-]+")
+_BASIC_KEY = re.compile(r'"(?:[^"\\\n]|\\.)*"')
+_LITERAL_KEY = re.compile(r"'[^'\n]*'")
+_INDEX = re.compile(r"\[[ \t]*(-?[0-9]+)[ \t]*\]")
+
+
+def _bad_key(text: str, pos: int, why: str) -> CliError:
+    return CliError(f"bad KEY {text!r}: {why} at column {pos + 1}", status=2)
+
+
+def _segment(text: str, pos: int) -> tuple[str, int]:
+    bare = _BARE.match(text, pos)
+    if bare:
+        return bare.group(), bare.end()
+    if pos == len(text) or text[pos] not in "\"'":
+        return "", -1
+    quoted = (_BASIC_KEY if text[pos] == '"' else _LITERAL_KEY).match(text, pos)
+    if quoted is None:
+        raise _bad_key(text, pos, "unterminated quoted key")
+    try:
+        # The quoted key is one line without line breaks: the library decodes it
+        # with TOML's rules for basic and literal strings.
+        value = loads("k = " + quoted.group())["k"].value
+    except ValueError as exc:
+        raise _bad_key(text, pos, "invalid quoted key (" + str(exc).strip().splitlines()[-1] + ")") from None
+    return str(value), quoted.end()
+
+
+def _skip_blank(text: str, pos: int) -> int:
+    while pos < len(text) and text[pos] in " \t":
+        pos += 1
+    return pos
+
+
+def parse_key(text: str) -> list[Step]:
+    """The steps of KEY: strings for keys, ints for indices (negative ones count
+    from the end). Raises CliError with status 2 when KEY is not a key."""
+    steps: list[Step] = []
+    pos = _skip_blank(text, 0)
+    want_key = True
+    while True:
+        if want_key:
+            key, end = _segment(text, pos)
+            if end < 0:
+                raise _bad_key(text, pos, "expected a bare or quoted key")
+            steps.append(key)
+            pos, want_key = end, False
+        pos = _skip_blank(text, pos)
+        if pos == len(text):
+            return steps
+        if text[pos] == ".":
+            pos = _skip_blank(text, pos + 1)
+            want_key = True
+        elif text[pos] == "[":
+            index = _INDEX.match(text, pos)
+            if index is None:
+                raise _bad_key(text, pos, "expected an index such as [0] or [-1]")
+            steps.append(int(index.group(1)))
+            pos = index.end()
+        else:
+            raise _bad_key(text, pos, "expected '.' or '[' after a key")
+
+
+def show_key(steps: list[Step]) -> str:
+    """Steps written back as a KEY, for messages."""
+    out = ""
+    for step in steps:
+        if isinstance(step, int):
+            out += f"[{step}]"
+            continue
+        if out:
+            out += "."
+        if _BARE.fullmatch(step):
+            out += step
+        else:
+            escaped = step.replace("\\", "\\\\").replace('"', '\\"')
+            out += '"' + "".join(c if c.isprintable() else f"\\u{ord(c):04X}" for c in escaped) + '"'
+    return out
+
+
+# ---------------------------------------------------------------------------
+# Handles: kinds, looking up a path, the edits.
+
+
+def kind(node: Any) -> str:
+    """The kind name of a handle ("table", "array of tables", "integer", ...),
+    read from its repr "Item({kind}, {text})"."""
+    if isinstance(node, Document):
+        return "table"
+    text = repr(node)
+    return text[len("Item(") : text.index(",")]
+
+
+def _a(name: str) -> str:
+    return ("an " if name[0] in "aeiou" else "a ") + name
+
+
+def _is_table(node: Any) -> bool:
+    return isinstance(node, (Document, DictItem))
+
+
+def _child(node: Any, step: Step, where: list[Step]) -> Any:
+    """node[step], or a CliError naming what is missing or in the way."""
+    here = show_key(where) or "the document"
+    if isinstance(step, str):
+        if not _is_table(node):
+            hint = f" (index it: {show_key(where + [0, step])})" if kind(node) == "array of tables" else ""
+            raise CliError(f"{here} is {_a(kind(node))}, not a table: no key {show_key([step])}{hint}")
+        try:
+            return node[step]
+        except KeyError:
+            raise CliError(f"key {show_key(where + [step])} not found") from None
+    if not isinstance(node, ListItem):
+        raise CliError(f"{here} is {_a(kind(node))}, not an array: no index [{step}]")
+    try:
+        return node[step]
+    except IndexError:
+        raise CliError(f"index {show_key(where + [step])} out of range ({here} has {len(node)} elements)") from None
+
+
+def lookup(doc: Any, steps: list[Step]) -> Any:
+    node = doc
+    for i, step in enumerate(steps):
+        node = _child(node, step, steps[:i])
+    return node
+
+
+def _library_error(exc: Exception) -> CliError:
+    text = exc.args[0] if isinstance(exc, KeyError) and exc.args else exc
+    return CliError(str(text).rstrip("\n"))
+
+
+def set_value(doc: Any, steps: list[Step], value: Any) -> None:
+    """doc[steps] = value. Missing tables on the way are made as
+    `parent.setdefault(key, {})` makes them (a table, or an inline table
+    inside an inline table); the new ones that only lead to the next new one are
+    made implicit, so that no empty header is written: `a.b.c` in a document
+    without `a` gives `[a.b]` with `c = ...` in it."""
+    node = doc
+    made: Any = None
+    for i, step in enumerate(steps[:-1]):
+        if isinstance(step, str) and _is_table(node) and step not in node:
+            if made is not None:
+                made.implicit = True
+            node = made = node.setdefault(step, {})
+        else:
+            node = _child(node, step, steps[:i])
+            made = None
+    last = steps[-1]
+    where = steps[:-1]
+    if isinstance(last, int):
+        _child(node, last, where)  # the element must exist
+    elif not _is_table(node):
+        _child(node, last, where)  # raises: not a table
+    try:
+        node[last] = value
+    except (TypeError, ValueError, KeyError, IndexError) as exc:
+        raise _library_error(exc) from None
+
+
+def delete(doc: Any, steps: list[Step]) -> None:
+    parent = lookup(doc, steps[:-1])
+    _child(parent, steps[-1], steps[:-1])
+    del parent[steps[-1]]
+
+
+def append(doc: Any, steps: list[Step], value: Any) -> None:
+    target = lookup(doc, steps)
+    if not isinstance(target, ListItem):
+        raise CliError(f"{show_key(steps)} is {_a(kind(target))}, not an array: cannot append")
+    try:
+        target.append(value)
+    except (TypeError, ValueError) as exc:
+        raise _library_error(exc) from None
+
+
+# ---------------------------------------------------------------------------
+# Comments, strings and brackets in TOML text. Only texts that parse (files that
+# the library read, or its own output) are scanned.
+
+_SPECIAL = re.compile(r"[\"'#\[\]{}\n]")
+_BASIC_BODY = re.compile(r'(?:[^"\\\n]|\\.)*"')
+_LITERAL_BODY = re.compile(r"[^'\n]*'")
+_ML_BASIC_BODY = re.compile(r'(?:[^"\\]|\\[\s\S]|"(?!""))*"""')
+_ML_LITERAL_BODY = re.compile(r"(?:[^']|'(?!''))*'''")
+
+
+def _tokens(text: str) -> Iterator[tuple[str, int, int]]:
+    """("string" | "comment" | "open" | "close" | "newline", start, end) for
+    each string, comment, bracket and line break outside strings and comments."""
+    pos = 0
+    size = len(text)
+    while True:
+        found = _SPECIAL.search(text, pos)
+        if found is None:
+            return
+        start = found.start()
+        char = text[start]
+        if char == "#":
+            end = text.find("\n", start)
+            end = size if end < 0 else end
+            if end > start and text[end - 1] == "\r":
+                end -= 1
+            yield "comment", start, end
+        elif char in "\"'":
+            triple = text.startswith(char * 3, start)
+            if triple:
+                body = (_ML_BASIC_BODY if char == '"' else _ML_LITERAL_BODY).match(text, start + 3)
+            else:
+                body = (_BASIC_BODY if char == '"' else _LITERAL_BODY).match(text, start + 1)
+            end = body.end() if body else size
+            if triple:
+                # A closing run of four or five quotes ends with the last three.
+                extra = 0
+                while extra < 2 and end < size and text[end] == char:
+                    end += 1
+                    extra += 1
+            yield "string", start, end
+        elif char == "\n":
+            end = start + 1
+            yield "newline", start, end
+        else:
+            end = start + 1
+            yield ("open" if char in "[{" else "close"), start, end
+        pos = end
+
+
+def comments(text: str) -> list[str]:
+    """The comments of TOML text, in order, without line-end characters."""
+    return [text[s:e] for what, s, e in _tokens(text) if what == "comment"]
+
+
+def value_text(text: str) -> str:
+    """The text of one value as `as_toml()` gives it, without the white space
+    and comments around it (those inside an array or inline table stay)."""
+    depth = 0
+    pieces = []
+    pos = 0
+    for what, start, end in _tokens(text):
+        if what == "open":
+            depth += 1
+        elif what == "close":
+            depth -= 1
+        elif what == "comment" and depth == 0:
+            pieces.append(text[pos:start])
+            pos = end
+    pieces.append(text[pos:])
+    return "".join(pieces).strip()
+
+
+def keep_layout(original: str, edited: str) -> str:
+    """The library's output with the original's byte order mark and CRLF line
+    ends put back (it writes LF, and no mark). Line breaks inside strings are
+    the strings' own and stay as written; a file whose line ends outside
+    strings are mixed is written with LF."""
+    if original.startswith("\ufeff") and not edited.startswith("\ufeff"):
+        edited = "\ufeff" + edited
+    ends = [s for what, s, _ in _tokens(original) if what == "newline"]
+    if not ends or not all(s > 0 and original[s - 1] == "\r" for s in ends):
+        return edited
+    pieces = []
+    pos = 0
+    for what, start, _ in _tokens(edited):
+        if what == "newline" and not (start > 0 and edited[start - 1] == "\r"):
+            pieces.append(edited[pos:start])
+            pieces.append("\r")
+            pos = start
+    pieces.append(edited[pos:])
+    return "".join(pieces)
+
+
+# ---------------------------------------------------------------------------
+# The formatter: `fmt()` wherever it keeps every comment.
+
+
+def _fmt_if_comments_stay(doc: Any, steps: list[Step], whole: bool) -> None:
+    """fmt() on the value at steps (the document for []), unless that drops a
+    comment. A trial on a copy decides, comparing the comments of the value's
+    own text (whole=False) or of the whole document (whole=True)."""
+    item = lookup(doc, steps)
+
+    def seen(document: Any, node: Any) -> list[str]:
+        return comments(document.as_toml() if whole or not steps else node.as_toml())
+
+    before = seen(doc, item)
+    if before:
+        trial = copy.deepcopy(doc)
+        trial_item = lookup(trial, steps)
+        trial_item.fmt()
+        if seen(trial, trial_item) != before:
+            return
+    item.fmt()
+
+
+def _format_tree(doc: Any, steps: list[Step], whole: bool) -> None:
+    node = lookup(doc, steps)
+    if not (isinstance(node, ListItem) and kind(node) == "array of tables"):
+        _fmt_if_comments_stay(doc, steps, whole)
+        node = lookup(doc, steps)
+    children: list[Step] = list(node.keys()) if _is_table(node) else list(range(len(node)))
+    for step in children:
+        if isinstance(node[step], (DictItem, ListItem)):
+            _format_tree(doc, steps + [step], whole)
+
+
+def format_text(text: str) -> str:
+    """The text with `fmt()` applied to the document and to each table, inline
+    table and array inside it, where that keeps every comment."""
+    doc = loads(text)
+    wanted = comments(text)
+    # fmt() of a nested value only rewrites that value's text, so checking the
+    # comments of that text is enough; should the result still have lost a
+    # comment, start again and check the whole document at each step.
+    _format_tree(doc, [], whole=False)
+    out: str = doc.as_toml()
+    if comments(out) != wanted:
+        doc = loads(text)
+        _format_tree(doc, [], whole=True)
+        out = doc.as_toml()
+    return out
+
+
+# ---------------------------------------------------------------------------
+# Output of values.
+
+
+def toml_text(node: Any) -> str:
+    """What `get` prints: a table as a TOML document of its contents (its
+    entries, then its sub-tables with headers relative to it); any other value
+    as its TOML text, without the comments around it."""
+    if kind(node) == "table":
+        holder = Document()
+        for key in node.keys():
+            holder[key] = node[key]
+        # A copied header keeps the blank line before it, which no document starts with.
+        text: str = holder.as_toml()
+        return text.lstrip()
+    return value_text(node.as_toml()) + "\n"
+
+
+def _plain(value: Any) -> Any:
+    if isinstance(value, dict):
+        return {key: _plain(item) for key, item in value.items()}
+    if isinstance(value, list):
+        return [_plain(item) for item in value]
+    if isinstance(value, (dt.datetime, dt.date, dt.time)):
+        return value.isoformat()
+    if isinstance(value, float) and not math.isfinite(value):
+        return "nan" if math.isnan(value) else ("inf" if value > 0 else "-inf")
+    return value
+
+
+def json_text(value: Any) -> str:
+    """JSON for a native value: date-times as ISO 8601 strings, nan and
+    infinities as the strings "nan", "inf" and "-inf" (JSON has no such numbers)."""
+    try:
+        return json.dumps(_plain(value), indent=2, ensure_ascii=False) + "\n"
+    except RecursionError:
+        raise CliError("the value nests too deeply for JSON output") from None
+
+
+def unified_diff(old: str, new: str, name: str) -> str:
+    lines = []
+    for line in difflib.unified_diff(old.splitlines(keepends=True), new.splitlines(keepends=True), name, name):
+        lines.append(line if line.endswith("\n") else line + "\n\\ No newline at end of file\n")
+    return "".join(lines)
+
+
+# ---------------------------------------------------------------------------
+# Files.
+
+
+def display_name(path: str) -> str:
+    return "<stdin>" if path == STDIN else path
+
+
+def read_bytes(path: str, stdin: Any) -> bytes:
+    if path == STDIN:
+        data: bytes = stdin.read()
+        return data
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError as exc:
+        raise CliError(f"cannot read {path}: {exc.strerror or exc}") from None
+
+
+def decode(data: bytes, path: str) -> str:
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError as exc:
+        raise CliError(f"{display_name(path)}: not UTF-8 text ({exc})") from None
+
+
+def parse(text: str, path: str) -> Any:
+    try:
+        return loads(text)
+    except ValueError as exc:
+        raise CliError(f"{display_name(path)}: {str(exc).rstrip()}") from None
+
+
+def write_atomic(path: str, data: bytes) -> None:
+    """Replace the file at path (or the file a symbolic link there points at)
+    with data: a temporary file in the same folder, written, flushed and synced
+    with the original's permission bits, then renamed over it. On any failure
+    the original is untouched and the temporary file removed."""
+    target = os.path.realpath(path)
+    folder = os.path.dirname(target)
+    try:
+        mode = stat.S_IMODE(os.stat(target).st_mode)
+        fd, temporary = tempfile.mkstemp(dir=folder, prefix="." + os.path.basename(target) + ".", suffix=".tmp")
+    except OSError as exc:
+        raise CliError(f"cannot write {path}: {exc.strerror or exc}") from None
+    try:
+        with os.fdopen(fd, "wb") as f:
+            f.write(data)
+            f.flush()
+            os.fchmod(f.fileno(), mode)
+            os.fsync(f.fileno())
+        os.replace(temporary, target)
+    except BaseException as exc:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        if isinstance(exc, OSError):
+            raise CliError(f"cannot write {path}: {exc.strerror or exc}") from None
+        raise
+    try:
+        # Make the rename itself durable; not every file system syncs folders.
+        folder_fd = os.open(folder, os.O_RDONLY)
+        try:
+            os.fsync(folder_fd)
+        finally:
+            os.close(folder_fd)
+    except OSError:
+        pass

@@ -1,0 +1,351 @@
+"""The command-line editor (`python -m morvelan`), run as a subprocess on files
+in a temporary folder: what each command prints and writes, byte for byte, and
+how it fails."""
+
+import datetime as dt
+import json
+import math
+import os
+import stat
+import subprocess
+import sys
+import tomllib
+from pathlib import Path
+
+import pytest
+
+from toml_cases import ROOT, SHARED
+
+pytestmark = pytest.mark.needs_module
+pytest.importorskip("morvelan")
+
+BENCH_DATA = SHARED / "bench-data"
+
+SAMPLE = b"""\
+# Sample for the command-line tests.
+title = "demo"   # the name
+"dotted.key" = { x = 1 }
+a = { "b c" = [[1, 2], [3, 4]] }
+s = "a # b"  # note
+lit = '"'  # quote
+dob = 1979-05-27T07:32:00-08:00
+day = 1979-05-27
+special = [nan, inf, -inf]
+
+[server]
+host   = "localhost"
+ports  = [ 8000, 8001, 8002 ]
+
+[server.tls]
+cert = 'c.pem'
+
+[[products]]
+name = "hammer"
+
+[[products]]
+name = "nail"
+sku = 0x2A
+"""
+
+
+def run(*args, stdin=b"", cwd=None):
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    return subprocess.run([sys.executable, "-m", "morvelan", *map(str, args)], input=stdin, capture_output=True,
+                          env=env, cwd=cwd, timeout=120)
+
+
+def shared(name):
+    path = BENCH_DATA / name if "/" not in name else SHARED / name
+    if not path.is_file():
+        pytest.skip(f"{path} is absent")
+    return path.read_bytes()
+
+
+def source(name):
+    """The bytes of a test input: SAMPLE, or a file of ../shared."""
+    return SAMPLE if name == "sample" else shared(name)
+
+
+def put(tmp_path, data, name="doc.toml"):
+    path = tmp_path / name
+    path.write_bytes(data)
+    return path
+
+
+# --- get ---------------------------------------------------------------------
+
+@pytest.mark.parametrize("name, key, flags, expected", [
+    ("sample", "title", [], '"demo"\n'),                       # the comment after it is not printed
+    ("sample", "title", ["--raw"], "demo\n"),
+    ("sample", "title", ["--json"], '"demo"\n'),
+    ("sample", '"\\u0074itle"', ["--raw"], "demo\n"),           # a basic-string key with an escape
+    ("sample", '"dotted.key".x', [], "1\n"),
+    ("sample", "a.'b c'[0][-1]", [], "2\n"),
+    ("sample", " a . 'b c' [ 1 ] [0] ", [], "3\n"),
+    ("sample", "a", [], '{ "b c" = [[1, 2], [3, 4]] }\n'),
+    ("sample", "s", [], '"a # b"\n'),                          # a '#' inside a string stays
+    ("sample", "lit", [], "'\"'\n"),
+    ("sample", "server.ports", [], "[ 8000, 8001, 8002 ]\n"),
+    ("sample", "server.ports[-1]", [], "8002\n"),
+    ("sample", "products[1].sku", [], "0x2A\n"),               # spelled as in the file
+    ("sample", "products[1].sku", ["--json"], "42\n"),
+    ("sample", "products[1].sku", ["--raw"], "0x2A\n"),        # --raw only changes strings
+    ("sample", "products", [], '[{ name = "hammer" }, { name = "nail", sku = 0x2A }]\n'),
+    ("sample", "products[0]", [], 'name = "hammer"\n'),
+    ("sample", "server", [], 'host = "localhost"\nports = [ 8000, 8001, 8002 ]\n\n[tls]\ncert = \'c.pem\'\n'),
+    ("sample", "dob", ["--json"], '"1979-05-27T07:32:00-08:00"\n'),
+    ("sample", "day", ["--json"], '"1979-05-27"\n'),
+    ("sample", "special", ["--json"], '[\n  "nan",\n  "inf",\n  "-inf"\n]\n'),
+    ("sample", "server.tls", ["--json"], '{\n  "cert": "c.pem"\n}\n'),
+    ("pyproject.toml", "project.version", [], '"2.5.0.dev0"\n'),
+    ("pyproject.toml", "project.dependencies[8]", [], '"packaging (>=24.2)"\n'),
+    ("poetry.lock", "package[10].version", ["--raw"], "7.13.5\n"),
+])
+def test_get_prints_the_value(tmp_path, name, key, flags, expected):
+    path = put(tmp_path, source(name))
+    proc = run("get", path, key, *flags)
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    assert proc.stdout.decode() == expected
+
+
+# --- edits: only the edited text differs ---------------------------------------
+
+@pytest.mark.parametrize("name, args, old, new", [
+    ("sample", ["set", "title", '"new"'], b'title = "demo"   # the name', b'title = "new"   # the name'),
+    ("sample", ["set", "title", "x \"y\"", "--string"], b'title = "demo"', b"title = 'x \"y\"'"),
+    ("sample", ["set", "server.ports[0]", "0o17"], b"[ 8000,", b"[ 0o17,"),
+    ("sample", ["set", "products[1].sku", "'s'"], b"sku = 0x2A", b"sku = 's'"),
+    ("sample", ["set", "server.tls.key", "'k.pem'"], b"cert = 'c.pem'\n", b"cert = 'c.pem'\nkey = 'k.pem'\n"),
+    ("sample", ["set", "new.deep.key", "1"], b"sku = 0x2A\n", b"sku = 0x2A\n\n[new.deep]\nkey = 1\n"),
+    ("sample", ["set", "a.x.y", "1"], b"[3, 4]] }", b"[3, 4]], x = { y = 1 } }"),
+    ("sample", ["del", "s"], b's = "a # b"  # note\n', b""),
+    ("sample", ["del", "server.ports[1]"], b"8000, 8001, 8002", b"8000, 8002"),
+    ("sample", ["del", "products[0]"], b'[[products]]\nname = "hammer"\n\n', b""),
+    ("sample", ["append", "server.ports", "8003"], b"8002 ]", b"8002, 8003 ]"),
+    ("sample", ["append", "special", "x", "--string"], b"-inf]", b'-inf, "x"]'),
+    ("sample", ["append", "products", '{ name = "saw" }'], b"sku = 0x2A\n", b'sku = 0x2A\n\n[[products]]\nname = "saw"\n'),
+    ("pyproject.toml", ["set", "project.version", '"2.6.0"'], b'version = "2.5.0.dev0"', b'version = "2.6.0"'),
+    ("pyproject.toml", ["append", "project.keywords", '"toml"'], b'"dependency", "poetry"]', b'"dependency", "poetry", "toml"]'),
+    ("poetry.lock", ["set", "package[10].version", '"9.9"'], b'version = "7.13.5"', b'version = "9.9"'),
+    # The library writes LF and no byte order mark; the file keeps its own.
+    ("crlf", ["set", "b", "3"], b"b = 2\r\n", b"b = 3\r\n"),
+    ("crlf", ["set", "c", "3"], b"b = 2\r\n", b"b = 2\r\nc = 3\r\n"),
+])
+def test_edit_changes_only_the_edited_text(tmp_path, name, args, old, new):
+    data = b'\xef\xbb\xbfa = """x\ny"""\r\n# c\r\nb = 2\r\n' if name == "crlf" else source(name)
+    assert data.count(old) == 1
+    path = put(tmp_path, data)
+    command, *rest = args
+    proc = run(command, path, *rest)
+    assert (proc.returncode, proc.stdout, proc.stderr) == (0, b"", b"")
+    assert path.read_bytes() == data.replace(old, new)
+    assert [p.name for p in tmp_path.iterdir()] == [path.name]   # no temporary file left
+
+
+def test_diff_and_stdin_leave_the_file_alone(tmp_path):
+    path = put(tmp_path, SAMPLE)
+    edited = SAMPLE.replace(b"8001", b"1")
+    diff = run("set", path, "server.ports[1]", "1", "--diff")
+    assert diff.returncode == 0
+    assert diff.stdout.decode() == (
+        f"--- {path}\n+++ {path}\n@@ -10,7 +10,7 @@\n \n [server]\n host   = \"localhost\"\n"
+        "-ports  = [ 8000, 8001, 8002 ]\n+ports  = [ 8000, 1, 8002 ]\n \n [server.tls]\n cert = 'c.pem'\n")
+    piped = run("set", "-", "server.ports[1]", "1", stdin=SAMPLE)
+    assert (piped.returncode, piped.stdout) == (0, edited)
+    assert run("get", "-", "server.ports[1]", stdin=edited).stdout == b"1\n"
+    assert run("fmt", "-", stdin=b"a  =  [1,2]\n").stdout == b"a = [1, 2]\n"
+    assert path.read_bytes() == SAMPLE
+
+
+# --- fmt -----------------------------------------------------------------------
+
+@pytest.mark.parametrize("before, after", [
+    (b"a   =  1\nb=[1,2,  3]\n[t]\nx  =  { p=1,q = [ 2 ] }\n", b"a = 1\nb = [1, 2, 3]\n[t]\nx = { p = 1, q = [2] }\n"),
+    # Comments: the document's entries are left as they are, the arrays formatted.
+    (b"# top\na   =  [1,2]   # one\nb  =  2\n", b"# top\na   =  [1, 2]   # one\nb  =  2\n"),
+    (b"[t]  # header\nx  =  1\n", b"[t]  # header\nx = 1\n"),
+    (b"x = [\n  1,  # first\n  2,\n]\ny = [ 3 ,4 ]\n", b"x = [\n  1,  # first\n  2,\n]\ny = [3, 4]\n"),
+    # A '#' in a string is no comment, a quote in a comment no string.
+    (b"a  =  '\"'  # keep\nb  =  \"\\\"#\"\n", b"a  =  '\"'  # keep\nb  =  \"\\\"#\"\n"),
+    (b"s  =  \"# not a comment\"\n", b's = "# not a comment"\n'),
+    (b"m = '''\n# in a string'''\n[t]\nk  =  \"\"\"x\"\"\"\"\n", b"m = '''\n# in a string'''\n[t]\nk = \"\"\"x\"\"\"\"\n"),
+    (b"a  =  1\r\nb = [1,2]\r\n", b"a = 1\r\nb = [1, 2]\r\n"),
+    (b"a = 1\n", b"a = 1\n"),
+])
+def test_fmt_formats_where_no_comment_is_lost(tmp_path, before, after):
+    path = put(tmp_path, before)
+    check = run("fmt", "--check", path)
+    assert (check.returncode, check.stderr) == (
+        (1, f"would reformat {path}\n".encode()) if after != before else (0, b""))
+    assert path.read_bytes() == before
+    proc = run("fmt", path)
+    assert (proc.returncode, proc.stdout, proc.stderr) == (0, b"", b"")
+    assert path.read_bytes() == after
+    assert run("fmt", "--check", path).returncode == 0
+
+
+@pytest.mark.parametrize("name", [
+    "corpus/rust-lang__cargo__Cargo.toml",
+    "corpus/python-poetry__poetry__pyproject.toml",
+    "corpus/influxdata__telegraf__config__testdata__telegraf-agent.toml",
+    "corpus/helix-editor__helix__languages.toml",
+    "pyproject.toml",
+    "tomli-benchmark.toml",
+])
+def test_fmt_keeps_every_comment_and_the_data(tmp_path, name):
+    data = shared(name)
+    path = put(tmp_path, data)
+    assert run("fmt", path).returncode == 0
+    out = path.read_bytes()
+    # fmt() changes no string and removes nothing but layout and comments, so
+    # every '#' that was there is still there exactly when no comment was lost.
+    assert out.count(b"#") == data.count(b"#")
+    if b"\n" not in data.replace(b"\r\n", b""):
+        assert b"\n" not in out.replace(b"\r\n", b"")     # CRLF line ends stay
+    assert tomllib.loads(out.decode()) == tomllib.loads(data.decode())
+    assert run("fmt", "--check", path).returncode == 0    # formatting it again changes nothing
+
+
+# --- check and to-json ---------------------------------------------------------
+
+def test_check_reports_each_bad_file(tmp_path):
+    good = put(tmp_path, SAMPLE, "good.toml")
+    bad = put(tmp_path, b"a = 1\nb = \n", "bad.toml")
+    assert run("check", good, good).returncode == 0
+    proc = run("check", good, bad, tmp_path / "missing.toml")
+    assert proc.returncode == 1
+    assert proc.stdout.decode() == (
+        f"{bad}: TOML parse error at line 2, column 5\n  |\n2 | b = \n  |     ^\nmissing value for key\n"
+        f"cannot read {tmp_path / 'missing.toml'}: No such file or directory\n")
+
+
+def plain(value):
+    """tomllib's value as the CLI writes it in JSON."""
+    if isinstance(value, dict):
+        return {k: plain(v) for k, v in value.items()}
+    if isinstance(value, list):
+        return [plain(v) for v in value]
+    if isinstance(value, (dt.datetime, dt.date, dt.time)):
+        return value.isoformat()
+    if isinstance(value, float) and not math.isfinite(value):
+        return str(value)
+    return value
+
+
+@pytest.mark.parametrize("name", ["sample", "pyproject.toml", "poetry.lock", "corpus/rust-lang__cargo__Cargo.lock"])
+def test_to_json_holds_the_whole_document(tmp_path, name):
+    data = source(name)
+    proc = run("to-json", put(tmp_path, data))
+    assert proc.returncode == 0
+    assert json.loads(proc.stdout) == plain(tomllib.loads(data.decode()))
+
+
+# --- failures ------------------------------------------------------------------
+
+@pytest.mark.parametrize("args, status, message", [
+    (["get", "{missing}", "a"], 1, "morvelan: cannot read {missing}: No such file or directory\n"),
+    (["get", "{bad}", "a"], 1, "morvelan: {bad}: TOML parse error at line 1, column 5\n"),
+    (["set", "{bad}", "a", "1"], 1, "morvelan: {bad}: TOML parse error at line 1, column 5\n"),
+    (["get", "{latin1}", "a"], 1, "morvelan: {latin1}: not UTF-8 text ("),
+    (["get", "{doc}", "nope"], 1, "morvelan: {doc}: key nope not found\n"),
+    (["get", "{doc}", "server.tls.nope"], 1, "morvelan: {doc}: key server.tls.nope not found\n"),
+    (["get", "{doc}", "title.x"], 1, "morvelan: {doc}: title is a string, not a table: no key x\n"),
+    (["get", "{doc}", "products.name"], 1,
+     "morvelan: {doc}: products is an array of tables, not a table: no key name (index it: products[0].name)\n"),
+    (["get", "{doc}", "server[0]"], 1, "morvelan: {doc}: server is a table, not an array: no index [0]\n"),
+    (["get", "{doc}", "products[2]"], 1, "morvelan: {doc}: index products[2] out of range (products has 2 elements)\n"),
+    (["del", "{doc}", "server.nope"], 1, "morvelan: {doc}: key server.nope not found\n"),
+    (["set", "{doc}", "title.x.y", "1"], 1, "morvelan: {doc}: title is a string, not a table: no key x\n"),
+    (["set", "{doc}", "server.ports[3]", "1"], 1, "morvelan: {doc}: index server.ports[3] out of range"),
+    (["append", "{doc}", "title", "1"], 1, "morvelan: {doc}: title is a string, not an array: cannot append\n"),
+    (["append", "{doc}", "nope", "1"], 1, "morvelan: {doc}: key nope not found\n"),
+    (["set", "{doc}", "title", "1.2.3"], 1, "morvelan: bad VALUE '1.2.3': TOML parse error at line 1, column 4\n"),
+    (["append", "{doc}", "special", "[1,"], 1, "morvelan: bad VALUE '[1,': TOML parse error at line 1, column 4\n"),
+    (["get", "{doc}", "a..b"], 2, "morvelan: bad KEY 'a..b': expected a bare or quoted key at column 3\n"),
+    (["get", "{doc}", ""], 2, "morvelan: bad KEY '': expected a bare or quoted key at column 1\n"),
+    (["get", "{doc}", "a."], 2, "morvelan: bad KEY 'a.': expected a bare or quoted key at column 3\n"),
+    (["get", "{doc}", "a b"], 2, "morvelan: bad KEY 'a b': expected '.' or '[' after a key at column 3\n"),
+    (["get", "{doc}", "a[x]"], 2, "morvelan: bad KEY 'a[x]': expected an index such as [0] or [-1] at column 2\n"),
+    (["get", "{doc}", "[0]"], 2, "morvelan: bad KEY '[0]': expected a bare or quoted key at column 1\n"),
+    (["get", "{doc}", '"a'], 2, "morvelan: bad KEY '\"a': unterminated quoted key at column 1\n"),
+    (["get", "{doc}", '"\\q"'], 2, "morvelan: bad KEY '\"\\\\q\"': invalid quoted key ("),
+    (["set", "{missing}", "a..b", "1"], 2, "morvelan: bad KEY"),   # KEY before the file
+    (["get", "{doc}"], 2, "usage: morvelan get"),
+    (["frob", "{doc}"], 2, "usage: morvelan"),
+    (["get", "{doc}", "title", "--json", "--raw"], 2, "usage: morvelan get"),
+])
+def test_failures_exit_with_a_message_and_touch_nothing(tmp_path, args, status, message):
+    files = {"doc": SAMPLE, "bad": b"a = \n", "latin1": b"a = '\xe9'\n"}
+    paths = {name: put(tmp_path, data, name + ".toml") for name, data in files.items()}
+    names = {name: str(path) for name, path in paths.items()} | {"missing": str(tmp_path / "missing.toml")}
+    proc = run(*(a.format(**names) for a in args))
+    assert proc.returncode == status
+    assert proc.stdout == b""
+    assert proc.stderr.decode().startswith(message.format(**names))
+    assert {p.name: p.read_bytes() for p in tmp_path.iterdir()} == {p.name: files[n] for n, p in paths.items()}
+
+
+def test_an_unreadable_file(tmp_path):
+    path = put(tmp_path, SAMPLE)
+    path.chmod(0)
+    if os.access(path, os.R_OK):
+        pytest.skip("this user (root) can read a file with mode 000")
+    proc = run("get", path, "title")
+    assert (proc.returncode, proc.stderr) == (1, f"morvelan: cannot read {path}: Permission denied\n".encode())
+
+
+def test_a_read_only_folder(tmp_path):
+    path = put(tmp_path, SAMPLE)
+    tmp_path.chmod(0o555)
+    try:
+        if os.access(tmp_path, os.W_OK):
+            pytest.skip("this user (root) can write into a folder with mode 555")
+        proc = run("set", path, "title", "1")
+        assert (proc.returncode, proc.stderr) == (1, f"morvelan: cannot write {path}: Permission denied\n".encode())
+        assert path.read_bytes() == SAMPLE
+        assert [p.name for p in tmp_path.iterdir()] == [path.name]
+    finally:
+        tmp_path.chmod(0o755)
+
+
+# The write fails after the temporary file was made: the original stays and
+# the temporary file goes (works for root too).
+FAILING_WRITE = """
+import os, sys
+from morvelan.__main__ import main
+def fail(*args):
+    raise OSError(5, "Input/output error")
+setattr(os, sys.argv[1], fail)
+sys.exit(main(sys.argv[2:]))
+"""
+
+
+@pytest.mark.parametrize("failing", ["fsync", "replace", "fchmod"])
+def test_a_failed_write_leaves_the_file_untouched(tmp_path, failing):
+    path = put(tmp_path, SAMPLE)
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    proc = subprocess.run([sys.executable, "-c", FAILING_WRITE, failing, "set", str(path), "title", "1"],
+                          capture_output=True, env=env, timeout=120)
+    assert (proc.returncode, proc.stderr) == (1, f"morvelan: cannot write {path}: Input/output error\n".encode())
+    assert path.read_bytes() == SAMPLE
+    assert [p.name for p in tmp_path.iterdir()] == [path.name]
+
+
+@pytest.mark.parametrize("mode", [0o600, 0o644, 0o755, 0o4750])
+def test_an_edit_keeps_the_permission_bits(tmp_path, mode):
+    path = put(tmp_path, SAMPLE)
+    path.chmod(mode)
+    link = tmp_path / "link.toml"
+    link.symlink_to(path.name)
+    assert run("set", link, "title", "1").returncode == 0
+    assert stat.S_IMODE(path.stat().st_mode) == mode
+    assert link.is_symlink() and path.read_bytes() == SAMPLE.replace(b'"demo"', b"1")
+
+
+def test_the_console_script_names_main():
+    target = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["scripts"]["morvelan"]
+    module, _, function = target.partition(":")
+    assert (module, function) == ("morvelan.__main__", "main")
+    assert callable(getattr(__import__(module, fromlist=[function]), function))
