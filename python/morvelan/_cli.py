@@ -8,20 +8,19 @@ TOML, key, value or file error, 2 for a usage error (a KEY that is not a key).
 
 from __future__ import annotations
 
-import copy
-import datetime as dt
-import difflib
-import json
 import math
 import os
 import re
 import stat
 import tempfile
-from typing import Any, Iterator, Union
+from typing import Any, Iterator
 
 from .morvelan import DictItem, Document, ListItem, loads
 
-Step = Union[str, int]
+# copy, datetime, difflib and json are imported where they are used: a command
+# that needs none of them starts a few milliseconds sooner.
+
+Step = str | int
 
 STDIN = "-"
 
@@ -324,6 +323,8 @@ def _fmt_if_comments_stay(doc: Any, steps: list[Step], whole: bool) -> None:
 
     before = seen(doc, item)
     if before:
+        import copy
+
         trial = copy.deepcopy(doc)
         trial_item = lookup(trial, steps)
         trial_item.fmt()
@@ -378,28 +379,34 @@ def toml_text(node: Any) -> str:
     return value_text(node.as_toml()) + "\n"
 
 
-def _plain(value: Any) -> Any:
-    if isinstance(value, dict):
-        return {key: _plain(item) for key, item in value.items()}
-    if isinstance(value, list):
-        return [_plain(item) for item in value]
-    if isinstance(value, (dt.datetime, dt.date, dt.time)):
-        return value.isoformat()
-    if isinstance(value, float) and not math.isfinite(value):
-        return "nan" if math.isnan(value) else ("inf" if value > 0 else "-inf")
-    return value
-
-
 def json_text(value: Any) -> str:
     """JSON for a native value: date-times as ISO 8601 strings, nan and
     infinities as the strings "nan", "inf" and "-inf" (JSON has no such numbers)."""
+    import datetime as dt
+    import json
+
+    times = (dt.datetime, dt.date, dt.time)
+
+    def plain(value: Any) -> Any:
+        if isinstance(value, dict):
+            return {key: plain(item) for key, item in value.items()}
+        if isinstance(value, list):
+            return [plain(item) for item in value]
+        if isinstance(value, times):
+            return value.isoformat()
+        if isinstance(value, float) and not math.isfinite(value):
+            return "nan" if math.isnan(value) else ("inf" if value > 0 else "-inf")
+        return value
+
     try:
-        return json.dumps(_plain(value), indent=2, ensure_ascii=False) + "\n"
+        return json.dumps(plain(value), indent=2, ensure_ascii=False) + "\n"
     except RecursionError:
         raise CliError("the value nests too deeply for JSON output") from None
 
 
 def unified_diff(old: str, new: str, name: str) -> str:
+    import difflib
+
     lines = []
     for line in difflib.unified_diff(old.splitlines(keepends=True), new.splitlines(keepends=True), name, name):
         lines.append(line if line.endswith("\n") else line + "\n\\ No newline at end of file\n")
