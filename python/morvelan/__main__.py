@@ -31,7 +31,7 @@ KEY_HELP = (
 )
 VALUE_HELP = (
     "a TOML value as it would stand after `key =`, kept as spelled: '\"1.2.3\"', '[1, 2]', "
-    "'{ a = 1 }', 0xFF (a value starting with '-' goes after `--`)"
+    "'{ a = 1 }', 0xFF (a value such as -inf goes after `--`, options before it)"
 )
 
 
