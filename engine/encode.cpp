@@ -154,9 +154,7 @@ public:
             const Table& t = s.item->as_table();
             if (s.path_size == 0) {
                 if (has_body(t)) first_header = false;
-            } else if (s.array_element || !t.implicit || has_body(t) || !has_visible(t)) {
-                // An implicit table left with nothing in it still exists: without
-                // its header it would vanish from the text.
+            } else if (writes_header(s)) {
                 header(s, first_header);
                 first_header = false;
             }
@@ -172,6 +170,16 @@ public:
         }
         part(root_suffix, "");
         part(doc.trailing, "");
+    }
+
+    Vector<WrittenTable> tables(const DocumentRoot& doc) {
+        collect(doc.root());
+        sort_sections();
+        Vector<WrittenTable> out;
+        out.reserve(sections_.size());
+        for (const Section& s : sections_)
+            out.push_back(WrittenTable{s.item, s.path_size != 0 && writes_header(s)});
+        return out;
     }
 
     // Key/value lines of a table, without header or sub-tables.
@@ -283,6 +291,13 @@ private:
             case ItemKind::ArrayOfTables: break;
         }
         part(v.decor().suffix, d.suffix);
+    }
+
+    // An implicit table left with nothing in it still exists: without its
+    // header it would vanish from the text.
+    bool writes_header(const Section& s) {
+        const Table& t = s.item->as_table();
+        return s.array_element || !t.implicit || has_body(t) || !has_visible(t);
     }
 
     // Walks depth first from the root (a Table), collecting with its header
@@ -654,6 +669,12 @@ String write_document(const DocumentRoot& doc) {
     out.reserve(doc.source() ? doc.source()->size() + 256 : 256);
     Writer(out).document(doc);
     return out;
+}
+
+Vector<WrittenTable> written_tables(const DocumentRoot& doc) {
+    String unused;
+    if (!doc.root().is_table()) return {};
+    return Writer(unused).tables(doc);
 }
 
 String write_item(const TreeItem& item) {

@@ -12,6 +12,58 @@ Layout split_layout(Text s) noexcept {
     return Layout{s.substr(0, first + 1), s.substr(first + 1, last - first), s.substr(last + 1)};
 }
 
+namespace {
+
+// The first line of `text` with its line break (all of it when it has none).
+Text first_line(Text text) noexcept {
+    const std::size_t n = text.find('\n');
+    return n == Text::npos ? text : text.substr(0, n + 1);
+}
+
+bool is_blank(Text line) noexcept { return line.find_first_not_of(" \t\r\n") == Text::npos; }
+
+bool is_comment(Text line) noexcept {
+    const std::size_t b = line.find_first_not_of(" \t");
+    return b != Text::npos && line[b] == '#';
+}
+
+}  // namespace
+
+Text free_comments(Text prefix) noexcept {
+    std::size_t end = 0;
+    bool comment = false, free = false;
+    for (std::size_t at = 0; at < prefix.size() && has_break(prefix.substr(at));) {
+        const Text line = first_line(prefix.substr(at));
+        at += line.size();
+        if (is_blank(line)) {
+            end = at;
+            free = comment;
+        } else {
+            comment = comment || is_comment(line);
+        }
+    }
+    return free ? prefix.substr(0, end) : Text();
+}
+
+Text leading_comments(Text text) noexcept {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const Text line = first_line(text.substr(at));
+        if (!is_comment(line)) break;
+        at += line.size();
+    }
+    return text.substr(0, at);
+}
+
+bool starts_blank(Text text) noexcept { return has_break(first_line(text)) && is_blank(first_line(text)); }
+
+std::string join_paragraphs(Text above, Text below) {
+    while (starts_blank(below)) below.remove_prefix(first_line(below).size());
+    std::string out(above);
+    out.append(below);
+    return out;
+}
+
 Text line_comment(Text text) noexcept {
     text = text.substr(0, text.find('\n'));
     const std::size_t b = text.find_first_not_of(" \t\r");

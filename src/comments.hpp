@@ -51,6 +51,22 @@ inline Text head_of(Text s) noexcept { return split_layout(s).head; }
 inline Text after_head(Text s) noexcept { return s.substr(head_of(s).size()); }
 inline Text tail_of(Text s) noexcept { return split_layout(s).tail; }
 
+// Paragraphs of a prefix-like text that starts at the start of a line: the
+// comment block that goes with an entry is the run of comment lines directly
+// above it; a comment paragraph separated from it by a blank line stands
+// free. free_comments is the text up to and including the last blank line
+// when a comment stands there (empty otherwise): what stays in the document
+// when the entry goes.
+Text free_comments(Text prefix) noexcept;
+// The comment lines at the very start of `text` (no blank line before
+// them), each with its line break: comments that end the body before them.
+Text leading_comments(Text text) noexcept;
+// Whether the first line of `text` is blank (whitespace and a line break).
+bool starts_blank(Text text) noexcept;
+// `above` (ending in a blank line) followed by `below` without its leading
+// blank lines: two texts joined with no doubled blank line.
+std::string join_paragraphs(Text above, Text below);
+
 // The comment at the end of a line: the first line of `text`, trimmed, when
 // it starts with '#'; empty otherwise.
 Text line_comment(Text text) noexcept;

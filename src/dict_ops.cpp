@@ -20,11 +20,14 @@
 // comma or brace ever lands inside a comment.
 #include "dict_ops.hpp"
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "comments.hpp"
 #include "engine/array_of_tables.hpp"
+#include "engine/encode.hpp"
 
 namespace morvelan {
 
@@ -127,6 +130,254 @@ void strip_leading_break(RawText& prefix) {
     }
 }
 
+// A part of `whole`'s text, kept as a piece of the source when `whole` is one.
+RawText part_of(const RawText& whole, Text part) {
+    return whole.is_owned() || whole.is_absent() ? owned(part) : RawText::piece(part);
+}
+
+// ---------------------------------------------------------------------------
+// The text around a table in the document
+//
+// Headers are written in an order of their own (by recorded position, see
+// engine/encode.hpp): the text that a table's lines stand next to is found in
+// that order, not among the entries.
+
+// Whether the table writes a key/value line (as the writer decides it).
+bool writes_lines(const Table& t) noexcept {
+    for (const Entry& e : t.entries) {
+        const TreeItem& item = e.item;
+        if (is_dotted(item)) {
+            if (first_visible(item.as_table()) == kNone || writes_lines(item.as_table())) return true;
+        } else if (item.is_value()) {
+            return true;
+        } else if (item.is_array_of_tables()) {
+            const auto& members = item.as_array_of_tables().values;
+            if (std::none_of(members.begin(), members.end(), [](const TreeItem& m) { return m.is_table(); }))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Every table of an item (itself, the members of an array of tables, the
+// tables below them), sorted for lookup.
+std::vector<const TreeItem*> tables_in(const TreeItem& item) {
+    std::vector<const TreeItem*> out;
+    std::vector<const TreeItem*> stack{&item};
+    while (!stack.empty()) {
+        const TreeItem* it = stack.back();
+        stack.pop_back();
+        if (it->is_table()) {
+            out.push_back(it);
+            for (const Entry& e : it->as_table().entries) stack.push_back(&e.item);
+        } else if (it->is_array_of_tables()) {
+            for (const TreeItem& m : it->as_array_of_tables().values) stack.push_back(&m);
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool holds(const std::vector<const TreeItem*>& sorted, const TreeItem* t) {
+    return std::binary_search(sorted.begin(), sorted.end(), t);
+}
+
+// The tables of a document in the order they are written. The document is
+// the caller's to edit: the items are handed out for editing.
+class Written {
+public:
+    explicit Written(const DocumentRoot& doc) : order_(written_tables(doc)) {}
+
+    std::size_t index_of(const TreeItem* t) const noexcept {
+        for (std::size_t i = 0; i < order_.size(); ++i)
+            if (order_[i].item == t) return i;
+        return kNone;
+    }
+    TreeItem* item(std::size_t i) const noexcept { return const_cast<TreeItem*>(order_[i].item); }
+    bool header(std::size_t i) const noexcept { return order_[i].header; }
+    std::size_t size() const noexcept { return order_.size(); }
+
+    // The first table after `from` that writes a header and is not one of
+    // `skip`; null when none.
+    TreeItem* next_header(std::size_t from, const std::vector<const TreeItem*>& skip = {}) const {
+        for (std::size_t i = from + 1; i < order_.size(); ++i)
+            if (order_[i].header && !holds(skip, order_[i].item)) return item(i);
+        return nullptr;
+    }
+
+    // Whether nothing is written before the table at `at`.
+    bool at_start(std::size_t at) const {
+        if (writes_lines(order_[0].item->as_table())) return false;
+        for (std::size_t i = 1; i < at && i < order_.size(); ++i)
+            if (order_[i].header) return false;
+        return true;
+    }
+
+private:
+    Vector<WrittenTable> order_;
+};
+
+// New text goes in before `header` (null: before the document's trailing
+// text): a new section, the first lines of the root, or the header and the
+// lines of an implicit table that starts to be written; `prefix` is the text
+// before the new text. What stands above that header without being its own
+// stays above the new text: at the start of the document, every comment
+// paragraph set off from the header by a blank line (a licence, say);
+// elsewhere, the comment lines that directly end the body before (set off
+// from the header by a blank line): they belong to that body. With `set_off`
+// the header is set off from the new text by a blank line.
+void insert_before(DocumentRoot& doc, TreeItem* header, bool at_start, RawText& prefix, bool set_off) {
+    RawText& next = header ? header->decor().prefix : doc.trailing;
+    const Text text = next.view();
+    Text lead = at_start ? free_comments(text) : leading_comments(text);
+    if (!at_start && header && !starts_blank(text.substr(lead.size()))) lead = Text();
+    if (!lead.empty()) {
+        if (at_start) {
+            prefix = owned(join_paragraphs(lead, prefix.view()));
+        } else {
+            std::string above(lead);
+            if (!above.ends_with('\n')) above.push_back('\n');
+            const Text own = prefix.is_absent() ? Text("\n") : prefix.view();
+            if (!starts_blank(own)) above.push_back('\n');
+            above.append(own);
+            prefix = owned(above);
+        }
+        next = part_of(next, text.substr(lead.size()));
+    }
+    if (header && set_off) ensure_leading_break(next);
+}
+
+// Free comment text of a removed entry (see free_comments) goes before the
+// text that followed the entry: the prefix of the next line or header, or
+// the document's trailing text.
+void keep_before(RawText& next, Text kept) { next = owned(join_paragraphs(kept, next.view())); }
+
+void keep_at_end(DocumentRoot& doc, Text kept) {
+    if (doc.trailing.empty()) {
+        // Its blank line set it off from what followed; nothing does now.
+        kept.remove_suffix(1);
+        kept = kept.substr(0, kept.rfind('\n') + 1);
+        doc.trailing = owned(kept);
+    } else {
+        keep_before(doc.trailing, kept);
+    }
+}
+
+// The lines of a table's body in the order they are written: entry order,
+// or source order when dotted tables are flattened into them (as the writer
+// orders them: a line made in memory follows the line before it).
+std::vector<Line> written_lines(Table& t, const DocumentRoot& doc) {
+    std::vector<Line> lines = lines_of(t);
+    bool flattened = false;
+    for (const Entry& e : t.entries) flattened |= is_dotted(e.item);
+    if (!flattened || !doc.source()) return lines;
+    const Text src(doc.source()->data(), doc.source()->size());
+    std::vector<std::pair<std::size_t, std::size_t>> at;  // position, index
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Text k = lines[i].key->repr().view();
+        if (k.data() >= src.data() && k.data() < src.data() + src.size())
+            last = static_cast<std::size_t>(k.data() - src.data());
+        at.emplace_back(last, i);
+    }
+    std::stable_sort(at.begin(), at.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<Line> out;
+    out.reserve(lines.size());
+    for (const auto& p : at) out.push_back(lines[p.second]);
+    return out;
+}
+
+// The table whose body holds the lines of `target`: the table itself, or for
+// a dotted table the table its dotted keys are written in.
+TreeItem& line_owner(DocumentRoot& doc, TreeItem& target) {
+    if (!is_dotted(target)) return target;
+    std::vector<std::pair<TreeItem*, TreeItem*>> stack{{&doc.root(), &doc.root()}};  // item, owner
+    while (!stack.empty()) {
+        auto [item, owner] = stack.back();
+        stack.pop_back();
+        if (item == &target) return *owner;
+        if (item->is_table_like()) {
+            for (Entry& e : item->as_table().entries)
+                stack.emplace_back(&e.item, is_dotted(e.item) ? owner : &e.item);
+        } else if (item->is_array_of_tables()) {
+            for (TreeItem& m : item->as_array_of_tables().values) stack.emplace_back(&m, &m);
+        }
+    }
+    return target;
+}
+
+// The comment paragraphs that stand free above a removed entry's lines or
+// headers stay in the document (the comment block directly above each goes
+// with the entry).
+void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t at) {
+    Table& t = target.as_table();
+    Entry& e = t.entries.at(at);
+    std::string pending;
+    auto take = [&pending](Text prefix) {
+        const Text f = free_comments(prefix);
+        if (!f.empty()) pending = pending.empty() ? std::string(f) : join_paragraphs(pending, f);
+    };
+    if (is_section(e.item)) {
+        const std::vector<const TreeItem*> removed = tables_in(e.item);
+        bool any = false;
+        for (const TreeItem* r : removed) any = any || !free_comments(r->decor().prefix.view()).empty();
+        if (!any) return;
+        // Each header's goes before the next header written that stays.
+        const Written order(doc);
+        for (std::size_t i = 1; i < order.size(); ++i) {
+            if (!order.header(i)) continue;
+            TreeItem* h = order.item(i);
+            if (holds(removed, h)) {
+                take(h->decor().prefix.view());
+            } else if (!pending.empty()) {
+                keep_before(h->decor().prefix, pending);
+                pending.clear();
+            }
+        }
+        if (!pending.empty()) keep_at_end(doc, pending);
+        return;
+    }
+    std::vector<const Key*> removed;
+    if (is_dotted(e.item)) {
+        std::vector<Line> own;
+        collect_lines(e.item.as_table(), 0, own);
+        for (const Line& l : own) removed.push_back(l.key);
+    } else {
+        removed.push_back(&e.key);
+    }
+    bool any = false;
+    for (const Key* k : removed) any = any || !free_comments(k->leaf_decor.prefix.view()).empty();
+    if (!any) return;
+    TreeItem& owner = line_owner(doc, target);
+    std::vector<Line> lines = written_lines(owner.as_table(), doc);
+    for (Line& l : lines) {
+        if (std::find(removed.begin(), removed.end(), l.key) != removed.end()) {
+            take(l.key->leaf_decor.prefix.view());
+        } else if (!pending.empty()) {
+            keep_before(l.key->leaf_decor.prefix, pending);
+            pending.clear();
+        }
+    }
+    if (pending.empty()) return;
+    const Written order(doc);
+    if (TreeItem* next = order.next_header(order.index_of(&owner))) {
+        keep_before(next->decor().prefix, pending);
+    } else {
+        keep_at_end(doc, pending);
+    }
+}
+
+// The place of a table among the headers: its recorded position or, for a
+// table without a header of its own, that of the first header below it.
+std::optional<std::int64_t> place_of(const TreeItem& item) {
+    std::optional<std::int64_t> place;
+    for (const TreeItem* t : tables_in(item)) {
+        const auto& p = t->as_table().doc_position;
+        if (p && (!place || *p < *place)) place = p;
+    }
+    return place;
+}
+
 // ---------------------------------------------------------------------------
 // Standard tables
 
@@ -151,7 +402,9 @@ Text body_indent(const Table& t) noexcept {
 
 RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
 
-void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem item) {
+void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std::string_view key,
+                     TreeItem item) {
+    Table& t = target.as_table();
     // A table or an array of tables becomes a section of its own; a dotted
     // table taken from elsewhere is one too, and an inline table stored as a
     // value is written as one, not as dotted keys.
@@ -162,6 +415,7 @@ void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem
 
     if (at < 0) {
         Key k(key);
+        const bool had_lines = writes_lines(t);
         if (section) {
             RawText* p = header_prefix(item);
             if (p && first != kNone) ensure_leading_break(*p);
@@ -169,7 +423,34 @@ void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem
             item.decor().clear();
             k.leaf_decor.prefix = indent_prefix(body_indent(t));
         }
-        t.entries.append(std::move(k), std::move(item));
+        Entry& added = t.entries.append(std::move(k), std::move(item));
+        if (section) {
+            // Written after the table before it in the walk: what ended that
+            // table's body stays with it.
+            if (RawText* p = header_prefix(added.item)) {
+                const TreeItem* first_table = added.item.is_table() ? &added.item : nullptr;
+                if (!first_table)
+                    for (const TreeItem& m : added.item.as_array_of_tables().values)
+                        if (m.is_table()) first_table = first_table ? first_table : &m;
+                const Written order(doc);
+                const std::size_t i = order.index_of(first_table);
+                if (i != kNone) {
+                    const bool start = order.at_start(i);
+                    insert_before(doc, order.next_header(i, tables_in(added.item)), start, *p, start);
+                }
+            }
+        } else if (!had_lines && (&target == &doc.root() || t.implicit)) {
+            // The table's lines start being written: in the root, before the
+            // first header; in an implicit table, with its own header, before
+            // its first sub-table.
+            const Written order(doc);
+            const std::size_t i = order.index_of(&target);
+            if (i == 0) {
+                insert_before(doc, order.next_header(0), true, added.key.leaf_decor.prefix, true);
+            } else if (i != kNone) {
+                insert_before(doc, order.next_header(i), order.at_start(i), target.decor().prefix, true);
+            }
+        }
         return;
     }
 
@@ -203,6 +484,20 @@ void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem
     }
 
     e.key.clear_decor();
+    if (old_section) {
+        // A table in place of a table is written where the old one was.
+        if (const std::optional<std::int64_t> place = place_of(e.item)) {
+            if (item.is_table()) {
+                item.as_table().doc_position = place;
+            } else {
+                for (TreeItem& m : item.as_array_of_tables().values) {
+                    if (!m.is_table()) continue;
+                    m.as_table().doc_position = place;
+                    break;
+                }
+            }
+        }
+    }
     if (RawText* p = header_prefix(item)) {
         if (old_section) {
             // Header text in place of header text: kept as it was, unless only
@@ -219,14 +514,22 @@ void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem
     e.item = std::move(item);
 }
 
-std::optional<Entry> remove_standard(Table& t, std::size_t at) {
-    const std::size_t first = first_visible(t);
+std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::size_t at) {
+    Table& t = target.as_table();
+    TreeItem& owner = line_owner(doc, target);
+    const bool had_lines = writes_lines(owner.as_table());
+    keep_free_comments(doc, target, at);
     std::optional<Entry> out(t.entries.remove_at(at));
-    if (at == first) {
-        // A section that now opens the table does not start with a blank line.
-        const std::size_t now = first_visible(t);
-        if (now != kNone && is_section(t.entries.at(now).item)) {
-            if (RawText* p = header_prefix(t.entries.at(now).item)) strip_leading_break(*p);
+    if (had_lines && !writes_lines(owner.as_table())) {
+        // A sub-table that now follows the table's own header directly (or,
+        // in the root, starts the document) does not start with a blank
+        // line. An implicit table writes no header: what is written before
+        // its sub-tables is another table's.
+        const Written order(doc);
+        const std::size_t i = order.index_of(&owner);
+        if (i == 0 || (i != kNone && order.header(i))) {
+            TreeItem* next = order.next_header(i);
+            if (next && (i == 0 || holds(tables_in(owner), next))) strip_leading_break(next->decor().prefix);
         }
     }
     return out;
@@ -396,7 +699,7 @@ std::optional<Entry> remove_inline(Table& t, std::size_t at) {
 
 }  // namespace
 
-bool assign_entry(TreeItem& target, std::string_view key, TreeItem item) {
+bool assign_entry(DocumentRoot& doc, TreeItem& target, std::string_view key, TreeItem item) {
     Table& t = target.as_table();
     std::ptrdiff_t at = t.entries.find(key);
     const bool existed = at >= 0 && !t.entries.at(static_cast<std::size_t>(at)).item.is_none();
@@ -408,24 +711,24 @@ bool assign_entry(TreeItem& target, std::string_view key, TreeItem item) {
     if (target.is_inline_table()) {
         assign_inline(t, at, key, std::move(item));
     } else {
-        assign_standard(t, at, key, std::move(item));
+        assign_standard(doc, target, at, key, std::move(item));
     }
     return existed;
 }
 
-std::optional<Entry> remove_entry(TreeItem& target, std::string_view key) {
+std::optional<Entry> remove_entry(DocumentRoot& doc, TreeItem& target, std::string_view key) {
     Table& t = target.as_table();
     const std::ptrdiff_t at = t.entries.find(key);
     if (at < 0 || t.entries.at(static_cast<std::size_t>(at)).item.is_none()) return std::nullopt;
     const auto i = static_cast<std::size_t>(at);
-    return target.is_inline_table() ? remove_inline(t, i) : remove_standard(t, i);
+    return target.is_inline_table() ? remove_inline(t, i) : remove_standard(doc, target, i);
 }
 
-std::optional<Entry> remove_last_entry(TreeItem& target) {
+std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
     for (std::size_t i = t.entries.size(); i-- > 0;) {
         if (t.entries.at(i).item.is_none()) continue;
-        return target.is_inline_table() ? remove_inline(t, i) : remove_standard(t, i);
+        return target.is_inline_table() ? remove_inline(t, i) : remove_standard(doc, target, i);
     }
     return std::nullopt;
 }

@@ -158,7 +158,7 @@ void apply(DocumentRoot& doc, const Op& op) {
             bool had = target->as_table().contains(op.key);
             TreeItem item = op.make(doc);
             TreeItem expected = item;
-            EXPECT_EQ(assign_entry(*target, op.key, std::move(item)), had) << op.key;
+            EXPECT_EQ(assign_entry(doc, *target, op.key, std::move(item)), had) << op.key;
             const TreeItem* stored = target->as_table().get_visible(op.key);
             ASSERT_TRUE(stored) << op.key;
             EXPECT_TRUE(values_equal(*stored, expected)) << op.key;
@@ -167,7 +167,7 @@ void apply(DocumentRoot& doc, const Op& op) {
         case OpKind::Del: {
             TreeItem before = *target->as_table().get_visible(op.key);
             std::size_t n = target->as_table().visible_size();
-            std::optional<Entry> e = remove_entry(*target, op.key);
+            std::optional<Entry> e = remove_entry(doc, *target, op.key);
             ASSERT_TRUE(e) << op.key;
             EXPECT_EQ(e->key.text(), op.key);
             EXPECT_TRUE(values_equal(e->item, before));
@@ -176,7 +176,7 @@ void apply(DocumentRoot& doc, const Op& op) {
             break;
         }
         case OpKind::Pop: {
-            std::optional<Entry> e = remove_last_entry(*target);
+            std::optional<Entry> e = remove_last_entry(doc, *target);
             ASSERT_TRUE(e);
             EXPECT_EQ(e->key.text(), op.key);
             break;
@@ -263,7 +263,7 @@ const Case kStandardCases[] = {
     {"NewKeyInImplicitTableWritesItsHeader",
      "[a.b]\ny = 2\n",
      {set("a", "z", V("3"))},
-     "[a]\nz = 3\n[a.b]\ny = 2\n"},
+     "[a]\nz = 3\n\n[a.b]\ny = 2\n"},
     {"NewKeyInDottedTable", "a.b = 1\nc = 2\n", {set("a", "x", V("3"))}, "a.b = 1\na.x = 3\nc = 2\n"},
     {"NewKeyInArrayOfTablesMember",
      "[[p]]\nx = 1\n\n[[p]]\nx = 2\n",
@@ -549,9 +549,9 @@ INSTANTIATE_TEST_SUITE_P(Inline, TableEdit, testing::ValuesIn(kInlineCases),
 
 TEST(TableEditResults, MissingKeysAndEmptyTables) {
     DocumentRoot doc = parse("a = 1\nt = {}\n");
-    EXPECT_FALSE(remove_entry(doc.root(), "zz"));
-    EXPECT_FALSE(remove_last_entry(*resolve(doc, "t")));
-    std::optional<Entry> e = remove_last_entry(doc.root());
+    EXPECT_FALSE(remove_entry(doc, doc.root(), "zz"));
+    EXPECT_FALSE(remove_last_entry(doc, *resolve(doc, "t")));
+    std::optional<Entry> e = remove_last_entry(doc, doc.root());
     ASSERT_TRUE(e);
     EXPECT_EQ(e->key.text(), "t");
     EXPECT_EQ(write(doc), "a = 1\n");
@@ -560,8 +560,8 @@ TEST(TableEditResults, MissingKeysAndEmptyTables) {
 TEST(TableEditResults, PlaceholderIsNotAnEntry) {
     DocumentRoot doc = parse("a = 1\nb = 2\n");
     doc.table().entries.at(0).item = TreeItem();
-    EXPECT_FALSE(remove_entry(doc.root(), "a"));
-    EXPECT_FALSE(assign_entry(doc.root(), "a", TreeItem::integer(3)));
+    EXPECT_FALSE(remove_entry(doc, doc.root(), "a"));
+    EXPECT_FALSE(assign_entry(doc, doc.root(), "a", TreeItem::integer(3)));
     EXPECT_EQ(write(doc), "b = 2\na = 3\n");
 }
 
