@@ -518,9 +518,18 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
     Table& t = target.as_table();
     TreeItem& owner = line_owner(doc, target);
     const bool had_lines = writes_lines(owner.as_table());
+    // The entry's header came first after the table's own header (or first
+    // in the document).
+    bool came_first = false;
+    if (!had_lines && is_section(t.entries.at(at).item)) {
+        const Written order(doc);
+        const std::size_t i = order.index_of(&owner);
+        const TreeItem* next = i == kNone ? nullptr : order.next_header(i);
+        came_first = next && holds(tables_in(t.entries.at(at).item), next);
+    }
     keep_free_comments(doc, target, at);
     std::optional<Entry> out(t.entries.remove_at(at));
-    if (had_lines && !writes_lines(owner.as_table())) {
+    if (came_first || (had_lines && !writes_lines(owner.as_table()))) {
         // A sub-table that now follows the table's own header directly (or,
         // in the root, starts the document) does not start with a blank
         // line. An implicit table writes no header: what is written before
