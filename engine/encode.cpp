@@ -249,12 +249,22 @@ private:
         part(v.decor().prefix, d.prefix);
         const SourceRepr& repr = v.repr();
         if (v.is_scalar() && repr.is_present()) {
-            out_.append(repr.view());
+            spelling(repr);
             part(v.decor().suffix, d.suffix);
             return;
         }
         switch (v.kind()) {
-            case ItemKind::String: append_string_text(out_, v.as_string()); break;
+            case ItemKind::String:
+                if (crlf_) {
+                    // A multi-line string's line feeds are line breaks of the
+                    // document too (a "\r\n" in one reads as "\n").
+                    scratch_.clear();
+                    append_string_text(scratch_, v.as_string());
+                    new_text(scratch_);
+                } else {
+                    append_string_text(out_, v.as_string());
+                }
+                break;
             case ItemKind::Integer: append_integer_text(out_, v.as_integer()); break;
             case ItemKind::Float: append_float_text(out_, v.as_float()); break;
             case ItemKind::Boolean: append_bool_text(out_, v.as_bool()); break;
@@ -264,7 +274,7 @@ private:
                     // The elements as they were read.
                     const Array& a = v.as_array();
                     out_.push_back('[');
-                    out_.append(a.packed_text());
+                    spelling(a.packed_text_raw());
                     if (a.trailing_comma) out_.push_back(',');
                     part(a.trailing, "");
                     out_.push_back(']');
@@ -594,8 +604,8 @@ private:
     // (the blank line before a new header) and the "\n" in text made by an
     // edit (owned decor: edits write bare line feeds and leave the rest to
     // this writer) are written "\r\n" in a document whose line breaks are
-    // mostly "\r\n". Scalar spellings and packed arrays (values) are
-    // written as they are.
+    // mostly "\r\n". So are the line breaks of values an edit brought in
+    // (see spelling).
     bool from_source(std::string_view text) const noexcept {
         return text.data() && !source_.empty() && text.data() >= source_.data() &&
                text.data() + text.size() <= source_.data() + source_.size();
@@ -624,6 +634,18 @@ private:
             new_text(p.view());
         } else {
             out_.append(p.view());
+        }
+    }
+
+    // A value's spelling: as it was read, or, when an edit brought it in
+    // (owned), with the document's line breaks; the line breaks of a value
+    // (in a multi-line string, between the elements of a packed array) read
+    // the same either way.
+    void spelling(const RawText& text) {
+        if (text.is_owned()) {
+            new_text(text.view());
+        } else {
+            out_.append(text.view());
         }
     }
 
@@ -660,6 +682,7 @@ private:
     std::size_t line_end_ = 0;    // output size after the last line break ending a line
     std::size_t line_break_ = 0;  // the size of that line break
     bool crlf_ = false;           // the document's line breaks are "\r\n"
+    String scratch_;              // the canonical text of a string, for new_text
 };
 
 }  // namespace

@@ -188,8 +188,8 @@ TEST(WriteDocument, RootDecorTrailingTextAndLineEndings) {
     EXPECT_EQ(doc_text(root, "# end\n"), "# top\n[t]\nx = 1\n# bottom\n# end\n");
 
     // Text made in memory (as edits make it) is written with the document's
-    // line breaks: its bare line feeds, the defaults and the end of every
-    // line; the spelling of a value is written as it is.
+    // line breaks: its bare line feeds, the defaults, the end of every line
+    // and the line breaks of values (a multi-line string reads the same).
     TreeItem mixed = tbl({
         {K("a", "# c\r\n# d\n", " "), dec(" ", " # one", I(1))},
         {"s", TreeItem::string(txt("a\nb"), txt("'''a\nb'''"))},
@@ -203,14 +203,16 @@ TEST(WriteDocument, RootDecorTrailingTextAndLineEndings) {
     doc.trailing = txt("\n# end\n");
     doc.crlf = true;
     doc.bom = true;
-    EXPECT_EQ(std::string(write_document(doc)),
-              "\xEF\xBB\xBF# c\r\n# d\r\na = 1 # one\r\ns = '''a\nb'''\r\narr = [\r\n  1,\r\n]\r\n\r\n[t]\r\n"
-              "x = 1\r\n\r\n# end\r\n");
+    EXPECT_EQ(
+        std::string(write_document(doc)),
+        "\xEF\xBB\xBF# c\r\n# d\r\na = 1 # one\r\ns = '''a\r\nb'''\r\narr = [\r\n  1,\r\n]\r\n\r\n[t]\r\n"
+        "x = 1\r\n\r\n# end\r\n");
     doc.no_final_newline = true;
     doc.trailing = txt("");
-    EXPECT_EQ(std::string(write_document(doc)),
-              "\xEF\xBB\xBF# c\r\n# d\r\na = 1 # one\r\ns = '''a\nb'''\r\narr = [\r\n  1,\r\n]\r\n\r\n[t]\r\n"
-              "x = 1");
+    EXPECT_EQ(
+        std::string(write_document(doc)),
+        "\xEF\xBB\xBF# c\r\n# d\r\na = 1 # one\r\ns = '''a\r\nb'''\r\narr = [\r\n  1,\r\n]\r\n\r\n[t]\r\n"
+        "x = 1");
 }
 
 // Parsed text is written back as it was, line by line, whatever the ending
