@@ -94,6 +94,13 @@ std::vector<std::string> comment_lines(Text text) {
     return lines;
 }
 
+std::vector<std::string> comment_lines_kept(Text text) {
+    std::vector<std::string> lines = comment_lines(text);
+    const Text free = free_comments(text);
+    if (!free.empty() && !has_comment(text.substr(free.size()))) lines.emplace_back();
+    return lines;
+}
+
 RawText with_block(Text base, const std::vector<std::string>& block) {
     std::size_t lead = base.find_first_not_of("\r\n");
     if (lead == Text::npos) lead = base.size();

@@ -76,6 +76,11 @@ Text line_comment(Text text) noexcept;
 // left out (the place the block is written to has its own).
 std::vector<std::string> comment_lines(Text text);
 
+// comment_lines, with a blank line after the last comment when it stood
+// free (set off by a blank line from what followed it): a block moved
+// elsewhere keeps free comments free.
+std::vector<std::string> comment_lines_kept(Text text);
+
 // `base` with a comment block written into it: its leading line breaks, the
 // block indented like the line that ends `base`, then that indentation.
 RawText with_block(Text base, const std::vector<std::string>& block);

@@ -306,65 +306,77 @@ TreeItem& line_owner(DocumentRoot& doc, TreeItem& target) {
     return target;
 }
 
-// The comment paragraphs that stand free above a removed entry's lines or
-// headers stay in the document (the comment block directly above each goes
-// with the entry).
-void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t at) {
+// The comment paragraphs that stand free above the lines and headers of
+// removed entries (those from `from` to `to`) stay in the document; the
+// comment block directly above each goes with the entry. When an entry is
+// `replaced`, the text above its first line or header is not removed: it
+// goes to the new entry.
+void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t from, std::size_t to,
+                        bool replaced = false) {
     Table& t = target.as_table();
-    Entry& e = t.entries.at(at);
+    std::vector<const TreeItem*> tables;  // of the removed sections
+    std::vector<const Key*> keys;         // of the removed lines
+    const RawText* carried_header = nullptr;
+    const Key* carried_key = nullptr;
+    for (std::size_t i = from; i < to; ++i) {
+        Entry& e = t.entries.at(i);
+        if (is_section(e.item)) {
+            const std::vector<const TreeItem*> more = tables_in(e.item);
+            tables.insert(tables.end(), more.begin(), more.end());
+            if (replaced) carried_header = header_prefix(e.item);
+        } else if (is_dotted(e.item)) {
+            std::vector<Line> own;
+            collect_lines(e.item.as_table(), 0, own);
+            for (const Line& l : own) keys.push_back(l.key);
+            if (replaced && !own.empty()) carried_key = own.front().key;
+        } else if (e.item.is_value()) {
+            keys.push_back(&e.key);
+        }
+    }
+    std::sort(tables.begin(), tables.end());
+    std::sort(keys.begin(), keys.end());
+    auto free_of = [](const RawText& prefix) { return free_comments(prefix.view()); };
+    bool any = false;
+    for (const TreeItem* r : tables)
+        any = any || (&r->decor().prefix != carried_header && !free_of(r->decor().prefix).empty());
+    for (const Key* k : keys) any = any || (k != carried_key && !free_of(k->leaf_decor.prefix).empty());
+    if (!any) return;
+
     std::string pending;
-    auto take = [&pending](Text prefix) {
-        const Text f = free_comments(prefix);
-        if (!f.empty()) pending = pending.empty() ? std::string(f) : join_paragraphs(pending, f);
+    auto take = [&pending](Text free) {
+        if (!free.empty()) pending = pending.empty() ? std::string(free) : join_paragraphs(pending, free);
     };
-    if (is_section(e.item)) {
-        const std::vector<const TreeItem*> removed = tables_in(e.item);
-        bool any = false;
-        for (const TreeItem* r : removed) any = any || !free_comments(r->decor().prefix.view()).empty();
-        if (!any) return;
-        // Each header's goes before the next header written that stays.
-        const Written order(doc);
-        for (std::size_t i = 1; i < order.size(); ++i) {
-            if (!order.header(i)) continue;
+    // Lines first: each one's goes before the next line that stays.
+    TreeItem& owner = line_owner(doc, target);
+    if (!keys.empty()) {
+        for (Line& l : written_lines(owner.as_table(), doc)) {
+            if (std::binary_search(keys.begin(), keys.end(), l.key)) {
+                if (l.key != carried_key) take(free_of(l.key->leaf_decor.prefix));
+            } else if (!pending.empty()) {
+                keep_before(l.key->leaf_decor.prefix, pending);
+                pending.clear();
+            }
+        }
+    }
+    // Then headers, in the order written: what is left of the lines follows
+    // the owner's header and lines.
+    std::string after_lines = std::move(pending);
+    pending.clear();
+    const Written order(doc);
+    const std::size_t lines_at = order.index_of(&owner);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i != 0 && order.header(i)) {
             TreeItem* h = order.item(i);
-            if (holds(removed, h)) {
-                take(h->decor().prefix.view());
+            if (holds(tables, h)) {
+                if (&h->decor().prefix != carried_header) take(free_of(h->decor().prefix));
             } else if (!pending.empty()) {
                 keep_before(h->decor().prefix, pending);
                 pending.clear();
             }
         }
-        if (!pending.empty()) keep_at_end(doc, pending);
-        return;
+        if (i == lines_at) take(after_lines);
     }
-    std::vector<const Key*> removed;
-    if (is_dotted(e.item)) {
-        std::vector<Line> own;
-        collect_lines(e.item.as_table(), 0, own);
-        for (const Line& l : own) removed.push_back(l.key);
-    } else {
-        removed.push_back(&e.key);
-    }
-    bool any = false;
-    for (const Key* k : removed) any = any || !free_comments(k->leaf_decor.prefix.view()).empty();
-    if (!any) return;
-    TreeItem& owner = line_owner(doc, target);
-    std::vector<Line> lines = written_lines(owner.as_table(), doc);
-    for (Line& l : lines) {
-        if (std::find(removed.begin(), removed.end(), l.key) != removed.end()) {
-            take(l.key->leaf_decor.prefix.view());
-        } else if (!pending.empty()) {
-            keep_before(l.key->leaf_decor.prefix, pending);
-            pending.clear();
-        }
-    }
-    if (pending.empty()) return;
-    const Written order(doc);
-    if (TreeItem* next = order.next_header(order.index_of(&owner))) {
-        keep_before(next->decor().prefix, pending);
-    } else {
-        keep_at_end(doc, pending);
-    }
+    if (!pending.empty()) keep_at_end(doc, pending);
 }
 
 // The place of a table among the headers: its recorded position or, for a
@@ -402,6 +414,25 @@ Text body_indent(const Table& t) noexcept {
 
 RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
 
+// The table's first line has just been written into it (`key` is its key):
+// in the root, it goes before the first header; an implicit table starts
+// writing its header, before its first sub-table; under a header that is
+// written already, it comes between that header and a sub-table right
+// under it. The header after the new line is set off by a blank line.
+void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
+    const Written order(doc);
+    const std::size_t i = order.index_of(&target);
+    if (i == kNone) return;
+    TreeItem* next = order.next_header(i);
+    if (i == 0) {
+        insert_before(doc, next, true, key.leaf_decor.prefix, true);
+    } else if (target.as_table().implicit) {
+        insert_before(doc, next, order.at_start(i), target.decor().prefix, true);
+    } else if (next && holds(tables_in(target), next)) {
+        ensure_leading_break(next->decor().prefix);
+    }
+}
+
 void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std::string_view key,
                      TreeItem item) {
     Table& t = target.as_table();
@@ -413,9 +444,9 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     if (item.is_table_like()) item.as_table().dotted = false;
     const std::size_t first = first_visible(t);
 
+    const bool had_lines = writes_lines(t);
     if (at < 0) {
         Key k(key);
-        const bool had_lines = writes_lines(t);
         if (section) {
             RawText* p = header_prefix(item);
             if (p && first != kNone) ensure_leading_break(*p);
@@ -439,25 +470,18 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
                     insert_before(doc, order.next_header(i, tables_in(added.item)), start, *p, start);
                 }
             }
-        } else if (!had_lines && (&target == &doc.root() || t.implicit)) {
-            // The table's lines start being written: in the root, before the
-            // first header; in an implicit table, with its own header, before
-            // its first sub-table.
-            const Written order(doc);
-            const std::size_t i = order.index_of(&target);
-            if (i == 0) {
-                insert_before(doc, order.next_header(0), true, added.key.leaf_decor.prefix, true);
-            } else if (i != kNone) {
-                insert_before(doc, order.next_header(i), order.at_start(i), target.decor().prefix, true);
-            }
+        } else if (!had_lines) {
+            lines_begin(doc, target, added.key);
         }
         return;
     }
 
+    const bool old_section = is_section(t.entries.at(static_cast<std::size_t>(at)).item);
+    const bool old_dotted = is_dotted(t.entries.at(static_cast<std::size_t>(at)).item);
+    if (old_section || old_dotted)
+        keep_free_comments(doc, target, static_cast<std::size_t>(at), static_cast<std::size_t>(at) + 1, true);
     Entry& e = t.entries.at(static_cast<std::size_t>(at));
     const bool is_first = static_cast<std::size_t>(at) == first;
-    const bool old_section = is_section(e.item);
-    const bool old_dotted = is_dotted(e.item);
     RawText old_block = block_text(e);
 
     if (!section) {
@@ -472,7 +496,7 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             if (old_dotted) {
                 prefix = std::move(old_block);  // the first dotted line's prefix, as it was
             } else {
-                std::vector<std::string> block = comment_lines(old_block.view());
+                std::vector<std::string> block = comment_lines_kept(old_block.view());
                 Text indent = body_indent(t);
                 prefix = block.empty() ? indent_prefix(indent) : with_block(indent, block);
             }
@@ -480,6 +504,7 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             e.key.leaf_decor.prefix = std::move(prefix);
         }
         e.item = std::move(item);
+        if (!had_lines) lines_begin(doc, target, e.key);
         return;
     }
 
@@ -507,7 +532,7 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             if (!is_first) ensure_leading_break(*p);
         } else {
             if (!is_first) ensure_leading_break(*p);
-            std::vector<std::string> block = comment_lines(old_block.view());
+            std::vector<std::string> block = comment_lines_kept(old_block.view());
             if (!block.empty()) *p = with_block(p->view(), block);
         }
     }
@@ -527,7 +552,7 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
         const TreeItem* next = i == kNone ? nullptr : order.next_header(i);
         came_first = next && holds(tables_in(t.entries.at(at).item), next);
     }
-    keep_free_comments(doc, target, at);
+    keep_free_comments(doc, target, at, at + 1);
     std::optional<Entry> out(t.entries.remove_at(at));
     if (came_first || (had_lines && !writes_lines(owner.as_table()))) {
         // A sub-table that now follows the table's own header directly (or,
@@ -742,8 +767,9 @@ std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target) {
     return std::nullopt;
 }
 
-void clear_entries(TreeItem& target) noexcept {
+void clear_entries(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
+    if (!target.is_inline_table()) keep_free_comments(doc, target, 0, t.entries.size());
     t.entries.clear();
     if (target.is_inline_table()) {
         // The text before the closing brace followed the last entry.

@@ -36,7 +36,8 @@ std::optional<Entry> remove_entry(DocumentRoot& doc, TreeItem& target, std::stri
 // Removes the last visible entry (popitem); nullopt when there is none.
 std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target);
 
-// Removes every entry (clear()).
-void clear_entries(TreeItem& target) noexcept;
+// Removes every entry (clear()); comment paragraphs that stood free among
+// them stay.
+void clear_entries(DocumentRoot& doc, TreeItem& target);
 
 }  // namespace morvelan

@@ -10,12 +10,19 @@ check that the text reads back the same values. After every step:
   (a) the written text parses again to the same values;
   (b) the document's values equal the dict model's;
   (c) the text of entries that no operation touched is written back verbatim
-      and in the same order (see `check_untouched`).
+      and in the same order (see `check_untouched`);
+  (d) no header line of the input directly follows a key/value line or
+      another header's line (other than its parent's header: the parent's
+      section starts there) unless it did so in the input, and no comment line of the input
+      that belongs to an untouched entry or stands free disappears (see
+      `check_layout`);
+  (e) a document whose line breaks were all CRLF has no other line break,
+      and a byte-order mark stays.
 
 Documents: the valid cases of the toml-test suite, the real-world corpus, and
 generated documents full of layout (comments, blank lines, indentation, dotted
 keys, implicit and split tables, inline tables on one and on several lines,
-arrays of tables, no final newline).
+arrays of tables, no final newline, CRLF line breaks and a byte-order mark).
 
 Set CI=1 for a deterministic run; MORVELAN_PROP_EXAMPLES scales the number of
 examples per property.
@@ -23,6 +30,7 @@ examples per property.
 
 from __future__ import annotations
 
+import collections
 import collections.abc
 import copy
 import datetime as dt
@@ -211,6 +219,22 @@ class Statement:
     owner: str      # root key the statement belongs to
     start: int      # start of the checked text
     end: int        # end of the statement's last line (line break excluded)
+    header: str = None   # a header's line, stripped; None for a key/value line
+    glued: bool = False  # a header on the line right after a statement's last line
+
+
+@dataclass
+class Layout:
+    """What `scan` finds in a text besides the statements: comment lines
+    (stripped) with the root key they belong to (None: the root's own region,
+    before the first header), and the headers glued to the line before."""
+    statements: list
+    comments: list      # (text, owner)
+    glued: collections.Counter
+
+    @property
+    def headers(self):
+        return {s.header for s in self.statements if s.header is not None}
 
 
 _BARE = set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-")
@@ -274,6 +298,27 @@ def _skip_key(text, i):
         i += 1
 
 
+def _line_end(text, end):
+    """`end` (the line break after a statement) less the CR of a CRLF: the
+    line break is not the statement's text."""
+    return end - 1 if end > 0 and text[end - 1] == "\r" else end
+
+
+def _header_path(text, i):
+    """The decoded key path of a header whose first key starts at `i`."""
+    path = []
+    while True:
+        seg, i = _key_segment(text, i)
+        path.append(seg)
+        while text[i] in " \t":
+            i += 1
+        if text[i] != ".":
+            return path
+        i += 1
+        while text[i] in " \t":
+            i += 1
+
+
 def _end_of_line(text, i):
     j = text.find("\n", i)
     return len(text) if j < 0 else j
@@ -301,16 +346,32 @@ def _skip_value(text, i):
     return n
 
 
-def statements(text):
+def scan(text):
     """The headers and key/value lines of a valid TOML text, each with the
     root key it belongs to. A key/value statement's checked text starts at
-    the first comment line directly above it (the comments that travel with
-    the entry); a header's starts at the bracket."""
+    the first comment line above it (the comments that travel with the
+    entry); a header's starts at the bracket.
+
+    Comment lines go with the statement directly below them (no blank line
+    between); a comment paragraph set off by a blank line stands free and
+    belongs to the region it stands in: that of the last header's root key,
+    or the root's (None) before the first header."""
     out = []
+    comments = []
+    glued = collections.Counter()
     owner = None
-    i = 0
+    i = 1 if text.startswith("\ufeff") else 0
     n = len(text)
     comment_start = None
+    paragraphs = []   # [lines, closed by a blank line]
+    prev_end = None
+    prev_path = None  # the key path of the header just before, if a header is just before
+
+    def settle(stmt_owner):
+        for lines, closed in paragraphs:
+            comments.extend((c, owner if closed else stmt_owner) for c in lines)
+        paragraphs.clear()
+
     while i < n:
         j = i
         while j < n and text[j] in " \t\r":
@@ -319,12 +380,18 @@ def statements(text):
             break
         ch = text[j]
         if ch == "\n":
+            if paragraphs:
+                paragraphs[-1][1] = True
             i = j + 1
             continue
         if ch == "#":
             if comment_start is None:
                 comment_start = j
-            i = _end_of_line(text, j) + 1
+            end = _end_of_line(text, j)
+            if not paragraphs or paragraphs[-1][1]:
+                paragraphs.append([[], False])
+            paragraphs[-1][0].append(text[j:end].strip())   # j is past a byte-order mark
+            i = end + 1
             continue
         if ch == "[":
             k = j + 1
@@ -332,21 +399,73 @@ def statements(text):
                 k += 1
             while text[k] in " \t":
                 k += 1
-            owner, _ = _key_segment(text, k)
+            head, _ = _key_segment(text, k)
+            path = _header_path(text, k)
             end = _end_of_line(text, j)
-            out.append(Statement(owner, j, end))
+            line = text[j:end].strip()
+            # A sub-table right under its parent's own header is not glued:
+            # the table's section starts there.
+            stuck = (prev_end is not None and text[prev_end:j].strip(" \t\r") == "\n"
+                     and not (prev_path is not None and len(prev_path) < len(path)
+                              and path[:len(prev_path)] == prev_path))
+            prev_path = path
+            settle(head)
+            owner = head
+            out.append(Statement(owner, j, _line_end(text, end), line, stuck))
+            if stuck:
+                glued[line] += 1
             comment_start = None
+            prev_end = end
             i = end + 1
             continue
         first, _ = _key_segment(text, j)
         k = _skip_key(text, j)
         assert text[k] == "=", (text[j:k + 10], "scanner lost its way")
         end = _skip_value(text, k + 1)
-        out.append(Statement(owner if owner is not None else first,
-                             comment_start if comment_start is not None else j, end))
+        stmt_owner = owner if owner is not None else first
+        prev_path = None
+        settle(stmt_owner)
+        out.append(Statement(stmt_owner, comment_start if comment_start is not None else j, _line_end(text, end)))
         comment_start = None
+        prev_end = end
         i = end + 1
-    return out
+    for lines, _ in paragraphs:
+        comments.extend((c, owner) for c in lines)
+    return Layout(out, comments, glued)
+
+
+def statements(text):
+    return scan(text).statements
+
+
+def comment_lines(text):
+    """Every whole-line comment of a text, stripped, counted."""
+    text = text.removeprefix("\ufeff")
+    return collections.Counter(line.strip() for line in text.split("\n") if line.lstrip(" \t").startswith("#"))
+
+
+ROOT_REGION = None   # in `touched`: the root itself was cleared
+
+
+def check_layout(base, layout, touched, text, log):
+    """(d): headers glued to the line before only where they were, and the
+    comment lines of untouched entries and free paragraphs all still there."""
+    now = scan(text)
+    # Headers of the input; a copied table keeps the layout it had.
+    extra = collections.Counter({h: n for h, n in (now.glued - layout.glued).items() if h in layout.headers})
+    assert not extra, (f"header directly after a key/value or header line: {sorted(extra)}\n{log}\n"
+                       f"--- before\n{base}\n--- after\n{text}")
+    kept = collections.Counter(c for c, owner in layout.comments if owner not in touched)
+    lost = kept - comment_lines(text)
+    assert not lost, (f"comment lines lost: {sorted(lost)}\n{log}\n--- before\n{base}\n--- after\n{text}")
+
+
+def check_line_breaks(base, text, log):
+    """(e): a CRLF document stays one; a byte-order mark stays."""
+    if "\n" in base and base.count("\n") == base.count("\r\n"):
+        assert text.count("\n") == text.count("\r\n"), f"a line break that is not CRLF\n{log}\n{text!r}"
+    if base.startswith("\ufeff"):
+        assert text.startswith("\ufeff"), f"the byte-order mark was lost\n{log}"
 
 
 def check_untouched(base, stmts, touched, text, log):
@@ -641,6 +760,7 @@ class Run:
     other_model: dict = None
     base: str = ""
     stmts: list = field(default_factory=list)
+    layout: Layout = None
     touched: set = field(default_factory=set)
     log: list = field(default_factory=list)
 
@@ -649,13 +769,19 @@ class Run:
         doc = morvelan.loads(text)
         run = cls(doc, doc.value)
         run.base = doc.as_toml()
-        run.stmts = statements(run.base)
+        run.rebase(run.base)
         run.log = [f"doc = loads({text!r})"]
         if other_text is not None:
             run.other = morvelan.loads(other_text)
             run.other_model = run.other.value
             run.log.append(f"other = loads({other_text!r})")
         return run
+
+    def rebase(self, text):
+        self.base = text
+        self.layout = scan(text)
+        self.stmts = self.layout.statements
+        self.touched = set()
 
     def script(self):
         return "\n".join(self.log)
@@ -678,6 +804,9 @@ class Run:
         assert same(again, value, ordered=False), \
             f"written text reads back different values\n{log}\n--- text\n{text}\n{again!r}\n!=\n{value!r}"
         check_untouched(self.base, self.stmts, self.touched, text, log)
+        check_layout(self.base, self.layout, self.touched, text, log)
+        check_line_breaks(self.base, text, log)
+        STATS["steps checked"] += 1
 
     # ---------------------------------------------------------------- one step
 
@@ -783,7 +912,8 @@ class Run:
         assert same(again, v, ordered=False), f"{self.script()}\n--- text\n{text}\n{again!r}\n!=\n{v!r}"
         if how == "Document" and c.int(0, 2) == 0:   # the next steps edit the new document
             self.log[-1] = f"doc = Document({src})"
-            self.doc, self.model, self.base, self.stmts, self.touched = new, v, text, statements(text), set()
+            self.doc, self.model = new, v
+            self.rebase(text)
 
     def op_assign(self, c, path, target, keys):
         key = self.pick_key(c, keys)
@@ -934,10 +1064,27 @@ class Run:
         self.log.append(f"{expr(path)}.clear()")
         resolve(self.doc, path).clear()
         self.touch(path, list(target) + [s.owner for s in self.stmts])
+        if not path:
+            self.touched.add(ROOT_REGION)
         target.clear()
 
 
+# Counts of the whole run, shown at its end (see report_counts).
+STATS = collections.Counter()
+
+
+@pytest.fixture(scope="module", autouse=True)
+def report_counts(request):
+    yield
+    if STATS["cases"]:
+        reporter = request.config.pluginmanager.get_plugin("terminalreporter")
+        if reporter is not None:
+            reporter.write_line(f"edit properties: {STATS['steps checked']} steps checked "
+                                f"in {STATS['cases']} cases")
+
+
 def run_steps(run, c, steps):
+    STATS["cases"] += 1
     run.check()
     for _ in range(steps):
         run.step(c)
@@ -1029,6 +1176,14 @@ def test_edits_on_generated_documents(data):
     doc = morvelan.loads(text)
     assert same(doc.value, expected, ordered=False), f"{text}\n{doc.value!r}\n!=\n{expected!r}"
     assert doc.as_toml() == text
+    if c.int(0, 3) == 0:
+        # CRLF line breaks throughout (in multi-line strings they read as
+        # "\n"), maybe with a byte-order mark.
+        text = ("\ufeff" if c.int(0, 1) else "") + text.replace("\n", "\r\n")
+        note(repr(text))
+        doc = morvelan.loads(text)
+        assert same(doc.value, expected, ordered=False)
+        assert doc.as_toml() == text
     run = Run.start(text, other_text)
     try:
         run_steps(run, c, c.int(1, 10))

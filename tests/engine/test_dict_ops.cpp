@@ -182,7 +182,7 @@ void apply(DocumentRoot& doc, const Op& op) {
             break;
         }
         case OpKind::Clear:
-            clear_entries(*target);
+            clear_entries(doc, *target);
             EXPECT_EQ(target->as_table().visible_size(), 0u);
             break;
         case OpKind::Edit: break;
