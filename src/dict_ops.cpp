@@ -143,9 +143,10 @@ RawText part_of(const RawText& whole, Text part) {
 // that order, not among the entries.
 
 // Whether the table writes a key/value line (as the writer decides it).
-bool writes_lines(const Table& t) noexcept {
-    for (const Entry& e : t.entries) {
-        const TreeItem& item = e.item;
+bool writes_lines(const Table& t, std::size_t skip = kNone) noexcept {
+    for (std::size_t i = 0; i < t.entries.size(); ++i) {
+        const TreeItem& item = t.entries.at(i).item;
+        if (i == skip) continue;
         if (is_dotted(item)) {
             if (first_visible(item.as_table()) == kNone || writes_lines(item.as_table())) return true;
         } else if (item.is_value()) {
@@ -481,7 +482,9 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     if (old_section || old_dotted)
         keep_free_comments(doc, target, static_cast<std::size_t>(at), static_cast<std::size_t>(at) + 1, true);
     Entry& e = t.entries.at(static_cast<std::size_t>(at));
-    const bool is_first = static_cast<std::size_t>(at) == first;
+    // A section that opens the table (written right under its header, or
+    // first in the document) is not set off by a blank line.
+    const bool opens = static_cast<std::size_t>(at) == first && !writes_lines(t, static_cast<std::size_t>(at));
     RawText old_block = block_text(e);
 
     if (!section) {
@@ -529,9 +532,9 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             // the new section brings a comment.
             if (old_block.is_present() && (has_comment(old_block.view()) || !has_comment(p->view())))
                 *p = std::move(old_block);
-            if (!is_first) ensure_leading_break(*p);
+            if (!opens) ensure_leading_break(*p);
         } else {
-            if (!is_first) ensure_leading_break(*p);
+            if (!opens) ensure_leading_break(*p);
             std::vector<std::string> block = comment_lines_kept(old_block.view());
             if (!block.empty()) *p = with_block(p->view(), block);
         }

@@ -330,7 +330,7 @@ const Case kStandardCases[] = {
     {"ValueReplacedByArrayOfTables",
      "# lead\np = 1\nq = 2\n",
      {set("", "p", A({"x = 1"}))},
-     "q = 2\n# lead\n[[p]]\nx = 1\n"},
+     "q = 2\n\n# lead\n[[p]]\nx = 1\n"},
     {"DottedTableReplacedByValue",
      "x = 0\n# about a\na.b = 1\na.c = 2\n",
      {set("", "a", V("5"))},
