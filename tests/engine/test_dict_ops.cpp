@@ -13,6 +13,7 @@
 #include "array_of_tables.hpp"
 #include "encode.hpp"
 #include "parser.hpp"
+#include "src/comments.hpp"
 #include "src/dict_ops.hpp"
 
 using namespace morvelan;
@@ -700,5 +701,31 @@ TEST_P(EditSweep, EveryEditReadsBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, EditSweep, testing::ValuesIn(kCorpus));
+
+// Which comment paragraphs above an entry stand free (set off from it by a
+// blank line) and which comment lines directly end the text before.
+TEST(CommentParagraphs, FreeAndLeading) {
+    const struct {
+        std::string_view text;
+        std::string_view free;
+        std::string_view leading;
+    } cases[] = {
+        {"", "", ""},
+        {"# block\n  ", "", "# block\n"},
+        {"\n# block\n", "", ""},
+        {"# licence\n#\n# more\n\n", "# licence\n#\n# more\n\n", "# licence\n#\n# more\n"},
+        {"\n# free\n\n# block\n", "\n# free\n\n", ""},
+        {"# a\r\n\r\n\r\n# b\r\n\r\n# c\r\n  ", "# a\r\n\r\n\r\n# b\r\n\r\n", "# a\r\n"},
+        {"\n\n  ", "", ""},
+        {"  # end of the body", "", "  # end of the body"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(free_comments(c.text), c.free) << c.text;
+        EXPECT_EQ(leading_comments(c.text), c.leading) << c.text;
+    }
+    EXPECT_EQ(join_paragraphs("# a\n\n", "\n \r\n# b\n"), "# a\n\n# b\n");
+    EXPECT_EQ(comment_lines_kept("# free\n\n"), (std::vector<std::string>{"# free", ""}));
+    EXPECT_EQ(comment_lines_kept("# free\n\n# block\n"), (std::vector<std::string>{"# free", "", "# block"}));
+}
 
 }  // namespace
