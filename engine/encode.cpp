@@ -604,8 +604,11 @@ private:
     // (the blank line before a new header) and the "\n" in text made by an
     // edit (owned decor: edits write bare line feeds and leave the rest to
     // this writer) are written "\r\n" in a document whose line breaks are
-    // mostly "\r\n". So are the line breaks of values an edit brought in
-    // (see spelling).
+    // mostly "\r\n" (DocumentRoot::crlf, counted by the parser). So are the
+    // line breaks of values an edit brought in (see spelling). In a document
+    // of mixed line breaks each recorded text thus keeps its own, and new
+    // ones take the majority's; text is only ever given "\r\n" for "\n",
+    // never the reverse.
     bool from_source(std::string_view text) const noexcept {
         return text.data() && !source_.empty() && text.data() >= source_.data() &&
                text.data() + text.size() <= source_.data() + source_.size();

@@ -64,6 +64,10 @@ CASES = [
     ("no-final-newline", "a = 1\nb = 2", set_([], "b", 3), "a = 1\nb = 3"),
     ("no-final-newline-append", "a = 1", set_([], "b", 3), "a = 1\nb = 3"),
 
+    # A new multi-line string: in a CRLF document its line breaks are CRLF
+    # too (they read as "\n").
+    ("new-multiline-string", "a = 1\n", set_([], "s", "two\nlines"), 'a = 1\ns = """\ntwo\nlines"""\n'),
+
     # Edits a person would make (found on real files).
     # A sub-table is drawn up to its parent's header only where that header
     # is written and no line of the parent stands between.
