@@ -88,6 +88,23 @@ RawText* header_prefix(TreeItem& item) noexcept {
     return nullptr;
 }
 
+bool writes_lines(const Table& t, std::size_t skip = static_cast<std::size_t>(-1)) noexcept;
+std::vector<const TreeItem*> tables_in(const TreeItem& item);
+
+// The prefix of the first header a section writes: its own, or, for an
+// implicit table that writes none, that of the header below it that comes
+// first in the text.
+RawText* written_prefix(TreeItem& item) {
+    if (!item.is_table() || !item.as_table().implicit || writes_lines(item.as_table()))
+        return header_prefix(item);
+    const TreeItem* first = nullptr;
+    for (const TreeItem* t : tables_in(item)) {
+        const auto& p = t->as_table().doc_position;
+        if (p && (!first || *p < *first->as_table().doc_position)) first = t;
+    }
+    return first ? &const_cast<TreeItem*>(first)->decor().prefix : header_prefix(item);
+}
+
 // The text that holds an entry's comment block, copied out.
 RawText block_text(Entry& e) {
     if (is_dotted(e.item)) {
@@ -96,7 +113,7 @@ RawText block_text(Entry& e) {
         return lines.empty() ? RawText::absent() : lines.front().key->leaf_decor.prefix;
     }
     if (is_section(e.item)) {
-        const RawText* p = header_prefix(e.item);
+        const RawText* p = written_prefix(e.item);
         RawText text = p ? *p : RawText::absent();
         // Text above a header kept on its key is written before the header.
         Text hoisted = e.key.leaf_decor.prefix.view();
@@ -143,7 +160,7 @@ RawText part_of(const RawText& whole, Text part) {
 // that order, not among the entries.
 
 // Whether the table writes a key/value line (as the writer decides it).
-bool writes_lines(const Table& t, std::size_t skip = kNone) noexcept {
+bool writes_lines(const Table& t, std::size_t skip) noexcept {
     for (std::size_t i = 0; i < t.entries.size(); ++i) {
         const TreeItem& item = t.entries.at(i).item;
         if (i == skip) continue;
@@ -253,9 +270,15 @@ void insert_before(DocumentRoot& doc, TreeItem* header, bool at_start, RawText& 
 // the document's trailing text.
 void keep_before(RawText& next, Text kept) { next = owned(join_paragraphs(kept, next.view())); }
 
-void keep_at_end(DocumentRoot& doc, Text kept) {
+// `alone`: nothing else is left written in the document.
+void keep_at_end(DocumentRoot& doc, Text kept, bool alone) {
     if (doc.trailing.empty()) {
         // Its blank line set it off from what followed; nothing does now.
+        // Where it is all the document holds, it still opens it.
+        if (alone) {
+            doc.trailing = owned(kept);
+            return;
+        }
         kept.remove_suffix(1);
         kept = kept.substr(0, kept.rfind('\n') + 1);
         doc.trailing = owned(kept);
@@ -324,7 +347,7 @@ void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t from, s
         if (is_section(e.item)) {
             const std::vector<const TreeItem*> more = tables_in(e.item);
             tables.insert(tables.end(), more.begin(), more.end());
-            if (replaced) carried_header = header_prefix(e.item);
+            if (replaced) carried_header = written_prefix(e.item);
         } else if (is_dotted(e.item)) {
             std::vector<Line> own;
             collect_lines(e.item.as_table(), 0, own);
@@ -377,7 +400,13 @@ void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t from, s
         }
         if (i == lines_at) take(after_lines);
     }
-    if (!pending.empty()) keep_at_end(doc, pending);
+    if (pending.empty()) return;
+    bool alone = true;
+    for (std::size_t i = 1; alone && i < order.size(); ++i)
+        alone = !order.header(i) || holds(tables, order.item(i));
+    for (const Line& l : written_lines(doc.table(), doc))
+        alone = alone && std::binary_search(keys.begin(), keys.end(), l.key);
+    keep_at_end(doc, pending, alone);
 }
 
 // The place of a table among the headers: its recorded position or, for a
@@ -414,6 +443,22 @@ Text body_indent(const Table& t) noexcept {
 }
 
 RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
+
+// A new section (no recorded position) is written after the table before
+// it in the walk: what ended that table's body stays with it.
+void section_placed(DocumentRoot& doc, TreeItem& item) {
+    RawText* p = header_prefix(item);
+    if (!p) return;
+    const TreeItem* first_table = item.is_table() ? &item : nullptr;
+    if (!first_table)
+        for (const TreeItem& m : item.as_array_of_tables().values)
+            if (m.is_table() && !first_table) first_table = &m;
+    const Written order(doc);
+    const std::size_t i = order.index_of(first_table);
+    if (i == kNone) return;
+    const bool start = order.at_start(i);
+    insert_before(doc, order.next_header(i, tables_in(item)), start, *p, start);
+}
 
 // The table's first line has just been written into it (`key` is its key):
 // in the root, it goes before the first header; an implicit table starts
@@ -457,35 +502,53 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
         }
         Entry& added = t.entries.append(std::move(k), std::move(item));
         if (section) {
-            // Written after the table before it in the walk: what ended that
-            // table's body stays with it.
-            if (RawText* p = header_prefix(added.item)) {
-                const TreeItem* first_table = added.item.is_table() ? &added.item : nullptr;
-                if (!first_table)
-                    for (const TreeItem& m : added.item.as_array_of_tables().values)
-                        if (m.is_table()) first_table = first_table ? first_table : &m;
-                const Written order(doc);
-                const std::size_t i = order.index_of(first_table);
-                if (i != kNone) {
-                    const bool start = order.at_start(i);
-                    insert_before(doc, order.next_header(i, tables_in(added.item)), start, *p, start);
-                }
-            }
+            section_placed(doc, added.item);
         } else if (!had_lines) {
             lines_begin(doc, target, added.key);
         }
         return;
     }
 
-    const bool old_section = is_section(t.entries.at(static_cast<std::size_t>(at)).item);
-    const bool old_dotted = is_dotted(t.entries.at(static_cast<std::size_t>(at)).item);
-    if (old_section || old_dotted)
-        keep_free_comments(doc, target, static_cast<std::size_t>(at), static_cast<std::size_t>(at) + 1, true);
-    Entry& e = t.entries.at(static_cast<std::size_t>(at));
+    const auto i = static_cast<std::size_t>(at);
+    const bool old_section = is_section(t.entries.at(i).item);
+    const bool old_dotted = is_dotted(t.entries.at(i).item);
+    // Free comment paragraphs above the old entry's lines and headers stay
+    // where they stand. A line that becomes a header, or the reverse, is
+    // written elsewhere: only the comment block directly above it goes
+    // along. In place (a table for a table, a value for dotted keys) the
+    // text above the first line or header stays with the new entry.
+    const bool moves = old_section != section || (old_dotted && section);
+    // A section that opened the document gives way to a line that now does:
+    // the comments that opened the document stay first.
+    // The same when the document's only lines give way to a section: they
+    // go to whatever header is written first afterwards.
+    std::string opening;
+    if (moves && &target == &doc.root()) {
+        if (old_section && !had_lines) {
+            const Written order(doc);
+            if (TreeItem* top = order.next_header(0); top && holds(tables_in(t.entries.at(i).item), top)) {
+                RawText& p = top->decor().prefix;
+                opening = free_comments(p.view());
+                p = part_of(p, p.view().substr(opening.size()));
+            }
+        } else if (!old_section && section) {
+            std::vector<Line> lines = written_lines(t, doc);
+            if (!lines.empty() &&
+                std::all_of(lines.begin(), lines.end(), [&](const Line& l) { return l.entry == i; })) {
+                RawText& p = lines.front().key->leaf_decor.prefix;
+                opening = free_comments(p.view());
+                p = part_of(p, p.view().substr(opening.size()));
+            }
+        }
+    }
+    if (old_section || old_dotted || moves) keep_free_comments(doc, target, i, i + 1, !moves);
+    Entry& e = t.entries.at(i);
     // A section that opens the table (written right under its header, or
     // first in the document) is not set off by a blank line.
-    const bool opens = static_cast<std::size_t>(at) == first && !writes_lines(t, static_cast<std::size_t>(at));
+    const bool opens = i == first && !writes_lines(t, i);
     RawText old_block = block_text(e);
+    if (const Text kept = moves ? free_comments(old_block.view()) : Text(); !kept.empty())
+        old_block = part_of(old_block, old_block.view().substr(kept.size()));
 
     if (!section) {
         if (!old_section && !old_dotted) {
@@ -507,7 +570,22 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             e.key.leaf_decor.prefix = std::move(prefix);
         }
         e.item = std::move(item);
-        if (!had_lines) lines_begin(doc, target, e.key);
+        if (!opening.empty())
+            e.key.leaf_decor.prefix = owned(join_paragraphs(opening, e.key.leaf_decor.prefix.view()));
+        if (!had_lines) {
+            lines_begin(doc, target, e.key);
+        } else if (&target == &doc.root()) {
+            // A line written above the document's first line: what opened
+            // the document (a licence) stays above it.
+            std::vector<Line> lines = written_lines(t, doc);
+            if (lines.size() > 1 && lines[0].key == &e.key) {
+                RawText& second = lines[1].key->leaf_decor.prefix;
+                if (const Text lead = free_comments(second.view()); !lead.empty()) {
+                    e.key.leaf_decor.prefix = owned(join_paragraphs(lead, e.key.leaf_decor.prefix.view()));
+                    second = part_of(second, second.view().substr(lead.size()));
+                }
+            }
+        }
         return;
     }
 
@@ -540,6 +618,15 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
         }
     }
     e.item = std::move(item);
+    if (!old_section) section_placed(doc, e.item);
+    if (!opening.empty()) {
+        const Written order(doc);
+        if (TreeItem* top = order.next_header(0)) {
+            keep_before(top->decor().prefix, opening);
+        } else {
+            keep_at_end(doc, opening, !writes_lines(t));
+        }
+    }
 }
 
 std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::size_t at) {

@@ -16,6 +16,9 @@ check that the text reads back the same values. After every step:
       section starts there) unless it did so in the input, and no comment line of the input
       that belongs to an untouched entry or stands free disappears (see
       `check_layout`);
+      Also: a comment paragraph that opens the document stays first, comment
+      lines that end an untouched body are not cut off from it by a header,
+      and a table that replaces a table keeps its place;
   (e) a document whose line breaks were all CRLF has no other line break,
       and a byte-order mark stays.
 
@@ -221,6 +224,7 @@ class Statement:
     end: int        # end of the statement's last line (line break excluded)
     header: str = None   # a header's line, stripped; None for a key/value line
     glued: bool = False  # a header on the line right after a statement's last line
+    path: tuple = None   # a header's decoded key path
 
 
 @dataclass
@@ -231,6 +235,8 @@ class Layout:
     statements: list
     comments: list      # (text, owner)
     glued: collections.Counter
+    closing: list       # (statement index, first line): comments that end a body
+    leading: str        # the first line of free comments that open the document
 
     @property
     def headers(self):
@@ -363,13 +369,17 @@ def scan(text):
     i = 1 if text.startswith("\ufeff") else 0
     n = len(text)
     comment_start = None
-    paragraphs = []   # [lines, closed by a blank line]
+    paragraphs = []   # [lines, closed by a blank line, index of the statement it directly follows]
     prev_end = None
+    closing = []
+    after = None      # the index of the statement the text directly follows
     prev_path = None  # the key path of the header just before, if a header is just before
 
     def settle(stmt_owner):
-        for lines, closed in paragraphs:
+        for lines, closed, follows in paragraphs:
             comments.extend((c, owner if closed else stmt_owner) for c in lines)
+            if closed and follows is not None:
+                closing.append((follows, lines[0]))
         paragraphs.clear()
 
     while i < n:
@@ -382,6 +392,7 @@ def scan(text):
         if ch == "\n":
             if paragraphs:
                 paragraphs[-1][1] = True
+            after = None
             i = j + 1
             continue
         if ch == "#":
@@ -389,7 +400,8 @@ def scan(text):
                 comment_start = j
             end = _end_of_line(text, j)
             if not paragraphs or paragraphs[-1][1]:
-                paragraphs.append([[], False])
+                paragraphs.append([[], False, after])
+            after = None
             paragraphs[-1][0].append(text[j:end].strip())   # j is past a byte-order mark
             i = end + 1
             continue
@@ -411,11 +423,12 @@ def scan(text):
             prev_path = path
             settle(head)
             owner = head
-            out.append(Statement(owner, j, _line_end(text, end), line, stuck))
+            out.append(Statement(owner, j, _line_end(text, end), line, stuck, tuple(path)))
             if stuck:
                 glued[line] += 1
             comment_start = None
             prev_end = end
+            after = len(out) - 1
             i = end + 1
             continue
         first, _ = _key_segment(text, j)
@@ -428,10 +441,27 @@ def scan(text):
         out.append(Statement(stmt_owner, comment_start if comment_start is not None else j, _line_end(text, end)))
         comment_start = None
         prev_end = end
+        after = len(out) - 1
         i = end + 1
-    for lines, _ in paragraphs:
+    for lines, _, follows in paragraphs:
         comments.extend((c, owner) for c in lines)
-    return Layout(out, comments, glued)
+        if follows is not None:
+            closing.append((follows, lines[0]))
+    return Layout(out, comments, glued, closing, _opening_comment(text))
+
+
+def _opening_comment(text):
+    """The first line of a comment paragraph that opens the text, set off by
+    a blank line from what follows; None when there is none."""
+    lines = text.removeprefix("\ufeff").split("\n")[:-1]   # whole lines only
+    if not lines or not lines[0].strip().startswith("#"):
+        return None
+    for line in lines[1:]:
+        if not line.strip():
+            return lines[0].strip()
+        if not line.strip().startswith("#"):
+            return None
+    return None
 
 
 def statements(text):
@@ -447,9 +477,12 @@ def comment_lines(text):
 ROOT_REGION = None   # in `touched`: the root itself was cleared
 
 
-def check_layout(base, layout, touched, text, log):
-    """(d): headers glued to the line before only where they were, and the
-    comment lines of untouched entries and free paragraphs all still there."""
+def check_layout(base, layout, touched, text, log, anchors=()):
+    """(d): headers glued to the line before only where they were; the
+    comment lines of untouched entries and free paragraphs all still there;
+    comments that open the document or end a body where they stood; a table
+    that replaced a table (`anchors`: header path, index of the old one's
+    first header among the statements) in the old one's place."""
     now = scan(text)
     # Headers of the input; a copied table keeps the layout it had.
     extra = collections.Counter({h: n for h, n in (now.glued - layout.glued).items() if h in layout.headers})
@@ -458,6 +491,50 @@ def check_layout(base, layout, touched, text, log):
     kept = collections.Counter(c for c, owner in layout.comments if owner not in touched)
     lost = kept - comment_lines(text)
     assert not lost, (f"comment lines lost: {sorted(lost)}\n{log}\n--- before\n{base}\n--- after\n{text}")
+    where = f"{log}\n--- before\n{base}\n--- after\n{text}"
+    # A comment paragraph that opens the document (a licence) stays first.
+    if layout.leading is not None and ROOT_REGION not in touched:
+        assert text.removeprefix("\ufeff").lstrip(" \t").startswith(layout.leading), \
+            f"the document no longer opens with {layout.leading!r}\n{where}"
+    # Where the untouched statements are now (as check_untouched finds them).
+    found = {}
+    pos = 0
+    for i, st in enumerate(layout.statements):
+        if st.owner in touched:
+            continue
+        at = text.find(base[st.start:st.end], pos)
+        if at < 0:
+            break
+        pos = at + st.end - st.start
+        found[i] = (at, pos)
+    # Comment lines that end an untouched body stay with it: no header
+    # comes between.
+    for i, first in layout.closing:
+        if i in found and (at := _find_line(text, first, found[i][1])) is not None:
+            between = [st.header for st in now.statements if st.header and found[i][1] <= st.start < at]
+            assert not between, f"{between} now stands between a body and its closing {first!r}\n{where}"
+    # A table that replaced a table stands where the old one stood among the
+    # headers of untouched tables.
+    if anchors:
+        placed = {st.path: k for k, st in enumerate(now.statements) if st.header and not st.header.startswith("[[")}
+        for path, index in anchors:
+            if path not in placed:
+                continue
+            for k, st in enumerate(layout.statements):
+                if st.owner in touched or not st.header or st.header.startswith("[[") or st.path not in placed:
+                    continue
+                assert (placed[st.path] < placed[path]) == (k < index), \
+                    f"the table {path} moved from its place (against {st.header})\n{where}"
+
+
+def _find_line(text, line, start):
+    """Where the first whole line `line` (stripped) starts at or after `start`."""
+    at = text.find(line, start)
+    while at >= 0:
+        if text[:at].rstrip(" \t").endswith("\n") or at == 0:
+            return at
+        at = text.find(line, at + 1)
+    return None
 
 
 def check_line_breaks(base, text, log):
@@ -762,6 +839,7 @@ class Run:
     stmts: list = field(default_factory=list)
     layout: Layout = None
     touched: set = field(default_factory=set)
+    anchors: list = field(default_factory=list)
     log: list = field(default_factory=list)
 
     @classmethod
@@ -782,15 +860,15 @@ class Run:
         self.layout = scan(text)
         self.stmts = self.layout.statements
         self.touched = set()
+        self.anchors = []
 
     def script(self):
         return "\n".join(self.log)
 
     def touch(self, path, keys):
-        if path:
-            self.touched.add(path[0])
-        else:
-            self.touched.update(keys)
+        owners = {path[0]} if path else set(keys)
+        self.touched |= owners
+        self.anchors = [a for a in self.anchors if a[0][0] not in owners]
 
     def check(self):
         text = self.doc.as_toml()
@@ -804,7 +882,7 @@ class Run:
         assert same(again, value, ordered=False), \
             f"written text reads back different values\n{log}\n--- text\n{text}\n{again!r}\n!=\n{value!r}"
         check_untouched(self.base, self.stmts, self.touched, text, log)
-        check_layout(self.base, self.layout, self.touched, text, log)
+        check_layout(self.base, self.layout, self.touched, text, log, self.anchors)
         check_line_breaks(self.base, text, log)
         STATS["steps checked"] += 1
 
@@ -919,9 +997,18 @@ class Run:
         key = self.pick_key(c, keys)
         obj, src, v = self.operand(c)
         self.log.append(f"{expr(path)}[{key!r}] = {src}")
+        anchor = None
+        full = (*path, key)
+        if (isinstance(target.get(key), dict) and isinstance(v, dict) and full[0] not in self.touched
+                and all(type(s) is str for s in full)):
+            # a table in place of a table: written where the old one was
+            anchor = next(((full, i) for i, st in enumerate(self.stmts)
+                           if st.path is not None and st.path[:len(full)] == full), None)
         resolve(self.doc, path)[key] = obj
         target[key] = v
         self.touch(path, [key])
+        if anchor is not None:
+            self.anchors.append(anchor)
 
     def op_del(self, c, path, target, keys):
         key = self.pick_key(c, keys, 3)
