@@ -261,6 +261,8 @@ void insert_before(DocumentRoot& doc, TreeItem* header, bool at_start, RawText& 
             prefix = owned(above);
         }
         next = part_of(next, text.substr(lead.size()));
+        // What is left began after a blank line.
+        if (at_start && header) ensure_leading_break(next);
     }
     if (header && set_off) ensure_leading_break(next);
 }
@@ -456,8 +458,7 @@ void section_placed(DocumentRoot& doc, TreeItem& item) {
     const Written order(doc);
     const std::size_t i = order.index_of(first_table);
     if (i == kNone) return;
-    const bool start = order.at_start(i);
-    insert_before(doc, order.next_header(i, tables_in(item)), start, *p, start);
+    insert_before(doc, order.next_header(i, tables_in(item)), order.at_start(i), *p, false);
 }
 
 // The table's first line has just been written into it (`key` is its key):
