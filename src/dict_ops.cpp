@@ -292,8 +292,23 @@ void keep_at_end(DocumentRoot& doc, Text kept, bool alone) {
 // The lines of a table's body in the order they are written: entry order,
 // or source order when dotted tables are flattened into them (as the writer
 // orders them: a line made in memory follows the line before it).
+void collect_written(Table& t, std::size_t entry, std::vector<Line>& out) {
+    for (std::size_t i = 0; i < t.entries.size(); ++i) {
+        Entry& e = t.entries.at(i);
+        const std::size_t top = entry == kNone ? i : entry;
+        if (is_dotted(e.item) && first_visible(e.item.as_table()) == kNone) {
+            out.push_back(Line{&e.key, &e.item, top});  // written `key = {}`
+        } else if (is_dotted(e.item)) {
+            collect_written(e.item.as_table(), top, out);
+        } else if (e.item.is_value()) {
+            out.push_back(Line{&e.key, &e.item, top});
+        }
+    }
+}
+
 std::vector<Line> written_lines(Table& t, const DocumentRoot& doc) {
-    std::vector<Line> lines = lines_of(t);
+    std::vector<Line> lines;
+    collect_written(t, kNone, lines);
     bool flattened = false;
     for (const Entry& e : t.entries) flattened |= is_dotted(e.item);
     if (!flattened || !doc.source()) return lines;
@@ -332,6 +347,20 @@ TreeItem& line_owner(DocumentRoot& doc, TreeItem& target) {
     return target;
 }
 
+// The entry that holds `target` among the dotted tables of `owner`.
+Entry* entry_of(TreeItem& owner, const TreeItem& target) {
+    std::vector<TreeItem*> stack{&owner};
+    while (!stack.empty()) {
+        TreeItem* item = stack.back();
+        stack.pop_back();
+        for (Entry& e : item->as_table().entries) {
+            if (&e.item == &target) return &e;
+            if (is_dotted(e.item)) stack.push_back(&e.item);
+        }
+    }
+    return nullptr;
+}
+
 // The comment paragraphs that stand free above the lines and headers of
 // removed entries (those from `from` to `to`) stay in the document; the
 // comment block directly above each goes with the entry. When an entry is
@@ -352,9 +381,10 @@ void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t from, s
             if (replaced) carried_header = written_prefix(e.item);
         } else if (is_dotted(e.item)) {
             std::vector<Line> own;
-            collect_lines(e.item.as_table(), 0, own);
+            collect_written(e.item.as_table(), 0, own);
+            if (own.empty()) own.push_back(Line{&e.key, &e.item, i});  // written `key = {}`
             for (const Line& l : own) keys.push_back(l.key);
-            if (replaced && !own.empty()) carried_key = own.front().key;
+            if (replaced) carried_key = own.front().key;
         } else if (e.item.is_value()) {
             keys.push_back(&e.key);
         }
@@ -860,7 +890,23 @@ std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target) {
 
 void clear_entries(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
-    if (!target.is_inline_table()) keep_free_comments(doc, target, 0, t.entries.size());
+    if (is_dotted(target) && !target.is_inline_table()) {
+        // The table stays, written `key = {}` where its first line was: the
+        // free comments of its lines go above that line.
+        std::string kept;
+        TreeItem& owner = line_owner(doc, target);
+        std::vector<Line> own;
+        collect_lines(t, 0, own);
+        for (const Line& l : written_lines(owner.as_table(), doc)) {
+            if (std::none_of(own.begin(), own.end(), [&](const Line& o) { return o.key == l.key; })) continue;
+            const Text f = free_comments(l.key->leaf_decor.prefix.view());
+            if (!f.empty()) kept = kept.empty() ? std::string(f) : join_paragraphs(kept, f);
+        }
+        if (Entry* e = entry_of(owner, target); e && !kept.empty())
+            keep_before(e->key.leaf_decor.prefix, kept);
+    } else if (!target.is_inline_table()) {
+        keep_free_comments(doc, target, 0, t.entries.size());
+    }
     t.entries.clear();
     if (target.is_inline_table()) {
         // The text before the closing brace followed the last entry.
