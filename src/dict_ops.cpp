@@ -675,6 +675,11 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
     }
     keep_free_comments(doc, target, at, at + 1);
     std::optional<Entry> out(t.entries.remove_at(at));
+    if (&target != &doc.root() && t.implicit && !t.dotted && !t.doc_position && first_visible(t) == kNone) {
+        // An implicit table left empty starts writing its header: where the
+        // header of what it held stood.
+        t.doc_position = place_of(out->item);
+    }
     if (came_first || (had_lines && !writes_lines(owner.as_table()))) {
         // A sub-table that now follows the table's own header directly (or,
         // in the root, starts the document) does not start with a blank

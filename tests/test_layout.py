@@ -56,6 +56,8 @@ CASES = [
     # dotted table and array of tables keep their key.
     ("empty-implicit", "[a.b]\nx = 1\n", del_(["a"], "b"), "[a]\n"),
     ("empty-dotted", "a.b = 1\nc = 2\n", del_(["a"], "b"), "a = {}\nc = 2\n"),
+    ("empty-implicit-keeps-place", "[n.a]\nx = 1\n\n[m.a]\ny = 2\n\n[o]\n", del_(["m"], "a"),
+     "[n.a]\nx = 1\n\n[m]\n\n[o]\n"),
     # A comment block above an entry moves to the entry that replaces it.
     ("value-replaces-table", "a = 1\n\n# about t\n[t]\nx = 1\n", set_([], "t", 5), "a = 1\n# about t\nt = 5\n"),
     ("table-replaces-value", "# about t\nt = 5\n[u]\n", set_([], "t", {"x": 1}),
