@@ -251,7 +251,12 @@ void insert_before(DocumentRoot& doc, TreeItem* header, bool at_start, RawText& 
     if (!at_start && header && !starts_blank(text.substr(lead.size()))) lead = Text();
     if (!lead.empty()) {
         if (at_start) {
-            prefix = owned(join_paragraphs(lead, prefix.view()));
+            // Below what already opens the new text's own prefix (it came
+            // from above), before the rest of it.
+            const Text own = prefix.view();
+            const Text own_free = free_comments(own);
+            std::string above = own_free.empty() ? std::string(lead) : join_paragraphs(own_free, lead);
+            prefix = owned(join_paragraphs(above, own.substr(own_free.size())));
         } else {
             std::string above(lead);
             if (!above.ends_with('\n')) above.push_back('\n');
