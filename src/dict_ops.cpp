@@ -91,12 +91,10 @@ RawText* header_prefix(TreeItem& item) noexcept {
 bool writes_lines(const Table& t, std::size_t skip = static_cast<std::size_t>(-1)) noexcept;
 std::vector<const TreeItem*> tables_in(const TreeItem& item);
 
-// The prefix of the first header a section writes: its own, or, for an
-// implicit table that writes none, that of the header below it that comes
-// first in the text.
+// The prefix of the first header of a section in the text: its own, or
+// that of a header below it that comes first (a header before its parent's,
+// or below an implicit table that writes none); see place_of.
 RawText* written_prefix(TreeItem& item) {
-    if (!item.is_table() || !item.as_table().implicit || writes_lines(item.as_table()))
-        return header_prefix(item);
     const TreeItem* first = nullptr;
     for (const TreeItem* t : tables_in(item)) {
         const auto& p = t->as_table().doc_position;
