@@ -80,6 +80,12 @@ CASES = [
      '[workspace]\nzz = ["a"]\n\n[workspace.package]\nv = 1\n'),
     ("delete-last-line-over-sub-table", "[t]\na = 1\n\n[t.s]\nb = 2\n", del_(["t"], "a"), "[t]\n[t.s]\nb = 2\n"),
     # A table that replaces a table keeps its place; its sub-tables follow it.
+    ("replace-section-keeps-place",
+     '[package]\nname = "x"\n\n[features]\ndefault = []\n\n[dependencies]\nlog = "1"\n\n'
+     "[package.metadata.docs]\nall = true\n",
+     set_([], "features", {"zz": ["a"]}),
+     '[package]\nname = "x"\n\n[features]\nzz = ["a"]\n\n[dependencies]\nlog = "1"\n\n'
+     "[package.metadata.docs]\nall = true\n"),
     ("replace-section-in-place",
      '[package]\nname = "x"\n\n[features]\ndefault = []\n\n[dependencies]\nlog = "1"\n\n'
      "[package.metadata.docs]\nall = true\n",
