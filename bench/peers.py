@@ -313,9 +313,7 @@ def checks(mv: Any, peers: dict[str, Any], inputs: list[Input]) -> list[str]:
                          f"of {len(inp.texts)} text(s)")
         if both and (exact_mv < both or exact_tk < both):
             notes.append(f"{inp.name}: round trip gives the input back exactly for morvelan in "
-                         f"{exact_mv} of {both}, for tomlkit in {exact_tk} of {both} text(s)"
-                         + (" (morvelan writes CRLF line ends outside strings as LF)"
-                            if any("\r\n" in t for t in inp.texts) else ""))
+                         f"{exact_mv} of {both}, for tomlkit in {exact_tk} of {both} text(s)")
     return notes
 
 

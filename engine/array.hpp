@@ -52,6 +52,7 @@ public:
     // A packed array's element text: from after "[" to the end of the last
     // element's suffix (a final comma and the trailing text are not part of it).
     std::string_view packed_text() const noexcept { return packed_.view(); }
+    const RawText& packed_text_raw() const noexcept { return packed_; }
     // Makes the array a packed one of `count` elements (count > 0) written
     // as `text`; the caller guarantees that `text` reads as that many scalar
     // elements.

@@ -43,6 +43,12 @@ public:
     // empty, the document is written without a final line feed.
     bool no_final_newline = false;
 
+    // The source began with a UTF-8 byte-order mark: it is written back.
+    bool bom = false;
+    // Most line breaks of the source were "\r\n": the writer ends new lines
+    // that way too (see encode.cpp).
+    bool crlf = false;
+
     // The buffer the tree's pieces view (null for documents built in memory).
     const SourceBuffer& source() const noexcept { return source_; }
     void set_source(SourceBuffer s) noexcept { source_ = std::move(s); }
@@ -52,6 +58,8 @@ public:
         root_ = TreeItem::table();
         trailing = RawText();
         no_final_newline = false;
+        bom = false;
+        crlf = false;
         source_.reset();
     }
 

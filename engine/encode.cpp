@@ -44,29 +44,6 @@ constexpr Defaults kLaterElement{" ", ""};
 constexpr Defaults kInlineKey{" ", " "};
 constexpr Defaults kInlineValue{" ", ""};
 
-// Recorded decor and trailing text: written without carriage returns.
-void append_recorded(String& out, std::string_view text) {
-    const char* p = text.data();
-    std::size_t n = text.size();
-    const char* cr = n ? static_cast<const char*>(std::memchr(p, '\r', n)) : nullptr;
-    while (cr) {
-        out.append(p, static_cast<std::size_t>(cr - p));
-        n -= static_cast<std::size_t>(cr - p) + 1;
-        p = cr + 1;
-        cr = n ? static_cast<const char*>(std::memchr(p, '\r', n)) : nullptr;
-    }
-    out.append(p, n);
-}
-
-// A decor part: the recorded text, or the default when absent.
-void append_part(String& out, const RawText& part, std::string_view fallback) {
-    if (part.is_present()) {
-        append_recorded(out, part.view());
-    } else {
-        out.append(fallback);
-    }
-}
-
 bool contains_line_feed(std::string_view s) noexcept {
     return !s.empty() && std::memchr(s.data(), '\n', s.size()) != nullptr;
 }
@@ -165,8 +142,10 @@ public:
             assert(!"root should always be a table");
             return;
         }
-        append_part(out_, root.decor().prefix, "");
         if (doc.source()) source_ = std::string_view(doc.source()->data(), doc.source()->size());
+        crlf_ = doc.crlf;
+        if (doc.bom) out_.append("\xEF\xBB\xBF");
+        part(root.decor().prefix, "");
 
         collect(root);
         sort_sections();
@@ -175,9 +154,7 @@ public:
             const Table& t = s.item->as_table();
             if (s.path_size == 0) {
                 if (has_body(t)) first_header = false;
-            } else if (s.array_element || !t.implicit || has_body(t) || !has_visible(t)) {
-                // An implicit table left with nothing in it still exists: without
-                // its header it would vanish from the text.
+            } else if (writes_header(s)) {
                 header(s, first_header);
                 first_header = false;
             }
@@ -189,10 +166,20 @@ public:
         const RawText& root_suffix = root.decor().suffix;
         if (doc.no_final_newline && doc.trailing.empty() && root_suffix.empty() && line_end_ != 0 &&
             line_end_ == out_.size()) {
-            out_.pop_back();
+            out_.resize(out_.size() - line_break_);
         }
-        append_part(out_, root_suffix, "");
-        append_part(out_, doc.trailing, "");
+        part(root_suffix, "");
+        part(doc.trailing, "");
+    }
+
+    Vector<WrittenTable> tables(const DocumentRoot& doc) {
+        collect(doc.root());
+        sort_sections();
+        Vector<WrittenTable> out;
+        out.reserve(sections_.size());
+        for (const Section& s : sections_)
+            out.push_back(WrittenTable{s.item, s.path_size != 0 && writes_header(s)});
+        return out;
     }
 
     // Key/value lines of a table, without header or sub-tables.
@@ -206,7 +193,7 @@ public:
             line_key_path(base, kBodyKey, v == &empty_array_);
             out_.push_back('=');
             value(*v, kBodyValue);
-            end_line();
+            end_line(v->decor().suffix);
         }
     }
 
@@ -229,7 +216,7 @@ public:
                     continue;
                 }
                 if (a.trailing_comma && !f.first) out_.push_back(',');
-                append_part(out_, a.trailing, "");
+                part(a.trailing, "");
                 out_.push_back(']');
             } else {
                 if (const TreeItem* entry = next_line(f.lines)) {
@@ -247,10 +234,10 @@ public:
                 // that the entries need not be counted first.
                 if (f.last_suffix_absent) out_.push_back(' ');
                 if (t.trailing_comma && f.any) out_.push_back(',');
-                append_part(out_, t.trailing, "");
+                part(t.trailing, "");
                 out_.push_back('}');
             }
-            append_part(out_, f.item->decor().suffix, f.defaults->suffix);
+            part(f.item->decor().suffix, f.defaults->suffix);
             open_.pop_back();
         }
     }
@@ -259,27 +246,37 @@ private:
     // Writes a value whole, or the start of an array or inline table, which
     // it leaves open on open_ for value() to go on with.
     void begin_value(const TreeItem& v, const Defaults& d) {
-        append_part(out_, v.decor().prefix, d.prefix);
+        part(v.decor().prefix, d.prefix);
         const SourceRepr& repr = v.repr();
         if (v.is_scalar() && repr.is_present()) {
-            out_.append(repr.view());
-            append_part(out_, v.decor().suffix, d.suffix);
+            spelling(repr);
+            part(v.decor().suffix, d.suffix);
             return;
         }
         switch (v.kind()) {
-            case ItemKind::String: append_string_text(out_, v.as_string()); break;
+            case ItemKind::String:
+                if (crlf_) {
+                    // A multi-line string's line feeds are line breaks of the
+                    // document too (a "\r\n" in one reads as "\n").
+                    scratch_.clear();
+                    append_string_text(scratch_, v.as_string());
+                    new_text(scratch_);
+                } else {
+                    append_string_text(out_, v.as_string());
+                }
+                break;
             case ItemKind::Integer: append_integer_text(out_, v.as_integer()); break;
             case ItemKind::Float: append_float_text(out_, v.as_float()); break;
             case ItemKind::Boolean: append_bool_text(out_, v.as_bool()); break;
             case ItemKind::Datetime: append_datetime(out_, v.as_datetime()); break;
             case ItemKind::Array:
                 if (v.as_array().packed()) {
-                    // The elements as they were read (the text holds no carriage return).
+                    // The elements as they were read.
                     const Array& a = v.as_array();
                     out_.push_back('[');
-                    out_.append(a.packed_text());
+                    spelling(a.packed_text_raw());
                     if (a.trailing_comma) out_.push_back(',');
-                    append_part(out_, a.trailing, "");
+                    part(a.trailing, "");
                     out_.push_back(']');
                     break;
                 }
@@ -303,7 +300,14 @@ private:
             case ItemKind::Table:
             case ItemKind::ArrayOfTables: break;
         }
-        append_part(out_, v.decor().suffix, d.suffix);
+        part(v.decor().suffix, d.suffix);
+    }
+
+    // An implicit table left with nothing in it still exists: without its
+    // header it would vanish from the text.
+    bool writes_header(const Section& s) {
+        const Table& t = s.item->as_table();
+        return s.array_element || !t.implicit || has_body(t) || !has_visible(t);
     }
 
     // Walks depth first from the root (a Table), collecting with its header
@@ -398,14 +402,14 @@ private:
         // Text above the header recorded on its last key (a comment or blank
         // line) goes before the header, not inside the brackets.
         const bool hoist = leaf_prefix.is_present() && contains_line_feed(leaf_prefix.view());
-        if (hoist) append_recorded(out_, leaf_prefix.view());
+        if (hoist) part(leaf_prefix, "");
         const Decor& decor = s.item->decor();
-        append_part(out_, decor.prefix, first_header ? "" : "\n");
+        part(decor.prefix, first_header ? "" : "\n");
         out_.append(s.array_element ? "[[" : "[");
         key_path(path, s.path_size, kEmpty, hoist);
         out_.append(s.array_element ? "]]" : "]");
-        append_part(out_, decor.suffix, "");
-        end_line();
+        part(decor.suffix, "");
+        end_line(decor.suffix);
     }
 
     // The lines of a table are its entries that are written as key/value
@@ -569,31 +573,97 @@ private:
         if (ignore_leaf) {
             out_.append(d.prefix);
         } else {
-            append_part(out_, leaf.prefix, d.prefix);
+            part(leaf.prefix, d.prefix);
         }
         for (std::size_t i = 0; i < n; ++i) {
             const Key& k = *keys[i];
             if (i != 0) {
                 out_.push_back('.');
-                append_part(out_, k.dotted_decor().prefix, "");
+                part(k.dotted_decor().prefix, "");
             }
             if (k.repr().is_present()) {
                 out_.append(k.repr().view());
             } else {
                 append_key_text(out_, k.text());
             }
-            if (i + 1 != n) append_part(out_, k.dotted_decor().suffix, "");
+            if (i + 1 != n) part(k.dotted_decor().suffix, "");
         }
         if (ignore_leaf) {
             out_.append(d.suffix);
         } else {
-            append_part(out_, leaf.suffix, d.suffix);
+            part(leaf.suffix, d.suffix);
         }
     }
 
-    void end_line() {
-        out_.push_back('\n');
+    // Line endings. Text read from the source is written as it was read,
+    // carriage returns and all; this is the one place where the text that
+    // has none recorded gets its line breaks. A line read from the source
+    // ends as it ended there (its suffix, also when a new value took it
+    // over, is followed in the source by the line's break); every other line
+    // break is the document's: the line feed after a new line, the defaults
+    // (the blank line before a new header) and the "\n" in text made by an
+    // edit (owned decor: edits write bare line feeds and leave the rest to
+    // this writer) are written "\r\n" in a document whose line breaks are
+    // mostly "\r\n" (DocumentRoot::crlf, counted by the parser). So are the
+    // line breaks of values an edit brought in (see spelling). In a document
+    // of mixed line breaks each recorded text thus keeps its own, and new
+    // ones take the majority's; text is only ever given "\r\n" for "\n",
+    // never the reverse.
+    bool from_source(std::string_view text) const noexcept {
+        return text.data() && !source_.empty() && text.data() >= source_.data() &&
+               text.data() + text.size() <= source_.data() + source_.size();
+    }
+
+    void new_text(std::string_view text) {
+        if (!crlf_) {
+            out_.append(text);
+            return;
+        }
+        std::size_t from = 0;
+        for (std::size_t i = text.find('\n'); i != std::string_view::npos; i = text.find('\n', i + 1)) {
+            if (i != 0 && text[i - 1] == '\r') continue;
+            out_.append(text.substr(from, i - from));
+            out_.append("\r\n");
+            from = i + 1;
+        }
+        out_.append(text.substr(from));
+    }
+
+    // A decor part: the recorded text, or the default when absent.
+    void part(const RawText& p, std::string_view fallback) {
+        if (p.is_absent()) {
+            new_text(fallback);
+        } else if (p.is_owned()) {
+            new_text(p.view());
+        } else {
+            out_.append(p.view());
+        }
+    }
+
+    // A value's spelling: as it was read, or, when an edit brought it in
+    // (owned), with the document's line breaks; the line breaks of a value
+    // (in a multi-line string, between the elements of a packed array) read
+    // the same either way.
+    void spelling(const RawText& text) {
+        if (text.is_owned()) {
+            new_text(text.view());
+        } else {
+            out_.append(text.view());
+        }
+    }
+
+    // Ends a key/value line or a header line whose suffix is `suffix`.
+    void end_line(const RawText& suffix) {
+        std::string_view eol = crlf_ ? "\r\n" : "\n";
+        std::string_view s = suffix.view();
+        if (!suffix.is_owned() && from_source(s)) {
+            const std::size_t at = static_cast<std::size_t>(s.data() - source_.data()) + s.size();
+            if (at < source_.size() && source_[at] == '\r') eol = "\r\n";
+            if (at < source_.size() && source_[at] == '\n') eol = "\n";
+        }
+        out_.append(eol);
         line_end_ = out_.size();
+        line_break_ = eol.size();
     }
 
     String& out_;
@@ -612,7 +682,10 @@ private:
     TreeItem empty_table_;             // `{}` and `[]` for empty dotted tables and
     TreeItem empty_array_;             // arrays of tables, made when first needed
     std::int64_t last_sort_key_ = 0;
-    std::size_t line_end_ = 0;  // output size after the last line feed ending a line
+    std::size_t line_end_ = 0;    // output size after the last line break ending a line
+    std::size_t line_break_ = 0;  // the size of that line break
+    bool crlf_ = false;           // the document's line breaks are "\r\n"
+    String scratch_;              // the canonical text of a string, for new_text
 };
 
 }  // namespace
@@ -622,6 +695,12 @@ String write_document(const DocumentRoot& doc) {
     out.reserve(doc.source() ? doc.source()->size() + 256 : 256);
     Writer(out).document(doc);
     return out;
+}
+
+Vector<WrittenTable> written_tables(const DocumentRoot& doc) {
+    String unused;
+    if (!doc.root().is_table()) return {};
+    return Writer(unused).tables(doc);
 }
 
 String write_item(const TreeItem& item) {

@@ -326,8 +326,7 @@ bool Parser::parse_array(TreeItem& out) {
     Array& arr = out.as_array();
     // An array of scalars is read without keeping its elements and packed
     // (see array.hpp). One that turns out to hold an array or an inline
-    // table, or a carriage return, is read again from its start, keeping
-    // every element.
+    // table is read again from its start, keeping every element.
     ArrayRead r = read_array(arr, true);
     if (r == ArrayRead::Retry) {
         pos_ = open;
@@ -411,11 +410,7 @@ Parser::ArrayRead Parser::read_array(Array& arr, bool pack) {
     }
     if (pack) {
         if (count == 0) return ArrayRead::Done;
-        std::string_view text = in_.substr(elements_start, elements_end - elements_start);
-        // Recorded layout is written without carriage returns, a scalar's
-        // spelling with them: packed text could not tell the two apart.
-        if (text.find('\r') != std::string_view::npos) return ArrayRead::Retry;
-        arr.pack(RawText::piece(text), count);
+        arr.pack(RawText::piece(in_.substr(elements_start, elements_end - elements_start)), count);
         return ArrayRead::Done;
     }
     Vector<TreeItem>& items = arr.items();
@@ -775,7 +770,10 @@ void Parser::parse_header(std::size_t prefix_start) {
 void Parser::parse_document(DocumentRoot& doc) {
     doc_ = &doc;
     current_ = &doc.table();
-    if (n_ >= 3 && std::memcmp(in_.data(), "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
+    if (n_ >= 3 && std::memcmp(in_.data(), "\xEF\xBB\xBF", 3) == 0) {
+        pos_ = 3;
+        doc.bom = true;
+    }
     for (;;) {
         std::size_t prefix_start = pos_;
         skip_layout();
@@ -795,6 +793,13 @@ void Parser::parse_document(DocumentRoot& doc) {
     }
     finish_open_table();
     doc.no_final_newline = doc.trailing.empty() && n_ > 0 && in_[n_ - 1] != '\n';
+    // The line ending of the majority (a lone carriage return is refused).
+    std::size_t breaks = 0, crlf = 0;
+    for (std::size_t i = in_.find('\n'); i != std::string_view::npos; i = in_.find('\n', i + 1)) {
+        ++breaks;
+        crlf += i != 0 && in_[i - 1] == '\r';
+    }
+    doc.crlf = crlf > breaks - crlf;
 }
 
 bool Parser::parse_single_value(TreeItem& out) {

@@ -14,13 +14,18 @@ Layout split_layout(Text s) noexcept {
 
 namespace {
 
+// The first line of `text` with its line break (all of it when it has none).
+Text first_line(Text text) noexcept {
+    const std::size_t n = text.find('\n');
+    return n == Text::npos ? text : text.substr(0, n + 1);
+}
+
 // A line of spaces and tabs only (its line break included).
 bool is_blank(Text line) noexcept { return line.find_first_not_of(" \t\r\n") == Text::npos; }
 
-// The first line of `s` with its line break, when `s` has one.
-Text first_line(Text s) noexcept {
-    const std::size_t i = s.find('\n');
-    return i == Text::npos ? Text() : s.substr(0, i + 1);
+bool is_comment(Text line) noexcept {
+    const std::size_t b = line.find_first_not_of(" \t");
+    return b != Text::npos && line[b] == '#';
 }
 
 }  // namespace
@@ -45,9 +50,8 @@ std::string join_lines(Text a, Text b) {
         // The last whole line of `a` (the text after a first line break is the
         // end of a line that holds more).
         const std::size_t prev = a.rfind('\n', a.size() - 2);
-        const Text b_first = first_line(b);
-        if (prev != Text::npos && is_blank(a.substr(prev + 1)) && !b_first.empty() && is_blank(b_first))
-            b.remove_prefix(b_first.size());
+        if (prev != Text::npos && is_blank(a.substr(prev + 1)) && starts_blank(b))
+            b.remove_prefix(first_line(b).size());
     }
     out.append(b);
     return out;
@@ -68,6 +72,41 @@ void ensure_leading_break(RawText& prefix) {
     std::string text(1, '\n');
     text.append(p);
     prefix = RawText::owned(text);
+}
+
+Text free_comments(Text prefix) noexcept {
+    std::size_t end = 0;
+    bool comment = false, free = false;
+    for (std::size_t at = 0; at < prefix.size() && has_break(prefix.substr(at));) {
+        const Text line = first_line(prefix.substr(at));
+        at += line.size();
+        if (is_blank(line)) {
+            end = at;
+            free = comment;
+        } else {
+            comment = comment || is_comment(line);
+        }
+    }
+    return free ? prefix.substr(0, end) : Text();
+}
+
+Text leading_comments(Text text) noexcept {
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const Text line = first_line(text.substr(at));
+        if (!is_comment(line)) break;
+        at += line.size();
+    }
+    return text.substr(0, at);
+}
+
+bool starts_blank(Text text) noexcept { return has_break(first_line(text)) && is_blank(first_line(text)); }
+
+std::string join_paragraphs(Text above, Text below) {
+    while (starts_blank(below)) below.remove_prefix(first_line(below).size());
+    std::string out(above);
+    out.append(below);
+    return out;
 }
 
 Text line_comment(Text text) noexcept {
@@ -97,6 +136,13 @@ std::vector<std::string> comment_lines(Text text) {
         blank = 0;
         lines.emplace_back(line);
     }
+    return lines;
+}
+
+std::vector<std::string> comment_lines_kept(Text text) {
+    std::vector<std::string> lines = comment_lines(text);
+    const Text free = free_comments(text);
+    if (!free.empty() && !has_comment(text.substr(free.size()))) lines.emplace_back();
     return lines;
 }
 

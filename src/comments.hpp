@@ -72,6 +72,21 @@ Text leading_breaks(Text s) noexcept;
 // Makes a header prefix begin with a line break, so that the section is set
 // off by a blank line.
 void ensure_leading_break(RawText& prefix);
+// Paragraphs of a prefix-like text that starts at the start of a line: the
+// comment block that goes with an entry is the run of comment lines directly
+// above it; a comment paragraph separated from it by a blank line stands
+// free. free_comments is the text up to and including the last blank line
+// when a comment stands there (empty otherwise): what stays in the document
+// when the entry goes.
+Text free_comments(Text prefix) noexcept;
+// The comment lines at the very start of `text` (no blank line before
+// them), each with its line break: comments that end the body before them.
+Text leading_comments(Text text) noexcept;
+// Whether the first line of `text` is blank (whitespace and a line break).
+bool starts_blank(Text text) noexcept;
+// `above` (ending in a blank line) followed by `below` without its leading
+// blank lines: two texts joined with no doubled blank line.
+std::string join_paragraphs(Text above, Text below);
 
 // The comment at the end of a line: the first line of `text`, trimmed, when
 // it starts with '#'; empty otherwise.
@@ -81,6 +96,11 @@ Text line_comment(Text text) noexcept;
 // between them; blank lines before the first comment and after the last are
 // left out (the place the block is written to has its own).
 std::vector<std::string> comment_lines(Text text);
+
+// comment_lines, with a blank line after the last comment when it stood
+// free (set off by a blank line from what followed it): a block moved
+// elsewhere keeps free comments free.
+std::vector<std::string> comment_lines_kept(Text text);
 
 // `base` with a comment block written into it: its leading line breaks, the
 // block indented like the line that ends `base`, then that indentation.

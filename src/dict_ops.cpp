@@ -20,11 +20,14 @@
 // comma or brace ever lands inside a comment.
 #include "dict_ops.hpp"
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "comments.hpp"
 #include "engine/array_of_tables.hpp"
+#include "engine/encode.hpp"
 
 namespace morvelan {
 
@@ -85,6 +88,21 @@ RawText* header_prefix(TreeItem& item) noexcept {
     return nullptr;
 }
 
+bool writes_lines(const Table& t, std::size_t skip = static_cast<std::size_t>(-1)) noexcept;
+std::vector<const TreeItem*> tables_in(const TreeItem& item);
+
+// The prefix of the first header of a section in the text: its own, or
+// that of a header below it that comes first (a header before its parent's,
+// or below an implicit table that writes none); see place_of.
+RawText* written_prefix(TreeItem& item) {
+    const TreeItem* first = nullptr;
+    for (const TreeItem* t : tables_in(item)) {
+        const auto& p = t->as_table().doc_position;
+        if (p && (!first || *p < *first->as_table().doc_position)) first = t;
+    }
+    return first ? &const_cast<TreeItem*>(first)->decor().prefix : header_prefix(item);
+}
+
 // The text that holds an entry's comment block, copied out.
 RawText block_text(Entry& e) {
     if (is_dotted(e.item)) {
@@ -93,7 +111,7 @@ RawText block_text(Entry& e) {
         return lines.empty() ? RawText::absent() : lines.front().key->leaf_decor.prefix;
     }
     if (is_section(e.item)) {
-        const RawText* p = header_prefix(e.item);
+        const RawText* p = written_prefix(e.item);
         RawText text = p ? *p : RawText::absent();
         // Text above a header kept on its key is written before the header.
         Text hoisted = e.key.leaf_decor.prefix.view();
@@ -111,6 +129,316 @@ void strip_leading_break(RawText& prefix) {
     } else if (p.starts_with("\r\n")) {
         prefix = owned(p.substr(2));
     }
+}
+
+// A part of `whole`'s text, kept as a piece of the source when `whole` is one.
+RawText part_of(const RawText& whole, Text part) {
+    return whole.is_owned() || whole.is_absent() ? owned(part) : RawText::piece(part);
+}
+
+// ---------------------------------------------------------------------------
+// The text around a table in the document
+//
+// Headers are written in an order of their own (by recorded position, see
+// engine/encode.hpp): the text that a table's lines stand next to is found in
+// that order, not among the entries.
+
+// Whether the table writes a key/value line (as the writer decides it).
+bool writes_lines(const Table& t, std::size_t skip) noexcept {
+    for (std::size_t i = 0; i < t.entries.size(); ++i) {
+        const TreeItem& item = t.entries.at(i).item;
+        if (i == skip) continue;
+        if (is_dotted(item)) {
+            if (first_visible(item.as_table()) == kNone || writes_lines(item.as_table())) return true;
+        } else if (item.is_value()) {
+            return true;
+        } else if (item.is_array_of_tables()) {
+            const auto& members = item.as_array_of_tables().values;
+            if (std::none_of(members.begin(), members.end(), [](const TreeItem& m) { return m.is_table(); }))
+                return true;
+        }
+    }
+    return false;
+}
+
+// Every table of an item (itself, the members of an array of tables, the
+// tables below them), sorted for lookup.
+std::vector<const TreeItem*> tables_in(const TreeItem& item) {
+    std::vector<const TreeItem*> out;
+    std::vector<const TreeItem*> stack{&item};
+    while (!stack.empty()) {
+        const TreeItem* it = stack.back();
+        stack.pop_back();
+        if (it->is_table()) {
+            out.push_back(it);
+            for (const Entry& e : it->as_table().entries) stack.push_back(&e.item);
+        } else if (it->is_array_of_tables()) {
+            for (const TreeItem& m : it->as_array_of_tables().values) stack.push_back(&m);
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool holds(const std::vector<const TreeItem*>& sorted, const TreeItem* t) {
+    return std::binary_search(sorted.begin(), sorted.end(), t);
+}
+
+// The tables of a document in the order they are written. The document is
+// the caller's to edit: the items are handed out for editing.
+class Written {
+public:
+    explicit Written(const DocumentRoot& doc) : order_(written_tables(doc)) {}
+
+    std::size_t index_of(const TreeItem* t) const noexcept {
+        for (std::size_t i = 0; i < order_.size(); ++i)
+            if (order_[i].item == t) return i;
+        return kNone;
+    }
+    TreeItem* item(std::size_t i) const noexcept { return const_cast<TreeItem*>(order_[i].item); }
+    bool header(std::size_t i) const noexcept { return order_[i].header; }
+    std::size_t size() const noexcept { return order_.size(); }
+
+    // The first table after `from` that writes a header and is not one of
+    // `skip`; null when none.
+    TreeItem* next_header(std::size_t from, const std::vector<const TreeItem*>& skip = {}) const {
+        for (std::size_t i = from + 1; i < order_.size(); ++i)
+            if (order_[i].header && !holds(skip, order_[i].item)) return item(i);
+        return nullptr;
+    }
+
+    // Whether nothing is written before the table at `at`.
+    bool at_start(std::size_t at) const {
+        if (writes_lines(order_[0].item->as_table())) return false;
+        for (std::size_t i = 1; i < at && i < order_.size(); ++i)
+            if (order_[i].header) return false;
+        return true;
+    }
+
+private:
+    Vector<WrittenTable> order_;
+};
+
+// New text goes in before `header` (null: before the document's trailing
+// text): a new section, the first lines of the root, or the header and the
+// lines of an implicit table that starts to be written; `prefix` is the text
+// before the new text. What stands above that header without being its own
+// stays above the new text: at the start of the document, every comment
+// paragraph set off from the header by a blank line (a licence, say);
+// elsewhere, the comment lines that directly end the body before (set off
+// from the header by a blank line): they belong to that body. With `set_off`
+// the header is set off from the new text by a blank line.
+void insert_before(DocumentRoot& doc, TreeItem* header, bool at_start, RawText& prefix, bool set_off) {
+    RawText& next = header ? header->decor().prefix : doc.trailing;
+    const Text text = next.view();
+    Text lead = at_start ? free_comments(text) : leading_comments(text);
+    if (!at_start && header && !starts_blank(text.substr(lead.size()))) lead = Text();
+    if (!lead.empty()) {
+        if (at_start) {
+            // Below what already opens the new text's own prefix (it came
+            // from above), before the rest of it.
+            const Text own = prefix.view();
+            const Text own_free = free_comments(own);
+            std::string above = own_free.empty() ? std::string(lead) : join_paragraphs(own_free, lead);
+            prefix = owned(join_paragraphs(above, own.substr(own_free.size())));
+        } else {
+            std::string above(lead);
+            if (!above.ends_with('\n')) above.push_back('\n');
+            const Text own = prefix.is_absent() ? Text("\n") : prefix.view();
+            if (!starts_blank(own)) above.push_back('\n');
+            above.append(own);
+            prefix = owned(above);
+        }
+        next = part_of(next, text.substr(lead.size()));
+        // What is left began after a blank line.
+        if (at_start && header) ensure_leading_break(next);
+    }
+    if (header && set_off) ensure_leading_break(next);
+}
+
+// Free comment text of a removed entry (see free_comments) goes before the
+// text that followed the entry: the prefix of the next line or header, or
+// the document's trailing text.
+void keep_before(RawText& next, Text kept) { next = owned(join_paragraphs(kept, next.view())); }
+
+// `alone`: nothing else is left written in the document.
+void keep_at_end(DocumentRoot& doc, Text kept, bool alone) {
+    if (doc.trailing.empty()) {
+        // Its blank line set it off from what followed; nothing does now.
+        // Where it is all the document holds, it still opens it.
+        if (alone) {
+            doc.trailing = owned(kept);
+            return;
+        }
+        kept.remove_suffix(1);
+        kept = kept.substr(0, kept.rfind('\n') + 1);
+        doc.trailing = owned(kept);
+    } else {
+        keep_before(doc.trailing, kept);
+    }
+}
+
+// The lines of a table's body in the order they are written: entry order,
+// or source order when dotted tables are flattened into them (as the writer
+// orders them: a line made in memory follows the line before it).
+void collect_written(Table& t, std::size_t entry, std::vector<Line>& out) {
+    for (std::size_t i = 0; i < t.entries.size(); ++i) {
+        Entry& e = t.entries.at(i);
+        const std::size_t top = entry == kNone ? i : entry;
+        if (is_dotted(e.item) && first_visible(e.item.as_table()) == kNone) {
+            out.push_back(Line{&e.key, &e.item, top});  // written `key = {}`
+        } else if (is_dotted(e.item)) {
+            collect_written(e.item.as_table(), top, out);
+        } else if (e.item.is_value()) {
+            out.push_back(Line{&e.key, &e.item, top});
+        }
+    }
+}
+
+std::vector<Line> written_lines(Table& t, const DocumentRoot& doc) {
+    std::vector<Line> lines;
+    collect_written(t, kNone, lines);
+    bool flattened = false;
+    for (const Entry& e : t.entries) flattened |= is_dotted(e.item);
+    if (!flattened || !doc.source()) return lines;
+    const Text src(doc.source()->data(), doc.source()->size());
+    std::vector<std::pair<std::size_t, std::size_t>> at;  // position, index
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Text k = lines[i].key->repr().view();
+        if (k.data() >= src.data() && k.data() < src.data() + src.size())
+            last = static_cast<std::size_t>(k.data() - src.data());
+        at.emplace_back(last, i);
+    }
+    std::stable_sort(at.begin(), at.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<Line> out;
+    out.reserve(lines.size());
+    for (const auto& p : at) out.push_back(lines[p.second]);
+    return out;
+}
+
+// The table whose body holds the lines of `target`: the table itself, or for
+// a dotted table the table its dotted keys are written in.
+TreeItem& line_owner(DocumentRoot& doc, TreeItem& target) {
+    if (!is_dotted(target)) return target;
+    std::vector<std::pair<TreeItem*, TreeItem*>> stack{{&doc.root(), &doc.root()}};  // item, owner
+    while (!stack.empty()) {
+        auto [item, owner] = stack.back();
+        stack.pop_back();
+        if (item == &target) return *owner;
+        if (item->is_table_like()) {
+            for (Entry& e : item->as_table().entries)
+                stack.emplace_back(&e.item, is_dotted(e.item) ? owner : &e.item);
+        } else if (item->is_array_of_tables()) {
+            for (TreeItem& m : item->as_array_of_tables().values) stack.emplace_back(&m, &m);
+        }
+    }
+    return target;
+}
+
+// The entry that holds `target` among the dotted tables of `owner`.
+Entry* entry_of(TreeItem& owner, const TreeItem& target) {
+    std::vector<TreeItem*> stack{&owner};
+    while (!stack.empty()) {
+        TreeItem* item = stack.back();
+        stack.pop_back();
+        for (Entry& e : item->as_table().entries) {
+            if (&e.item == &target) return &e;
+            if (is_dotted(e.item)) stack.push_back(&e.item);
+        }
+    }
+    return nullptr;
+}
+
+// The comment paragraphs that stand free above the lines and headers of
+// removed entries (those from `from` to `to`) stay in the document; the
+// comment block directly above each goes with the entry. When an entry is
+// `replaced`, the text above its first line or header is not removed: it
+// goes to the new entry.
+void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t from, std::size_t to,
+                        bool replaced = false) {
+    Table& t = target.as_table();
+    std::vector<const TreeItem*> tables;  // of the removed sections
+    std::vector<const Key*> keys;         // of the removed lines
+    const RawText* carried_header = nullptr;
+    const Key* carried_key = nullptr;
+    for (std::size_t i = from; i < to; ++i) {
+        Entry& e = t.entries.at(i);
+        if (is_section(e.item)) {
+            const std::vector<const TreeItem*> more = tables_in(e.item);
+            tables.insert(tables.end(), more.begin(), more.end());
+            if (replaced) carried_header = written_prefix(e.item);
+        } else if (is_dotted(e.item)) {
+            std::vector<Line> own;
+            collect_written(e.item.as_table(), 0, own);
+            if (own.empty()) own.push_back(Line{&e.key, &e.item, i});  // written `key = {}`
+            for (const Line& l : own) keys.push_back(l.key);
+            if (replaced) carried_key = own.front().key;
+        } else if (e.item.is_value()) {
+            keys.push_back(&e.key);
+        }
+    }
+    std::sort(tables.begin(), tables.end());
+    std::sort(keys.begin(), keys.end());
+    auto free_of = [](const RawText& prefix) { return free_comments(prefix.view()); };
+    bool any = false;
+    for (const TreeItem* r : tables)
+        any = any || (&r->decor().prefix != carried_header && !free_of(r->decor().prefix).empty());
+    for (const Key* k : keys) any = any || (k != carried_key && !free_of(k->leaf_decor.prefix).empty());
+    if (!any) return;
+
+    std::string pending;
+    auto take = [&pending](Text free) {
+        if (!free.empty()) pending = pending.empty() ? std::string(free) : join_paragraphs(pending, free);
+    };
+    // Lines first: each one's goes before the next line that stays.
+    TreeItem& owner = line_owner(doc, target);
+    if (!keys.empty()) {
+        for (Line& l : written_lines(owner.as_table(), doc)) {
+            if (std::binary_search(keys.begin(), keys.end(), l.key)) {
+                if (l.key != carried_key) take(free_of(l.key->leaf_decor.prefix));
+            } else if (!pending.empty()) {
+                keep_before(l.key->leaf_decor.prefix, pending);
+                pending.clear();
+            }
+        }
+    }
+    // Then headers, in the order written: what is left of the lines follows
+    // the owner's header and lines.
+    std::string after_lines = std::move(pending);
+    pending.clear();
+    const Written order(doc);
+    const std::size_t lines_at = order.index_of(&owner);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (i != 0 && order.header(i)) {
+            TreeItem* h = order.item(i);
+            if (holds(tables, h)) {
+                if (&h->decor().prefix != carried_header) take(free_of(h->decor().prefix));
+            } else if (!pending.empty()) {
+                keep_before(h->decor().prefix, pending);
+                pending.clear();
+            }
+        }
+        if (i == lines_at) take(after_lines);
+    }
+    if (pending.empty()) return;
+    bool alone = true;
+    for (std::size_t i = 1; alone && i < order.size(); ++i)
+        alone = !order.header(i) || holds(tables, order.item(i));
+    for (const Line& l : written_lines(doc.table(), doc))
+        alone = alone && std::binary_search(keys.begin(), keys.end(), l.key);
+    keep_at_end(doc, pending, alone);
+}
+
+// The place of a table among the headers: its recorded position or, for a
+// table without a header of its own, that of the first header below it.
+std::optional<std::int64_t> place_of(const TreeItem& item) {
+    std::optional<std::int64_t> place;
+    for (const TreeItem* t : tables_in(item)) {
+        const auto& p = t->as_table().doc_position;
+        if (p && (!place || *p < *place)) place = p;
+    }
+    return place;
 }
 
 // ---------------------------------------------------------------------------
@@ -137,7 +465,43 @@ Text body_indent(const Table& t) noexcept {
 
 RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
 
-void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem item) {
+// A new section (no recorded position) is written after the table before
+// it in the walk: what ended that table's body stays with it.
+void section_placed(DocumentRoot& doc, TreeItem& item) {
+    RawText* p = header_prefix(item);
+    if (!p) return;
+    const TreeItem* first_table = item.is_table() ? &item : nullptr;
+    if (!first_table)
+        for (const TreeItem& m : item.as_array_of_tables().values)
+            if (m.is_table() && !first_table) first_table = &m;
+    const Written order(doc);
+    const std::size_t i = order.index_of(first_table);
+    if (i == kNone) return;
+    insert_before(doc, order.next_header(i, tables_in(item)), order.at_start(i), *p, false);
+}
+
+// The table's first line has just been written into it (`key` is its key):
+// in the root, it goes before the first header; an implicit table starts
+// writing its header, before its first sub-table; under a header that is
+// written already, it comes between that header and a sub-table right
+// under it. The header after the new line is set off by a blank line.
+void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
+    const Written order(doc);
+    const std::size_t i = order.index_of(&target);
+    if (i == kNone) return;
+    TreeItem* next = order.next_header(i);
+    if (i == 0) {
+        insert_before(doc, next, true, key.leaf_decor.prefix, true);
+    } else if (target.as_table().implicit) {
+        insert_before(doc, next, order.at_start(i), target.decor().prefix, true);
+    } else if (next && holds(tables_in(target), next)) {
+        ensure_leading_break(next->decor().prefix);
+    }
+}
+
+void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std::string_view key,
+                     TreeItem item) {
+    Table& t = target.as_table();
     // A table or an array of tables becomes a section of its own; a dotted
     // table taken from elsewhere is one too, and an inline table stored as a
     // value is written as one, not as dotted keys.
@@ -146,6 +510,7 @@ void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem
     if (item.is_table_like()) item.as_table().dotted = false;
     const std::size_t first = first_visible(t);
 
+    const bool had_lines = writes_lines(t);
     if (at < 0) {
         Key k(key);
         if (section) {
@@ -155,15 +520,55 @@ void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem
             item.decor().clear();
             k.leaf_decor.prefix = indent_prefix(body_indent(t));
         }
-        t.entries.append(std::move(k), std::move(item));
+        Entry& added = t.entries.append(std::move(k), std::move(item));
+        if (section) {
+            section_placed(doc, added.item);
+        } else if (!had_lines) {
+            lines_begin(doc, target, added.key);
+        }
         return;
     }
 
-    Entry& e = t.entries.at(static_cast<std::size_t>(at));
-    const bool is_first = static_cast<std::size_t>(at) == first;
-    const bool old_section = is_section(e.item);
-    const bool old_dotted = is_dotted(e.item);
+    const auto i = static_cast<std::size_t>(at);
+    const bool old_section = is_section(t.entries.at(i).item);
+    const bool old_dotted = is_dotted(t.entries.at(i).item);
+    // Free comment paragraphs above the old entry's lines and headers stay
+    // where they stand. A line that becomes a header, or the reverse, is
+    // written elsewhere: only the comment block directly above it goes
+    // along. In place (a table for a table, a value for dotted keys) the
+    // text above the first line or header stays with the new entry.
+    const bool moves = old_section != section || (old_dotted && section);
+    // A section that opened the document gives way to a line that now does:
+    // the comments that opened the document stay first.
+    // The same when the document's only lines give way to a section: they
+    // go to whatever header is written first afterwards.
+    std::string opening;
+    if (moves && &target == &doc.root()) {
+        if (old_section && !had_lines) {
+            const Written order(doc);
+            if (TreeItem* top = order.next_header(0); top && holds(tables_in(t.entries.at(i).item), top)) {
+                RawText& p = top->decor().prefix;
+                opening = free_comments(p.view());
+                p = part_of(p, p.view().substr(opening.size()));
+            }
+        } else if (!old_section && section) {
+            std::vector<Line> lines = written_lines(t, doc);
+            if (!lines.empty() &&
+                std::all_of(lines.begin(), lines.end(), [&](const Line& l) { return l.entry == i; })) {
+                RawText& p = lines.front().key->leaf_decor.prefix;
+                opening = free_comments(p.view());
+                p = part_of(p, p.view().substr(opening.size()));
+            }
+        }
+    }
+    if (old_section || old_dotted || moves) keep_free_comments(doc, target, i, i + 1, !moves);
+    Entry& e = t.entries.at(i);
+    // A section that opens the table (written right under its header, or
+    // first in the document) is not set off by a blank line.
+    const bool opens = i == first && !writes_lines(t, i);
     RawText old_block = block_text(e);
+    if (const Text kept = moves ? free_comments(old_block.view()) : Text(); !kept.empty())
+        old_block = part_of(old_block, old_block.view().substr(kept.size()));
 
     if (!section) {
         if (!old_section && !old_dotted) {
@@ -177,7 +582,7 @@ void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem
             if (old_dotted) {
                 prefix = std::move(old_block);  // the first dotted line's prefix, as it was
             } else {
-                std::vector<std::string> block = comment_lines(old_block.view());
+                std::vector<std::string> block = comment_lines_kept(old_block.view());
                 Text indent = body_indent(t);
                 prefix = block.empty() ? indent_prefix(indent) : with_block(indent, block);
             }
@@ -185,34 +590,95 @@ void assign_standard(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem
             e.key.leaf_decor.prefix = std::move(prefix);
         }
         e.item = std::move(item);
+        if (!opening.empty())
+            e.key.leaf_decor.prefix = owned(join_paragraphs(opening, e.key.leaf_decor.prefix.view()));
+        if (!had_lines) {
+            lines_begin(doc, target, e.key);
+        } else if (&target == &doc.root()) {
+            // A line written above the document's first line: what opened
+            // the document (a licence) stays above it.
+            std::vector<Line> lines = written_lines(t, doc);
+            if (lines.size() > 1 && lines[0].key == &e.key) {
+                RawText& second = lines[1].key->leaf_decor.prefix;
+                if (const Text lead = free_comments(second.view()); !lead.empty()) {
+                    e.key.leaf_decor.prefix = owned(join_paragraphs(lead, e.key.leaf_decor.prefix.view()));
+                    second = part_of(second, second.view().substr(lead.size()));
+                }
+            }
+        }
         return;
     }
 
     e.key.clear_decor();
+    if (old_section) {
+        // A table in place of a table is written where the old one was.
+        if (const std::optional<std::int64_t> place = place_of(e.item)) {
+            if (item.is_table()) {
+                item.as_table().doc_position = place;
+            } else {
+                for (TreeItem& m : item.as_array_of_tables().values) {
+                    if (!m.is_table()) continue;
+                    m.as_table().doc_position = place;
+                    break;
+                }
+            }
+        }
+    }
     if (RawText* p = header_prefix(item)) {
         if (old_section) {
             // Header text in place of header text: kept as it was, unless only
             // the new section brings a comment.
             if (old_block.is_present() && (has_comment(old_block.view()) || !has_comment(p->view())))
                 *p = std::move(old_block);
-            if (!is_first) ensure_leading_break(*p);
+            if (!opens) ensure_leading_break(*p);
         } else {
-            if (!is_first) ensure_leading_break(*p);
-            std::vector<std::string> block = comment_lines(old_block.view());
+            if (!opens) ensure_leading_break(*p);
+            std::vector<std::string> block = comment_lines_kept(old_block.view());
             if (!block.empty()) *p = with_block(p->view(), block);
         }
     }
     e.item = std::move(item);
+    if (!old_section) section_placed(doc, e.item);
+    if (!opening.empty()) {
+        const Written order(doc);
+        if (TreeItem* top = order.next_header(0)) {
+            keep_before(top->decor().prefix, opening);
+        } else {
+            keep_at_end(doc, opening, !writes_lines(t));
+        }
+    }
 }
 
-std::optional<Entry> remove_standard(Table& t, std::size_t at) {
-    const std::size_t first = first_visible(t);
+std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::size_t at) {
+    Table& t = target.as_table();
+    TreeItem& owner = line_owner(doc, target);
+    const bool had_lines = writes_lines(owner.as_table());
+    // The entry's header came first after the table's own header (or first
+    // in the document).
+    bool came_first = false;
+    if (!had_lines && is_section(t.entries.at(at).item)) {
+        const Written order(doc);
+        const std::size_t i = order.index_of(&owner);
+        const TreeItem* next = i == kNone ? nullptr : order.next_header(i);
+        came_first = next && holds(tables_in(t.entries.at(at).item), next);
+    }
+    keep_free_comments(doc, target, at, at + 1);
     std::optional<Entry> out(t.entries.remove_at(at));
-    if (at == first) {
-        // A section that now opens the table does not start with a blank line.
-        const std::size_t now = first_visible(t);
-        if (now != kNone && is_section(t.entries.at(now).item)) {
-            if (RawText* p = header_prefix(t.entries.at(now).item)) strip_leading_break(*p);
+    if (&target != &doc.root() && t.implicit && !t.dotted && !t.doc_position && first_visible(t) == kNone) {
+        // An implicit table left empty starts writing its header: where the
+        // header of what it held stood.
+        t.doc_position = place_of(out->item);
+    }
+    if (came_first || (had_lines && !writes_lines(owner.as_table()))) {
+        // A sub-table that now follows the table's own header directly (or,
+        // in the root, starts the document) does not start with a blank
+        // line. An implicit table writes no header: what is written before
+        // its sub-tables is another table's.
+        const Written order(doc);
+        const std::size_t i = order.index_of(&owner);
+        if (i == 0 || (i != kNone && order.header(i))) {
+            TreeItem* next = order.next_header(i);
+            if (next && (i == 0 || holds(tables_in(owner), next))) strip_leading_break(next->decor().prefix);
         }
     }
     return out;
@@ -382,7 +848,7 @@ std::optional<Entry> remove_inline(Table& t, std::size_t at) {
 
 }  // namespace
 
-bool assign_entry(TreeItem& target, std::string_view key, TreeItem item) {
+bool assign_entry(DocumentRoot& doc, TreeItem& target, std::string_view key, TreeItem item) {
     Table& t = target.as_table();
     std::ptrdiff_t at = t.entries.find(key);
     const bool existed = at >= 0 && !t.entries.at(static_cast<std::size_t>(at)).item.is_none();
@@ -394,30 +860,47 @@ bool assign_entry(TreeItem& target, std::string_view key, TreeItem item) {
     if (target.is_inline_table()) {
         assign_inline(t, at, key, std::move(item));
     } else {
-        assign_standard(t, at, key, std::move(item));
+        assign_standard(doc, target, at, key, std::move(item));
     }
     return existed;
 }
 
-std::optional<Entry> remove_entry(TreeItem& target, std::string_view key) {
+std::optional<Entry> remove_entry(DocumentRoot& doc, TreeItem& target, std::string_view key) {
     Table& t = target.as_table();
     const std::ptrdiff_t at = t.entries.find(key);
     if (at < 0 || t.entries.at(static_cast<std::size_t>(at)).item.is_none()) return std::nullopt;
     const auto i = static_cast<std::size_t>(at);
-    return target.is_inline_table() ? remove_inline(t, i) : remove_standard(t, i);
+    return target.is_inline_table() ? remove_inline(t, i) : remove_standard(doc, target, i);
 }
 
-std::optional<Entry> remove_last_entry(TreeItem& target) {
+std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
     for (std::size_t i = t.entries.size(); i-- > 0;) {
         if (t.entries.at(i).item.is_none()) continue;
-        return target.is_inline_table() ? remove_inline(t, i) : remove_standard(t, i);
+        return target.is_inline_table() ? remove_inline(t, i) : remove_standard(doc, target, i);
     }
     return std::nullopt;
 }
 
-void clear_entries(TreeItem& target) noexcept {
+void clear_entries(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
+    if (is_dotted(target) && !target.is_inline_table()) {
+        // The table stays, written `key = {}` where its first line was: the
+        // free comments of its lines go above that line.
+        std::string kept;
+        TreeItem& owner = line_owner(doc, target);
+        std::vector<Line> own;
+        collect_lines(t, 0, own);
+        for (const Line& l : written_lines(owner.as_table(), doc)) {
+            if (std::none_of(own.begin(), own.end(), [&](const Line& o) { return o.key == l.key; })) continue;
+            const Text f = free_comments(l.key->leaf_decor.prefix.view());
+            if (!f.empty()) kept = kept.empty() ? std::string(f) : join_paragraphs(kept, f);
+        }
+        if (Entry* e = entry_of(owner, target); e && !kept.empty())
+            keep_before(e->key.leaf_decor.prefix, kept);
+    } else if (!target.is_inline_table()) {
+        keep_free_comments(doc, target, 0, t.entries.size());
+    }
     t.entries.clear();
     if (target.is_inline_table()) {
         // The text before the closing brace followed the last entry.

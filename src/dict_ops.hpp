@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "engine/document.hpp"
 #include "engine/table.hpp"
 #include "engine/tree_item.hpp"
 
@@ -26,16 +27,17 @@ namespace morvelan {
 //   (no position, blank line before its header unless it is the first entry);
 //   stored into an inline table it is first converted to an inline value.
 // Returns whether the key held a visible entry before.
-bool assign_entry(TreeItem& target, std::string_view key, TreeItem item);
+bool assign_entry(DocumentRoot& doc, TreeItem& target, std::string_view key, TreeItem item);
 
 // Removes the visible entry under `key` with the removal layout rules;
 // nullopt when there is none.
-std::optional<Entry> remove_entry(TreeItem& target, std::string_view key);
+std::optional<Entry> remove_entry(DocumentRoot& doc, TreeItem& target, std::string_view key);
 
 // Removes the last visible entry (popitem); nullopt when there is none.
-std::optional<Entry> remove_last_entry(TreeItem& target);
+std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target);
 
-// Removes every entry (clear()).
-void clear_entries(TreeItem& target) noexcept;
+// Removes every entry (clear()); comment paragraphs that stood free among
+// them stay.
+void clear_entries(DocumentRoot& doc, TreeItem& target);
 
 }  // namespace morvelan

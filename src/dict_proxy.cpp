@@ -104,7 +104,7 @@ Status update_place(const Place& p, PyObject* other, PyObject* kwargs) {
     LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
     TreeItem* t = MV_TRY(table_at(p, "update()"));
     for (Pair& pair : pairs) {
-        assign_entry(*t, pair.key, std::move(pair.value));
+        assign_entry(p.doc().tree, *t, pair.key, std::move(pair.value));
         std::string_view k = pair.key;
         stamp(p, &k);
     }
@@ -133,7 +133,7 @@ Status assign(PyObject* self, PyObject* key, PyObject* value) {
     Place p = Place::of(self);
     LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
     TreeItem* t = MV_TRY(table_at(p, "item assignment"));
-    assign_entry(*t, k, std::move(item));
+    assign_entry(p.doc().tree, *t, k, std::move(item));
     stamp(p, &k);
     return ok();
 }
@@ -144,7 +144,7 @@ Status remove(PyObject* self, PyObject* key) {
     Place p = Place::of(self);
     LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
     TreeItem* t = MV_TRY(table_at(p, "pop()"));
-    if (!remove_entry(*t, k)) return key_error(Ref::borrow(key));
+    if (!remove_entry(p.doc().tree, *t, k)) return key_error(Ref::borrow(key));
     stamp(p, &k);
     return ok();
 }
@@ -275,7 +275,7 @@ PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         Place p = Place::of(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
         TreeItem* t = MV_TRY(table_at(p, "pop()"));
-        std::optional<Entry> removed = remove_entry(*t, k);
+        std::optional<Entry> removed = remove_entry(p.doc().tree, *t, k);
         if (!removed) {
             if (fallback) return Ref::borrow(fallback);
             return key_error(Ref::borrow(key));
@@ -291,7 +291,7 @@ PyObject* mapping_popitem(PyObject* self, PyObject* const* args, Py_ssize_t narg
         Place p = Place::of(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
         TreeItem* t = MV_TRY(table_at(p, "popitem()"));
-        std::optional<Entry> removed = remove_last_entry(*t);
+        std::optional<Entry> removed = remove_last_entry(p.doc().tree, *t);
         if (!removed) return key_error("popitem(): dictionary is empty");
         std::string_view k = removed->key.text();
         stamp(p, &k);
@@ -316,7 +316,7 @@ PyObject* mapping_setdefault(PyObject* self, PyObject* const* args, Py_ssize_t n
         TreeItem* t = MV_TRY(table_at(p, "key lookup"));
         if (!t->as_table().contains(k)) {
             if (!value) return type_error("setdefault() requires a default value: TOML has no null type");
-            assign_entry(*t, k, std::move(*value));
+            assign_entry(p.doc().tree, *t, k, std::move(*value));
         }
         return new_handle(p.document, *p.path, PathStep::key(k), *t->as_table().get_visible(k));
     });

@@ -88,7 +88,7 @@ PyObject* document_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         DocumentState& s = state_of(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(s.lock));
         root_table(s);
-        clear_entries(s.tree.root());
+        clear_entries(s.tree, s.tree.root());
         s.registry.stamp({});
         return Ref::borrow(Py_None);
     });

@@ -22,6 +22,15 @@ PyObject* panic_exception_type() {
     return type;
 }
 
+// Sets an exception whose message is `message` whole: a message may hold
+// NUL bytes (a parse error quotes the offending source line), which a C
+// string would cut short. Bytes that are not UTF-8 show as U+FFFD.
+static void set_message(PyObject* type, std::string_view message) {
+    Ref text =
+        Ref::steal(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+    if (text) PyErr_SetObject(type, text.get());
+}
+
 void raise(Error& error) {
     if (error.is_pending()) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "error return without exception set");
@@ -30,14 +39,14 @@ void raise(Error& error) {
     if (error.argument) {
         PyErr_SetObject(error.type, error.argument.get());
     } else {
-        PyErr_SetString(error.type, error.message.c_str());
+        set_message(error.type, error.message);
     }
 }
 
 void raise_panic(const Panic& p) {
     PyObject* type = panic_exception_type();
     if (!type) return;  // creating the class failed: that error is set
-    PyErr_SetString(type, p.message.c_str());
+    set_message(type, p.message);
 }
 
 void add_note(std::string_view note) {

@@ -282,7 +282,7 @@ PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
         TreeItem* item = MV_TRY(resolve(p));
         if (item->is_table_like())
-            clear_entries(*item);
+            clear_entries(p.doc().tree, *item);
         else if (item->is_array() || item->is_array_of_tables())
             clear_elements(*item);
         else

@@ -15,11 +15,21 @@ check that the text reads back the same values. After every step:
       and in the same order (see `check_untouched`);
   (d) after a sequence edit, the line of every element it did not touch (the
       element and the comment after it) is still there (see `element_lines`).
+  (e) no header line of the input directly follows a key/value line or
+      another header's line (other than its parent's header: the parent's
+      section starts there) unless it did so in the input, and no comment line of the input
+      that belongs to an untouched entry or stands free disappears (see
+      `check_layout`);
+      Also: a comment paragraph that opens the document stays first, comment
+      lines that end an untouched body are not cut off from it by a header,
+      and a table that replaces a table keeps its place;
+  (f) a document whose line breaks were all CRLF has no other line break,
+      and a byte-order mark stays.
 
 Documents: the valid cases of the toml-test suite, the real-world corpus, and
 generated documents full of layout (comments, blank lines, indentation, dotted
 keys, implicit and split tables, inline tables on one and on several lines,
-arrays of tables, no final newline).
+arrays of tables, no final newline, CRLF line breaks and a byte-order mark).
 
 Set CI=1 for a deterministic run; MORVELAN_PROP_EXAMPLES scales the number of
 examples per property.
@@ -27,12 +37,14 @@ examples per property.
 
 from __future__ import annotations
 
+import collections
 import collections.abc
 import copy
 import datetime as dt
 import math
 import os
 import random
+import re
 import types
 from dataclasses import dataclass, field
 
@@ -215,6 +227,21 @@ class Statement:
     owner: str      # root key the statement belongs to
     start: int      # start of the checked text
     end: int        # end of the statement's last line (line break excluded)
+    header: str = None   # a header's line, stripped; None for a key/value line
+    glued: bool = False  # a header on the line right after a statement's last line
+    path: tuple = None   # a header's decoded key path
+
+
+@dataclass
+class Layout:
+    """What `scan` finds in a text besides the statements: comment lines
+    (stripped) with the root key they belong to (None: the root's own region,
+    before the first header), and the headers glued to the line before."""
+    statements: list
+    comments: list      # (text, owner)
+    glued: collections.Counter
+    closing: list       # (statement index, first line): comments that end a body
+    leading: str        # the first line of free comments that open the document
 
 
 _BARE = set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-")
@@ -278,6 +305,27 @@ def _skip_key(text, i):
         i += 1
 
 
+def _line_end(text, end):
+    """`end` (the line break after a statement) less the CR of a CRLF: the
+    line break is not the statement's text."""
+    return end - 1 if end > 0 and text[end - 1] == "\r" else end
+
+
+def _header_path(text, i):
+    """The decoded key path of a header whose first key starts at `i`."""
+    path = []
+    while True:
+        seg, i = _key_segment(text, i)
+        path.append(seg)
+        while text[i] in " \t":
+            i += 1
+        if text[i] != ".":
+            return path
+        i += 1
+        while text[i] in " \t":
+            i += 1
+
+
 def _end_of_line(text, i):
     j = text.find("\n", i)
     return len(text) if j < 0 else j
@@ -305,16 +353,36 @@ def _skip_value(text, i):
     return n
 
 
-def statements(text):
+def scan(text):
     """The headers and key/value lines of a valid TOML text, each with the
     root key it belongs to. A key/value statement's checked text starts at
-    the first comment line directly above it (the comments that travel with
-    the entry); a header's starts at the bracket."""
+    the first comment line above it (the comments that travel with the
+    entry); a header's starts at the bracket.
+
+    Comment lines go with the statement directly below them (no blank line
+    between); a comment paragraph set off by a blank line stands free and
+    belongs to the region it stands in: that of the last header's root key,
+    or the root's (None) before the first header."""
     out = []
+    comments = []
+    glued = collections.Counter()
     owner = None
-    i = 0
+    i = 1 if text.startswith("\ufeff") else 0
     n = len(text)
     comment_start = None
+    paragraphs = []   # [lines, closed by a blank line, index of the statement it directly follows]
+    prev_end = None
+    closing = []
+    after = None      # the index of the statement the text directly follows
+    prev_path = None  # the key path of the header just before, if a header is just before
+
+    def settle(stmt_owner):
+        for lines, closed, follows in paragraphs:
+            comments.extend((c, owner if closed else stmt_owner) for c in lines)
+            if closed and follows is not None:
+                closing.append((follows, lines[0]))
+        paragraphs.clear()
+
     while i < n:
         j = i
         while j < n and text[j] in " \t\r":
@@ -323,12 +391,20 @@ def statements(text):
             break
         ch = text[j]
         if ch == "\n":
+            if paragraphs:
+                paragraphs[-1][1] = True
+            after = None
             i = j + 1
             continue
         if ch == "#":
             if comment_start is None:
                 comment_start = j
-            i = _end_of_line(text, j) + 1
+            end = _end_of_line(text, j)
+            if not paragraphs or paragraphs[-1][1]:
+                paragraphs.append([[], False, after])
+            after = None
+            paragraphs[-1][0].append(text[j:end].strip())   # j is past a byte-order mark
+            i = end + 1
             continue
         if ch == "[":
             k = j + 1
@@ -336,21 +412,143 @@ def statements(text):
                 k += 1
             while text[k] in " \t":
                 k += 1
-            owner, _ = _key_segment(text, k)
+            head, _ = _key_segment(text, k)
+            path = _header_path(text, k)
             end = _end_of_line(text, j)
-            out.append(Statement(owner, j, end))
+            line = text[j:end].strip()
+            # A sub-table right under its parent's own header is not glued:
+            # the table's section starts there.
+            stuck = (prev_end is not None and text[prev_end:j].strip(" \t\r") == "\n"
+                     and not (prev_path is not None and len(prev_path) < len(path)
+                              and path[:len(prev_path)] == prev_path))
+            prev_path = path
+            settle(head)
+            owner = head
+            out.append(Statement(owner, j, _line_end(text, end), line, stuck, tuple(path)))
+            if stuck:
+                glued[line] += 1
             comment_start = None
+            prev_end = end
+            after = len(out) - 1
             i = end + 1
             continue
         first, _ = _key_segment(text, j)
         k = _skip_key(text, j)
         assert text[k] == "=", (text[j:k + 10], "scanner lost its way")
         end = _skip_value(text, k + 1)
-        out.append(Statement(owner if owner is not None else first,
-                             comment_start if comment_start is not None else j, end))
+        stmt_owner = owner if owner is not None else first
+        prev_path = None
+        settle(stmt_owner)
+        out.append(Statement(stmt_owner, comment_start if comment_start is not None else j, _line_end(text, end)))
         comment_start = None
+        prev_end = end
+        after = len(out) - 1
         i = end + 1
-    return out
+    for lines, _, follows in paragraphs:
+        comments.extend((c, owner) for c in lines)
+        if follows is not None:
+            closing.append((follows, lines[0]))
+    return Layout(out, comments, glued, closing, _opening_comment(text))
+
+
+def _opening_comment(text):
+    """The first line of a comment paragraph that opens the text, set off by
+    a blank line from what follows; None when there is none."""
+    lines = text.removeprefix("\ufeff").split("\n")[:-1]   # whole lines only
+    if not lines or not lines[0].strip().startswith("#"):
+        return None
+    for line in lines[1:]:
+        if not line.strip():
+            return lines[0].strip()
+        if not line.strip().startswith("#"):
+            return None
+    return None
+
+
+def statements(text):
+    return scan(text).statements
+
+
+def comment_lines(text):
+    """Every whole-line comment of a text, stripped, counted."""
+    text = text.removeprefix("\ufeff")
+    return collections.Counter(line.strip() for line in text.split("\n") if line.lstrip(" \t").startswith("#"))
+
+
+ROOT_REGION = None   # in `touched`: the root itself was cleared
+
+
+def check_layout(base, layout, touched, text, log, anchors=(), copied=()):
+    """(d): headers glued to the line before only where they were; the
+    comment lines of untouched entries and free paragraphs all still there;
+    comments that open the document or end a body where they stood; a table
+    that replaced a table (`anchors`: header path, index of the old one's
+    first header among the statements) in the old one's place."""
+    now = scan(text)
+    # Headers of the input; a copied table keeps the layout it had (a header
+    # written more often than in the input comes from a copy).
+    written = collections.Counter(st.header for st in now.statements if st.header)
+    had = collections.Counter(st.header for st in layout.statements if st.header)
+    from_copies = {st.header for st in now.statements if st.header and st.owner in copied}
+    extra = collections.Counter({h: n for h, n in (now.glued - layout.glued).items()
+                                 if h in had and written[h] <= had[h] and h not in from_copies})
+    assert not extra, (f"header directly after a key/value or header line: {sorted(extra)}\n{log}\n"
+                       f"--- before\n{base}\n--- after\n{text}")
+    kept = collections.Counter(c for c, owner in layout.comments if owner not in touched)
+    lost = kept - comment_lines(text)
+    assert not lost, (f"comment lines lost: {sorted(lost)}\n{log}\n--- before\n{base}\n--- after\n{text}")
+    where = f"{log}\n--- before\n{base}\n--- after\n{text}"
+    # A comment paragraph that opens the document (a licence) stays first.
+    if layout.leading is not None and ROOT_REGION not in touched:
+        assert text.removeprefix("\ufeff").lstrip(" \t").startswith(layout.leading), \
+            f"the document no longer opens with {layout.leading!r}\n{where}"
+    # Where the untouched statements are now (as check_untouched finds them).
+    found = {}
+    pos = 0
+    for i, st in enumerate(layout.statements):
+        if st.owner in touched:
+            continue
+        at = text.find(base[st.start:st.end], pos)
+        if at < 0:
+            break
+        pos = at + st.end - st.start
+        found[i] = (at, pos)
+    # Comment lines that end an untouched body stay with it: no header
+    # comes between.
+    for i, first in layout.closing:
+        if i in found and (at := _find_line(text, first, found[i][1])) is not None:
+            between = [st.header for st in now.statements if st.header and found[i][1] <= st.start < at]
+            assert not between, f"{between} now stands between a body and its closing {first!r}\n{where}"
+    # A table that replaced a table stands where the old one stood among the
+    # headers of untouched tables.
+    if anchors:
+        placed = {st.path: k for k, st in enumerate(now.statements) if st.header and not st.header.startswith("[[")}
+        for path, index in anchors:
+            if path not in placed:
+                continue
+            for k, st in enumerate(layout.statements):
+                if st.owner in touched or not st.header or st.header.startswith("[[") or st.path not in placed:
+                    continue
+                assert (placed[st.path] < placed[path]) == (k < index), \
+                    f"the table {path} moved from its place (against {st.header})\n{where}"
+
+
+def _find_line(text, line, start):
+    """Where the first whole line `line` (stripped) starts at or after `start`."""
+    at = text.find(line, start)
+    while at >= 0:
+        if text[:at].rstrip(" \t").endswith("\n") or at == 0:
+            return at
+        at = text.find(line, at + 1)
+    return None
+
+
+def check_line_breaks(base, text, log):
+    """(e): a CRLF document stays one; a byte-order mark stays."""
+    if "\n" in base and base.count("\n") == base.count("\r\n"):
+        assert text.count("\n") == text.count("\r\n"), f"a line break that is not CRLF\n{log}\n{text!r}"
+    if base.startswith("\ufeff"):
+        assert text.startswith("\ufeff"), f"the byte-order mark was lost\n{log}"
 
 
 def check_untouched(base, stmts, touched, text, log):
@@ -645,7 +843,10 @@ class Run:
     other_model: dict = None
     base: str = ""
     stmts: list = field(default_factory=list)
+    layout: Layout = None
     touched: set = field(default_factory=set)
+    anchors: list = field(default_factory=list)
+    copied: set = field(default_factory=set)   # root keys that hold copies of tables
     log: list = field(default_factory=list)
 
     @classmethod
@@ -653,7 +854,7 @@ class Run:
         doc = morvelan.loads(text)
         run = cls(doc, doc.value)
         run.base = doc.as_toml()
-        run.stmts = statements(run.base)
+        run.rebase(run.base)
         run.log = [f"doc = loads({text!r})"]
         if other_text is not None:
             run.other = morvelan.loads(other_text)
@@ -661,14 +862,21 @@ class Run:
             run.log.append(f"other = loads({other_text!r})")
         return run
 
+    def rebase(self, text):
+        self.base = text
+        self.layout = scan(text)
+        self.stmts = self.layout.statements
+        self.touched = set()
+        self.anchors = []
+        self.copied = set()
+
     def script(self):
         return "\n".join(self.log)
 
     def touch(self, path, keys):
-        if path:
-            self.touched.add(path[0])
-        else:
-            self.touched.update(keys)
+        owners = {path[0]} if path else set(keys)
+        self.touched |= owners
+        self.anchors = [a for a in self.anchors if a[0][0] not in owners]
 
     def check(self):
         text = self.doc.as_toml()
@@ -682,6 +890,9 @@ class Run:
         assert same(again, value, ordered=False), \
             f"written text reads back different values\n{log}\n--- text\n{text}\n{again!r}\n!=\n{value!r}"
         check_untouched(self.base, self.stmts, self.touched, text, log)
+        check_layout(self.base, self.layout, self.touched, text, log, self.anchors, self.copied)
+        check_line_breaks(self.base, text, log)
+        STATS["steps checked"] += 1
 
     # ---------------------------------------------------------------- one step
 
@@ -700,7 +911,13 @@ class Run:
                 self.op_list(c, c.choice(lists))
                 return
             op = "assign"
+        before = set(self.touched)
         getattr(self, "op_" + op)(c, path, target, keys)
+        # Tables copied from handles keep the layout of their headers.
+        line = self.log[-1]
+        operand = line.split("|=" if op == "ior" else ("=" if op == "assign" else "("), 1)[-1]
+        if op in ("assign", "update", "ior", "setdefault") and re.search(r"\b(doc|other)\b|Item\.parse", operand):
+            self.copied |= self.touched - before
 
     def pick_key(self, c, keys, existing_bias=2):
         if keys and c.int(0, existing_bias):
@@ -793,15 +1010,25 @@ class Run:
         assert same(again, v, ordered=False), f"{self.script()}\n--- text\n{text}\n{again!r}\n!=\n{v!r}"
         if how == "Document" and c.int(0, 2) == 0:   # the next steps edit the new document
             self.log[-1] = f"doc = Document({src})"
-            self.doc, self.model, self.base, self.stmts, self.touched = new, v, text, statements(text), set()
+            self.doc, self.model = new, v
+            self.rebase(text)
 
     def op_assign(self, c, path, target, keys):
         key = self.pick_key(c, keys)
         obj, src, v = self.operand(c)
         self.log.append(f"{expr(path)}[{key!r}] = {src}")
+        anchor = None
+        full = (*path, key)
+        if (isinstance(target.get(key), dict) and isinstance(v, dict) and full[0] not in self.touched
+                and all(type(s) is str for s in full)):
+            # a table in place of a table: written where the old one was
+            anchor = next(((full, i) for i, st in enumerate(self.stmts)
+                           if st.path is not None and st.path[:len(full)] == full), None)
         resolve(self.doc, path)[key] = obj
         target[key] = v
         self.touch(path, [key])
+        if anchor is not None:
+            self.anchors.append(anchor)
 
     def op_del(self, c, path, target, keys):
         key = self.pick_key(c, keys, 3)
@@ -1095,6 +1322,8 @@ class Run:
         self.log.append(f"{expr(path)}.clear()")
         resolve(self.doc, path).clear()
         self.touch(path, list(target) + [s.owner for s in self.stmts])
+        if not path:
+            self.touched.add(ROOT_REGION)
         target.clear()
 
 
@@ -1142,7 +1371,22 @@ def element_lines(h):
     return out
 
 
+# Counts of the whole run, shown at its end (see report_counts).
+STATS = collections.Counter()
+
+
+@pytest.fixture(scope="module", autouse=True)
+def report_counts(request):
+    yield
+    if STATS["cases"]:
+        reporter = request.config.pluginmanager.get_plugin("terminalreporter")
+        if reporter is not None:
+            reporter.write_line(f"edit properties: {STATS['steps checked']} steps checked "
+                                f"in {STATS['cases']} cases")
+
+
 def run_steps(run, c, steps):
+    STATS["cases"] += 1
     run.check()
     for _ in range(steps):
         run.step(c)
@@ -1234,6 +1478,14 @@ def test_edits_on_generated_documents(data):
     doc = morvelan.loads(text)
     assert same(doc.value, expected, ordered=False), f"{text}\n{doc.value!r}\n!=\n{expected!r}"
     assert doc.as_toml() == text
+    if c.int(0, 3) == 0:
+        # CRLF line breaks throughout (in multi-line strings they read as
+        # "\n"), maybe with a byte-order mark.
+        text = ("\ufeff" if c.int(0, 1) else "") + text.replace("\n", "\r\n")
+        note(repr(text))
+        doc = morvelan.loads(text)
+        assert same(doc.value, expected, ordered=False)
+        assert doc.as_toml() == text
     run = Run.start(text, other_text)
     try:
         run_steps(run, c, c.int(1, 10))

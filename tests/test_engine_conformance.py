@@ -13,7 +13,7 @@ import subprocess
 from pathlib import Path
 
 import pytest
-from toml_cases import (CORPUS_FILES, INVALID, ROOT, SHARED, VALID, case_id, expected_output,
+from toml_cases import (CORPUS_FILES, INVALID, ROOT, SHARED, VALID, case_id,
                         normalize_tagged, tagged_json)
 
 
@@ -44,7 +44,7 @@ def test_valid_case(path):
     r = result(path)
     assert r["ok"], r.get("error")
     assert normalize_tagged(r["value"]) == normalize_tagged(tagged_json(path))
-    assert r["output"].encode("utf-8") == expected_output(path)
+    assert r["output"].encode("utf-8") == path.read_bytes()
     assert r["reparse"]
 
 

@@ -26,6 +26,13 @@ def del_(path, key):
     return edit
 
 
+def run(script):
+    """An edit written as Python statements on `doc`."""
+    def edit(doc):
+        exec(script, {"doc": doc})
+    return edit
+
+
 CASES = [
     # A new key is indented like the table's entries and appended after them.
     ("indent", "[t]\n  a = 1\n  b = 2\n[u]\nc = 3\n", set_(["t"], "new", 1),
@@ -49,6 +56,8 @@ CASES = [
     # dotted table and array of tables keep their key.
     ("empty-implicit", "[a.b]\nx = 1\n", del_(["a"], "b"), "[a]\n"),
     ("empty-dotted", "a.b = 1\nc = 2\n", del_(["a"], "b"), "a = {}\nc = 2\n"),
+    ("empty-implicit-keeps-place", "[n.a]\nx = 1\n\n[m.a]\ny = 2\n\n[o]\n", del_(["m"], "a"),
+     "[n.a]\nx = 1\n\n[m]\n\n[o]\n"),
     # A comment block above an entry moves to the entry that replaces it.
     ("value-replaces-table", "a = 1\n\n# about t\n[t]\nx = 1\n", set_([], "t", 5), "a = 1\n# about t\nt = 5\n"),
     ("table-replaces-value", "# about t\nt = 5\n[u]\n", set_([], "t", {"x": 1}),
@@ -56,6 +65,69 @@ CASES = [
     # A file without a final newline stays without one.
     ("no-final-newline", "a = 1\nb = 2", set_([], "b", 3), "a = 1\nb = 3"),
     ("no-final-newline-append", "a = 1", set_([], "b", 3), "a = 1\nb = 3"),
+
+    # A new multi-line string: in a CRLF document its line breaks are CRLF
+    # too (they read as "\n").
+    ("new-multiline-string", "a = 1\n", set_([], "s", "two\nlines"), 'a = 1\ns = """\ntwo\nlines"""\n'),
+
+    # Edits a person would make (found on real files).
+    # A sub-table is drawn up to its parent's header only where that header
+    # is written and no line of the parent stands between.
+    ("delete-under-implicit", "x = 1\n\n[profile.release]\ndebug = 1\n\n[profile.dev]\nopt = 1\n",
+     del_(["profile"], "release"), "x = 1\n\n[profile.dev]\nopt = 1\n"),
+    ("delete-with-lines-between", '[workspace]\nmembers = ["a"]\n\n[workspace.package]\nv = 1\n',
+     run('w = doc["workspace"]; w["zz"] = w["members"]; del w["members"]'),
+     '[workspace]\nzz = ["a"]\n\n[workspace.package]\nv = 1\n'),
+    ("delete-last-line-over-sub-table", "[t]\na = 1\n\n[t.s]\nb = 2\n", del_(["t"], "a"), "[t]\n[t.s]\nb = 2\n"),
+    # A table that replaces a table keeps its place; its sub-tables follow it.
+    ("replace-section-keeps-place",
+     '[package]\nname = "x"\n\n[features]\ndefault = []\n\n[dependencies]\nlog = "1"\n\n'
+     "[package.metadata.docs]\nall = true\n",
+     set_([], "features", {"zz": ["a"]}),
+     '[package]\nname = "x"\n\n[features]\nzz = ["a"]\n\n[dependencies]\nlog = "1"\n\n'
+     "[package.metadata.docs]\nall = true\n"),
+    ("replace-section-in-place",
+     '[package]\nname = "x"\n\n[features]\ndefault = []\n\n[dependencies]\nlog = "1"\n\n'
+     "[package.metadata.docs]\nall = true\n",
+     set_([], "features", {"zz": ["a"], "sub": {"k": 1}}),
+     '[package]\nname = "x"\n\n[features]\nzz = ["a"]\n\n[features.sub]\nk = 1\n\n[dependencies]\nlog = "1"\n\n'
+     "[package.metadata.docs]\nall = true\n"),
+    ("replace-section-in-place-split", "[a.b]\nx = 1\n\n[c]\ny = 2\n\n[a]\nz = 3\n", set_([], "c", {"k": 1}),
+     "[a.b]\nx = 1\n\n[c]\nk = 1\n\n[a]\nz = 3\n"),
+    ("replace-implicit-in-place", "[a]\nx = 1\n\n[b.c]\ny = 2\n\n[d]\nz = 3\n", set_([], "b", {"k": 1}),
+     "[a]\nx = 1\n\n[b]\nk = 1\n\n[d]\nz = 3\n"),
+    # Comment paragraphs set off from a deleted entry by a blank line stay.
+    ("delete-keeps-licence", '# Copyright header\n\n[build-system]\nrequires = []\n\n[project]\nname = "x"\n',
+     del_([], "build-system"), '# Copyright header\n\n[project]\nname = "x"\n'),
+    ("delete-keeps-free-comment", "a = 1\n\n# free-standing note\n\n# b doc\nb = 2\nc = 3\n", del_([], "b"),
+     "a = 1\n\n# free-standing note\n\nc = 3\n"),
+    ("delete-last-keeps-free-comment", "a = 1\n\n# note\n\nb = 2\n\n[t]\n", del_([], "b"),
+     "a = 1\n\n# note\n\n[t]\n"),
+    ("delete-at-end-keeps-free-comment", "[s]\na = 1\n\n# note\n\n[t]\nb = 2\n", del_([], "t"),
+     "[s]\na = 1\n\n# note\n"),
+    ("delete-split-keeps-free-comments", "[a]\nx = 1\n\n# one\n\n[b]\ny = 2\n\n# two\n\n[a.c]\nz = 3\n\n[d]\n",
+     del_([], "a"), "# one\n\n[b]\ny = 2\n\n# two\n\n[d]\n"),
+    # New root keys: below a leading comment paragraph, set off from the
+    # first header by a blank line.
+    ("new-root-key-before-header", '[package]\nname = "x"\n', set_([], "cargo-features", ["a"]),
+     'cargo-features = ["a"]\n\n[package]\nname = "x"\n'),
+    ("new-root-key-below-licence", '# Copyright header\n\n[package]\nname = "x"\n',
+     set_([], "cargo-features", ["a"]), '# Copyright header\n\ncargo-features = ["a"]\n\n[package]\nname = "x"\n'),
+    ("new-root-key-keeps-header-comment", '# Copyright\n\n# the package\n[package]\n', set_([], "k", 1),
+     "# Copyright\n\nk = 1\n\n# the package\n[package]\n"),
+    # An implicit table that starts writing its header is set off from its
+    # sub-table.
+    ("new-key-in-implicit", '[tool.poetry]\nname = "x"\n', set_(["tool"], "k", 1),
+     '[tool]\nk = 1\n\n[tool.poetry]\nname = "x"\n'),
+    ("new-key-in-implicit-after-lines", 'a = 1\n# end of a\n\n[tool.poetry]\nname = "x"\n', set_(["tool"], "k", 1),
+     'a = 1\n# end of a\n\n[tool]\nk = 1\n\n[tool.poetry]\nname = "x"\n'),
+    # A new section goes after the comment lines that end the body before it.
+    ("new-section-after-closing-comments", "a = 1\n# b = 2\n", set_([], "t", {"k": 1}),
+     "a = 1\n# b = 2\n\n[t]\nk = 1\n"),
+    ("new-sub-table-after-closing-comments", "[a]\nx = 1\n# y = 2\n\n[b]\n", set_(["a"], "s", {"k": 1}),
+     "[a]\nx = 1\n# y = 2\n\n[a.s]\nk = 1\n\n[b]\n"),
+    ("new-sub-table-before-header-comment", "[a]\nx = 1\n\n# about b\n[b]\n", set_(["a"], "s", {"k": 1}),
+     "[a]\nx = 1\n\n[a.s]\nk = 1\n\n# about b\n[b]\n"),
 ]
 
 
@@ -66,6 +138,27 @@ def test_edit_layout(name, text, edit, expected):
     out = doc.as_toml()
     assert out == expected
     assert loads(out).value == doc.value
+
+
+@pytest.mark.parametrize("name, text, edit, expected", [c for c in CASES if "\n" in c[1]],
+                         ids=[c[0] for c in CASES if "\n" in c[1]])
+def test_edit_layout_crlf_and_bom(name, text, edit, expected):
+    """A document whose lines end in CRLF is written with CRLF throughout,
+    the lines an edit adds included; a byte-order mark stays."""
+    doc = loads("\ufeff" + text.replace("\n", "\r\n"))
+    edit(doc)
+    assert doc.as_toml() == "\ufeff" + expected.replace("\n", "\r\n")
+
+
+def test_mixed_line_endings():
+    # Each line keeps its ending; new lines take the ending of the majority.
+    text = "a = 1\r\n# c\n\n[t]\r\nb = 2\r\n"
+    doc = loads(text)
+    assert doc.as_toml() == text
+    doc["t"]["n"] = 3
+    doc["a"] = 5
+    doc["s"] = {"k": 1}
+    assert doc.as_toml() == "a = 5\r\n# c\n\n[t]\r\nb = 2\r\nn = 3\r\n\r\n[s]\r\nk = 1\r\n"
 
 
 def test_cleared_array_of_tables_keeps_its_key():

@@ -127,10 +127,26 @@ def test_unencodable_text_gets_a_note():
     assert e.__notes__ == ["while processing 'text'"]
 
 
-def test_parse_error_report_is_the_message():
-    e = _exc(morvelan.loads, "x = 1\ny = yes\n")
-    assert str(e) == ("TOML parse error at line 2, column 5\n  |\n2 | y = yes\n  |     ^^^\n"
-                      "string values must be quoted, expected literal string\n")
+@pytest.mark.parametrize("call, message", [
+    (lambda: morvelan.loads("x = 1\ny = yes\n"),
+     "TOML parse error at line 2, column 5\n  |\n2 | y = yes\n  |     ^^^\n"
+     "string values must be quoted, expected literal string\n"),
+    # A NUL byte on the source line: the report reaches Python whole.
+    (lambda: morvelan.loads("a = 1\x00"),
+     "TOML parse error at line 1, column 6\n  |\n1 | a = 1\x00\n  |      ^\ninvalid integer number\n"),
+    (lambda: morvelan.load(io.BytesIO("a = 1".encode("utf-16-le"))),
+     "TOML parse error at line 1, column 2\n  |\n1 | a\x00 \x00=\x00 \x001\x00\n  |  ^\n"
+     "invalid unquoted key, expected letters, numbers, `-`, `_`\n"),
+    (lambda: morvelan.Item.parse("[1,\x00]"),
+     "TOML parse error at line 1, column 4\n  |\n1 | [1,\x00]\n  |    ^\n"
+     "string values must be quoted, expected literal string\n"),
+    (lambda: morvelan.Document.parse('a = "\x00"'),
+     'TOML parse error at line 1, column 6\n  |\n1 | a = "\x00"\n  |      ^\n'
+     "invalid basic string, expected non-double-quote visible characters, `\\`\n"),
+])
+def test_parse_error_report_is_the_message(call, message):
+    e = _exc(call)
+    assert type(e) is ValueError and str(e) == message
 
 
 # ---- Document --------------------------------------------------------------

@@ -13,6 +13,7 @@
 #include "array_of_tables.hpp"
 #include "encode.hpp"
 #include "parser.hpp"
+#include "src/comments.hpp"
 #include "src/dict_ops.hpp"
 
 using namespace morvelan;
@@ -158,7 +159,7 @@ void apply(DocumentRoot& doc, const Op& op) {
             bool had = target->as_table().contains(op.key);
             TreeItem item = op.make(doc);
             TreeItem expected = item;
-            EXPECT_EQ(assign_entry(*target, op.key, std::move(item)), had) << op.key;
+            EXPECT_EQ(assign_entry(doc, *target, op.key, std::move(item)), had) << op.key;
             const TreeItem* stored = target->as_table().get_visible(op.key);
             ASSERT_TRUE(stored) << op.key;
             EXPECT_TRUE(values_equal(*stored, expected)) << op.key;
@@ -167,7 +168,7 @@ void apply(DocumentRoot& doc, const Op& op) {
         case OpKind::Del: {
             TreeItem before = *target->as_table().get_visible(op.key);
             std::size_t n = target->as_table().visible_size();
-            std::optional<Entry> e = remove_entry(*target, op.key);
+            std::optional<Entry> e = remove_entry(doc, *target, op.key);
             ASSERT_TRUE(e) << op.key;
             EXPECT_EQ(e->key.text(), op.key);
             EXPECT_TRUE(values_equal(e->item, before));
@@ -176,13 +177,13 @@ void apply(DocumentRoot& doc, const Op& op) {
             break;
         }
         case OpKind::Pop: {
-            std::optional<Entry> e = remove_last_entry(*target);
+            std::optional<Entry> e = remove_last_entry(doc, *target);
             ASSERT_TRUE(e);
             EXPECT_EQ(e->key.text(), op.key);
             break;
         }
         case OpKind::Clear:
-            clear_entries(*target);
+            clear_entries(doc, *target);
             EXPECT_EQ(target->as_table().visible_size(), 0u);
             break;
         case OpKind::Edit: break;
@@ -263,7 +264,7 @@ const Case kStandardCases[] = {
     {"NewKeyInImplicitTableWritesItsHeader",
      "[a.b]\ny = 2\n",
      {set("a", "z", V("3"))},
-     "[a]\nz = 3\n[a.b]\ny = 2\n"},
+     "[a]\nz = 3\n\n[a.b]\ny = 2\n"},
     {"NewKeyInDottedTable", "a.b = 1\nc = 2\n", {set("a", "x", V("3"))}, "a.b = 1\na.x = 3\nc = 2\n"},
     {"NewKeyInArrayOfTablesMember",
      "[[p]]\nx = 1\n\n[[p]]\nx = 2\n",
@@ -330,7 +331,7 @@ const Case kStandardCases[] = {
     {"ValueReplacedByArrayOfTables",
      "# lead\np = 1\nq = 2\n",
      {set("", "p", A({"x = 1"}))},
-     "q = 2\n# lead\n[[p]]\nx = 1\n"},
+     "q = 2\n\n# lead\n[[p]]\nx = 1\n"},
     {"DottedTableReplacedByValue",
      "x = 0\n# about a\na.b = 1\na.c = 2\n",
      {set("", "a", V("5"))},
@@ -549,9 +550,9 @@ INSTANTIATE_TEST_SUITE_P(Inline, TableEdit, testing::ValuesIn(kInlineCases),
 
 TEST(TableEditResults, MissingKeysAndEmptyTables) {
     DocumentRoot doc = parse("a = 1\nt = {}\n");
-    EXPECT_FALSE(remove_entry(doc.root(), "zz"));
-    EXPECT_FALSE(remove_last_entry(*resolve(doc, "t")));
-    std::optional<Entry> e = remove_last_entry(doc.root());
+    EXPECT_FALSE(remove_entry(doc, doc.root(), "zz"));
+    EXPECT_FALSE(remove_last_entry(doc, *resolve(doc, "t")));
+    std::optional<Entry> e = remove_last_entry(doc, doc.root());
     ASSERT_TRUE(e);
     EXPECT_EQ(e->key.text(), "t");
     EXPECT_EQ(write(doc), "a = 1\n");
@@ -560,8 +561,8 @@ TEST(TableEditResults, MissingKeysAndEmptyTables) {
 TEST(TableEditResults, PlaceholderIsNotAnEntry) {
     DocumentRoot doc = parse("a = 1\nb = 2\n");
     doc.table().entries.at(0).item = TreeItem();
-    EXPECT_FALSE(remove_entry(doc.root(), "a"));
-    EXPECT_FALSE(assign_entry(doc.root(), "a", TreeItem::integer(3)));
+    EXPECT_FALSE(remove_entry(doc, doc.root(), "a"));
+    EXPECT_FALSE(assign_entry(doc, doc.root(), "a", TreeItem::integer(3)));
     EXPECT_EQ(write(doc), "b = 2\na = 3\n");
 }
 
@@ -666,10 +667,7 @@ protected:
 
 TEST_P(EditSweep, EveryEditReadsBack) {
     DocumentRoot original = parse(GetParam());
-    // Carriage returns in layout are dropped; everything else is written back.
-    if (std::string_view(GetParam()).find('\r') == std::string_view::npos) {
-        EXPECT_EQ(write(original), GetParam());
-    }
+    EXPECT_EQ(write(original), GetParam());
     std::vector<std::string> paths;
     table_paths(original.root(), "", paths);
     const Maker kinds[] = {V("7"), V("{ q = 1 }"), T("x = 1\n[sub]\ny = 2"), A({"x = 1", "x = 2"}), Own("")};
@@ -704,5 +702,31 @@ TEST_P(EditSweep, EveryEditReadsBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, EditSweep, testing::ValuesIn(kCorpus));
+
+// Which comment paragraphs above an entry stand free (set off from it by a
+// blank line) and which comment lines directly end the text before.
+TEST(CommentParagraphs, FreeAndLeading) {
+    const struct {
+        std::string_view text;
+        std::string_view free;
+        std::string_view leading;
+    } cases[] = {
+        {"", "", ""},
+        {"# block\n  ", "", "# block\n"},
+        {"\n# block\n", "", ""},
+        {"# licence\n#\n# more\n\n", "# licence\n#\n# more\n\n", "# licence\n#\n# more\n"},
+        {"\n# free\n\n# block\n", "\n# free\n\n", ""},
+        {"# a\r\n\r\n\r\n# b\r\n\r\n# c\r\n  ", "# a\r\n\r\n\r\n# b\r\n\r\n", "# a\r\n"},
+        {"\n\n  ", "", ""},
+        {"  # end of the body", "", "  # end of the body"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(free_comments(c.text), c.free) << c.text;
+        EXPECT_EQ(leading_comments(c.text), c.leading) << c.text;
+    }
+    EXPECT_EQ(join_paragraphs("# a\n\n", "\n \r\n# b\n"), "# a\n\n# b\n");
+    EXPECT_EQ(comment_lines_kept("# free\n\n"), (std::vector<std::string>{"# free", ""}));
+    EXPECT_EQ(comment_lines_kept("# free\n\n# block\n"), (std::vector<std::string>{"# free", "", "# block"}));
+}
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "encode.hpp"
+#include "parser.hpp"
 
 using namespace morvelan;
 
@@ -180,20 +181,68 @@ TEST(WriteDocument, ManyNewTablesKeepWalkOrder) {
     EXPECT_EQ(doc_text(root), expected);
 }
 
-TEST(WriteDocument, RootDecorTrailingTextAndCarriageReturns) {
+TEST(WriteDocument, RootDecorTrailingTextAndLineEndings) {
     TreeItem root = tbl({{"t", tbl({{"x", I(1)}})}});
     root.decor() = Decor{txt("# top\n"), txt("# bottom\n")};
     // The root decor is not a line: the first header gets no blank line.
     EXPECT_EQ(doc_text(root, "# end\n"), "# top\n[t]\nx = 1\n# bottom\n# end\n");
 
-    TreeItem crlf = tbl({
-        {K("a", "# c\r\n", " "), dec(" ", " # one\r", I(1))},
-        {"s", TreeItem::string(txt("a\r\nb"), txt("'''a\r\nb'''"))},
-        {"arr", arr({dec("\r\n  ", "", I(1))}, false, ",\r\n")},
-        {"t", dec("\r\n", " \r", tbl({{"x", I(1)}}))},
+    // Text made in memory (as edits make it) is written with the document's
+    // line breaks: its bare line feeds, the defaults, the end of every line
+    // and the line breaks of values (a multi-line string reads the same).
+    TreeItem mixed = tbl({
+        {K("a", "# c\r\n# d\n", " "), dec(" ", " # one", I(1))},
+        {"s", TreeItem::string(txt("a\nb"), txt("'''a\nb'''"))},
+        {"arr", arr({dec("\n  ", "", I(1))}, false, ",\n")},
+        {"t", tbl({{"x", I(1)}})},
     });
-    EXPECT_EQ(doc_text(crlf, "\r\n# end\r\n"),
-              "# c\na = 1 # one\ns = '''a\r\nb'''\narr = [\n  1,\n]\n\n[t] \nx = 1\n\n# end\n");
+    EXPECT_EQ(doc_text(mixed, "\n# end\n"),
+              "# c\r\n# d\na = 1 # one\ns = '''a\nb'''\narr = [\n  1,\n]\n\n[t]\nx = 1\n\n# end\n");
+    DocumentRoot doc;
+    doc.root() = mixed;
+    doc.trailing = txt("\n# end\n");
+    doc.crlf = true;
+    doc.bom = true;
+    EXPECT_EQ(
+        std::string(write_document(doc)),
+        "\xEF\xBB\xBF# c\r\n# d\r\na = 1 # one\r\ns = '''a\r\nb'''\r\narr = [\r\n  1,\r\n]\r\n\r\n[t]\r\n"
+        "x = 1\r\n\r\n# end\r\n");
+    doc.no_final_newline = true;
+    doc.trailing = txt("");
+    EXPECT_EQ(
+        std::string(write_document(doc)),
+        "\xEF\xBB\xBF# c\r\n# d\r\na = 1 # one\r\ns = '''a\r\nb'''\r\narr = [\r\n  1,\r\n]\r\n\r\n[t]\r\n"
+        "x = 1");
+}
+
+// Parsed text is written back as it was, line by line, whatever the ending
+// of each line; lines added by edits end like most lines of the source.
+TEST(WriteDocument, ParsedLineEndingsStay) {
+    const struct {
+        const char* text;
+        bool crlf;
+        const char* edited;  // `a` set to 7, keeping its decor, and `n = 1` added
+    } cases[] = {
+        {"a = 1\r\n\r\n# c\r\nb = '''x\r\ny'''  # h\r\n", true,
+         "a = 7\r\n\r\n# c\r\nb = '''x\r\ny'''  # h\r\nn = 1\r\n"},
+        {"a = 1\nb = 2\r\nc = [\r\n  1,\n]\r\n", true, "a = 7\nb = 2\r\nc = [\r\n  1,\n]\r\nn = 1\r\n"},
+        {"a = 1\r\nb = 2\nc = 3\n", false, "a = 7\r\nb = 2\nc = 3\nn = 1\n"},
+        {"a = 1\r\nb = 2", true, "a = 7\r\nb = 2\r\nn = 1"},
+        {"a = 1\r\nb = 2\n", false, "a = 7\r\nb = 2\nn = 1\n"},  // a tie: line feeds
+    };
+    for (const auto& c : cases) {
+        auto parsed = parse_document(c.text);
+        ASSERT_TRUE(parsed.ok()) << c.text;
+        DocumentRoot& doc = parsed.value();
+        EXPECT_EQ(doc.crlf, c.crlf) << c.text;
+        EXPECT_EQ(std::string(write_document(doc)), c.text);
+        TreeItem& a = doc.table().entries.at(0).item;
+        TreeItem seven = TreeItem::integer(7);
+        seven.decor() = std::move(a.decor());
+        a = std::move(seven);
+        doc.table().entries.append(Key("n"), TreeItem::integer(1));
+        EXPECT_EQ(std::string(write_document(doc)), c.edited);
+    }
 }
 
 TEST(WriteDocument, NoFinalNewline) {

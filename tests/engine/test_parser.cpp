@@ -211,8 +211,12 @@ TEST(Parser, EmptyAndCommentOnlyInputs) {
         "\xEF\xBB\xBF"
         "a = 1\n");
     ASSERT_TRUE(bom.ok());
+    EXPECT_TRUE(bom.value().bom);
+    EXPECT_EQ(bom.value().table().entries.at(0).key.leaf_decor.prefix.view(), "");
     String out = write_document(bom.value());
-    EXPECT_EQ(std::string_view(out.data(), out.size()), "a = 1\n");
+    EXPECT_EQ(std::string_view(out.data(), out.size()),
+              "\xEF\xBB\xBF"
+              "a = 1\n");
 }
 
 TEST(Parser, TreeOutlivesTheInputText) {
