@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,5 +98,42 @@ const RawText* after_comma(const Array& a, std::size_t i);
 // other way round. Empty when there is none.
 Text inline_comment(const Array& a, std::size_t index);
 Text inline_comment(const Table& inline_table, std::string_view key);
+
+// ---------------------------------------------------------------------------
+// The comments of an entry, read and written (the comment properties of
+// handles).
+
+// An entry of a container: by key in a table or inline table, by index in an
+// array or an array of tables.
+struct EntrySlot {
+    bool by_key = true;
+    std::string_view key;
+    std::size_t index = 0;
+};
+
+// The comment lines of a prefix-like text: each line trimmed, blank lines
+// kept as empty lines, lines that are not comments left out, blank lines at
+// the end dropped; joined with "\n". Nothing when no line is left.
+std::optional<std::string> comment_text(Text text);
+
+// The block comment above an entry, or nothing. The entry exists.
+std::optional<std::string> block_comment(const TreeItem& parent, const EntrySlot& slot);
+// The inline comment at the end of an entry's line, or nothing.
+std::optional<std::string> line_comment_of(const TreeItem& parent, const EntrySlot& slot);
+
+// What is wrong with a comment given to the setters (the message of the
+// ValueError), or nothing.
+std::optional<std::string> block_comment_error(Text comment);
+std::optional<std::string> inline_comment_error(Text comment);
+
+enum class CommentEdit { Done, NoEntry, Unsupported };
+
+// Writes (or, with nothing, clears) the block comment above an entry, or
+// the inline comment at the end of its line; the comment has been checked.
+// Only decor text changes. NoEntry when a key is not in the table;
+// Unsupported when the entry cannot take an inline comment (an array of
+// tables by key, a placeholder).
+CommentEdit set_block_comment(TreeItem& parent, const EntrySlot& slot, std::optional<Text> comment);
+CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::optional<Text> comment);
 
 }  // namespace morvelan
