@@ -91,8 +91,8 @@ def test_comment_edits_leave_handles_valid():
         h.comment = "# c"
         h.inline_comment = None if h is handles[-1] else "# i"
     assert [h.value for h in handles] == values
-    # the blank line above the section shows as a leading line break
-    assert [h.comment for h in handles] == ["# c"] * 4 + ["\n# c"] + ["# c"] * 2
+    # the blank lines above the headers show as a leading line break
+    assert [h.comment for h in handles] == ["# c"] * 4 + ["\n# c", "# c", "\n# c"]
     assert morvelan.loads(d.as_toml()).value == d.value
 
 
