@@ -122,13 +122,12 @@ RawText with_block(Text base, const std::vector<std::string>& block) {
 const RawText* after_comma(const Array& a, std::size_t i) {
     const Vector<TreeItem>& values = a.items();
     if (i + 1 < values.size()) return &values[i + 1].decor().prefix;
-    return a.trailing_comma ? &a.trailing : nullptr;
+    return &a.trailing;
 }
 
 Text inline_comment(const Array& a, std::size_t index) {
     if (index >= a.items().size()) return {};
-    const RawText* after = after_comma(a, index);
-    Text c = after ? line_comment(after->view()) : Text();
+    Text c = line_comment(after_comma(a, index)->view());
     return c.empty() ? line_comment(a.items()[index].decor().suffix.view()) : c;
 }
 
@@ -141,7 +140,7 @@ Text inline_comment(const Table& t, std::string_view key) {
     std::size_t next = static_cast<std::size_t>(i) + 1;
     while (next < t.entries.size() && t.entries.at(next).item.is_none()) ++next;
     return line_comment(next < t.entries.size() ? t.entries.at(next).key.leaf_decor.prefix.view()
-                                                : (t.trailing_comma ? t.trailing.view() : Text()));
+                                                : t.trailing.view());
 }
 
 // ---------------------------------------------------------------------------

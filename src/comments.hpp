@@ -88,8 +88,8 @@ std::vector<std::string> comment_lines(Text text);
 RawText with_block(Text base, const std::vector<std::string>& block);
 
 // The text that follows the comma after element `i` of an array: the next
-// element's prefix, or the trailing text after the last element when a comma
-// follows it; null when no comma follows the element.
+// element's prefix, or the trailing text after the last element (with or
+// without a comma before it).
 const RawText* after_comma(const Array& a, std::size_t i);
 
 // The inline comment of an array element (by index) or of an inline-table

@@ -647,6 +647,8 @@ class Run:
     stmts: list = field(default_factory=list)
     touched: set = field(default_factory=set)
     log: list = field(default_factory=list)
+    comments: list = field(default_factory=list)   # (path, attribute, comment, structure_edits when set)
+    structure_edits: int = 0
 
     @classmethod
     def start(cls, text, other_text=None):
@@ -682,6 +684,12 @@ class Run:
         assert same(again, value, ordered=False), \
             f"written text reads back different values\n{log}\n--- text\n{text}\n{again!r}\n!=\n{value!r}"
         check_untouched(self.base, self.stmts, self.touched, text, log)
+        # Comments read back as set, while nothing but comment edits followed.
+        for path, attr, comment, edits in self.comments:
+            if edits == self.structure_edits:
+                got = getattr(resolve(self.doc, path), attr)
+                assert _comment_form(got) == _comment_form(comment), \
+                    f"{expr(path)}.{attr} reads {got!r}, set to {comment!r}\n{log}\n--- text\n{text}"
 
     # ---------------------------------------------------------------- one step
 
@@ -691,9 +699,13 @@ class Run:
         target = resolve(self.model, path)
         keys = list(target)
         op = c.choice(["assign", "assign", "assign", "del", "pop", "popitem", "update", "setdefault", "clear",
-                       "ior", "or", "build", "list", "list", "list"])
+                       "ior", "or", "build", "list", "list", "list", "comment", "comment"])
         if op == "clear" and c.int(0, 2):
             op = "assign"   # rarely: it wipes out what the other steps work on
+        if op == "comment":
+            self.op_comment(c)
+            return
+        self.structure_edits += 1
         if op == "list":
             lists = [q for q in value_paths(self.model) if isinstance(resolve(self.model, q), list)]
             if lists:
@@ -940,6 +952,36 @@ class Run:
         assert isinstance(got, morvelan.Item) and same(got.value, target[key]), \
             f"{self.script()}\n{got!r} != {target[key]!r}"
 
+    # ---------------------------------------------------------------- comments
+
+    BLOCKS = ["# c", "# x\n# y", "# a\n\n# b", "\n# lead", "# t\n", "#", "# ü é", "# [x]", None]
+    LINE_COMMENTS = ["# i", "#", "# ü", "# a # b", "# , ] }", None]
+
+    def op_comment(self, c):
+        """Set, replace or clear the block comment or the inline comment of an
+        entry: a value of a table or inline table, an element, a table, an
+        array of tables or one of its members."""
+        paths = value_paths(self.model)
+        if not paths:
+            return
+        path = c.choice(paths)
+        h = resolve(self.doc, path)
+        attr = c.choice(["comment", "inline_comment"])
+        comment = c.choice(self.BLOCKS if attr == "comment" else self.LINE_COMMENTS)
+        self.log.append(f"{expr(path)}.{attr} = {comment!r}")
+        if attr == "inline_comment" and type(path[-1]) is str and repr(h).startswith("Item(array of tables"):
+            with pytest.raises(TypeError, match="does not support comments"):
+                setattr(h, attr, comment)
+            return
+        setattr(h, attr, comment)
+        self.touch(path, [])
+        # An array of tables keeps its block comment on its first member's header.
+        same = [path, path + [0]] if attr == "comment" else [path]
+        if attr == "comment" and path[-1] == 0:
+            same.append(path[:-1])
+        self.comments = [r for r in self.comments if not (r[1] == attr and r[0] in same)]
+        self.comments.append((path, attr, comment, self.structure_edits))
+
     # ---------------------------------------------------------------- lists
 
     LIST_OPS = ["append", "insert", "extend", "iadd", "pop", "remove", "setitem", "setslice", "delitem",
@@ -1096,6 +1138,12 @@ class Run:
         resolve(self.doc, path).clear()
         self.touch(path, list(target) + [s.owner for s in self.stmts])
         target.clear()
+
+
+def _comment_form(comment):
+    """A block comment as it reads back: the blank lines around it are the
+    entry's place's, not the comment's."""
+    return comment.strip("\n") if comment else None
 
 
 def _toml_equal(a, b):
