@@ -320,11 +320,9 @@ std::optional<std::string> block_comment(const TreeItem& parent, const EntrySlot
     if (p.is_array()) {
         const Vector<TreeItem>& v = p.as_array().items();
         if (slot.index >= v.size()) return std::nullopt;
-        // What stands between the previous element's value and this one; only
-        // its whole lines are this element's (the first belongs to the line before).
-        std::string text = slot.index ? std::string(v[slot.index - 1].decor().suffix.view()) : std::string();
-        text.append(text_or(v[slot.index].decor().prefix, slot.index ? Text(" ") : Text()));
-        return comment_text(split_layout(text).middle);
+        // The element's prefix begins on the line of the comma before it (or of
+        // "["): only the whole lines after that one are this element's.
+        return comment_text(split_layout(v[slot.index].decor().prefix.view()).middle);
     }
     if (p.is_array_of_tables()) {
         // A header's prefix starts a line: all of it is the member's.

@@ -109,6 +109,7 @@ TEST(Comments, Reading) {
         {"x = [\n  1,  # one\n  # about two\n  2,\n]\n", {"x", "#0"}, std::nullopt, "# one"},
         {"x = [ 1 # one\n, 2\n]\n", {"x", "#0"}, std::nullopt, "# one"},
         {"x = [ 1 # one\n, 2\n]\n", {"x", "#1"}, std::nullopt, std::nullopt},
+        {"x = [ 1\n,# after the comma\n# about 2\n2]\n", {"x", "#1"}, "# about 2", std::nullopt},
     };
     for (const Read& c : cases) {
         SCOPED_TRACE(c.input);
