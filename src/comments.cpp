@@ -1,5 +1,10 @@
 #include "comments.hpp"
 
+#include <algorithm>
+
+#include "engine/array_of_tables.hpp"
+#include "engine/lexer.hpp"
+
 namespace morvelan {
 
 bool has_break(Text s) noexcept { return s.find('\n') != Text::npos; }
@@ -165,13 +170,12 @@ RawText with_block(Text base, const std::vector<std::string>& block) {
 const RawText* after_comma(const Array& a, std::size_t i) {
     const Vector<TreeItem>& values = a.items();
     if (i + 1 < values.size()) return &values[i + 1].decor().prefix;
-    return a.trailing_comma ? &a.trailing : nullptr;
+    return &a.trailing;
 }
 
 Text inline_comment(const Array& a, std::size_t index) {
     if (index >= a.items().size()) return {};
-    const RawText* after = after_comma(a, index);
-    Text c = after ? line_comment(after->view()) : Text();
+    Text c = line_comment(after_comma(a, index)->view());
     return c.empty() ? line_comment(a.items()[index].decor().suffix.view()) : c;
 }
 
@@ -184,7 +188,380 @@ Text inline_comment(const Table& t, std::string_view key) {
     std::size_t next = static_cast<std::size_t>(i) + 1;
     while (next < t.entries.size() && t.entries.at(next).item.is_none()) ++next;
     return line_comment(next < t.entries.size() ? t.entries.at(next).key.leaf_decor.prefix.view()
-                                                : (t.trailing_comma ? t.trailing.view() : Text()));
+                                                : t.trailing.view());
+}
+
+// ---------------------------------------------------------------------------
+// Where the text of a table entry lives
+
+bool is_dotted(const TreeItem& item) noexcept { return item.is_table_like() && item.as_table().dotted; }
+bool is_section(const TreeItem& item) noexcept {
+    return (item.is_table() && !item.as_table().dotted) || item.is_array_of_tables();
+}
+
+void collect_lines(Table& t, std::size_t entry, std::vector<Line>& out) {
+    for (std::size_t i = 0; i < t.entries.size(); ++i) {
+        Entry& e = t.entries.at(i);
+        const std::size_t top = entry == kNoEntry ? i : entry;
+        if (is_dotted(e.item)) {
+            collect_lines(e.item.as_table(), top, out);
+        } else if (e.item.is_value()) {
+            out.push_back(Line{&e.key, &e.item, top});
+        }
+    }
+}
+
+std::vector<const TreeItem*> tables_in(const TreeItem& item) {
+    std::vector<const TreeItem*> out;
+    std::vector<const TreeItem*> stack{&item};
+    while (!stack.empty()) {
+        const TreeItem* it = stack.back();
+        stack.pop_back();
+        if (it->is_table()) {
+            out.push_back(it);
+            for (const Entry& e : it->as_table().entries) stack.push_back(&e.item);
+        } else if (it->is_array_of_tables()) {
+            for (const TreeItem& m : it->as_array_of_tables().values) stack.push_back(&m);
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+RawText* header_prefix(TreeItem& item) noexcept {
+    if (item.is_table()) return &item.decor().prefix;
+    if (item.is_array_of_tables()) {
+        for (TreeItem& m : item.as_array_of_tables().values)
+            if (m.is_table()) return &m.decor().prefix;
+    }
+    return nullptr;
+}
+
+RawText* written_prefix(TreeItem& item) {
+    const TreeItem* first = nullptr;
+    for (const TreeItem* t : tables_in(item)) {
+        const auto& p = t->as_table().doc_position;
+        if (p && (!first || *p < *first->as_table().doc_position)) first = t;
+    }
+    return first ? &const_cast<TreeItem*>(first)->decor().prefix : header_prefix(item);
+}
+
+RawText* block_place(Entry& e, bool in_inline) {
+    TreeItem& item = e.item;
+    if (is_dotted(item)) {
+        std::vector<Line> lines;
+        collect_lines(item.as_table(), kNoEntry, lines);
+        return lines.empty() ? &e.key.leaf_decor.prefix : &lines.front().key->leaf_decor.prefix;
+    }
+    if (in_inline || item.is_value()) return &e.key.leaf_decor.prefix;
+    return is_section(item) ? written_prefix(item) : nullptr;
+}
+
+Text hoisted(const Entry& e) noexcept {
+    const Text p = e.key.leaf_decor.prefix.view();
+    return e.item.is_table() && !is_dotted(e.item) && has_break(p) ? p : Text();
+}
+
+RawText block_text(Entry& e) {
+    const RawText* p = block_place(e, false);
+    if (!p) return RawText::absent();
+    if (const Text h = hoisted(e); !h.empty()) return RawText::owned(std::string(h) + std::string(p->view()));
+    return *p;
+}
+
+// ---------------------------------------------------------------------------
+// The comments of an entry
+
+namespace {
+
+// The visible entry of a table under a key, or null.
+Entry* entry_of(Table& t, std::string_view key) noexcept {
+    Entry* e = t.entries.get(key);
+    return e && !e->item.is_none() ? e : nullptr;
+}
+
+// A text with an absent part read as the writer's default for its place.
+Text text_or(const RawText& t, Text fallback) noexcept { return t.is_present() ? t.view() : fallback; }
+
+// The block of comment lines given to a setter, each line indented by
+// `indent`; empty pieces give blank lines.
+std::string comment_block(std::optional<Text> comment, Text indent) {
+    std::string out;
+    if (!comment) return out;
+    Text rest = *comment;
+    for (;;) {
+        const std::size_t n = rest.find('\n');
+        const Text piece = rest.substr(0, n);
+        if (!piece.empty()) {
+            out.append(indent);
+            out.append(piece);
+        }
+        out.push_back('\n');
+        if (n == Text::npos) break;
+        rest.remove_prefix(n + 1);
+    }
+    return out;
+}
+
+// A key's or header's prefix with a new block: its leading line breaks (the
+// blank lines before the entry), the block, its indentation.
+std::string with_block_at(Text old, std::optional<Text> comment) {
+    const Text lead = leading_breaks(old);
+    const Text indent = tail_of(old);
+    return std::string(lead) + comment_block(comment, indent) + std::string(indent);
+}
+
+// The prefix of an element (or of a member's header) with a new block: the
+// rest of the line before stays; the block goes on lines of its own.
+std::string with_block_below(Text old, std::optional<Text> comment, Text indent) {
+    const Layout l = split_layout(old);
+    const std::string block = comment_block(comment, indent);
+    std::string head(l.head);
+    if (!block.empty() && head.empty()) head = "\n";
+    return head + block + std::string(indent);
+}
+
+// The text after an entry's comma with `comment` ending the entry's line
+// (or without a comment there); nothing when it stays as it is.
+std::optional<std::string> with_line_comment(Text text, std::optional<Text> comment) {
+    const Layout l = split_layout(text);
+    if (comment) {
+        if (line_comment(text) == *comment) return std::nullopt;
+        return " " + std::string(*comment) + "\n" + std::string(l.middle) + std::string(l.tail);
+    }
+    if (l.head.empty()) return std::nullopt;
+    return "\n" + std::string(l.middle) + std::string(l.tail);
+}
+
+void set_text(RawText& place, std::optional<std::string> text) {
+    if (text) place = RawText::owned(*text);
+}
+
+bool bad_character(Text s, std::string& message) {
+    for (std::size_t i = 0; i < s.size();) {
+        const Utf8Char u = read_utf8(s, i);
+        const char32_t c = u.valid ? u.code : static_cast<unsigned char>(s[i]);
+        if (c != '\t' && (c < 0x20 || c == 0x7F)) {
+            static const char digits[] = "0123456789ABCDEF";
+            std::string code;
+            for (char32_t v = c; v != 0 || code.size() < 4; v >>= 4)
+                code.insert(code.begin(), digits[v & 0xF]);
+            message = "comment contains invalid character U+" + code;
+            return true;
+        }
+        i += u.valid ? u.length : 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> comment_text(Text text) {
+    std::vector<std::string> lines;
+    while (!text.empty()) {
+        const std::size_t n = text.find('\n');
+        Text line = text.substr(0, n);
+        text = n == Text::npos ? Text() : text.substr(n + 1);
+        const std::size_t b = line.find_first_not_of(" \t\r");
+        if (b == Text::npos) {
+            lines.emplace_back();
+            continue;
+        }
+        const std::size_t e = line.find_last_not_of(" \t\r");
+        if (line[b] == '#') lines.emplace_back(line.substr(b, e - b + 1));
+    }
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    if (lines.empty()) return std::nullopt;
+    std::string out;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i) out.push_back('\n');
+        out.append(lines[i]);
+    }
+    return out;
+}
+
+std::optional<std::string> block_comment(const TreeItem& parent, const EntrySlot& slot) {
+    TreeItem& p = const_cast<TreeItem&>(parent);  // read only: the places are not written
+    if (slot.by_key) {
+        if (!p.is_table_like()) return std::nullopt;
+        Entry* e = entry_of(p.as_table(), slot.key);
+        if (!e) return std::nullopt;
+        const RawText* place = block_place(*e, p.is_inline_table());
+        if (!place) return std::nullopt;
+        // In an inline table the key's prefix begins on the line before (after
+        // "{" or the previous comma): that first line is not this entry's.
+        if (p.is_inline_table()) return comment_text(split_layout(place->view()).middle);
+        return comment_text(std::string(hoisted(*e)) + std::string(place->view()));
+    }
+    if (p.is_array()) {
+        const Vector<TreeItem>& v = p.as_array().items();
+        if (slot.index >= v.size()) return std::nullopt;
+        // The element's prefix begins on the line of the comma before it (or of
+        // "["): only the whole lines after that one are this element's.
+        return comment_text(split_layout(v[slot.index].decor().prefix.view()).middle);
+    }
+    if (p.is_array_of_tables()) {
+        // A header's prefix starts a line: all of it is the member's.
+        const Vector<TreeItem>& v = p.as_array_of_tables().values;
+        if (slot.index >= v.size()) return std::nullopt;
+        return comment_text(v[slot.index].decor().prefix.view());
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> line_comment_of(const TreeItem& parent, const EntrySlot& slot) {
+    Text c;
+    if (slot.by_key && parent.is_inline_table()) {
+        c = inline_comment(parent.as_table(), slot.key);
+    } else if (slot.by_key && parent.is_table()) {
+        Entry* e = entry_of(const_cast<TreeItem&>(parent).as_table(), slot.key);
+        if (e && (e->item.is_value() || e->item.is_table())) c = line_comment(e->item.decor().suffix.view());
+    } else if (!slot.by_key && parent.is_array()) {
+        c = inline_comment(parent.as_array(), slot.index);
+    } else if (!slot.by_key && parent.is_array_of_tables()) {
+        const Vector<TreeItem>& v = parent.as_array_of_tables().values;
+        if (slot.index < v.size()) c = line_comment(v[slot.index].decor().suffix.view());
+    }
+    if (c.empty()) return std::nullopt;
+    return std::string(c);
+}
+
+std::optional<std::string> block_comment_error(Text comment) {
+    std::string message;
+    for (Text rest = comment;;) {
+        const std::size_t n = rest.find('\n');
+        const Text piece = rest.substr(0, n);
+        if (!piece.empty() && piece[0] != '#') return std::string("comment lines must start with '#'");
+        if (bad_character(piece, message)) return message;
+        if (n == Text::npos) break;
+        rest.remove_prefix(n + 1);
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> inline_comment_error(Text comment) {
+    if (comment.empty()) return std::string("comment must start with '#'");
+    if (has_break(comment)) return std::string("inline comment must not contain newlines");
+    if (comment[0] != '#') return std::string("comment must start with '#'");
+    std::string message;
+    if (bad_character(comment, message)) return message;
+    return std::nullopt;
+}
+
+CommentEdit set_block_comment(TreeItem& parent, const EntrySlot& slot, std::optional<Text> comment) {
+    if (slot.by_key) {
+        if (!parent.is_table_like()) return CommentEdit::NoEntry;
+        Table& t = parent.as_table();
+        Entry* e = entry_of(t, slot.key);
+        if (!e) return CommentEdit::NoEntry;
+        RawText* place = block_place(*e, parent.is_inline_table());
+        if (!place) return CommentEdit::Unsupported;
+        if (!parent.is_inline_table()) {
+            // A key/value line or a header: after the blank lines before it.
+            const bool header = place != &e->key.leaf_decor.prefix;
+            std::string old(hoisted(*e));
+            old.append(text_or(*place, header ? Text("\n") : Text()));
+            *place = RawText::owned(with_block_at(old, comment));
+            if (!hoisted(*e).empty()) e->key.leaf_decor.prefix = RawText::absent();
+            return CommentEdit::Done;
+        }
+        // An entry of an inline table goes on a line of its own, indented like
+        // the table's entries that stand on lines of their own.
+        const Text own = tail_of(text_or(*place, " "));
+        Text indent = own;
+        if (comment) {
+            std::vector<Line> lines;
+            collect_lines(t, kNoEntry, lines);
+            Text shared = " ";
+            for (const Line& l : lines) {
+                const Text p = l.key->leaf_decor.prefix.view();
+                if (has_break(p)) {
+                    shared = tail_of(p);
+                    break;
+                }
+            }
+            const bool first = !lines.empty() && &lines.front().key->leaf_decor.prefix == place;
+            if (first || own.empty()) indent = shared;
+        }
+        const std::string old(text_or(*place, " "));
+        *place = RawText::owned(with_block_below(old, comment, indent));
+        return CommentEdit::Done;
+    }
+    if (parent.is_array_of_tables()) {
+        // A member's header: as any header, after the blank lines before it.
+        Vector<TreeItem>& v = parent.as_array_of_tables().values;
+        if (slot.index >= v.size()) return CommentEdit::NoEntry;
+        RawText& place = v[slot.index].decor().prefix;
+        place = RawText::owned(with_block_at(text_or(place, "\n"), comment));
+        return CommentEdit::Done;
+    }
+    if (!parent.is_array()) return CommentEdit::NoEntry;
+    Vector<TreeItem>& v = parent.as_array().items();
+    if (slot.index >= v.size()) return CommentEdit::NoEntry;
+    RawText& place = v[slot.index].decor().prefix;
+    const std::string old(text_or(place, slot.index ? Text(" ") : Text()));
+    place = RawText::owned(with_block_below(old, comment, tail_of(old)));
+    return CommentEdit::Done;
+}
+
+CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::optional<Text> comment) {
+    const std::string stored = comment ? " " + std::string(*comment) : std::string();
+    if (!slot.by_key && parent.is_array_of_tables()) {
+        Vector<TreeItem>& v = parent.as_array_of_tables().values;
+        if (slot.index >= v.size()) return CommentEdit::NoEntry;
+        v[slot.index].decor().suffix = RawText::owned(stored);
+        return CommentEdit::Done;
+    }
+    if (slot.by_key && parent.is_table()) {
+        Entry* e = entry_of(parent.as_table(), slot.key);
+        if (!e) return CommentEdit::NoEntry;
+        if (!e->item.is_value() && !e->item.is_table()) return CommentEdit::Unsupported;
+        e->item.decor().suffix = RawText::owned(stored);
+        return CommentEdit::Done;
+    }
+    // An element of an array or an entry of an inline table: the comment ends
+    // its line, after its comma (or where the element's own suffix already
+    // holds one).
+    RawText* own = nullptr;    // the entry's value suffix
+    RawText* after = nullptr;  // the text after its comma
+    bool next_prefix = false;  // `after` is the prefix of the next entry (absent: one space)
+    if (slot.by_key && parent.is_inline_table()) {
+        Table& t = parent.as_table();
+        Entry* e = entry_of(t, slot.key);
+        if (!e) return CommentEdit::NoEntry;
+        std::vector<Line> lines;
+        collect_lines(t, kNoEntry, lines);
+        std::size_t last = lines.size();  // the entry's last line
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].value == &e->item) last = i;
+            if (is_dotted(e->item)) {
+                std::vector<Line> mine;
+                collect_lines(e->item.as_table(), kNoEntry, mine);
+                if (!mine.empty() && lines[i].value == mine.back().value) last = i;
+            }
+        }
+        if (last == lines.size()) return CommentEdit::Unsupported;
+        own = &lines[last].value->decor().suffix;
+        next_prefix = last + 1 < lines.size();
+        after = next_prefix ? &lines[last + 1].key->leaf_decor.prefix : &t.trailing;
+    } else if (!slot.by_key && parent.is_array()) {
+        Array& a = parent.as_array();
+        Vector<TreeItem>& v = a.items();
+        if (slot.index >= v.size()) return CommentEdit::NoEntry;
+        own = &v[slot.index].decor().suffix;
+        next_prefix = slot.index + 1 < v.size();
+        after = next_prefix ? &v[slot.index + 1].decor().prefix : &a.trailing;
+    } else {
+        return CommentEdit::NoEntry;
+    }
+    RawText* target = after;
+    Text text = text_or(*after, next_prefix ? Text(" ") : Text());
+    if (line_comment(text).empty() && !line_comment(own->view()).empty()) {
+        target = own;
+        text = own->view();
+    }
+    set_text(*target, with_line_comment(text, comment));
+    return CommentEdit::Done;
 }
 
 }  // namespace morvelan

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -88,6 +89,54 @@ bool starts_blank(Text text) noexcept;
 // blank lines: two texts joined with no doubled blank line.
 std::string join_paragraphs(Text above, Text below);
 
+// ---------------------------------------------------------------------------
+// Where the text of a table entry lives
+
+// A dotted table (or dotted inline table): written as dotted keys of its
+// parent. A section: a table or an array of tables written under headers.
+bool is_dotted(const TreeItem& item) noexcept;
+bool is_section(const TreeItem& item) noexcept;
+
+// One key/value line of a table's body (or one entry of an inline table):
+// dotted tables are flattened into the lines of their values. `entry` is the
+// top-level entry the line belongs to (its own index when collected with
+// kNoEntry).
+inline constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
+struct Line {
+    Key* key;  // the last key of the line's path: its leaf decor is the line's
+    TreeItem* value;
+    std::size_t entry;
+};
+void collect_lines(Table& t, std::size_t entry, std::vector<Line>& out);
+
+// Every table of an item (itself, the members of an array of tables, the
+// tables below them), sorted by address for lookup.
+std::vector<const TreeItem*> tables_in(const TreeItem& item);
+
+// The header decor prefix of a section: a table's, or an array of tables'
+// first member's; null when there is no header.
+RawText* header_prefix(TreeItem& item) noexcept;
+
+// The prefix of the first header of a section in the text: its own, or
+// that of a header below it that comes first (a header before its parent's,
+// or below an implicit table that writes none).
+RawText* written_prefix(TreeItem& item);
+
+// Where the block comment of a table entry is kept: its key's prefix (a
+// value in a standard table, an empty dotted table written `key = {}`; any
+// entry of an inline table), the prefix of its first line (a dotted table),
+// the prefix of the first header written for it (a table, an array of
+// tables). Null when there is no such text.
+RawText* block_place(Entry& e, bool in_inline);
+
+// Text kept on the key of a table entry that is written above its header
+// (a comment brought by a value the table replaced): part of its block.
+Text hoisted(const Entry& e) noexcept;
+
+// The whole text above an entry of a standard table that holds its comment
+// block (hoisted text and the block place), copied out.
+RawText block_text(Entry& e);
+
 // The comment at the end of a line: the first line of `text`, trimmed, when
 // it starts with '#'; empty otherwise.
 Text line_comment(Text text) noexcept;
@@ -107,8 +156,8 @@ std::vector<std::string> comment_lines_kept(Text text);
 RawText with_block(Text base, const std::vector<std::string>& block);
 
 // The text that follows the comma after element `i` of an array: the next
-// element's prefix, or the trailing text after the last element when a comma
-// follows it; null when no comma follows the element.
+// element's prefix, or the trailing text after the last element (with or
+// without a comma before it).
 const RawText* after_comma(const Array& a, std::size_t i);
 
 // The inline comment of an array element (by index) or of an inline-table
@@ -117,5 +166,42 @@ const RawText* after_comma(const Array& a, std::size_t i);
 // other way round. Empty when there is none.
 Text inline_comment(const Array& a, std::size_t index);
 Text inline_comment(const Table& inline_table, std::string_view key);
+
+// ---------------------------------------------------------------------------
+// The comments of an entry, read and written (the comment properties of
+// handles).
+
+// An entry of a container: by key in a table or inline table, by index in an
+// array or an array of tables.
+struct EntrySlot {
+    bool by_key = true;
+    std::string_view key;
+    std::size_t index = 0;
+};
+
+// The comment lines of a prefix-like text: each line trimmed, blank lines
+// kept as empty lines, lines that are not comments left out, blank lines at
+// the end dropped; joined with "\n". Nothing when no line is left.
+std::optional<std::string> comment_text(Text text);
+
+// The block comment above an entry, or nothing. The entry exists.
+std::optional<std::string> block_comment(const TreeItem& parent, const EntrySlot& slot);
+// The inline comment at the end of an entry's line, or nothing.
+std::optional<std::string> line_comment_of(const TreeItem& parent, const EntrySlot& slot);
+
+// What is wrong with a comment given to the setters (the message of the
+// ValueError), or nothing.
+std::optional<std::string> block_comment_error(Text comment);
+std::optional<std::string> inline_comment_error(Text comment);
+
+enum class CommentEdit { Done, NoEntry, Unsupported };
+
+// Writes (or, with nothing, clears) the block comment above an entry, or
+// the inline comment at the end of its line; the comment has been checked.
+// Only decor text changes. NoEntry when a key is not in the table;
+// Unsupported when the entry cannot take an inline comment (an array of
+// tables by key, a placeholder).
+CommentEdit set_block_comment(TreeItem& parent, const EntrySlot& slot, std::optional<Text> comment);
+CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::optional<Text> comment);
 
 }  // namespace morvelan

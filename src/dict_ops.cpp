@@ -33,37 +33,12 @@ namespace morvelan {
 
 namespace {
 
-constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+constexpr std::size_t kNone = kNoEntry;
 
 RawText owned(Text s) { return RawText::owned(s); }
 
 // ---------------------------------------------------------------------------
 // Entries and the lines they are written as
-
-bool is_dotted(const TreeItem& item) noexcept { return item.is_table_like() && item.as_table().dotted; }
-bool is_section(const TreeItem& item) noexcept {
-    return (item.is_table() && !item.as_table().dotted) || item.is_array_of_tables();
-}
-
-// One key/value line of a table's body (or one entry of an inline table):
-// dotted tables are flattened into the lines of their values.
-struct Line {
-    Key* key;  // the last key of the line's path: its leaf decor is the line's
-    TreeItem* value;
-    std::size_t entry;  // the top-level entry the line belongs to
-};
-
-void collect_lines(Table& t, std::size_t entry, std::vector<Line>& out) {
-    for (std::size_t i = 0; i < t.entries.size(); ++i) {
-        Entry& e = t.entries.at(i);
-        const std::size_t top = entry == kNone ? i : entry;
-        if (is_dotted(e.item)) {
-            collect_lines(e.item.as_table(), top, out);
-        } else if (e.item.is_value()) {
-            out.push_back(Line{&e.key, &e.item, top});
-        }
-    }
-}
 
 std::vector<Line> lines_of(Table& t) {
     std::vector<Line> lines;
@@ -77,50 +52,7 @@ std::size_t first_visible(const Table& t) noexcept {
     return kNone;
 }
 
-// The header decor prefix of a section: a table's, or an array of tables'
-// first member's; null when there is no header.
-RawText* header_prefix(TreeItem& item) noexcept {
-    if (item.is_table()) return &item.decor().prefix;
-    if (item.is_array_of_tables()) {
-        for (TreeItem& m : item.as_array_of_tables().values)
-            if (m.is_table()) return &m.decor().prefix;
-    }
-    return nullptr;
-}
-
 bool writes_lines(const Table& t, std::size_t skip = static_cast<std::size_t>(-1)) noexcept;
-std::vector<const TreeItem*> tables_in(const TreeItem& item);
-
-// The prefix of the first header of a section in the text: its own, or
-// that of a header below it that comes first (a header before its parent's,
-// or below an implicit table that writes none); see place_of.
-RawText* written_prefix(TreeItem& item) {
-    const TreeItem* first = nullptr;
-    for (const TreeItem* t : tables_in(item)) {
-        const auto& p = t->as_table().doc_position;
-        if (p && (!first || *p < *first->as_table().doc_position)) first = t;
-    }
-    return first ? &const_cast<TreeItem*>(first)->decor().prefix : header_prefix(item);
-}
-
-// The text that holds an entry's comment block, copied out.
-RawText block_text(Entry& e) {
-    if (is_dotted(e.item)) {
-        std::vector<Line> lines;
-        collect_lines(e.item.as_table(), 0, lines);
-        return lines.empty() ? RawText::absent() : lines.front().key->leaf_decor.prefix;
-    }
-    if (is_section(e.item)) {
-        const RawText* p = written_prefix(e.item);
-        RawText text = p ? *p : RawText::absent();
-        // Text above a header kept on its key is written before the header.
-        Text hoisted = e.key.leaf_decor.prefix.view();
-        if (e.item.is_table() && has_break(hoisted))
-            text = owned(std::string(hoisted) + std::string(text.view()));
-        return text;
-    }
-    return e.key.leaf_decor.prefix;
-}
 
 void strip_leading_break(RawText& prefix) {
     Text p = prefix.view();
@@ -159,25 +91,6 @@ bool writes_lines(const Table& t, std::size_t skip) noexcept {
         }
     }
     return false;
-}
-
-// Every table of an item (itself, the members of an array of tables, the
-// tables below them), sorted for lookup.
-std::vector<const TreeItem*> tables_in(const TreeItem& item) {
-    std::vector<const TreeItem*> out;
-    std::vector<const TreeItem*> stack{&item};
-    while (!stack.empty()) {
-        const TreeItem* it = stack.back();
-        stack.pop_back();
-        if (it->is_table()) {
-            out.push_back(it);
-            for (const Entry& e : it->as_table().entries) stack.push_back(&e.item);
-        } else if (it->is_array_of_tables()) {
-            for (const TreeItem& m : it->as_array_of_tables().values) stack.push_back(&m);
-        }
-    }
-    std::sort(out.begin(), out.end());
-    return out;
 }
 
 bool holds(const std::vector<const TreeItem*>& sorted, const TreeItem* t) {
@@ -886,18 +799,25 @@ void clear_entries(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
     if (is_dotted(target) && !target.is_inline_table()) {
         // The table stays, written `key = {}` where its first line was: the
-        // free comments of its lines go above that line.
+        // text above that line (the table's comment block) and the free
+        // comments of its other lines go above it.
         std::string kept;
+        std::optional<Text> block;  // of the first line, after its free comments
         TreeItem& owner = line_owner(doc, target);
         std::vector<Line> own;
         collect_lines(t, 0, own);
         for (const Line& l : written_lines(owner.as_table(), doc)) {
             if (std::none_of(own.begin(), own.end(), [&](const Line& o) { return o.key == l.key; })) continue;
-            const Text f = free_comments(l.key->leaf_decor.prefix.view());
+            const Text p = l.key->leaf_decor.prefix.view();
+            const Text f = free_comments(p);
+            if (!block) block = p.substr(f.size());
             if (!f.empty()) kept = kept.empty() ? std::string(f) : join_paragraphs(kept, f);
         }
-        if (Entry* e = entry_of(owner, target); e && !kept.empty())
-            keep_before(e->key.leaf_decor.prefix, kept);
+        if (Entry* e = entry_of(owner, target)) {
+            RawText& prefix = e->key.leaf_decor.prefix;
+            if (block) prefix = owned(*block);
+            if (!kept.empty()) keep_before(prefix, kept);
+        }
     } else if (!target.is_inline_table()) {
         keep_free_comments(doc, target, 0, t.entries.size());
     }

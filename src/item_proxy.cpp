@@ -334,15 +334,80 @@ PyObject* item_get_implicit(PyObject* self, void*) {
     });
 }
 
+Error no_deleter() { return Error{PyExc_AttributeError, "property has no deleter", {}}; }
+
 int item_set_implicit(PyObject* self, PyObject* value, void*) {
     return frame_int([&]() -> Result<int> {
-        if (!value) return type_error("cannot delete attribute 'implicit'");
+        if (!value) return no_deleter();
         if (!PyBool_Check(value)) return for_argument("implicit", Result<int>(wrong_type(value, "bool")));
         Place p = Place::of_record(self);
         LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
         TreeItem* item = MV_TRY(resolve(p));
         if (item->is_table()) item->as_table().implicit = value == Py_True;
         return 0;
+    });
+}
+
+// ---- comments ----------------------------------------------------------------
+
+// The container that holds the entry a handle names, and the entry's place in
+// it; the handle has been checked and its path resolved (it is not the root).
+struct Holder {
+    TreeItem* parent;
+    EntrySlot slot;
+};
+
+Holder holder_of(const Place& p) {
+    Path up(p.path->begin(), p.path->end() - 1);
+    const PathStep& last = p.path->back();
+    EntrySlot slot;
+    slot.by_key = last.is_key();
+    if (slot.by_key)
+        slot.key = last.key_text();
+    else
+        slot.index = last.index_value();
+    return Holder{resolve_path(p.doc(), up), slot};
+}
+
+template <std::optional<std::string> (*read)(const TreeItem&, const EntrySlot&)>
+PyObject* comment_getter(PyObject* self, void*) {
+    return frame([&]() -> Result<Ref> {
+        Place p = Place::of_record(self);
+        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
+        MV_TRY(resolve(p));
+        if (p.path->empty()) return Ref::borrow(Py_None);
+        const Holder h = holder_of(p);
+        std::optional<std::string> comment = h.parent ? read(*h.parent, h.slot) : std::nullopt;
+        if (!comment) return Ref::borrow(Py_None);
+        return str_from(*comment);
+    });
+}
+
+// The comment a setter is given: a str, or None to clear. Checked by `error`
+// (a ValueError) before anything is locked, then written by `write`.
+template <std::optional<std::string> (*error)(Text),
+          CommentEdit (*write)(TreeItem&, const EntrySlot&, std::optional<Text>)>
+int comment_setter(PyObject* self, PyObject* value, void*) {
+    return frame_int([&]() -> Result<int> {
+        if (!value) return no_deleter();
+        std::optional<std::string_view> comment;
+        if (value != Py_None) {
+            if (!PyUnicode_Check(value)) return for_argument("value", Result<int>(wrong_type(value, "str")));
+            comment = MV_TRY(for_argument("value", utf8_of(value)));
+        }
+        Place p = Place::of_record(self);
+        if (p.path->empty()) return type_error("cannot set comment on root");
+        if (comment)
+            if (std::optional<std::string> bad = error(*comment)) return value_error(std::move(*bad));
+        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
+        TreeItem* item = MV_TRY(resolve(p));
+        const Holder h = holder_of(p);
+        switch (h.parent ? write(*h.parent, h.slot, comment) : CommentEdit::NoEntry) {
+            case CommentEdit::Done: return 0;
+            case CommentEdit::NoEntry: return key_error(MV_TRY(str_from(h.slot.key)));
+            case CommentEdit::Unsupported: break;
+        }
+        return type_error(quoted_kind(*item) + " does not support comments");
     });
 }
 
@@ -432,6 +497,18 @@ PyMethodDef item_methods[] = {
 PyGetSetDef item_getset[] = {
     {"value", item_get_value, nullptr,
      "The underlying data as a native Python object (int, str, list, dict, etc).", nullptr},
+    {"comment", comment_getter<block_comment>, comment_setter<block_comment_error, set_block_comment>,
+     "The comment lines before this entry, or None.\n\n"
+     "Set or clear the block comment above this entry. Each non-empty line of the string\n"
+     "must start with '#'; empty lines in the string produce blank lines above the entry.\n"
+     "None removes the comment.",
+     nullptr},
+    {"inline_comment", comment_getter<line_comment_of>,
+     comment_setter<inline_comment_error, set_inline_comment>,
+     "The inline comment after this value (e.g. `key = 1 # this part`), or None.\n\n"
+     "Set or clear the inline comment on this entry. The value must start with '#'; None\n"
+     "removes the comment.",
+     nullptr},
     {"implicit", item_get_implicit, item_set_implicit,
      "Whether this table's header is implicit (suppressed in TOML output).\n\n"
      "A table such as `a` in a document holding only `[a.b]` has no header of its own.\n"

@@ -209,10 +209,14 @@ TreeItem remove_from_array(Array& a, std::size_t i) {
     return out;
 }
 
+// Members are written in the order of their recorded places: a new member
+// takes the place of the member it goes before (the writer keeps the new
+// one first), or, appended, follows the members before it.
 void insert_into_aot(ArrayOfTables& aot, std::size_t k, TreeItem&& x) {
     clear_positions(x);
     x.decor().clear();
     Vector<TreeItem>& v = aot.values;
+    if (k < v.size() && v[k].is_table()) x.as_table().doc_position = v[k].as_table().doc_position;
     v.reserve(v.size() + 1);
     // A member that gets a member before it is set off from it by a blank line.
     if (k < v.size()) ensure_leading_break(v[k].decor().prefix);
@@ -285,6 +289,7 @@ void replace_element(TreeItem& list, std::size_t i, TreeItem&& element) {
     clear_positions(element);
     TreeItem& old = list.as_array_of_tables().values[i];
     element.decor() = std::move(old.decor());
+    if (old.is_table()) element.as_table().doc_position = old.as_table().doc_position;
     old = std::move(element);
 }
 

@@ -38,7 +38,8 @@ TreeItem as_member_table(TreeItem&& item);
 void insert_element(TreeItem& list, std::size_t at, TreeItem&& element);
 
 // Replaces element `i`; the new element takes over the decor (the header
-// decor, in an array of tables) of the one it replaces.
+// decor and the place in the document, in an array of tables) of the one it
+// replaces.
 void replace_element(TreeItem& list, std::size_t i, TreeItem&& element);
 
 // Removes element `i` with the comment lines directly above it and the

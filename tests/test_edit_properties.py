@@ -478,7 +478,7 @@ def comment_lines(text):
 ROOT_REGION = None   # in `touched`: the root itself was cleared
 
 
-def check_layout(base, layout, touched, text, log, anchors=(), copied=()):
+def check_layout(base, layout, touched, text, log, anchors=(), copied=(), replaced=None):
     """(d): headers glued to the line before only where they were; the
     comment lines of untouched entries and free paragraphs all still there;
     comments that open the document or end a body where they stood; a table
@@ -495,11 +495,12 @@ def check_layout(base, layout, touched, text, log, anchors=(), copied=()):
     assert not extra, (f"header directly after a key/value or header line: {sorted(extra)}\n{log}\n"
                        f"--- before\n{base}\n--- after\n{text}")
     kept = collections.Counter(c for c, owner in layout.comments if owner not in touched)
-    lost = kept - comment_lines(text)
+    replaced = replaced or collections.Counter()
+    lost = kept - comment_lines(text) - replaced
     assert not lost, (f"comment lines lost: {sorted(lost)}\n{log}\n--- before\n{base}\n--- after\n{text}")
     where = f"{log}\n--- before\n{base}\n--- after\n{text}"
     # A comment paragraph that opens the document (a licence) stays first.
-    if layout.leading is not None and ROOT_REGION not in touched:
+    if layout.leading is not None and ROOT_REGION not in touched and not replaced[layout.leading]:
         assert text.removeprefix("\ufeff").lstrip(" \t").startswith(layout.leading), \
             f"the document no longer opens with {layout.leading!r}\n{where}"
     # Where the untouched statements are now (as check_untouched finds them).
@@ -848,6 +849,11 @@ class Run:
     anchors: list = field(default_factory=list)
     copied: set = field(default_factory=set)   # root keys that hold copies of tables
     log: list = field(default_factory=list)
+    comments: list = field(default_factory=list)   # (path, attribute, comment, structure_edits when set)
+    structure_edits: int = 0
+    # Comment lines a block comment set replaced: all the lines its getter read,
+    # paragraphs set off by a blank line included.
+    replaced: collections.Counter = field(default_factory=collections.Counter)
 
     @classmethod
     def start(cls, text, other_text=None):
@@ -890,8 +896,14 @@ class Run:
         assert same(again, value, ordered=False), \
             f"written text reads back different values\n{log}\n--- text\n{text}\n{again!r}\n!=\n{value!r}"
         check_untouched(self.base, self.stmts, self.touched, text, log)
-        check_layout(self.base, self.layout, self.touched, text, log, self.anchors, self.copied)
+        check_layout(self.base, self.layout, self.touched, text, log, self.anchors, self.copied, self.replaced)
         check_line_breaks(self.base, text, log)
+        # Comments read back as set, while nothing but comment edits followed.
+        for path, attr, comment, edits in self.comments:
+            if edits == self.structure_edits:
+                got = getattr(resolve(self.doc, path), attr)
+                assert _comment_form(got) == _comment_form(comment), \
+                    f"{expr(path)}.{attr} reads {got!r}, set to {comment!r}\n{log}\n--- text\n{text}"
         STATS["steps checked"] += 1
 
     # ---------------------------------------------------------------- one step
@@ -902,9 +914,13 @@ class Run:
         target = resolve(self.model, path)
         keys = list(target)
         op = c.choice(["assign", "assign", "assign", "del", "pop", "popitem", "update", "setdefault", "clear",
-                       "ior", "or", "build", "list", "list", "list"])
+                       "ior", "or", "build", "list", "list", "list", "comment", "comment"])
         if op == "clear" and c.int(0, 2):
             op = "assign"   # rarely: it wipes out what the other steps work on
+        if op == "comment":
+            self.op_comment(c)
+            return
+        self.structure_edits += 1
         if op == "list":
             lists = [q for q in value_paths(self.model) if isinstance(resolve(self.model, q), list)]
             if lists:
@@ -1167,6 +1183,41 @@ class Run:
         assert isinstance(got, morvelan.Item) and same(got.value, target[key]), \
             f"{self.script()}\n{got!r} != {target[key]!r}"
 
+    # ---------------------------------------------------------------- comments
+
+    BLOCKS = ["# c", "# x\n# y", "# a\n\n# b", "\n# lead", "# t\n", "#", "# ü é", "# [x]", None]
+    LINE_COMMENTS = ["# i", "#", "# ü", "# a # b", "# , ] }", None]
+
+    def op_comment(self, c):
+        """Set, replace or clear the block comment or the inline comment of an
+        entry: a value of a table or inline table, an element, a table, an
+        array of tables or one of its members."""
+        paths = value_paths(self.model)
+        if not paths:
+            return
+        path = c.choice(paths)
+        h = resolve(self.doc, path)
+        attr = c.choice(["comment", "inline_comment"])
+        comment = c.choice(self.BLOCKS if attr == "comment" else self.LINE_COMMENTS)
+        self.log.append(f"{expr(path)}.{attr} = {comment!r}")
+        aot_by_key = type(path[-1]) is str and repr(h).startswith("Item(array of tables")
+        # An array of tables has no inline comment, and no block comment when it
+        # has no member (whose header would hold it).
+        if aot_by_key and (attr == "inline_comment" or not resolve(self.model, path)):
+            with pytest.raises(TypeError, match="does not support comments"):
+                setattr(h, attr, comment)
+            return
+        if attr == "comment":
+            self.replaced.update(line for line in (h.comment or "").split("\n") if line)
+        setattr(h, attr, comment)
+        self.touch(path, [])
+        # An array of tables keeps its block comment on its first member's header.
+        same = [path, path + [0]] if attr == "comment" else [path]
+        if attr == "comment" and path[-1] == 0:
+            same.append(path[:-1])
+        self.comments = [r for r in self.comments if not (r[1] == attr and r[0] in same)]
+        self.comments.append((path, attr, comment, self.structure_edits))
+
     # ---------------------------------------------------------------- lists
 
     LIST_OPS = ["append", "insert", "extend", "iadd", "pop", "remove", "setitem", "setslice", "delitem",
@@ -1325,6 +1376,12 @@ class Run:
         if not path:
             self.touched.add(ROOT_REGION)
         target.clear()
+
+
+def _comment_form(comment):
+    """A block comment as it reads back: the blank lines around it are the
+    entry's place's, not the comment's."""
+    return comment.strip("\n") if comment else None
 
 
 def _toml_equal(a, b):

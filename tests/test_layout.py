@@ -128,6 +128,13 @@ CASES = [
      "[a]\nx = 1\n# y = 2\n\n[a.s]\nk = 1\n\n[b]\n"),
     ("new-sub-table-before-header-comment", "[a]\nx = 1\n\n# about b\n[b]\n", set_(["a"], "s", {"k": 1}),
      "[a]\nx = 1\n\n[a.s]\nk = 1\n\n# about b\n[b]\n"),
+    # A cleared dotted table is written `key = {}`: its comments stay with it
+    # and go to what replaces it.
+    ("replace-cleared-dotted", "# doc\n\n# c\nt.a = 1\nt.b = 2\n", run("doc['t'].clear(); doc['t'] = [1]"),
+     "# doc\n\n# c\nt = [1]\n"),
+    # An implicit table's comment stands above the first header written for it.
+    ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
+     'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
 ]
 
 

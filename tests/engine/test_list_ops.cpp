@@ -132,6 +132,14 @@ TEST(ListOps, AddingElements) {
         {"array of tables, first", "[[a]]\nx = 1\n",
          [](TreeItem& list) { insert_element(list, 0, *as_element(list, table("x = 0\n"))); },
          "[[a]]\nx = 0\n\n[[a]]\nx = 1\n"},
+        {"array of tables, first, a later table walked before it",
+         "[i]\n[[a]]\nk = 1\n[[a]]\nk = 2\n[i.late]\n",
+         [](TreeItem& list) { insert_element(list, 0, *as_element(list, table("k = 0\n"))); },
+         "[i]\n\n[[a]]\nk = 0\n\n[[a]]\nk = 1\n[[a]]\nk = 2\n[i.late]\n"},
+        {"array of tables, replaced, a later table walked before it",
+         "[i]\n[[a]]\nk = 1\n[[a]]\nk = 2\n[i.late]\n",
+         [](TreeItem& list) { replace_element(list, 0, *as_element(list, table("k = 0\n"))); },
+         "[i]\n[[a]]\nk = 0\n[[a]]\nk = 2\n[i.late]\n"},
         {"array of tables from an inline table", "[[a]]\nx = 1\n",
          [](TreeItem& list) {
              insert_element(list, 1, *as_element(list, value("{ x = 2, y = { z = 3 } }")));
