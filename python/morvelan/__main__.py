@@ -138,7 +138,7 @@ def _edit(io: Io, opts: argparse.Namespace, change: Callable[[Any], None]) -> in
         change(doc)
     except CliError as exc:
         raise CliError(f"{display_name(opts.file)}: {exc}", exc.status) from None
-    _finish(io, opts.file, text, _cli.keep_layout(text, doc.as_toml()), opts.diff)
+    _finish(io, opts.file, text, doc.as_toml(), opts.diff)
     return 0
 
 
@@ -180,7 +180,7 @@ def cmd_fmt(io: Io, opts: argparse.Namespace) -> int:
     for path in opts.files:
         try:
             text, _ = _load(io, path)
-            formatted = _cli.keep_layout(text, _cli.format_text(text))
+            formatted = _cli.format_text(text)
             if opts.check:
                 if opts.diff:
                     io.out(_cli.unified_diff(text, formatted, display_name(path)))

@@ -287,27 +287,6 @@ def value_text(text: str) -> str:
     return "".join(pieces).strip()
 
 
-def keep_layout(original: str, edited: str) -> str:
-    """The library's output with the original's byte order mark and CRLF line
-    ends put back (it writes LF, and no mark). Line breaks inside strings are
-    the strings' own and stay as written; a file whose line ends outside
-    strings are mixed is written with LF."""
-    if original.startswith("\ufeff") and not edited.startswith("\ufeff"):
-        edited = "\ufeff" + edited
-    ends = [s for what, s, _ in _tokens(original) if what == "newline"]
-    if not ends or not all(s > 0 and original[s - 1] == "\r" for s in ends):
-        return edited
-    pieces = []
-    pos = 0
-    for what, start, _ in _tokens(edited):
-        if what == "newline" and not (start > 0 and edited[start - 1] == "\r"):
-            pieces.append(edited[pos:start])
-            pieces.append("\r")
-            pos = start
-    pieces.append(edited[pos:])
-    return "".join(pieces)
-
-
 # ---------------------------------------------------------------------------
 # The formatter: `fmt()` wherever it keeps every comment.
 
