@@ -290,8 +290,8 @@ inline PyTypeObject* as_type(PyObject* o) noexcept { return reinterpret_cast<PyT
 Result<PyObject*> mapping_abc() {
     static PyObject* cached = nullptr;
     if (cached) return cached;
-    Ref module = MV_TRY(checked(PyImport_ImportModule("collections.abc")));
-    Ref mapping = MV_TRY(checked(PyObject_GetAttrString(module.get(), "Mapping")));
+    MV_ASSIGN(Ref module, checked(PyImport_ImportModule("collections.abc")));
+    MV_ASSIGN(Ref mapping, checked(PyObject_GetAttrString(module.get(), "Mapping")));
     // The import may have let another thread fill the cache meanwhile.
     if (!cached) cached = mapping.release();
     return cached;
@@ -366,13 +366,16 @@ Result<PyObject*> name(Name n) {
     return names[n];
 }
 
-Result<Ref> attr(PyObject* o, Name n) { return checked(PyObject_GetAttr(o, MV_TRY(name(n)))); }
+Result<Ref> attr(PyObject* o, Name n) {
+    MV_ASSIGN(PyObject * key, name(n));
+    return checked(PyObject_GetAttr(o, key));
+}
 
 // An integer attribute (`year`, `hour`, ...) of a date or time object, which
 // must lie in [lo, hi] (it does for the standard classes; a subclass may
 // override the attribute).
 Result<long> int_attr(PyObject* o, Name n, long lo, long hi) {
-    Ref v = MV_TRY(attr(o, n));
+    MV_ASSIGN(Ref v, attr(o, n));
     long x = PyLong_AsLong(v.get());
     if (x == -1 && PyErr_Occurred()) return Error::pending();
     if (x < lo || x > hi)
@@ -382,18 +385,24 @@ Result<long> int_attr(PyObject* o, Name n, long lo, long hi) {
 
 Result<Date> date_of(PyObject* o) {
     Date d;
-    d.year = static_cast<std::uint16_t>(MV_TRY(int_attr(o, kYear, 1, 9999)));
-    d.month = static_cast<std::uint8_t>(MV_TRY(int_attr(o, kMonth, 1, 12)));
-    d.day = static_cast<std::uint8_t>(MV_TRY(int_attr(o, kDay, 1, 31)));
+    MV_ASSIGN(const long year, int_attr(o, kYear, 1, 9999));
+    MV_ASSIGN(const long month, int_attr(o, kMonth, 1, 12));
+    MV_ASSIGN(const long day, int_attr(o, kDay, 1, 31));
+    d.year = static_cast<std::uint16_t>(year);
+    d.month = static_cast<std::uint8_t>(month);
+    d.day = static_cast<std::uint8_t>(day);
     return d;
 }
 
 Result<Time> time_of(PyObject* o) {
     Time t;
-    t.hour = static_cast<std::uint8_t>(MV_TRY(int_attr(o, kHour, 0, 23)));
-    t.minute = static_cast<std::uint8_t>(MV_TRY(int_attr(o, kMinute, 0, 59)));
-    t.second = static_cast<std::uint8_t>(MV_TRY(int_attr(o, kSecond, 0, 59)));
-    long micro = MV_TRY(int_attr(o, kMicrosecond, 0, 999999));
+    MV_ASSIGN(const long hour, int_attr(o, kHour, 0, 23));
+    MV_ASSIGN(const long minute, int_attr(o, kMinute, 0, 59));
+    MV_ASSIGN(const long second, int_attr(o, kSecond, 0, 59));
+    t.hour = static_cast<std::uint8_t>(hour);
+    t.minute = static_cast<std::uint8_t>(minute);
+    t.second = static_cast<std::uint8_t>(second);
+    MV_ASSIGN(long micro, int_attr(o, kMicrosecond, 0, 999999));
     if (micro != 0) t.nanosecond = static_cast<std::uint32_t>(micro) * 1000u;
     return t;
 }
@@ -401,11 +410,12 @@ Result<Time> time_of(PyObject* o) {
 // The result of `o.utcoffset()`: nothing for None, else the offset in whole
 // minutes (any sub-minute part dropped).
 Result<std::optional<Offset>> offset_of(PyObject* o, const DatetimeApi& api) {
-    Ref r = MV_TRY(checked(PyObject_CallMethodObjArgs(o, MV_TRY(name(kUtcoffset)), nullptr)));
+    MV_ASSIGN(PyObject * method, name(kUtcoffset));
+    MV_ASSIGN(Ref r, checked(PyObject_CallMethodObjArgs(o, method, nullptr)));
     if (r.get() == Py_None) return std::optional<Offset>();
     if (!PyObject_TypeCheck(r.get(), as_type(api.timedelta_type))) return wrong_type(r.get(), "timedelta");
-    Ref days_obj = MV_TRY(attr(r.get(), kDays));
-    Ref seconds_obj = MV_TRY(attr(r.get(), kSeconds));
+    MV_ASSIGN(Ref days_obj, attr(r.get(), kDays));
+    MV_ASSIGN(Ref seconds_obj, attr(r.get(), kSeconds));
     long long days = PyLong_AsLongLong(days_obj.get());
     if (days == -1 && PyErr_Occurred()) return Error::pending();
     long long seconds = PyLong_AsLongLong(seconds_obj.get());
@@ -423,23 +433,23 @@ Result<std::optional<Offset>> offset_of(PyObject* o, const DatetimeApi& api) {
 
 Result<TreeItem> datetime_item(PyObject* o, const DatetimeApi& api) {
     Datetime dt;
-    dt.date = MV_TRY(date_of(o));
-    dt.time = MV_TRY(time_of(o));
-    dt.offset = MV_TRY(offset_of(o, api));
+    MV_ASSIGN(dt.date, date_of(o));
+    MV_ASSIGN(dt.time, time_of(o));
+    MV_ASSIGN(dt.offset, offset_of(o, api));
     return TreeItem::datetime(dt);
 }
 
 Result<TreeItem> date_item(PyObject* o) {
     Datetime dt;
-    dt.date = MV_TRY(date_of(o));
+    MV_ASSIGN(dt.date, date_of(o));
     return TreeItem::datetime(dt);
 }
 
 Result<TreeItem> time_item(PyObject* o, const DatetimeApi& api) {
-    std::optional<Offset> offset = MV_TRY(offset_of(o, api));
+    MV_ASSIGN(std::optional<Offset> offset, offset_of(o, api));
     if (offset) return type_error("TOML local times cannot have timezone information");
     Datetime dt;
-    dt.time = MV_TRY(time_of(o));
+    MV_ASSIGN(dt.time, time_of(o));
     return TreeItem::datetime(dt);
 }
 
@@ -456,15 +466,17 @@ Result<TreeItem> list_to_toml(PyObject* list) {
         for (Py_ssize_t i = 0; i < initial && i < PyList_Size(list); ++i) {
             Ref element = Ref::borrow(PyList_GetItem(list, i));
             if (!element) return Error::pending();
-            items.push_back(MV_TRY(to_toml(element.get())));
+            MV_ASSIGN(TreeItem item, to_toml(element.get()));
+            items.push_back(std::move(item));
         }
     } else {
         Py_ssize_t n = PySequence_Size(list);
         if (n < 0) return Error::pending();
         items.reserve(static_cast<std::size_t>(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
-            Ref element = MV_TRY(checked(PySequence_GetItem(list, i)));
-            items.push_back(MV_TRY(to_toml(element.get())));
+            MV_ASSIGN(Ref element, checked(PySequence_GetItem(list, i)));
+            MV_ASSIGN(TreeItem item, to_toml(element.get()));
+            items.push_back(std::move(item));
         }
     }
 
@@ -506,7 +518,8 @@ Result<std::string_view> key_text(PyObject* key, std::string& storage) {
         if (!data) return Error::pending();
         return std::string_view(data, static_cast<std::size_t>(n));
     }
-    if (MV_TRY(handle_string(key, storage))) return std::string_view(storage);
+    MV_ASSIGN(const bool handle, handle_string(key, storage));
+    if (handle) return std::string_view(storage);
     return type_error("keys must be strings");
 }
 
@@ -514,8 +527,8 @@ Result<std::string_view> key_text(PyObject* key, std::string& storage) {
 // present keeps its place and takes the new value.
 Status insert_pair(TreeItem& table, PyObject* key, PyObject* value) {
     std::string storage;
-    std::string_view text = MV_TRY(key_text(key, storage));  // valid while `key` lives
-    TreeItem item = MV_TRY(to_toml(value));
+    MV_ASSIGN(std::string_view text, key_text(key, storage));  // valid while `key` lives
+    MV_ASSIGN(TreeItem item, to_toml(value));
     table.as_table().insert(text, std::move(item), false);
     return ok();
 }
@@ -622,14 +635,14 @@ Result<TreeItem> dict_to_table(PyObject* dict) {
         }
         ++seen;
         Ref value = Ref::borrow(v);
-        MV_TRY(insert_pair(table, k, value.get()));
+        MV_CHECK(insert_pair(table, k, value.get()));
     }
     if (seen != initial) return runtime_error("dictionary keys changed during iteration");
     return table;
 }
 
 Result<TreeItem> items_to_table(PyObject* mapping) {
-    Ref items = MV_TRY(checked(PyMapping_Items(mapping)));
+    MV_ASSIGN(Ref items, checked(PyMapping_Items(mapping)));
     TreeItem table = TreeItem::table();
     // `items` may be a list the mapping itself holds (items() returning a
     // list is passed through): read it by index against its current size.
@@ -637,8 +650,8 @@ Result<TreeItem> items_to_table(PyObject* mapping) {
         Ref elem = Ref::borrow(PyList_GetItem(items.get(), i));
         if (!elem) return Error::pending();
         Ref key, value;
-        MV_TRY(unpack_pair(elem.get(), key, value));
-        MV_TRY(insert_pair(table, key.get(), value.get()));
+        MV_CHECK(unpack_pair(elem.get(), key, value));
+        MV_CHECK(insert_pair(table, key.get(), value.get()));
     }
     return table;
 }
@@ -743,7 +756,7 @@ Ref py_value(const TreeItem& item) {
 }  // namespace
 
 Result<bool> is_abc_mapping(PyObject* obj) {
-    PyObject* mapping = MV_TRY(mapping_abc());
+    MV_ASSIGN(PyObject * mapping, mapping_abc());
     int r = PyObject_IsInstance(obj, mapping);
     if (r < 0) {
         if (PyErr_ExceptionMatches(PyExc_RecursionError)) return Error::pending();
@@ -758,10 +771,12 @@ Result<bool> is_abc_mapping(PyObject* obj) {
 Result<const DatetimeApi*> datetime_api() {
     static const DatetimeApi* cached = nullptr;
     if (cached) return cached;
-    Ref module = MV_TRY(checked(PyImport_ImportModule("datetime")));
+    MV_ASSIGN(Ref module, checked(PyImport_ImportModule("datetime")));
     const char* const names[] = {"datetime", "date", "time", "timezone", "timedelta"};
     Ref classes[5];
-    for (int i = 0; i < 5; ++i) classes[i] = MV_TRY(checked(PyObject_GetAttrString(module.get(), names[i])));
+    for (int i = 0; i < 5; ++i) {
+        MV_ASSIGN(classes[i], checked(PyObject_GetAttrString(module.get(), names[i])));
+    }
     // The import may have let another thread fill the cache meanwhile.
     if (cached) return cached;
     static DatetimeApi api;
@@ -778,7 +793,7 @@ Result<TreeItem> to_toml(PyObject* obj) {
     // Item handles.
     {
         // A copy goes to a new place: its tables keep no header positions.
-        std::optional<TreeItem> copied = MV_TRY(copy_handle_target(obj));
+        MV_ASSIGN(std::optional<TreeItem> copied, copy_handle_target(obj));
         if (copied) {
             clear_positions(*copied);
             return std::move(*copied);
@@ -791,7 +806,7 @@ Result<TreeItem> to_toml(PyObject* obj) {
     if (PyFloat_CheckExact(obj)) return float_item(obj);
     // Documents.
     if (is_document(obj)) {
-        TreeItem root = MV_TRY(copy_root(obj));
+        MV_ASSIGN(TreeItem root, copy_root(obj));
         clear_positions(root);
         return root;
     }
@@ -807,7 +822,7 @@ Result<TreeItem> to_toml(PyObject* obj) {
         if (!guard.ok()) return Error::pending();
         return dict_to_table(obj);
     }
-    const DatetimeApi* api = MV_TRY(datetime_api());
+    MV_ASSIGN(const DatetimeApi* api, datetime_api());
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
     if (PyList_CheckExact(obj)) {
         RecursionGuard guard(kToTomlWhere);
@@ -820,7 +835,9 @@ Result<TreeItem> to_toml(PyObject* obj) {
 
     const unsigned long flags = PyType_GetFlags(Py_TYPE(obj));
     // Mappings.
-    if ((flags & Py_TPFLAGS_DICT_SUBCLASS) || MV_TRY(is_abc_mapping(obj))) return mapping_to_table(obj);
+    if (flags & Py_TPFLAGS_DICT_SUBCLASS) return mapping_to_table(obj);
+    MV_ASSIGN(const bool mapping, is_abc_mapping(obj));
+    if (mapping) return mapping_to_table(obj);
     // Lists.
     if (flags & Py_TPFLAGS_LIST_SUBCLASS) {
         RecursionGuard guard(kToTomlWhere);

@@ -20,7 +20,7 @@ Error wrong_kind(const TreeItem& item, const char* op) {
 
 // The resolved place, which must be a table or an inline table.
 Result<TreeItem*> table_at(const Place& p, const char* op) {
-    TreeItem* t = MV_TRY(resolve(p));
+    MV_ASSIGN(TreeItem * t, resolve(p));
     if (!t->is_table_like()) return wrong_kind(*t, op);
     return t;
 }
@@ -28,6 +28,12 @@ Result<TreeItem*> table_at(const Place& p, const char* op) {
 bool is_ours(PyObject* o) noexcept {
     PyObject* type = dict_item_type();
     return is_document(o) || (type && PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(type)));
+}
+
+// A table handle, a document or any other mapping.
+Result<bool> mapping_like(PyObject* o) {
+    if (is_ours(o)) return true;
+    return is_abc_mapping(o);
 }
 
 // ---- update: the (key, value) pairs, converted before anything is locked ----
@@ -39,8 +45,8 @@ struct Pair {
 
 Status add_pair(std::vector<Pair>& pairs, PyObject* key, PyObject* value) {
     if (!PyUnicode_Check(key)) return type_error("keys must be strings");
-    std::string_view k = MV_TRY(utf8_of(key));
-    TreeItem v = MV_TRY(to_toml(value));
+    MV_ASSIGN(std::string_view k, utf8_of(key));
+    MV_ASSIGN(TreeItem v, to_toml(value));
     pairs.push_back(Pair{std::string(k), std::move(v)});
     return ok();
 }
@@ -71,38 +77,41 @@ Status collect_pairs(std::vector<Pair>& pairs, PyObject* other, PyObject* kwargs
     if (other && other != Py_None) {
         if (PyDict_Check(other)) {
             // A snapshot of the items, so that conversions cannot disturb the walk.
-            Ref items = MV_TRY(checked(PyDict_Items(other)));
+            MV_ASSIGN(Ref items, checked(PyDict_Items(other)));
             for (Py_ssize_t i = 0, n = PyList_Size(items.get()); i < n; ++i) {
                 PyObject* pair = PyList_GetItem(items.get(), i);
-                MV_TRY(add_pair(pairs, PyTuple_GetItem(pair, 0), PyTuple_GetItem(pair, 1)));
+                MV_CHECK(add_pair(pairs, PyTuple_GetItem(pair, 0), PyTuple_GetItem(pair, 1)));
             }
-        } else if (is_ours(other) || MV_TRY(is_abc_mapping(other))) {
-            Ref keys = MV_TRY(checked(PyObject_CallMethod(other, "keys", nullptr)));
-            Ref it = MV_TRY(checked(PyObject_GetIter(keys.get())));
+        } else if (Result<bool> mapping = mapping_like(other); !mapping.ok()) {
+            return std::move(mapping.error());
+        } else if (mapping.value()) {
+            MV_ASSIGN(Ref keys, checked(PyObject_CallMethod(other, "keys", nullptr)));
+            MV_ASSIGN(Ref it, checked(PyObject_GetIter(keys.get())));
             while (Ref key = Ref::steal(PyIter_Next(it.get()))) {
-                Ref value = MV_TRY(checked(PyObject_GetItem(other, key.get())));
-                MV_TRY(add_pair(pairs, key.get(), value.get()));
+                MV_ASSIGN(Ref value, checked(PyObject_GetItem(other, key.get())));
+                MV_CHECK(add_pair(pairs, key.get(), value.get()));
             }
             if (PyErr_Occurred()) return Error::pending();
         } else {
-            Ref it = MV_TRY(checked(PyObject_GetIter(other)));
-            while (Ref elem = Ref::steal(PyIter_Next(it.get()))) MV_TRY(add_iterable_pair(pairs, elem.get()));
+            MV_ASSIGN(Ref it, checked(PyObject_GetIter(other)));
+            while (Ref elem = Ref::steal(PyIter_Next(it.get())))
+                MV_CHECK(add_iterable_pair(pairs, elem.get()));
             if (PyErr_Occurred()) return Error::pending();
         }
     }
     if (kwargs) {
         PyObject *key, *value;
         Py_ssize_t pos = 0;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) MV_TRY(add_pair(pairs, key, value));
+        while (PyDict_Next(kwargs, &pos, &key, &value)) MV_CHECK(add_pair(pairs, key, value));
     }
     return ok();
 }
 
 Status update_place(const Place& p, PyObject* other, PyObject* kwargs) {
     std::vector<Pair> pairs;
-    MV_TRY(collect_pairs(pairs, other, kwargs));
-    LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-    TreeItem* t = MV_TRY(table_at(p, "update()"));
+    MV_CHECK(collect_pairs(pairs, other, kwargs));
+    MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+    MV_ASSIGN(TreeItem * t, table_at(p, "update()"));
     for (Pair& pair : pairs) {
         assign_entry(p.doc().tree, *t, pair.key, std::move(pair.value));
         std::string_view k = pair.key;
@@ -116,10 +125,10 @@ Status update_place(const Place& p, PyObject* other, PyObject* kwargs) {
 PyObject* mapping_subscript(PyObject* self, PyObject* key) {
     return frame([&]() -> Result<Ref> {
         if (!PyUnicode_Check(key)) return type_error("TOML table keys must be strings");
-        std::string_view k = MV_TRY(utf8_of(key));
+        MV_ASSIGN(std::string_view k, utf8_of(key));
         Place p = Place::of(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        TreeItem* t = MV_TRY(table_at(p, "key lookup"));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "key lookup"));
         const TreeItem* child = t->as_table().get_visible(k);
         if (!child) return key_error(Ref::borrow(key));
         return new_handle(p.document, *p.path, PathStep::key(k), *child);
@@ -127,12 +136,12 @@ PyObject* mapping_subscript(PyObject* self, PyObject* key) {
 }
 
 Status assign(PyObject* self, PyObject* key, PyObject* value) {
-    TreeItem item = MV_TRY(to_toml(value));
+    MV_ASSIGN(TreeItem item, to_toml(value));
     if (!PyUnicode_Check(key)) return type_error("TOML table keys must be strings");
-    std::string_view k = MV_TRY(utf8_of(key));
+    MV_ASSIGN(std::string_view k, utf8_of(key));
     Place p = Place::of(self);
-    LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-    TreeItem* t = MV_TRY(table_at(p, "item assignment"));
+    MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+    MV_ASSIGN(TreeItem * t, table_at(p, "item assignment"));
     assign_entry(p.doc().tree, *t, k, std::move(item));
     stamp(p, &k);
     return ok();
@@ -140,10 +149,10 @@ Status assign(PyObject* self, PyObject* key, PyObject* value) {
 
 Status remove(PyObject* self, PyObject* key) {
     if (!PyUnicode_Check(key)) return type_error("TOML table keys must be strings");
-    std::string_view k = MV_TRY(utf8_of(key));
+    MV_ASSIGN(std::string_view k, utf8_of(key));
     Place p = Place::of(self);
-    LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-    TreeItem* t = MV_TRY(table_at(p, "pop()"));
+    MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+    MV_ASSIGN(TreeItem * t, table_at(p, "pop()"));
     if (!remove_entry(p.doc().tree, *t, k)) return key_error(Ref::borrow(key));
     stamp(p, &k);
     return ok();
@@ -152,9 +161,9 @@ Status remove(PyObject* self, PyObject* key) {
 int mapping_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
     return frame_int([&]() -> Result<int> {
         if (value)
-            MV_TRY(assign(self, key, value));
+            MV_CHECK(assign(self, key, value));
         else
-            MV_TRY(remove(self, key));
+            MV_CHECK(remove(self, key));
         return 0;
     });
 }
@@ -162,8 +171,8 @@ int mapping_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
 Py_ssize_t mapping_len(PyObject* self) {
     return frame_ssize([&]() -> Result<Py_ssize_t> {
         Place p = Place::of(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        TreeItem* t = MV_TRY(table_at(p, "__len__"));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "__len__"));
         return static_cast<Py_ssize_t>(t->as_table().visible_size());
     });
 }
@@ -171,10 +180,10 @@ Py_ssize_t mapping_len(PyObject* self) {
 int mapping_contains(PyObject* self, PyObject* key) {
     return frame_int([&]() -> Result<int> {
         if (!PyUnicode_Check(key)) return 0;
-        std::string_view k = MV_TRY(utf8_of(key));
+        MV_ASSIGN(std::string_view k, utf8_of(key));
         Place p = Place::of(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        TreeItem* t = MV_TRY(table_at(p, "'in'"));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "'in'"));
         return t->as_table().contains(k) ? 1 : 0;
     });
 }
@@ -182,13 +191,13 @@ int mapping_contains(PyObject* self, PyObject* key) {
 PyObject* mapping_iter(PyObject* self) {
     return frame([&]() -> Result<Ref> {
         Place p = Place::of(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        TreeItem* t = MV_TRY(table_at(p, "__iter__"));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "__iter__"));
         const Table& table = t->as_table();
-        Ref keys = MV_TRY(checked(PyList_New(0)));
+        MV_ASSIGN(Ref keys, checked(PyList_New(0)));
         for (const Entry& e : table.entries) {
             if (e.item.is_none()) continue;
-            Ref k = MV_TRY(str_from(e.key.text()));
+            MV_ASSIGN(Ref k, str_from(e.key.text()));
             if (PyList_Append(keys.get(), k.get()) < 0) return Error::pending();
         }
         guard.unlock();
@@ -200,7 +209,7 @@ PyObject* mapping_iter(PyObject* self) {
 // for a Document, a DictItem on a private document for a handle.
 Result<Ref> copy_of(PyObject* self) {
     if (is_document(self)) return copy_document(self);
-    std::optional<TreeItem> copy = MV_TRY(copy_handle_target(self));
+    MV_ASSIGN(std::optional<TreeItem> copy, copy_handle_target(self));
     if (!copy->is_table_like()) return wrong_kind(*copy, "|");
     return private_handle(std::move(*copy));
 }
@@ -208,22 +217,24 @@ Result<Ref> copy_of(PyObject* self) {
 PyObject* mapping_or(PyObject* a, PyObject* b) {
     return frame([&]() -> Result<Ref> {
         if (is_ours(a)) {
-            if (!is_ours(b) && !MV_TRY(is_abc_mapping(b))) return Ref::borrow(Py_NotImplemented);
-            Ref copy = MV_TRY(copy_of(a));
-            MV_TRY(update_place(Place::of(copy.get()), b, nullptr));
+            MV_ASSIGN(const bool mapping, mapping_like(b));
+            if (!mapping) return Ref::borrow(Py_NotImplemented);
+            MV_ASSIGN(Ref copy, copy_of(a));
+            MV_CHECK(update_place(Place::of(copy.get()), b, nullptr));
             return copy;
         }
         // other | table: a dict of the other's items, then the table's values.
-        if (!MV_TRY(is_abc_mapping(a))) return Ref::borrow(Py_NotImplemented);
-        Ref out = MV_TRY(checked(PyDict_New()));
+        MV_ASSIGN(const bool mapping, is_abc_mapping(a));
+        if (!mapping) return Ref::borrow(Py_NotImplemented);
+        MV_ASSIGN(Ref out, checked(PyDict_New()));
         if (PyDict_Merge(out.get(), a, 1) < 0) return Error::pending();
         Place p = Place::of(b);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        TreeItem* t = MV_TRY(table_at(p, "|"));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "|"));
         for (const Entry& e : t->as_table().entries) {
             if (e.item.is_none()) continue;
-            Ref k = MV_TRY(str_from(e.key.text()));
-            Ref v = MV_TRY(to_python(e.item));
+            MV_ASSIGN(Ref k, str_from(e.key.text()));
+            MV_ASSIGN(Ref v, to_python(e.item));
             if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return Error::pending();
         }
         return out;
@@ -232,7 +243,7 @@ PyObject* mapping_or(PyObject* a, PyObject* b) {
 
 PyObject* mapping_ior(PyObject* self, PyObject* other) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(update_place(Place::of(self), other, nullptr));
+        MV_CHECK(update_place(Place::of(self), other, nullptr));
         return Ref::borrow(self);
     });
 }
@@ -243,14 +254,14 @@ PyObject* mapping_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"key", "default"};
         static const Signature sig{"get()", names, 2, 2, 2, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
         PyObject* key = a.values[0];
         Ref fallback = Ref::borrow(a.values[1] ? a.values[1] : Py_None);
         if (!PyUnicode_Check(key)) return fallback;
-        std::string_view k = MV_TRY(utf8_of(key));
+        MV_ASSIGN(std::string_view k, utf8_of(key));
         Place p = Place::of(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        TreeItem* t = MV_TRY(table_at(p, "key lookup"));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "key lookup"));
         const TreeItem* child = t->as_table().get_visible(k);
         if (!child) return fallback;
         return new_handle(p.document, *p.path, PathStep::key(k), *child);
@@ -261,20 +272,20 @@ PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"key"};
         static const Signature sig{"pop()", names, 1, 1, 1, 1, true, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
         if (a.extra_count > 1)
             return type_error("pop expected at most 2 arguments, got " + std::to_string(a.extra_count + 1));
         PyObject* key = a.values[0];
         PyObject* fallback = a.extra_count == 1 ? a.extra[0] : nullptr;
         if (!PyUnicode_Check(key)) {
             if (fallback) return Ref::borrow(fallback);
-            Ref text = MV_TRY(checked(PyObject_Repr(key)));
+            MV_ASSIGN(Ref text, checked(PyObject_Repr(key)));
             return key_error(std::move(text));
         }
-        std::string_view k = MV_TRY(utf8_of(key));
+        MV_ASSIGN(std::string_view k, utf8_of(key));
         Place p = Place::of(self);
-        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-        TreeItem* t = MV_TRY(table_at(p, "pop()"));
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "pop()"));
         std::optional<Entry> removed = remove_entry(p.doc().tree, *t, k);
         if (!removed) {
             if (fallback) return Ref::borrow(fallback);
@@ -287,16 +298,16 @@ PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 
 PyObject* mapping_popitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("popitem()", args, nargs, kwnames, self));
+        MV_CHECK(no_arguments("popitem()", args, nargs, kwnames, self));
         Place p = Place::of(self);
-        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-        TreeItem* t = MV_TRY(table_at(p, "popitem()"));
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "popitem()"));
         std::optional<Entry> removed = remove_last_entry(p.doc().tree, *t);
         if (!removed) return key_error("popitem(): dictionary is empty");
         std::string_view k = removed->key.text();
         stamp(p, &k);
-        Ref key = MV_TRY(str_from(k));
-        Ref value = MV_TRY(to_python(removed->item));
+        MV_ASSIGN(Ref key, str_from(k));
+        MV_ASSIGN(Ref value, to_python(removed->item));
         return checked(PyTuple_Pack(2, key.get(), value.get()));
     });
 }
@@ -305,15 +316,18 @@ PyObject* mapping_setdefault(PyObject* self, PyObject* const* args, Py_ssize_t n
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"key", "default"};
         static const Signature sig{"setdefault()", names, 2, 2, 2, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
         PyObject* key = a.values[0];
         std::optional<TreeItem> value;
-        if (a.values[1] && a.values[1] != Py_None) value.emplace(MV_TRY(to_toml(a.values[1])));
+        if (a.values[1] && a.values[1] != Py_None) {
+            MV_ASSIGN(TreeItem item, to_toml(a.values[1]));
+            value.emplace(std::move(item));
+        }
         if (!PyUnicode_Check(key)) return type_error("keys must be strings");
-        std::string_view k = MV_TRY(utf8_of(key));
+        MV_ASSIGN(std::string_view k, utf8_of(key));
         Place p = Place::of(self);
-        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-        TreeItem* t = MV_TRY(table_at(p, "key lookup"));
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "key lookup"));
         if (!t->as_table().contains(k)) {
             if (!value) return type_error("setdefault() requires a default value: TOML has no null type");
             assign_entry(p.doc().tree, *t, k, std::move(*value));
@@ -326,35 +340,35 @@ PyObject* mapping_update(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"other"};
         static const Signature sig{"update()", names, 1, 1, 1, 0, false, true};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
-        MV_TRY(update_place(Place::of(self), a.values[0], a.keywords.get()));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        MV_CHECK(update_place(Place::of(self), a.values[0], a.keywords.get()));
         return Ref::borrow(Py_None);
     });
 }
 
 Result<Ref> view_of(PyObject* self, PyObject* (*type)()) {
     Place p = Place::of(self);
-    MV_TRY(check(p));
+    MV_CHECK(check(p));
     return new_view(type, p);
 }
 
 PyObject* mapping_keys(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("keys()", args, nargs, kwnames, self));
+        MV_CHECK(no_arguments("keys()", args, nargs, kwnames, self));
         return view_of(self, keys_view_type);
     });
 }
 
 PyObject* mapping_values(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("values()", args, nargs, kwnames, self));
+        MV_CHECK(no_arguments("values()", args, nargs, kwnames, self));
         return view_of(self, values_view_type);
     });
 }
 
 PyObject* mapping_items(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("items()", args, nargs, kwnames, self));
+        MV_CHECK(no_arguments("items()", args, nargs, kwnames, self));
         return view_of(self, items_view_type);
     });
 }

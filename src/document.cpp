@@ -32,11 +32,11 @@ PyObject* document_new(PyObject* type, PyObject* args, PyObject* kwargs) {
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"data"};
         static const Signature sig{"Document()", names, 1, 0, 1, 0, false, false};
-        CallArgs call = MV_TRY(CallArgs::from(args, kwargs));
-        Args a = MV_TRY(parse_args(sig, call.data(), call.positional(), call.kwnames()));
+        MV_ASSIGN(CallArgs call, CallArgs::from(args, kwargs));
+        MV_ASSIGN(Args a, parse_args(sig, call.data(), call.positional(), call.kwnames()));
         DocumentRoot tree;
         if (a.values[0] && a.values[0] != Py_None) {
-            tree.root() = MV_TRY(for_argument("data", mapping_to_table(a.values[0])));
+            MV_ASSIGN(tree.root(), for_argument("data", mapping_to_table(a.values[0])));
         }
         (void)type;
         return new_document(std::move(tree));
@@ -55,16 +55,16 @@ PyObject* document_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"text"};
         static const Signature sig{"parse()", names, 1, 0, 1, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
         return parse_text(a.values[0]);
     });
 }
 
 PyObject* document_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("Document.as_toml()", args, nargs, kwnames));
+        MV_CHECK(no_arguments("Document.as_toml()", args, nargs, kwnames));
         DocumentState& s = state_of(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
         root_table(s);
         String text = write_document(s.tree);
         guard.unlock();
@@ -74,9 +74,9 @@ PyObject* document_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nar
 
 PyObject* document_fmt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("Document.fmt()", args, nargs, kwnames));
+        MV_CHECK(no_arguments("Document.fmt()", args, nargs, kwnames));
         DocumentState& s = state_of(self);
-        LockGuard guard = MV_TRY(LockGuard::exclusive(s.lock));
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(s.lock));
         root_table(s).fmt();
         return Ref::borrow(Py_None);
     });
@@ -84,9 +84,9 @@ PyObject* document_fmt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
 
 PyObject* document_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("Document.clear()", args, nargs, kwnames));
+        MV_CHECK(no_arguments("Document.clear()", args, nargs, kwnames));
         DocumentState& s = state_of(self);
-        LockGuard guard = MV_TRY(LockGuard::exclusive(s.lock));
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(s.lock));
         root_table(s);
         clear_entries(s.tree, s.tree.root());
         s.registry.stamp({});
@@ -96,7 +96,7 @@ PyObject* document_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 
 PyObject* document_copy(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("Document.__copy__()", args, nargs, kwnames));
+        MV_CHECK(no_arguments("Document.__copy__()", args, nargs, kwnames));
         return copy_document(self);
     });
 }
@@ -105,7 +105,7 @@ PyObject* document_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t na
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"_memo"};
         static const Signature sig{"Document.__deepcopy__()", names, 1, 0, 1, 0, false, false};
-        MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_CHECK(parse_args(sig, args, nargs, kwnames));
         return copy_document(self);
     });
 }
@@ -114,7 +114,7 @@ PyObject* document_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t na
 
 Result<Ref> document_value(PyObject* self) {
     DocumentState& s = state_of(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
     root_table(s);
     return to_python(s.tree.root());
 }
@@ -125,13 +125,13 @@ PyObject* document_get_value(PyObject* self, void*) {
 
 Result<std::size_t> visible_len(PyObject* self) {
     DocumentState& s = state_of(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
     return root_table(s).visible_size();
 }
 
 PyObject* document_repr(PyObject* self) {
     return frame([&]() -> Result<Ref> {
-        std::size_t n = MV_TRY(visible_len(self));
+        MV_ASSIGN(std::size_t n, visible_len(self));
         std::string text = "Document(" + std::to_string(n) + " keys)";
         return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     });
@@ -139,14 +139,14 @@ PyObject* document_repr(PyObject* self) {
 
 PyObject* document_str(PyObject* self) {
     return frame([&]() -> Result<Ref> {
-        Ref value = MV_TRY(document_value(self));
+        MV_ASSIGN(Ref value, document_value(self));
         return checked(PyObject_Str(value.get()));
     });
 }
 
 int document_bool(PyObject* self) {
     return frame_int([&]() -> Result<int> {
-        std::size_t n = MV_TRY(visible_len(self));
+        MV_ASSIGN(std::size_t n, visible_len(self));
         return n != 0 ? 1 : 0;
     });
 }
@@ -154,9 +154,9 @@ int document_bool(PyObject* self) {
 // doc == other: handles, documents and converted values compare as TOML data.
 Result<bool> document_equals(PyObject* self, PyObject* other) {
     if (other == self) return true;
-    Comparand c = MV_TRY(Comparand::from(other));
+    MV_ASSIGN(Comparand c, Comparand::from(other));
     DocumentState& s = state_of(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
     return c.equals(root_table_item(s));
 }
 
@@ -249,7 +249,7 @@ Result<Ref> new_document(DocumentRoot tree) {
 
 Result<Ref> copy_document(PyObject* self) {
     DocumentState& s = state_of(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
     root_table(s);
     DocumentRoot copy = s.tree;  // the copy shares the immutable source buffer
     guard.unlock();
@@ -258,8 +258,8 @@ Result<Ref> copy_document(PyObject* self) {
 
 Result<TreeItem> copy_root(PyObject* doc) {
     DocumentState& s = state_of(doc);
-    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
-    MV_TRY(check_copy_nesting(root_table_item(s)));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
+    MV_CHECK(check_copy_nesting(root_table_item(s)));
     TreeItem copy = root_table_item(s);
     guard.unlock();
     copy.detach();
@@ -267,7 +267,7 @@ Result<TreeItem> copy_root(PyObject* doc) {
 }
 
 Result<Ref> parse_text(PyObject* text) {
-    std::string_view utf8 = MV_TRY(str_argument("text", text));
+    MV_ASSIGN(std::string_view utf8, str_argument("text", text));
     Ref keep = Ref::borrow(text);  // the UTF-8 buffer lives as long as the string
     std::optional<ParseResult<DocumentRoot>> parsed;
     {

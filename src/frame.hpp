@@ -57,14 +57,20 @@ struct Unit {};
 using Status = Result<Unit>;
 inline Status ok() { return Unit{}; }
 
-// Shorthand: evaluate a Result expression, return its error from the
-// enclosing function, else yield its value.
-#define MV_TRY(expr)                                      \
-    ({                                                    \
-        auto _mv_r = (expr);                              \
-        if (!_mv_r.ok()) return std::move(_mv_r.error()); \
-        _mv_r.take();                                     \
-    })
+// Shorthands for Result expressions, returning the error from the enclosing
+// function: MV_CHECK(expr) evaluates one for its success only;
+// MV_ASSIGN(target, expr) evaluates one and assigns its value to `target`,
+// a declaration (`Ref x`) or an lvalue. Each is a statement of its own.
+#define MV_CAT2(a, b) a##b
+#define MV_CAT(a, b) MV_CAT2(a, b)
+#define MV_CHECK(expr)                                                         \
+    do {                                                                       \
+        if (auto _mv_r = (expr); !_mv_r.ok()) return std::move(_mv_r.error()); \
+    } while (false)
+#define MV_ASSIGN(target, expr)                                                           \
+    auto MV_CAT(_mv_r, __LINE__) = (expr);                                                \
+    if (!MV_CAT(_mv_r, __LINE__).ok()) return std::move(MV_CAT(_mv_r, __LINE__).error()); \
+    target = MV_CAT(_mv_r, __LINE__).take()
 
 // An internal invariant failed: unwinds to the call frame.
 struct Panic {
@@ -186,7 +192,7 @@ Result<Args> parse_args(const Signature& sig, PyObject* const* args, Py_ssize_t 
 inline Status no_arguments(const char* function, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                            PyObject* self = nullptr) {
     const Signature sig{function, nullptr, 0, 0, 0, 0, false, false};
-    MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+    MV_CHECK(parse_args(sig, args, nargs, kwnames, self));
     return ok();
 }
 

@@ -76,7 +76,7 @@ Status check(const Place& p) {
 Result<TreeItem*> resolve(const Place& p) {
     DocumentState& s = p.doc();
     if (!s.tree.root().is_table()) panic("root should always be a table");
-    MV_TRY(check(p));
+    MV_CHECK(check(p));
     TreeItem* item = resolve_path(s, *p.path);
     if (!item) return key_error("path no longer valid");
     return item;
@@ -127,9 +127,9 @@ Result<Ref> new_handle(PyObject* document, const Path& parent, PathStep step, co
 Result<Ref> private_handle(TreeItem value) {
     DocumentRoot tree;
     tree.table().insert("_", std::move(value), false);
-    Ref doc = MV_TRY(new_document(std::move(tree)));
+    MV_ASSIGN(Ref doc, new_document(std::move(tree)));
     DocumentState& s = state_of(doc.get());
-    LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
     const TreeItem* target = s.tree.table().get("_");
     return new_handle(doc.get(), Path(), PathStep::key("_"), *target);
 }
@@ -185,17 +185,17 @@ Result<bool> Comparand::equals(const TreeItem& mine) const {
     // A handle or a document: its lock is taken shared (nothing when it is
     // the caller's own document, whose lock is held already).
     Place p = Place::of(object_);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    const TreeItem* theirs = MV_TRY(resolve(p));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(const TreeItem* theirs, resolve(p));
     return values_equal(mine, *theirs);
 }
 
 Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj) {
     if (!is_item(obj)) return std::optional<TreeItem>();
     Place p = Place::of_record(obj);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    const TreeItem* target = MV_TRY(resolve(p));
-    MV_TRY(check_copy_nesting(*target));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(const TreeItem* target, resolve(p));
+    MV_CHECK(check_copy_nesting(*target));
     TreeItem copy = *target;
     // The decor of an array element or an inline-table entry is the layout
     // of its place in that container (text after the previous comma, before
@@ -224,8 +224,8 @@ Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj) {
 Result<bool> handle_string(PyObject* obj, std::string& text) {
     if (!is_item(obj)) return false;
     Place p = Place::of_record(obj);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    const TreeItem* target = MV_TRY(resolve(p));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(const TreeItem* target, resolve(p));
     if (target->kind() != ItemKind::String) return false;
     text.assign(target->as_string());
     return true;
@@ -238,35 +238,35 @@ namespace {
 // The serializer's text of the item, without surrounding white space.
 Result<Ref> item_text(const TreeItem& item) {
     String text = write_item(item);
-    Ref s = MV_TRY(str_from(std::string_view(text.data(), text.size())));
+    MV_ASSIGN(Ref s, str_from(std::string_view(text.data(), text.size())));
     return checked(PyObject_CallMethod(s.get(), "strip", nullptr));
 }
 
 PyObject* item_get_value(PyObject* self, void*) {
     return frame([&]() -> Result<Ref> {
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const TreeItem* item = MV_TRY(resolve(p));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const TreeItem* item, resolve(p));
         return to_python(*item);
     });
 }
 
 PyObject* item_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("Item.as_toml()", args, nargs, kwnames));
+        MV_CHECK(no_arguments("Item.as_toml()", args, nargs, kwnames));
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const TreeItem* item = MV_TRY(resolve(p));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const TreeItem* item, resolve(p));
         return item_text(*item);
     });
 }
 
 PyObject* item_fmt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("Item.fmt()", args, nargs, kwnames));
+        MV_CHECK(no_arguments("Item.fmt()", args, nargs, kwnames));
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-        TreeItem* item = MV_TRY(resolve(p));
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+        MV_ASSIGN(TreeItem * item, resolve(p));
         if (item->is_table_like())
             item->as_table().fmt();
         else if (item->is_array())
@@ -277,10 +277,10 @@ PyObject* item_fmt(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
 
 PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("Item.clear()", args, nargs, kwnames));
+        MV_CHECK(no_arguments("Item.clear()", args, nargs, kwnames));
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-        TreeItem* item = MV_TRY(resolve(p));
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+        MV_ASSIGN(TreeItem * item, resolve(p));
         if (item->is_table_like())
             clear_entries(p.doc().tree, *item);
         else if (item->is_array() || item->is_array_of_tables())
@@ -298,8 +298,8 @@ Result<Ref> parse_fragment(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
                            PyObject* (*expected)(), const char* class_name, const char* expected_word) {
     static const char* const names[] = {"text"};
     static const Signature sig{"parse()", names, 1, 0, 1, 1, false, false};
-    Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
-    std::string_view text = MV_TRY(str_argument("text", a.values[0]));
+    MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
+    MV_ASSIGN(std::string_view text, str_argument("text", a.values[0]));
     ParseResult<TreeItem> parsed = parse_value(text);
     if (!parsed.ok()) return value_error(parsed.error().display());
     TreeItem value = std::move(parsed.value());
@@ -328,8 +328,8 @@ PyObject* scalar_item_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
 PyObject* item_get_implicit(PyObject* self, void*) {
     return frame([&]() -> Result<Ref> {
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const TreeItem* item = MV_TRY(resolve(p));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const TreeItem* item, resolve(p));
         return Ref::borrow(item->is_table() && item->as_table().implicit ? Py_True : Py_False);
     });
 }
@@ -341,8 +341,8 @@ int item_set_implicit(PyObject* self, PyObject* value, void*) {
         if (!value) return no_deleter();
         if (!PyBool_Check(value)) return for_argument("implicit", Result<int>(wrong_type(value, "bool")));
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-        TreeItem* item = MV_TRY(resolve(p));
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+        MV_ASSIGN(TreeItem * item, resolve(p));
         if (item->is_table()) item->as_table().implicit = value == Py_True;
         return 0;
     });
@@ -373,8 +373,8 @@ template <std::optional<std::string> (*read)(const TreeItem&, const EntrySlot&)>
 PyObject* comment_getter(PyObject* self, void*) {
     return frame([&]() -> Result<Ref> {
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        MV_TRY(resolve(p));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_CHECK(resolve(p));
         if (p.path->empty()) return Ref::borrow(Py_None);
         const Holder h = holder_of(p);
         std::optional<std::string> comment = h.parent ? read(*h.parent, h.slot) : std::nullopt;
@@ -393,18 +393,21 @@ int comment_setter(PyObject* self, PyObject* value, void*) {
         std::optional<std::string_view> comment;
         if (value != Py_None) {
             if (!PyUnicode_Check(value)) return for_argument("value", Result<int>(wrong_type(value, "str")));
-            comment = MV_TRY(for_argument("value", utf8_of(value)));
+            MV_ASSIGN(comment, for_argument("value", utf8_of(value)));
         }
         Place p = Place::of_record(self);
         if (p.path->empty()) return type_error("cannot set comment on root");
         if (comment)
             if (std::optional<std::string> bad = error(*comment)) return value_error(std::move(*bad));
-        LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-        TreeItem* item = MV_TRY(resolve(p));
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+        MV_ASSIGN(TreeItem * item, resolve(p));
         const Holder h = holder_of(p);
         switch (h.parent ? write(*h.parent, h.slot, comment) : CommentEdit::NoEntry) {
             case CommentEdit::Done: return 0;
-            case CommentEdit::NoEntry: return key_error(MV_TRY(str_from(h.slot.key)));
+            case CommentEdit::NoEntry: {
+                MV_ASSIGN(Ref key, str_from(h.slot.key));
+                return key_error(std::move(key));
+            }
             case CommentEdit::Unsupported: break;
         }
         return type_error(quoted_kind(*item) + " does not support comments");
@@ -414,9 +417,9 @@ int comment_setter(PyObject* self, PyObject* value, void*) {
 PyObject* item_repr(PyObject* self) {
     return frame([&]() -> Result<Ref> {
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const TreeItem* item = MV_TRY(resolve(p));
-        Ref text = MV_TRY(item_text(*item));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const TreeItem* item, resolve(p));
+        MV_ASSIGN(Ref text, item_text(*item));
         std::string kind = kind_of(*item);
         guard.unlock();
         return checked(PyUnicode_FromFormat("Item(%s, %U)", kind.c_str(), text.get()));
@@ -450,8 +453,8 @@ bool truth(const TreeItem& item) noexcept {
 int item_bool(PyObject* self) {
     return frame_int([&]() -> Result<int> {
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const TreeItem* item = MV_TRY(resolve(p));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const TreeItem* item, resolve(p));
         return truth(*item) ? 1 : 0;
     });
 }
@@ -461,12 +464,12 @@ Result<bool> item_equals(PyObject* self, PyObject* other) {
     Place p = Place::of_record(self);
     // Staleness first, then the conversion of `other` (before locking).
     {
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        MV_TRY(resolve(p));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_CHECK(resolve(p));
     }
-    Comparand c = MV_TRY(Comparand::from(other));
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    const TreeItem* item = MV_TRY(resolve(p));
+    MV_ASSIGN(Comparand c, Comparand::from(other));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(const TreeItem* item, resolve(p));
     return c.equals(*item);
 }
 

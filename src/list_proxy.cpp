@@ -25,7 +25,7 @@ namespace {
 
 // The resolved place, which must be an array or an array of tables.
 Result<TreeItem*> list_at(const Place& p, const char* op) {
-    TreeItem* t = MV_TRY(resolve(p));
+    MV_ASSIGN(TreeItem * t, resolve(p));
     if (!t->is_array() && !t->is_array_of_tables())
         return type_error(quoted_kind(*t) + " does not support " + op);
     return t;
@@ -83,11 +83,14 @@ Result<Vector<TreeItem>> convert_all(PyObject* iterable, const char* message = n
         PyErr_Clear();
         return type_error(message);
     }
-    Ref list = MV_TRY(checked(PySequence_List(it.get())));
+    MV_ASSIGN(Ref list, checked(PySequence_List(it.get())));
     const Py_ssize_t n = PyList_Size(list.get());
     Vector<TreeItem> items;
     items.reserve(static_cast<std::size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) items.push_back(MV_TRY(to_toml(PyList_GetItem(list.get(), i))));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        MV_ASSIGN(TreeItem item, to_toml(PyList_GetItem(list.get(), i)));
+        items.push_back(std::move(item));
+    }
     return items;
 }
 
@@ -105,7 +108,10 @@ Result<TreeItem> make_element(const TreeItem& list, TreeItem item) {
 Status make_elements(const TreeItem& list, Vector<TreeItem>& items) {
     Vector<TreeItem> elements;
     elements.reserve(items.size());
-    for (TreeItem& item : items) elements.push_back(MV_TRY(make_element(list, std::move(item))));
+    for (TreeItem& item : items) {
+        MV_ASSIGN(TreeItem element, make_element(list, std::move(item)));
+        elements.push_back(std::move(element));
+    }
     items = std::move(elements);
     return ok();
 }
@@ -140,8 +146,8 @@ struct Editing {
 
 Result<Editing> edit(PyObject* self, const char* op) {
     Place p = Place::of_record(self);
-    LockGuard guard = MV_TRY(LockGuard::exclusive(p.doc().lock));
-    TreeItem* list = MV_TRY(list_at(p, op));
+    MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+    MV_ASSIGN(TreeItem * list, list_at(p, op));
     return Editing{p, std::move(guard), list};
 }
 
@@ -149,24 +155,27 @@ Result<Editing> edit(PyObject* self, const char* op) {
 
 Result<Ref> element_handle(PyObject* self, long long i) {
     Place p = Place::of_record(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    TreeItem* list = MV_TRY(list_at(p, "indexing"));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(TreeItem * list, list_at(p, "indexing"));
     Vector<TreeItem>& elements = elements_of(*list);
-    std::size_t at = MV_TRY(position(i, elements.size()));
+    MV_ASSIGN(std::size_t at, position(i, elements.size()));
     return new_handle(p.document, *p.path, PathStep::index(at), elements[at]);
 }
 
 PyObject* list_subscript(PyObject* self, PyObject* index) {
     return frame([&]() -> Result<Ref> {
-        if (!PySlice_Check(index)) return element_handle(self, MV_TRY(index_value(index)));
+        if (!PySlice_Check(index)) {
+            MV_ASSIGN(const long long i, index_value(index));
+            return element_handle(self, i);
+        }
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        TreeItem* list = MV_TRY(list_at(p, "slicing"));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(TreeItem * list, list_at(p, "slicing"));
         Vector<TreeItem>& elements = elements_of(*list);
-        const Selection s = MV_TRY(select(index, elements.size()));
-        Ref out = MV_TRY(checked(PyList_New(0)));
+        MV_ASSIGN(const Selection s, select(index, elements.size()));
+        MV_ASSIGN(Ref out, checked(PyList_New(0)));
         for (Py_ssize_t k = 0; k < s.count; ++k) {
-            Ref h = MV_TRY(new_handle(p.document, *p.path, PathStep::index(s.at(k)), elements[s.at(k)]));
+            MV_ASSIGN(Ref h, new_handle(p.document, *p.path, PathStep::index(s.at(k)), elements[s.at(k)]));
             if (PyList_Append(out.get(), h.get()) < 0) return Error::pending();
         }
         return out;
@@ -182,8 +191,8 @@ PyObject* list_item(PyObject* self, Py_ssize_t i) {
 Py_ssize_t list_len(PyObject* self) {
     return frame_ssize([&]() -> Result<Py_ssize_t> {
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        TreeItem* list = MV_TRY(list_at(p, "__len__"));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(TreeItem * list, list_at(p, "__len__"));
         // A packed array knows its length without being unpacked.
         return static_cast<Py_ssize_t>(length_of(*list));
     });
@@ -192,14 +201,14 @@ Py_ssize_t list_len(PyObject* self) {
 // Handles for every element, in order or reversed, as a list.
 Result<Ref> element_handles(PyObject* self, bool reversed) {
     Place p = Place::of_record(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    TreeItem* list = MV_TRY(list_at(p, "__iter__"));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(TreeItem * list, list_at(p, "__iter__"));
     Vector<TreeItem>& elements = elements_of(*list);
     const std::size_t n = elements.size();
-    Ref out = MV_TRY(checked(PyList_New(0)));
+    MV_ASSIGN(Ref out, checked(PyList_New(0)));
     for (std::size_t k = 0; k < n; ++k) {
         const std::size_t at = reversed ? n - 1 - k : k;
-        Ref h = MV_TRY(new_handle(p.document, *p.path, PathStep::index(at), elements[at]));
+        MV_ASSIGN(Ref h, new_handle(p.document, *p.path, PathStep::index(at), elements[at]));
         if (PyList_Append(out.get(), h.get()) < 0) return Error::pending();
     }
     return out;
@@ -207,15 +216,15 @@ Result<Ref> element_handles(PyObject* self, bool reversed) {
 
 PyObject* list_iter(PyObject* self) {
     return frame([&]() -> Result<Ref> {
-        Ref handles = MV_TRY(element_handles(self, false));
+        MV_ASSIGN(Ref handles, element_handles(self, false));
         return checked(PyObject_GetIter(handles.get()));
     });
 }
 
 PyObject* list_reversed(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("__reversed__()", args, nargs, kwnames, self));
-        Ref handles = MV_TRY(element_handles(self, true));
+        MV_CHECK(no_arguments("__reversed__()", args, nargs, kwnames, self));
+        MV_ASSIGN(Ref handles, element_handles(self, true));
         return checked(PyObject_GetIter(handles.get()));
     });
 }
@@ -230,35 +239,41 @@ Result<std::vector<std::size_t>> positions_equal(const TreeItem& list, const Com
     stop = std::min(stop, n);
     std::vector<std::size_t> found;
     auto consider = [&](std::size_t i, const TreeItem& element) -> Result<bool> {
-        if (MV_TRY(c.equals(element))) found.push_back(i);
+        MV_ASSIGN(const bool equal, c.equals(element));
+        if (equal) found.push_back(i);
         return first_only && !found.empty();
     };
     if (list.is_array()) {
         ElementReader reader(list.as_array());
         for (Py_ssize_t i = 0; i < stop; ++i) {
             const TreeItem* element = reader.next();
-            if (i >= start && MV_TRY(consider(static_cast<std::size_t>(i), *element))) break;
+            if (i < start) continue;
+            MV_ASSIGN(const bool done, consider(static_cast<std::size_t>(i), *element));
+            if (done) break;
         }
     } else {
         const Vector<TreeItem>& members = list.as_array_of_tables().values;
-        for (Py_ssize_t i = start; i < stop; ++i)
-            if (MV_TRY(consider(static_cast<std::size_t>(i), members[static_cast<std::size_t>(i)]))) break;
+        for (Py_ssize_t i = start; i < stop; ++i) {
+            MV_ASSIGN(const bool done,
+                      consider(static_cast<std::size_t>(i), members[static_cast<std::size_t>(i)]));
+            if (done) break;
+        }
     }
     return found;
 }
 
 Result<std::vector<std::size_t>> find_equal(PyObject* self, PyObject* value, const char* op, Py_ssize_t start,
                                             Py_ssize_t stop, bool first_only) {
-    Comparand c = MV_TRY(Comparand::from(value));
+    MV_ASSIGN(Comparand c, Comparand::from(value));
     Place p = Place::of_record(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    TreeItem* list = MV_TRY(list_at(p, op));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(TreeItem * list, list_at(p, op));
     return positions_equal(*list, c, start, stop, first_only);
 }
 
 int list_contains(PyObject* self, PyObject* value) {
     return frame_int([&]() -> Result<int> {
-        auto found = MV_TRY(find_equal(self, value, "'in'", 0, PY_SSIZE_T_MAX, true));
+        MV_ASSIGN(auto found, find_equal(self, value, "'in'", 0, PY_SSIZE_T_MAX, true));
         return found.empty() ? 0 : 1;
     });
 }
@@ -267,8 +282,8 @@ PyObject* list_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"value"};
         static const Signature sig{"count()", names, 1, 1, 1, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
-        auto found = MV_TRY(find_equal(self, a.values[0], "count()", 0, PY_SSIZE_T_MAX, false));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(auto found, find_equal(self, a.values[0], "count()", 0, PY_SSIZE_T_MAX, false));
         return checked(PyLong_FromSize_t(found.size()));
     });
 }
@@ -276,7 +291,7 @@ PyObject* list_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
 // A start or stop bound of index(): None for the default, else an index.
 Result<Py_ssize_t> bound(PyObject* o, Py_ssize_t fallback) {
     if (!o || o == Py_None) return fallback;
-    long long v = MV_TRY(index_value(o));
+    MV_ASSIGN(long long v, index_value(o));
     return static_cast<Py_ssize_t>(std::clamp<long long>(v, -PY_SSIZE_T_MAX, PY_SSIZE_T_MAX));
 }
 
@@ -284,10 +299,10 @@ PyObject* list_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"value", "start", "stop"};
         static const Signature sig{"index()", names, 3, 3, 3, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
-        Py_ssize_t start = MV_TRY(bound(a.values[1], 0));
-        Py_ssize_t stop = MV_TRY(bound(a.values[2], PY_SSIZE_T_MAX));
-        auto found = MV_TRY(find_equal(self, a.values[0], "index()", start, stop, true));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(Py_ssize_t start, bound(a.values[1], 0));
+        MV_ASSIGN(Py_ssize_t stop, bound(a.values[2], PY_SSIZE_T_MAX));
+        MV_ASSIGN(auto found, find_equal(self, a.values[0], "index()", start, stop, true));
         if (found.empty()) return value_error("value not in array");
         return checked(PyLong_FromSize_t(found.front()));
     });
@@ -302,34 +317,35 @@ void append_all(TreeItem& list, Vector<TreeItem>&& elements) {
 }
 
 Status set_at(PyObject* self, long long i, PyObject* value) {
-    TreeItem item = MV_TRY(to_toml(value));
-    Editing e = MV_TRY(edit(self, "__setitem__"));
-    const std::size_t at = MV_TRY(position(i, length_of(*e.list)));
-    replace_element(*e.list, at, MV_TRY(make_element(*e.list, std::move(item))));
+    MV_ASSIGN(TreeItem item, to_toml(value));
+    MV_ASSIGN(Editing e, edit(self, "__setitem__"));
+    MV_ASSIGN(const std::size_t at, position(i, length_of(*e.list)));
+    MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
+    replace_element(*e.list, at, std::move(element));
     stamp_positions(e.place, at, at + 1);
     return ok();
 }
 
 Status delete_at(PyObject* self, long long i) {
-    Editing e = MV_TRY(edit(self, "__delitem__"));
+    MV_ASSIGN(Editing e, edit(self, "__delitem__"));
     const std::size_t n = length_of(*e.list);
-    const std::size_t at = MV_TRY(position(i, n));
+    MV_ASSIGN(const std::size_t at, position(i, n));
     remove_element(*e.list, at);
     stamp_from(e.place, at);
     return ok();
 }
 
 Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
-    Vector<TreeItem> items = MV_TRY(convert_all(values, "can only assign an iterable"));
-    Editing e = MV_TRY(edit(self, "slice assignment"));
+    MV_ASSIGN(Vector<TreeItem> items, convert_all(values, "can only assign an iterable"));
+    MV_ASSIGN(Editing e, edit(self, "slice assignment"));
     TreeItem& list = *e.list;
     const std::size_t n = length_of(list);
-    const Selection s = MV_TRY(select(slice, n));
+    MV_ASSIGN(const Selection s, select(slice, n));
     const auto given = static_cast<Py_ssize_t>(items.size());
     if (s.step != 1 && given != s.count)
         return value_error("attempt to assign sequence of size " + std::to_string(given) +
                            " to extended slice of size " + std::to_string(s.count));
-    MV_TRY(make_elements(list, items));
+    MV_CHECK(make_elements(list, items));
     if (s.step != 1) {
         // Only the replaced positions are stamped: those between them keep
         // their elements and their handles.
@@ -356,9 +372,9 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
 }
 
 Status delete_slice(PyObject* self, PyObject* slice) {
-    Editing e = MV_TRY(edit(self, "slice deletion"));
+    MV_ASSIGN(Editing e, edit(self, "slice deletion"));
     const std::size_t n = length_of(*e.list);
-    const Selection s = MV_TRY(select(slice, n));
+    MV_ASSIGN(const Selection s, select(slice, n));
     if (s.count == 0) return ok();
     std::vector<std::size_t> at;
     for (Py_ssize_t k = 0; k < s.count; ++k) at.push_back(s.at(k));
@@ -371,10 +387,10 @@ Status delete_slice(PyObject* self, PyObject* slice) {
 int list_ass_subscript(PyObject* self, PyObject* index, PyObject* value) {
     return frame_int([&]() -> Result<int> {
         if (PySlice_Check(index)) {
-            MV_TRY(value ? set_slice(self, index, value) : delete_slice(self, index));
+            MV_CHECK(value ? set_slice(self, index, value) : delete_slice(self, index));
         } else {
-            const long long i = MV_TRY(index_value(index));
-            MV_TRY(value ? set_at(self, i, value) : delete_at(self, i));
+            MV_ASSIGN(const long long i, index_value(index));
+            MV_CHECK(value ? set_at(self, i, value) : delete_at(self, i));
         }
         return 0;
     });
@@ -382,7 +398,7 @@ int list_ass_subscript(PyObject* self, PyObject* index, PyObject* value) {
 
 int list_ass_item(PyObject* self, Py_ssize_t i, PyObject* value) {
     return frame_int([&]() -> Result<int> {
-        MV_TRY(value ? set_at(self, i, value) : delete_at(self, i));
+        MV_CHECK(value ? set_at(self, i, value) : delete_at(self, i));
         return 0;
     });
 }
@@ -391,10 +407,11 @@ PyObject* list_append(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"value"};
         static const Signature sig{"append()", names, 1, 1, 1, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
-        TreeItem item = MV_TRY(to_toml(a.values[0]));
-        Editing e = MV_TRY(edit(self, "append()"));
-        insert_element(*e.list, length_of(*e.list), MV_TRY(make_element(*e.list, std::move(item))));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(TreeItem item, to_toml(a.values[0]));
+        MV_ASSIGN(Editing e, edit(self, "append()"));
+        MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
+        insert_element(*e.list, length_of(*e.list), std::move(element));
         return Ref::borrow(Py_None);
     });
 }
@@ -403,24 +420,25 @@ PyObject* list_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"index", "value"};
         static const Signature sig{"insert()", names, 2, 2, 2, 2, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
-        long long i = MV_TRY(index_value(a.values[0]));
-        TreeItem item = MV_TRY(to_toml(a.values[1]));
-        Editing e = MV_TRY(edit(self, "insert()"));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(long long i, index_value(a.values[0]));
+        MV_ASSIGN(TreeItem item, to_toml(a.values[1]));
+        MV_ASSIGN(Editing e, edit(self, "insert()"));
         const auto n = static_cast<long long>(length_of(*e.list));
         // As list.insert: counted from the end when negative, clamped to the list.
         if (i < 0) i = std::max(i + n, 0LL);
         const auto at = static_cast<std::size_t>(std::min(i, n));
-        insert_element(*e.list, at, MV_TRY(make_element(*e.list, std::move(item))));
+        MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
+        insert_element(*e.list, at, std::move(element));
         stamp_from(e.place, at);
         return Ref::borrow(Py_None);
     });
 }
 
 Status extend_with(PyObject* self, PyObject* values, const char* op) {
-    Vector<TreeItem> items = MV_TRY(convert_all(values));
-    Editing e = MV_TRY(edit(self, op));
-    MV_TRY(make_elements(*e.list, items));
+    MV_ASSIGN(Vector<TreeItem> items, convert_all(values));
+    MV_ASSIGN(Editing e, edit(self, op));
+    MV_CHECK(make_elements(*e.list, items));
     append_all(*e.list, std::move(items));
     return ok();
 }
@@ -429,8 +447,8 @@ PyObject* list_extend(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"values"};
         static const Signature sig{"extend()", names, 1, 1, 1, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
-        MV_TRY(extend_with(self, a.values[0], "extend()"));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        MV_CHECK(extend_with(self, a.values[0], "extend()"));
         return Ref::borrow(Py_None);
     });
 }
@@ -439,13 +457,18 @@ PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"index"};
         static const Signature sig{"pop()", names, 1, 1, 1, 0, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
         std::optional<long long> i;
-        if (a.values[0] && a.values[0] != Py_None) i = MV_TRY(index_value(a.values[0]));
-        Editing e = MV_TRY(edit(self, "pop()"));
+        if (a.values[0] && a.values[0] != Py_None) {
+            MV_ASSIGN(i, index_value(a.values[0]));
+        }
+        MV_ASSIGN(Editing e, edit(self, "pop()"));
         const std::size_t n = length_of(*e.list);
         if (!i && n == 0) return index_error("pop from empty array");
-        const std::size_t at = i ? MV_TRY(position(*i, n)) : n - 1;
+        std::size_t at = n - 1;
+        if (i) {
+            MV_ASSIGN(at, position(*i, n));
+        }
         TreeItem removed = remove_element(*e.list, at);
         stamp_from(e.place, at);
         return to_python(removed);
@@ -456,10 +479,10 @@ PyObject* list_remove(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"value"};
         static const Signature sig{"remove()", names, 1, 1, 1, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
-        Comparand c = MV_TRY(Comparand::from(a.values[0]));
-        Editing e = MV_TRY(edit(self, "remove()"));
-        auto found = MV_TRY(positions_equal(*e.list, c, 0, PY_SSIZE_T_MAX, true));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(Comparand c, Comparand::from(a.values[0]));
+        MV_ASSIGN(Editing e, edit(self, "remove()"));
+        MV_ASSIGN(auto found, positions_equal(*e.list, c, 0, PY_SSIZE_T_MAX, true));
         if (found.empty()) return value_error("value not in array");
         remove_element(*e.list, found.front());
         stamp_from(e.place, found.front());
@@ -480,9 +503,12 @@ PyObject* list_set_multiline(PyObject* self, PyObject* const* args, Py_ssize_t n
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"indent"};
         static const Signature sig{"set_multiline()", names, 1, 0, 0, 0, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames, self));
-        const std::size_t indent = a.values[0] ? MV_TRY(for_argument("indent", indent_of(a.values[0]))) : 4;
-        Editing e = MV_TRY(edit(self, "set_multiline()"));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        std::size_t indent = 4;
+        if (a.values[0]) {
+            MV_ASSIGN(indent, for_argument("indent", indent_of(a.values[0])));
+        }
+        MV_ASSIGN(Editing e, edit(self, "set_multiline()"));
         if (e.list->is_array()) set_multiline(e.list->as_array(), indent);
         return Ref::borrow(Py_None);
     });
@@ -501,9 +527,9 @@ bool addable(PyObject* o) noexcept { return PyList_Check(o) || PyTuple_Check(o) 
 // A copy of the list at the handle, with its layout.
 Result<TreeItem> copy_list(PyObject* self, const char* op) {
     Place p = Place::of_record(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    TreeItem* list = MV_TRY(list_at(p, op));
-    MV_TRY(check_copy_nesting(*list));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(TreeItem * list, list_at(p, op));
+    MV_CHECK(check_copy_nesting(*list));
     TreeItem copy = *list;
     guard.unlock();
     copy.detach();
@@ -513,7 +539,7 @@ Result<TreeItem> copy_list(PyObject* self, const char* op) {
 
 // `list` with the elements of `values` added as append() adds them.
 Result<Ref> added(TreeItem list, Vector<TreeItem> values) {
-    MV_TRY(make_elements(list, values));
+    MV_CHECK(make_elements(list, values));
     append_all(list, std::move(values));
     return private_handle(std::move(list));
 }
@@ -523,13 +549,14 @@ PyObject* list_add(PyObject* a, PyObject* b) {
     if (!addable(left ? b : a)) Py_RETURN_NOTIMPLEMENTED;
     return frame([&]() -> Result<Ref> {
         if (left) {
-            Vector<TreeItem> values = MV_TRY(convert_all(b));
-            TreeItem copy = MV_TRY(copy_list(a, "__add__()"));
+            MV_ASSIGN(Vector<TreeItem> values, convert_all(b));
+            MV_ASSIGN(TreeItem copy, copy_list(a, "__add__()"));
             return added(std::move(copy), std::move(values));
         }
         // other + item: the other's elements, then the item's added after them.
-        TreeItem first = MV_TRY(to_toml(MV_TRY(checked(PySequence_List(a))).get()));
-        TreeItem copy = MV_TRY(copy_list(b, "__radd__()"));
+        MV_ASSIGN(Ref elements, checked(PySequence_List(a)));
+        MV_ASSIGN(TreeItem first, to_toml(elements.get()));
+        MV_ASSIGN(TreeItem copy, copy_list(b, "__radd__()"));
         if (copy.is_array_of_tables() && first.is_array() && first.as_array().empty())
             first = TreeItem::array_of_tables();
         Vector<TreeItem> values = std::move(elements_of(copy));
@@ -569,9 +596,9 @@ PyObject* list_multiply(PyObject* a, PyObject* b) {
     PyObject* count = item == a ? b : a;
     if (!PyLong_Check(count)) Py_RETURN_NOTIMPLEMENTED;
     return frame([&]() -> Result<Ref> {
-        const long long n = MV_TRY(repeat_count(count));
-        TreeItem copy = MV_TRY(copy_list(item, "__mul__()"));
-        Vector<TreeItem> more = MV_TRY(repeated(copy, n - 1));
+        MV_ASSIGN(const long long n, repeat_count(count));
+        MV_ASSIGN(TreeItem copy, copy_list(item, "__mul__()"));
+        MV_ASSIGN(Vector<TreeItem> more, repeated(copy, n - 1));
         if (n <= 0) clear_elements(copy);
         return added(std::move(copy), std::move(more));
     });
@@ -580,7 +607,7 @@ PyObject* list_multiply(PyObject* a, PyObject* b) {
 PyObject* list_inplace_add(PyObject* self, PyObject* other) {
     if (!addable(other)) Py_RETURN_NOTIMPLEMENTED;
     return frame([&]() -> Result<Ref> {
-        MV_TRY(extend_with(self, other, "extend()"));
+        MV_CHECK(extend_with(self, other, "extend()"));
         return Ref::borrow(self);
     });
 }
@@ -588,13 +615,13 @@ PyObject* list_inplace_add(PyObject* self, PyObject* other) {
 PyObject* list_inplace_multiply(PyObject* self, PyObject* count) {
     if (!PyLong_Check(count)) Py_RETURN_NOTIMPLEMENTED;
     return frame([&]() -> Result<Ref> {
-        const long long n = MV_TRY(repeat_count(count));
-        Editing e = MV_TRY(edit(self, "__imul__()"));
+        MV_ASSIGN(const long long n, repeat_count(count));
+        MV_ASSIGN(Editing e, edit(self, "__imul__()"));
         if (n <= 0) {
             clear_elements(*e.list);
         } else {
-            Vector<TreeItem> more = MV_TRY(repeated(*e.list, n - 1));
-            MV_TRY(make_elements(*e.list, more));
+            MV_ASSIGN(Vector<TreeItem> more, repeated(*e.list, n - 1));
+            MV_CHECK(make_elements(*e.list, more));
             append_all(*e.list, std::move(more));
         }
         stamp_list(e.place);

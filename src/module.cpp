@@ -20,7 +20,7 @@ PyObject* fn_loads(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"text"};
         static const Signature sig{"loads()", names, 1, 0, 1, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
         return parse_text(a.values[0]);
     });
 }
@@ -40,8 +40,8 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"fp"};
         static const Signature sig{"load()", names, 1, 0, 1, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
-        Ref data = MV_TRY(checked(PyObject_CallMethod(a.values[0], "read", nullptr)));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
+        MV_ASSIGN(Ref data, checked(PyObject_CallMethod(a.values[0], "read", nullptr)));
         if (!PyBytes_Check(data.get()))
             return type_error("File must be opened in binary mode, e.g. use \"rb\"");
         char* bytes = nullptr;
@@ -49,9 +49,10 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
         if (PyBytes_AsStringAndSize(data.get(), &bytes, &size) < 0) return Error::pending();
         std::string_view view(bytes, static_cast<std::size_t>(size));
         if (auto bad = invalid_utf8(view)) {
-            Ref exc = MV_TRY(checked(PyObject_CallFunction(
-                PyExc_UnicodeDecodeError, "sy#nns", "utf-8", bytes, size, static_cast<Py_ssize_t>(bad->first),
-                static_cast<Py_ssize_t>(bad->first + bad->second), "invalid utf-8")));
+            MV_ASSIGN(Ref exc, checked(PyObject_CallFunction(
+                                   PyExc_UnicodeDecodeError, "sy#nns", "utf-8", bytes, size,
+                                   static_cast<Py_ssize_t>(bad->first),
+                                   static_cast<Py_ssize_t>(bad->first + bad->second), "invalid utf-8")));
             PyErr_SetObject(PyExc_UnicodeDecodeError, exc.get());
             return Error::pending();
         }
@@ -69,13 +70,13 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 Result<Ref> dumps_text(PyObject* obj) {
     if (is_document(obj)) {
         DocumentState& s = state_of(obj);
-        LockGuard guard = MV_TRY(LockGuard::shared(s.lock));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
         root_table_item(s);
         String text = write_document(s.tree);
         guard.unlock();
         return str_from(std::string_view(text.data(), text.size()));
     }
-    TreeItem table = MV_TRY(mapping_to_table(obj));
+    MV_ASSIGN(TreeItem table, mapping_to_table(obj));
     String text;
     {
         GilRelease unlocked;
@@ -90,7 +91,7 @@ PyObject* fn_dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"obj"};
         static const Signature sig{"dumps()", names, 1, 0, 1, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
         return dumps_text(a.values[0]);
     });
 }
@@ -99,9 +100,9 @@ PyObject* fn_dump(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"obj", "fp"};
         static const Signature sig{"dump()", names, 2, 0, 2, 2, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
-        Ref text = MV_TRY(dumps_text(a.values[0]));
-        Ref data = MV_TRY(checked(PyUnicode_AsUTF8String(text.get())));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
+        MV_ASSIGN(Ref text, dumps_text(a.values[0]));
+        MV_ASSIGN(Ref data, checked(PyUnicode_AsUTF8String(text.get())));
         Ref r = Ref::steal(PyObject_CallMethod(a.values[1], "write", "O", data.get()));
         if (!r) {
             if (PyErr_ExceptionMatches(PyExc_TypeError)) {
@@ -207,6 +208,4 @@ PyModuleDef module_def = {
 
 }  // namespace morvelan::py
 
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit_morvelan() {
-    return PyModuleDef_Init(&morvelan::py::module_def);
-}
+PyMODINIT_FUNC PyInit_morvelan() { return PyModuleDef_Init(&morvelan::py::module_def); }

@@ -29,8 +29,8 @@ PyObject* interned(PyObject*& cache, const char* text) {
 // The current Python value of a handle (any Item).
 Result<Ref> current_value(PyObject* handle) {
     Place p = Place::of_record(handle);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    const TreeItem* item = MV_TRY(resolve(p));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(const TreeItem* item, resolve(p));
     return to_python(*item);  // the guard unlocks once the value is made
 }
 
@@ -44,12 +44,12 @@ template <PyObject* (*Op)(PyObject*, PyObject*)>
 PyObject* binary(PyObject* a, PyObject* b) {
     return frame([&]() -> Result<Ref> {
         if (is_scalar(a)) {
-            Ref v = MV_TRY(current_value(a));
-            Ref r = MV_TRY(checked(Op(v.get(), b)));
+            MV_ASSIGN(Ref v, current_value(a));
+            MV_ASSIGN(Ref r, checked(Op(v.get(), b)));
             if (r.get() != Py_NotImplemented) return r;
         }
         if (is_scalar(b)) {
-            Ref w = MV_TRY(current_value(b));
+            MV_ASSIGN(Ref w, current_value(b));
             return checked(Op(a, w.get()));
         }
         return Ref::borrow(Py_NotImplemented);
@@ -60,12 +60,12 @@ PyObject* binary(PyObject* a, PyObject* b) {
 PyObject* power(PyObject* a, PyObject* b, PyObject* m) {
     return frame([&]() -> Result<Ref> {
         if (is_scalar(a)) {
-            Ref v = MV_TRY(current_value(a));
-            Ref r = MV_TRY(checked(PyNumber_Power(v.get(), b, m)));
+            MV_ASSIGN(Ref v, current_value(a));
+            MV_ASSIGN(Ref r, checked(PyNumber_Power(v.get(), b, m)));
             if (r.get() != Py_NotImplemented) return r;
         }
         if (is_scalar(b)) {
-            Ref w = MV_TRY(current_value(b));
+            MV_ASSIGN(Ref w, current_value(b));
             return checked(PyNumber_Power(a, w.get(), m));
         }
         return Ref::borrow(Py_NotImplemented);
@@ -76,7 +76,7 @@ PyObject* power(PyObject* a, PyObject* b, PyObject* m) {
 template <PyObject* (*Op)(PyObject*)>
 PyObject* unary(PyObject* self) {
     return frame([&]() -> Result<Ref> {
-        Ref v = MV_TRY(current_value(self));
+        MV_ASSIGN(Ref v, current_value(self));
         return checked(Op(v.get()));
     });
 }
@@ -87,7 +87,7 @@ PyObject* scalar_index(PyObject* self) {
     return frame([&]() -> Result<Ref> {
         static PyObject* name = nullptr;
         if (!interned(name, "__index__")) return Error::pending();
-        Ref v = MV_TRY(current_value(self));
+        MV_ASSIGN(Ref v, current_value(self));
         return checked(PyObject_CallMethodObjArgs(v.get(), name, nullptr));
     });
 }
@@ -97,7 +97,7 @@ PyObject* scalar_index(PyObject* self) {
 Py_hash_t scalar_hash(PyObject* self) {
     return frame_as<Py_hash_t>(
         [&]() -> Result<Py_hash_t> {
-            Ref v = MV_TRY(current_value(self));
+            MV_ASSIGN(Ref v, current_value(self));
             const Py_hash_t h = PyObject_Hash(v.get());
             if (h == -1) return Error::pending();
             return h;
@@ -116,7 +116,7 @@ PyObject* scalar_richcompare(PyObject* self, PyObject* other, int op) {
         return item_compare(self, other, op);
     }
     return frame([&]() -> Result<Ref> {
-        Ref v = MV_TRY(current_value(self));
+        MV_ASSIGN(Ref v, current_value(self));
         const int r = PyObject_RichCompareBool(v.get(), other, op);
         if (r < 0) return Error::pending();
         return Ref::borrow(r ? Py_True : Py_False);
@@ -127,9 +127,11 @@ PyObject* scalar_richcompare(PyObject* self, PyObject* other, int op) {
 // value.
 int scalar_contains(PyObject* self, PyObject* y) {
     return frame_int([&]() -> Result<int> {
-        Ref v = MV_TRY(current_value(self));
+        MV_ASSIGN(Ref v, current_value(self));
         Ref needle = Ref::borrow(y);
-        if (is_item(y)) needle = MV_TRY(current_value(y));
+        if (is_item(y)) {
+            MV_ASSIGN(needle, current_value(y));
+        }
         const int r = PySequence_Contains(v.get(), needle.get());
         if (r < 0) return Error::pending();
         return r;
@@ -142,10 +144,10 @@ PyObject* scalar_format(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"spec"};
         static const Signature sig{"ScalarItem.__format__()", names, 1, 0, 1, 1, false, false};
-        Args a = MV_TRY(parse_args(sig, args, nargs, kwnames));
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
         PyObject* spec = a.values[0];
         if (!PyUnicode_Check(spec)) return for_argument("spec", Result<Ref>(wrong_type(spec, "str")));
-        Ref v = MV_TRY(current_value(self));
+        MV_ASSIGN(Ref v, current_value(self));
         return checked(PyObject_Format(v.get(), spec));
     });
 }
@@ -169,15 +171,15 @@ Ref value_type_name(PyObject* value) {
 Result<PyObject*> class_dicts(PyObject* type) {
     static PyObject* dicts = nullptr;
     if (dicts) return dicts;
-    Ref mro = MV_TRY(checked(PyObject_GetAttrString(type, "__mro__")));
+    MV_ASSIGN(Ref mro, checked(PyObject_GetAttrString(type, "__mro__")));
     const Py_ssize_t n = PyTuple_Size(mro.get());
     if (n < 0) return Error::pending();
     Py_ssize_t item_at = -1;
     for (Py_ssize_t i = 0; i < n; ++i)
         if (PyTuple_GetItem(mro.get(), i) == item_type()) item_at = i;
-    Ref made = MV_TRY(checked(PyTuple_New(n)));
+    MV_ASSIGN(Ref made, checked(PyTuple_New(n)));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        Ref d = MV_TRY(checked(PyObject_GetAttrString(PyTuple_GetItem(mro.get(), i), "__dict__")));
+        MV_ASSIGN(Ref d, checked(PyObject_GetAttrString(PyTuple_GetItem(mro.get(), i), "__dict__")));
         const Py_ssize_t to = i == item_at ? 0 : i < item_at ? i + 1 : i;
         PyTuple_SetItem(made.get(), to, d.release());
     }
@@ -191,7 +193,7 @@ Result<PyObject*> class_dicts(PyObject* type) {
 // raising and clearing an AttributeError for each name that belongs to the
 // value.
 Result<bool> class_has(PyObject* self, PyObject* name) {
-    PyObject* dicts = MV_TRY(class_dicts(reinterpret_cast<PyObject*>(Py_TYPE(self))));
+    MV_ASSIGN(PyObject * dicts, class_dicts(reinterpret_cast<PyObject*>(Py_TYPE(self))));
     for (Py_ssize_t i = 0, n = PyTuple_Size(dicts); i < n; ++i) {
         const int r = PySequence_Contains(PyTuple_GetItem(dicts, i), name);
         if (r < 0) return Error::pending();
@@ -203,14 +205,14 @@ Result<bool> class_has(PyObject* self, PyObject* name) {
 // x.name: the handle's own attribute, else the current value's.
 PyObject* scalar_getattro(PyObject* self, PyObject* name) {
     return frame([&]() -> Result<Ref> {
-        const bool own = MV_TRY(class_has(self, name));
+        MV_ASSIGN(const bool own, class_has(self, name));
         if (own) {
             PyObject* found = PyObject_GenericGetAttr(self, name);
             if (found) return Ref::steal(found);
             if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return Error::pending();
             PyErr_Clear();
         }
-        Ref v = MV_TRY(current_value(self));
+        MV_ASSIGN(Ref v, current_value(self));
         PyObject* delegated = PyObject_GetAttr(v.get(), name);
         if (delegated) return Ref::steal(delegated);
         if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return Error::pending();
@@ -218,8 +220,8 @@ PyObject* scalar_getattro(PyObject* self, PyObject* name) {
         Ref type = value_type_name(v.get());
         if (!type) return Error::pending();
         // The message is built as a str: the name may not be valid UTF-8.
-        Ref message = MV_TRY(checked(
-            PyUnicode_FromFormat("'ScalarItem' wrapping %U has no attribute '%U'", type.get(), name)));
+        MV_ASSIGN(Ref message, checked(PyUnicode_FromFormat("'ScalarItem' wrapping %U has no attribute '%U'",
+                                                            type.get(), name)));
         return Error{PyExc_AttributeError, {}, std::move(message)};
     });
 }

@@ -26,7 +26,7 @@ PyObject* equality_only(PyObject* self, PyObject* other, int op) {
     return frame([&]() -> Result<Ref> {
         bool eq;
         if (op == Py_EQ) {
-            eq = MV_TRY(equals(self, other));
+            MV_ASSIGN(eq, equals(self, other));
         } else {
             const int r = PyObject_RichCompareBool(self, other, Py_EQ);
             if (r < 0) return Error::pending();

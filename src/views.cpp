@@ -29,7 +29,7 @@ bool is_view_of(PyObject* o, ViewKind kind) {
 // The viewed table; `error` builds the error for a non-table.
 template <class E>
 Result<const Table*> viewed_table(const Place& p, E&& error) {
-    TreeItem* t = MV_TRY(resolve(p));
+    MV_ASSIGN(TreeItem * t, resolve(p));
     if (!t->is_table_like()) return error(*t);
     return &t->as_table();
 }
@@ -43,8 +43,8 @@ auto does_not_support(const char* op) {
 
 Result<std::size_t> view_size(PyObject* self) {
     Place p = Place::of_record(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    const Table* t = MV_TRY(viewed_table(p, no_len));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(const Table* t, viewed_table(p, no_len));
     return t->visible_size();
 }
 
@@ -52,23 +52,23 @@ Result<std::size_t> view_size(PyObject* self) {
 Result<Ref> elements(PyObject* self, bool reversed) {
     const ViewKind kind = kind_of_view(self);
     Place p = Place::of_record(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    const Table* t = MV_TRY(viewed_table(p, does_not_support("keys()")));
-    Ref list = MV_TRY(checked(PyList_New(0)));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(const Table* t, viewed_table(p, does_not_support("keys()")));
+    MV_ASSIGN(Ref list, checked(PyList_New(0)));
     const std::size_t n = t->entries.size();
     for (std::size_t j = 0; j < n; ++j) {
         const Entry& e = t->entries.at(reversed ? n - 1 - j : j);
         if (e.item.is_none()) continue;
         Ref element;
         if (kind == ViewKind::Keys) {
-            element = MV_TRY(str_from(e.key.text()));
+            MV_ASSIGN(element, str_from(e.key.text()));
         } else {
-            Ref handle = MV_TRY(new_handle(p.document, *p.path, PathStep::key(e.key.text()), e.item));
+            MV_ASSIGN(Ref handle, new_handle(p.document, *p.path, PathStep::key(e.key.text()), e.item));
             if (kind == ViewKind::Values) {
                 element = std::move(handle);
             } else {
-                Ref key = MV_TRY(str_from(e.key.text()));
-                element = MV_TRY(checked(PyTuple_Pack(2, key.get(), handle.get())));
+                MV_ASSIGN(Ref key, str_from(e.key.text()));
+                MV_ASSIGN(element, checked(PyTuple_Pack(2, key.get(), handle.get())));
             }
         }
         if (PyList_Append(list.get(), element.get()) < 0) return Error::pending();
@@ -80,15 +80,15 @@ Result<Ref> elements(PyObject* self, bool reversed) {
 Result<Ref> as_set(PyObject* self) {
     const ViewKind kind = kind_of_view(self);
     Place p = Place::of_record(self);
-    LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-    const Table* t = MV_TRY(viewed_table(p, does_not_support("keys()")));
-    Ref set = MV_TRY(checked(PySet_New(nullptr)));
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(const Table* t, viewed_table(p, does_not_support("keys()")));
+    MV_ASSIGN(Ref set, checked(PySet_New(nullptr)));
     for (const Entry& e : t->entries) {
         if (e.item.is_none()) continue;
-        Ref element = MV_TRY(str_from(e.key.text()));
+        MV_ASSIGN(Ref element, str_from(e.key.text()));
         if (kind == ViewKind::Items) {
-            Ref value = MV_TRY(to_python(e.item));
-            element = MV_TRY(checked(PyTuple_Pack(2, element.get(), value.get())));
+            MV_ASSIGN(Ref value, to_python(e.item));
+            MV_ASSIGN(element, checked(PyTuple_Pack(2, element.get(), value.get())));
         }
         if (PySet_Add(set.get(), element.get()) < 0) return Error::pending();
     }
@@ -98,7 +98,7 @@ Result<Ref> as_set(PyObject* self) {
 Result<PyObject*> abc_set() {
     static PyObject* set_abc = nullptr;
     if (!set_abc) {
-        Ref abc = MV_TRY(checked(PyImport_ImportModule("collections.abc")));
+        MV_ASSIGN(Ref abc, checked(PyImport_ImportModule("collections.abc")));
         set_abc = PyObject_GetAttrString(abc.get(), "Set");
         if (!set_abc) return Error::pending();
     }
@@ -109,22 +109,22 @@ Result<PyObject*> abc_set() {
 
 Py_ssize_t view_len(PyObject* self) {
     return frame_ssize([&]() -> Result<Py_ssize_t> {
-        std::size_t n = MV_TRY(view_size(self));
+        MV_ASSIGN(std::size_t n, view_size(self));
         return static_cast<Py_ssize_t>(n);
     });
 }
 
 PyObject* view_iter(PyObject* self) {
     return frame([&]() -> Result<Ref> {
-        Ref list = MV_TRY(elements(self, false));
+        MV_ASSIGN(Ref list, elements(self, false));
         return checked(PyObject_GetIter(list.get()));
     });
 }
 
 PyObject* view_reversed(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
-        MV_TRY(no_arguments("__reversed__()", args, nargs, kwnames, self));
-        Ref list = MV_TRY(elements(self, true));
+        MV_CHECK(no_arguments("__reversed__()", args, nargs, kwnames, self));
+        MV_ASSIGN(Ref list, elements(self, true));
         return checked(PyObject_GetIter(list.get()));
     });
 }
@@ -132,23 +132,24 @@ PyObject* view_reversed(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
 int keys_contains(PyObject* self, PyObject* x) {
     return frame_int([&]() -> Result<int> {
         if (!PyUnicode_Check(x)) return 0;
-        std::string_view key = MV_TRY(utf8_of(x));
+        MV_ASSIGN(std::string_view key, utf8_of(x));
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const Table* t = MV_TRY(viewed_table(p, does_not_support("key lookup")));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const Table* t, viewed_table(p, does_not_support("key lookup")));
         return t->contains(key) ? 1 : 0;
     });
 }
 
 int values_contains(PyObject* self, PyObject* x) {
     return frame_int([&]() -> Result<int> {
-        Comparand c = MV_TRY(Comparand::from(x));
+        MV_ASSIGN(Comparand c, Comparand::from(x));
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const Table* t = MV_TRY(viewed_table(p, does_not_support("__contains__")));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const Table* t, viewed_table(p, does_not_support("__contains__")));
         for (const Entry& e : t->entries) {
             if (e.item.is_none()) continue;
-            if (MV_TRY(c.equals(e.item))) return 1;
+            MV_ASSIGN(const bool equal, c.equals(e.item));
+            if (equal) return 1;
         }
         return 0;
     });
@@ -159,22 +160,23 @@ int items_contains(PyObject* self, PyObject* x) {
         if (!PyTuple_Check(x) || PyTuple_Size(x) != 2) return 0;
         PyObject* key = PyTuple_GetItem(x, 0);
         if (!PyUnicode_Check(key)) return 0;
-        std::string_view text = MV_TRY(utf8_of(key));
-        Comparand c = MV_TRY(Comparand::from(PyTuple_GetItem(x, 1)));
+        MV_ASSIGN(std::string_view text, utf8_of(key));
+        MV_ASSIGN(Comparand c, Comparand::from(PyTuple_GetItem(x, 1)));
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const Table* t = MV_TRY(viewed_table(p, does_not_support("__contains__")));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const Table* t, viewed_table(p, does_not_support("__contains__")));
         const TreeItem* item = t->get(text);
         if (!item || item->is_none()) return 0;
-        return MV_TRY(c.equals(*item)) ? 1 : 0;
+        MV_ASSIGN(const bool equal, c.equals(*item));
+        return equal ? 1 : 0;
     });
 }
 
 PyObject* keys_repr(PyObject* self) {
     return frame([&]() -> Result<Ref> {
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const Table* t = MV_TRY(viewed_table(p, no_len));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const Table* t, viewed_table(p, no_len));
         std::string text = "KeysView([";
         bool first = true;
         for (const Entry& e : t->entries) {
@@ -192,44 +194,44 @@ PyObject* keys_repr(PyObject* self) {
 
 PyObject* values_repr(PyObject* self) {
     return frame([&]() -> Result<Ref> {
-        std::size_t n = MV_TRY(view_size(self));
+        MV_ASSIGN(std::size_t n, view_size(self));
         return str_from("ValuesView(<" + std::to_string(n) + " values>)");
     });
 }
 
 PyObject* items_repr(PyObject* self) {
     return frame([&]() -> Result<Ref> {
-        std::size_t n = MV_TRY(view_size(self));
+        MV_ASSIGN(std::size_t n, view_size(self));
         return str_from("ItemsView(<" + std::to_string(n) + " items>)");
     });
 }
 
 Result<bool> keys_equal(PyObject* self, PyObject* other) {
-    Ref set = MV_TRY(as_set(self));
+    MV_ASSIGN(Ref set, as_set(self));
     int r = PyObject_RichCompareBool(set.get(), other, Py_EQ);
     if (r < 0) return Error::pending();
     return r == 1;
 }
 
 Result<bool> items_equal(PyObject* self, PyObject* other) {
-    PyObject* set_abc = MV_TRY(abc_set());
+    MV_ASSIGN(PyObject * set_abc, abc_set());
     int is_set = PyObject_IsInstance(other, set_abc);
     if (is_set < 0) return Error::pending();
     if (!is_set) return false;
     Py_ssize_t other_len = PyObject_Size(other);
     if (other_len < 0) return Error::pending();
     // The pairs, converted under the lock; membership tested after it.
-    Ref pairs = MV_TRY(checked(PyList_New(0)));
+    MV_ASSIGN(Ref pairs, checked(PyList_New(0)));
     {
         Place p = Place::of_record(self);
-        LockGuard guard = MV_TRY(LockGuard::shared(p.doc().lock));
-        const Table* t = MV_TRY(viewed_table(p, no_len));
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const Table* t, viewed_table(p, no_len));
         if (static_cast<std::size_t>(other_len) != t->visible_size()) return false;
         for (const Entry& e : t->entries) {
             if (e.item.is_none()) continue;
-            Ref key = MV_TRY(str_from(e.key.text()));
-            Ref value = MV_TRY(to_python(e.item));
-            Ref pair = MV_TRY(checked(PyTuple_Pack(2, key.get(), value.get())));
+            MV_ASSIGN(Ref key, str_from(e.key.text()));
+            MV_ASSIGN(Ref value, to_python(e.item));
+            MV_ASSIGN(Ref pair, checked(PyTuple_Pack(2, key.get(), value.get())));
             if (PyList_Append(pairs.get(), pair.get()) < 0) return Error::pending();
         }
     }
@@ -256,8 +258,8 @@ Result<Ref> operand_set(PyObject* o) {
 template <PyObject* (*Op)(PyObject*, PyObject*)>
 PyObject* set_operator(PyObject* a, PyObject* b) {
     return frame([&]() -> Result<Ref> {
-        Ref left = MV_TRY(operand_set(a));
-        Ref right = MV_TRY(operand_set(b));
+        MV_ASSIGN(Ref left, operand_set(a));
+        MV_ASSIGN(Ref right, operand_set(b));
         return checked(Op(left.get(), right.get()));
     });
 }
