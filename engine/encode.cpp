@@ -189,8 +189,13 @@ public:
         open_lines(t, lines);
         while (const TreeItem* v = next_line(lines)) {
             // The key of an array of tables carries the spacing of its header
-            // brackets: not that of a key/value line.
-            line_key_path(base, kBodyKey, v == &empty_array_);
+            // brackets: not that of a key/value line. Text above the header
+            // recorded on it (a comment, blank lines) stays above the line.
+            const bool empty_array = v == &empty_array_;
+            if (const RawText& above = keys_.back()->leaf_decor.prefix;
+                empty_array && above.is_present() && contains_line_feed(above.view()))
+                part(above, "");
+            line_key_path(base, kBodyKey, empty_array);
             out_.push_back('=');
             value(*v, kBodyValue);
             end_line(v->decor().suffix);

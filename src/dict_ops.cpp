@@ -795,6 +795,16 @@ std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target) {
     return std::nullopt;
 }
 
+void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_view key, Text kept) {
+    if (!target.is_table()) return;
+    Table& t = target.as_table();
+    const std::ptrdiff_t i = t.entries.find(key);
+    if (i < 0) return;
+    Key& k = t.entries.at(static_cast<std::size_t>(i)).key;
+    if (!writes_lines(t, static_cast<std::size_t>(i))) lines_begin(doc, target, k);
+    if (!kept.empty()) keep_before(k.leaf_decor.prefix, kept);
+}
+
 void clear_entries(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
     if (is_dotted(target) && !target.is_inline_table()) {

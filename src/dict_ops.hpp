@@ -40,4 +40,11 @@ std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target);
 // them stay.
 void clear_entries(DocumentRoot& doc, TreeItem& target);
 
+// The array of tables under `key` in `target` has lost its last member and is
+// written `key = []` from now on: when that is the table's only line, the
+// line is placed like a first line (the header after it set off). `kept`:
+// comment paragraphs that stood free above its first header, which stay.
+void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_view key,
+                             std::string_view kept);
+
 }  // namespace morvelan

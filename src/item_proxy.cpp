@@ -283,9 +283,11 @@ PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         MV_ASSIGN(TreeItem * item, resolve(p));
         if (item->is_table_like())
             clear_entries(p.doc().tree, *item);
-        else if (item->is_array() || item->is_array_of_tables())
+        else if (item->is_array() || item->is_array_of_tables()) {
+            const MembersBefore before = MembersBefore::of(*item);
             clear_elements(*item);
-        else
+            after_removal(p, *item, before);
+        } else
             return type_error(quoted_kind(*item) + " does not support clear()");
         p.state->version.store(stamp(p, nullptr), std::memory_order_release);
         return Ref::borrow(Py_None);
@@ -545,6 +547,20 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
 }
 
 }  // namespace
+
+MembersBefore MembersBefore::of(const TreeItem& list) {
+    MembersBefore b;
+    if (!list.is_array_of_tables() || list.as_array_of_tables().size() == 0) return b;
+    b.had = true;
+    b.free = std::string(free_comments(list.as_array_of_tables().values[0].decor().prefix.view()));
+    return b;
+}
+
+void after_removal(const Place& p, const TreeItem& list, const MembersBefore& before) {
+    if (!before.had || !list.is_array_of_tables() || list.as_array_of_tables().size() != 0) return;
+    const Holder h = holder_of(p);
+    if (h.parent && h.slot.by_key) array_of_tables_emptied(p.doc().tree, *h.parent, h.slot.key, before.free);
+}
 
 PyObject* item_type() {
     static PyObject* type = nullptr;

@@ -142,13 +142,18 @@ struct Editing {
     Place place;
     LockGuard guard;
     TreeItem* list;
+    MembersBefore before;
+
+    // After elements were removed (an emptied array of tables becomes a line).
+    void removed() const { after_removal(place, *list, before); }
 };
 
 Result<Editing> edit(PyObject* self, const char* op) {
     Place p = Place::of_record(self);
     MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
     MV_ASSIGN(TreeItem * list, list_at(p, op));
-    return Editing{p, std::move(guard), list};
+    MembersBefore before = MembersBefore::of(*list);
+    return Editing{p, std::move(guard), list, std::move(before)};
 }
 
 // ---- reading ---------------------------------------------------------------
@@ -331,6 +336,7 @@ Status delete_at(PyObject* self, long long i) {
     const std::size_t n = length_of(*e.list);
     MV_ASSIGN(const std::size_t at, position(i, n));
     remove_element(*e.list, at);
+    e.removed();
     stamp_from(e.place, at);
     return ok();
 }
@@ -363,6 +369,7 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
     const std::size_t common = std::min(count, items.size());
     for (std::size_t k = 0; k < common; ++k) replace_element(list, start + k, std::move(items[k]));
     for (std::size_t k = count; k > common; --k) remove_element(list, start + k - 1);
+    if (common == items.size()) e.removed();
     for (std::size_t k = common; k < items.size(); ++k) insert_element(list, start + k, std::move(items[k]));
     if (count == items.size())
         stamp_positions(e.place, start, start + count);
@@ -380,6 +387,7 @@ Status delete_slice(PyObject* self, PyObject* slice) {
     for (Py_ssize_t k = 0; k < s.count; ++k) at.push_back(s.at(k));
     std::sort(at.begin(), at.end());
     for (std::size_t k = at.size(); k-- > 0;) remove_element(*e.list, at[k]);
+    e.removed();
     stamp_from(e.place, at.front());
     return ok();
 }
@@ -470,6 +478,7 @@ PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
             MV_ASSIGN(at, position(*i, n));
         }
         TreeItem removed = remove_element(*e.list, at);
+        e.removed();
         stamp_from(e.place, at);
         return to_python(removed);
     });
@@ -485,6 +494,7 @@ PyObject* list_remove(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         MV_ASSIGN(auto found, positions_equal(*e.list, c, 0, PY_SSIZE_T_MAX, true));
         if (found.empty()) return value_error("value not in array");
         remove_element(*e.list, found.front());
+        e.removed();
         stamp_from(e.place, found.front());
         return Ref::borrow(Py_None);
     });
@@ -619,6 +629,7 @@ PyObject* list_inplace_multiply(PyObject* self, PyObject* count) {
         MV_ASSIGN(Editing e, edit(self, "__imul__()"));
         if (n <= 0) {
             clear_elements(*e.list);
+            e.removed();
         } else {
             MV_ASSIGN(Vector<TreeItem> more, repeated(*e.list, n - 1));
             MV_CHECK(make_elements(*e.list, more));

@@ -132,6 +132,13 @@ CASES = [
     # and go to what replaces it.
     ("replace-cleared-dotted", "# doc\n\n# c\nt.a = 1\nt.b = 2\n", run("doc['t'].clear(); doc['t'] = [1]"),
      "# doc\n\n# c\nt = [1]\n"),
+    # An array of tables that loses its last member is written `key = []`:
+    # a line of its table, set off from the header after it, under the
+    # comments that stood free above its first header.
+    ("emptied-array-of-tables", '# head\n\n[b]\nx = 1\n\n[[r]]\nk = 1\n', run("del doc['r'][0]"),
+     '# head\n\nr = []\n\n[b]\nx = 1\n'),
+    ("cleared-array-of-tables", 'a = 1\n\n# free\n\n# own\n[[r]]\nk = 1\n[t]\n', run("doc['r'].clear()"),
+     'a = 1\n\n# free\n\nr = []\n[t]\n'),
     # An implicit table's comment stands above the first header written for it.
     ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
      'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
