@@ -235,10 +235,17 @@ namespace {
 
 // ---- members ---------------------------------------------------------------
 
-// The serializer's text of the item, without surrounding white space.
-Result<Ref> item_text(const TreeItem& item) {
+// The serializer's text of the item at `p`, without surrounding white space.
+// An array element's prefix starts on the line of the element before it:
+// that line's rest (its inline comment) is not this element's text.
+Result<Ref> item_text(const Place& p, const TreeItem& item) {
     String text = write_item(item);
-    MV_ASSIGN(Ref s, str_from(std::string_view(text.data(), text.size())));
+    std::string_view view(text.data(), text.size());
+    if (!p.path->empty() && !p.path->back().is_key() && !item.is_table()) {
+        const Text head = head_of(item.decor().prefix.view());
+        if (view.starts_with(head)) view.remove_prefix(head.size());
+    }
+    MV_ASSIGN(Ref s, str_from(view));
     return checked(PyObject_CallMethod(s.get(), "strip", nullptr));
 }
 
@@ -257,7 +264,7 @@ PyObject* item_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         Place p = Place::of_record(self);
         MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
         MV_ASSIGN(const TreeItem* item, resolve(p));
-        return item_text(*item);
+        return item_text(p, *item);
     });
 }
 
@@ -421,7 +428,7 @@ PyObject* item_repr(PyObject* self) {
         Place p = Place::of_record(self);
         MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
         MV_ASSIGN(const TreeItem* item, resolve(p));
-        MV_ASSIGN(Ref text, item_text(*item));
+        MV_ASSIGN(Ref text, item_text(p, *item));
         std::string kind = kind_of(*item);
         guard.unlock();
         return checked(PyUnicode_FromFormat("Item(%s, %U)", kind.c_str(), text.get()));

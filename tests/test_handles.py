@@ -86,6 +86,17 @@ def test_equality_and_hashing():
             hash(h)
 
 
+@pytest.mark.parametrize(
+    "text, index, expected",
+    [("a = [\n  1,  # one\n  # above two\n  2,\n]", 1, "# above two\n  2"),
+     ("a = [1, # one\n 2]", 1, "2"), ("a = [1, 2]", 1, "2")],
+)
+def test_element_text_starts_on_its_own_line(text, index, expected):
+    # The rest of the line before an element (its neighbour's comment) is not its text.
+    h = loads(text)["a"][index]
+    assert h.as_toml() == expected and repr(h) == f"Item(integer, {expected})"
+
+
 def test_value_is_a_fresh_copy():
     doc = loads("[t]\nx = [1, 2]\n")
     v = doc["t"].value
