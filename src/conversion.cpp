@@ -659,22 +659,58 @@ Result<TreeItem> items_to_table(PyObject* mapping) {
 // ---------------------------------------------------------------------------
 // TOML to Python. A null Ref means that a Python exception is set.
 
-Ref py_value(const TreeItem& item);
-
 Ref py_text(std::string_view s) {
     return Ref::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
 }
 
-Ref py_table(const Table& table) {
+// The keys of the tables met while converting one value: a key text met
+// again (the same field in every element of a list of tables) gives the str
+// made the first time, whose hash is already computed. A slot holds the most
+// recent key of its hash; texts are views into the tree, which does not change
+// while the conversion holds the document.
+class KeyCache {
+public:
+    Ref key(std::string_view text) {
+        if (text.size() > kLongest) return py_text(text);
+        Slot& s = slots_[slot_of(text)];
+        if (s.key && s.text == text) return Ref::borrow(s.key.get());
+        Ref k = py_text(text);
+        if (k) {
+            s.text = text;
+            s.key = Ref::borrow(k.get());
+        }
+        return k;
+    }
+
+private:
+    static constexpr std::size_t kSlots = 256;
+    static constexpr std::size_t kLongest = 64;  // longer keys are seldom repeated
+    struct Slot {
+        std::string_view text;
+        Ref key;
+    };
+
+    static std::size_t slot_of(std::string_view text) noexcept {
+        std::uint32_t h = 2166136261u;  // FNV-1a
+        for (const char c : text) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+        return h % kSlots;
+    }
+
+    Slot slots_[kSlots];
+};
+
+Ref py_value(const TreeItem& item, KeyCache& keys);
+
+Ref py_table(const Table& table, KeyCache& keys) {
     RecursionGuard guard(kToPythonWhere);
     if (!guard.ok()) return {};
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return {};
     for (const Entry& e : table.entries) {
         if (e.item.is_none()) continue;
-        Ref key = py_text(e.key.text());
+        Ref key = keys.key(e.key.text());
         if (!key) return {};
-        Ref value = py_value(e.item);
+        Ref value = py_value(e.item, keys);
         if (!value) return {};
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
     }
@@ -683,13 +719,13 @@ Ref py_table(const Table& table) {
 
 // A list of `n` items, each given by `next()`.
 template <class Next>
-Ref py_list(std::size_t n, Next&& next) {
+Ref py_list(std::size_t n, Next&& next, KeyCache& keys) {
     RecursionGuard guard(kToPythonWhere);
     if (!guard.ok()) return {};
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
     if (!list) return {};
     for (std::size_t i = 0; i < n; ++i) {
-        Ref value = py_value(*next());
+        Ref value = py_value(*next(), keys);
         if (!value) return {};
         // Steals the reference, even on failure.
         if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), value.release()) < 0) return {};
@@ -730,7 +766,7 @@ Ref py_datetime(const Datetime& dt) {
                                             int(d.day), int(t.hour), int(t.minute), second, micro, tz.get()));
 }
 
-Ref py_value(const TreeItem& item) {
+Ref py_value(const TreeItem& item, KeyCache& keys) {
     switch (item.kind()) {
         case ItemKind::None: return Ref::borrow(Py_None);
         case ItemKind::String: return py_text(item.as_string());
@@ -741,13 +777,15 @@ Ref py_value(const TreeItem& item) {
         case ItemKind::Array: {
             // A packed array is decoded element by element, never unpacked.
             ElementReader elements(item.as_array());
-            return py_list(item.as_array().size(), [&] { return elements.next(); });
+            return py_list(
+                item.as_array().size(), [&] { return elements.next(); }, keys);
         }
         case ItemKind::InlineTable:
-        case ItemKind::Table: return py_table(item.as_table());
+        case ItemKind::Table: return py_table(item.as_table(), keys);
         case ItemKind::ArrayOfTables: {
             const TreeItem* member = item.as_array_of_tables().values.data();
-            return py_list(item.as_array_of_tables().values.size(), [&] { return member++; });
+            return py_list(
+                item.as_array_of_tables().values.size(), [&] { return member++; }, keys);
         }
     }
     return Ref::borrow(Py_None);
@@ -882,7 +920,12 @@ Status check_copy_nesting(const TreeItem& item) {
 }
 
 Result<Ref> to_python(const TreeItem& item) {
-    Ref r = py_value(item);
+    // The conversion runs no Python code: the collector, which the many new
+    // containers would set off again and again, waits until it is done.
+    const int collecting = PyGC_Disable();
+    KeyCache keys;
+    Ref r = py_value(item, keys);
+    if (collecting) PyGC_Enable();
     if (!r) return Error::pending();
     return r;
 }
