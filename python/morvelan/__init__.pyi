@@ -8,6 +8,8 @@
 # ABCs as bases so that the handles are accepted wherever those ABCs are. Where
 # a method returns plain Python data instead of a handle (pop, popitem, the set
 # operators of ItemsView) its type differs from the ABC's on purpose.
+# Registration brings no mixin methods: the ABCs' ListItem.reverse() and the
+# views' isdisjoint() are not there at run time, though a type checker sees them.
 
 import collections.abc
 from _typeshed import SupportsRead, SupportsWrite
