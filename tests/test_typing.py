@@ -1,0 +1,71 @@
+"""The type stubs (morvelan/__init__.pyi, morvelan/morvelan.pyi) of the
+imported package: mypy --strict accepts the typed usage and the demo, reports
+exactly the marked mistakes of tests/typing/misuse.py, and stubtest finds the
+stubs in agreement with the module."""
+
+import re
+import runpy
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+pytestmark = pytest.mark.needs_module
+pytest.importorskip("morvelan")
+pytest.importorskip("mypy", reason="mypy is not installed (scripts/setup.sh installs it)")
+
+ROOT = Path(__file__).resolve().parent.parent
+TYPING = ROOT / "tests" / "typing"
+USAGE = TYPING / "usage.py"
+MISUSE = TYPING / "misuse.py"
+DEMO = ROOT / "examples" / "demo.py"
+
+
+@pytest.fixture(scope="module")
+def mypy(tmp_path_factory):
+    """Runs mypy (or one of its tools, such as mypy.stubtest) under this
+    interpreter, with a cache of its own: mypy finds the package, stubs included,
+    on the interpreter's path, as it finds an installed one."""
+    cache = tmp_path_factory.mktemp("mypy-cache")
+
+    def run(module, *args):
+        options = ["--cache-dir", str(cache)] if module == "mypy" else []
+        return subprocess.run([sys.executable, "-m", module, *options, *args], cwd=ROOT, capture_output=True,
+                              text=True)
+    return run
+
+
+def test_typed_usage_passes_strict(mypy):
+    done = mypy("mypy", "--strict", str(USAGE), str(DEMO))
+    assert done.returncode == 0, done.stdout + done.stderr
+    runpy.run_path(str(USAGE), run_name="__main__")   # and what it does works
+
+
+def expected_errors():
+    expected = set()
+    for number, line in enumerate(MISUSE.read_text().splitlines(), 1):
+        if m := re.search(r"# E: ([\w, -]+)$", line):
+            expected |= {(number, code.strip()) for code in m.group(1).split(",")}
+    return expected
+
+
+def test_misuse_is_reported(mypy):
+    expected = expected_errors()
+    assert len(expected) > 20
+    done = mypy("mypy", "--strict", "--no-pretty", "--show-error-codes", str(MISUSE))
+    reported = set()
+    for line in done.stdout.splitlines():
+        if m := re.match(r".*misuse\.py:(\d+): error: .*\[([\w-]+)\]$", line):
+            reported.add((int(m.group(1)), m.group(2)))
+        else:
+            assert ": note: " in line or line.startswith("Found "), line
+    assert done.returncode == 1
+    # (reported but not marked, marked but not reported)
+    assert (sorted(reported - expected), sorted(expected - reported)) == ([], [])
+
+
+def test_stubs_agree_with_the_module(mypy):
+    done = mypy("mypy.stubtest", "morvelan")
+    assert done.returncode == 0, done.stdout + done.stderr
+    assert done.stdout.startswith("Success: no issues found"), done.stdout
