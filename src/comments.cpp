@@ -237,13 +237,45 @@ RawText* header_prefix(TreeItem& item) noexcept {
     return nullptr;
 }
 
+namespace {
+
+// An implicit table with sub-tables only writes no header of its own.
+bool header_hidden(const TreeItem& item) noexcept {
+    if (!item.is_table() || !item.as_table().implicit) return false;
+    bool any = false;
+    for (const Entry& e : item.as_table().entries) {
+        if (e.item.is_none()) continue;
+        if (!is_section(e.item) ||
+            (e.item.is_array_of_tables() && !header_prefix(const_cast<TreeItem&>(e.item))))
+            return false;
+        any = true;
+    }
+    return any;
+}
+
+// The prefix of the header a section writes first: its own, or that of its
+// first sub-section when its own is not written.
+RawText* first_written_header(TreeItem& item) noexcept {
+    TreeItem* t = &item;
+    while (header_hidden(*t)) {
+        for (Entry& e : t->as_table().entries) {
+            if (e.item.is_none()) continue;
+            t = &e.item;
+            break;
+        }
+    }
+    return header_prefix(*t);
+}
+
+}  // namespace
+
 RawText* written_prefix(TreeItem& item) {
-    const TreeItem* first = nullptr;
+    TreeItem* first = nullptr;
     for (const TreeItem* t : tables_in(item)) {
         const auto& p = t->as_table().doc_position;
-        if (p && (!first || *p < *first->as_table().doc_position)) first = t;
+        if (p && (!first || *p < *first->as_table().doc_position)) first = const_cast<TreeItem*>(t);
     }
-    return first ? &const_cast<TreeItem*>(first)->decor().prefix : header_prefix(item);
+    return first_written_header(first ? *first : item);
 }
 
 RawText* block_place(Entry& e, bool in_inline) {

@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -672,6 +673,8 @@ class KeyCache {
 public:
     Ref key(std::string_view text) {
         if (text.size() > kLongest) return py_text(text);
+        // Made on the first key: converting a scalar or a list of them pays nothing.
+        if (!slots_) slots_ = std::make_unique<Slot[]>(kSlots);
         Slot& s = slots_[slot_of(text)];
         if (s.key && s.text == text) return Ref::borrow(s.key.get());
         Ref k = py_text(text);
@@ -696,7 +699,7 @@ private:
         return h % kSlots;
     }
 
-    Slot slots_[kSlots];
+    std::unique_ptr<Slot[]> slots_;
 };
 
 Ref py_value(const TreeItem& item, KeyCache& keys);

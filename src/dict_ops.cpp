@@ -537,7 +537,7 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             }
         }
     }
-    if (RawText* p = header_prefix(item)) {
+    if (RawText* p = written_prefix(item)) {
         if (old_section) {
             // Header text in place of header text: kept as it was, unless only
             // the new section brings a comment.

@@ -139,6 +139,10 @@ CASES = [
      '# head\n\nr = []\n\n[b]\nx = 1\n'),
     ("cleared-array-of-tables", 'a = 1\n\n# free\n\n# own\n[[r]]\nk = 1\n[t]\n', run("doc['r'].clear()"),
      'a = 1\n\n# free\n\nr = []\n[t]\n'),
+    # A table replaced by a copy of itself keeps the blank line that sets its
+    # first written header off from the lines above it.
+    ("replace-implicit-after-new-line", "[t.x]\nr = 1\n", run("doc |= {'a': 0, 't': doc['t']}"),
+     "a = 0\n\n[t.x]\nr = 1\n"),
     # An implicit table's comment stands above the first header written for it.
     ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
      'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
