@@ -282,6 +282,9 @@ void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t from, s
             tables.insert(tables.end(), more.begin(), more.end());
             if (replaced) carried_header = written_prefix(e.item);
         } else if (is_dotted(e.item)) {
+            // Its lines, and the headers of the sections below it.
+            for (const TreeItem* t : tables_in(e.item))
+                if (!is_dotted(*t)) tables.push_back(t);
             std::vector<Line> own;
             collect_written(e.item.as_table(), 0, own);
             if (own.empty()) own.push_back(Line{&e.key, &e.item, i});  // written `key = {}`
@@ -795,16 +798,29 @@ std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target) {
     return std::nullopt;
 }
 
-void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_view key, Text kept) {
+void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_view key) {
     if (!target.is_table()) return;
     Table& t = target.as_table();
     const std::ptrdiff_t i = t.entries.find(key);
-    if (i < 0) return;
-    Key& k = t.entries.at(static_cast<std::size_t>(i)).key;
-    if (!writes_lines(t, static_cast<std::size_t>(i))) lines_begin(doc, target, k);
-    if (!kept.empty()) keep_before(k.leaf_decor.prefix, kept);
+    if (i < 0 || writes_lines(t, static_cast<std::size_t>(i))) return;
+    lines_begin(doc, target, t.entries.at(static_cast<std::size_t>(i)).key);
 }
 
+void keep_removed_text(DocumentRoot& doc, const KeptText& kept) {
+    if (kept.text.empty()) return;
+    const Written order(doc);
+    bool headers = false;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (!order.header(i)) continue;
+        headers = true;
+        const auto& p = order.item(i)->as_table().doc_position;
+        if (kept.position && p && *p > *kept.position) {
+            keep_before(order.item(i)->decor().prefix, kept.text);
+            return;
+        }
+    }
+    keep_at_end(doc, kept.text, !headers && !writes_lines(doc.root().as_table()));
+}
 void clear_entries(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
     if (is_dotted(target) && !target.is_inline_table()) {

@@ -13,6 +13,7 @@
 #include "engine/document.hpp"
 #include "engine/table.hpp"
 #include "engine/tree_item.hpp"
+#include "list_ops.hpp"
 
 namespace morvelan {
 
@@ -42,9 +43,11 @@ void clear_entries(DocumentRoot& doc, TreeItem& target);
 
 // The array of tables under `key` in `target` has lost its last member and is
 // written `key = []` from now on: when that is the table's only line, the
-// line is placed like a first line (the header after it set off). `kept`:
-// comment paragraphs that stood free above its first header, which stay.
-void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_view key,
-                             std::string_view kept);
+// line is placed like a first line (the header after it set off).
+void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_view key);
+
+// Text that stood above removed headers of an array of tables goes before
+// the next header written after them (or to the end of the document).
+void keep_removed_text(DocumentRoot& doc, const KeptText& kept);
 
 }  // namespace morvelan

@@ -291,9 +291,10 @@ PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         if (item->is_table_like())
             clear_entries(p.doc().tree, *item);
         else if (item->is_array() || item->is_array_of_tables()) {
-            const MembersBefore before = MembersBefore::of(*item);
-            clear_elements(*item);
-            after_removal(p, *item, before);
+            const bool had_members = length_of(*item) != 0;
+            KeptText kept;
+            clear_elements(*item, &kept);
+            after_removal(p, *item, had_members, kept);
         } else
             return type_error(quoted_kind(*item) + " does not support clear()");
         p.state->version.store(stamp(p, nullptr), std::memory_order_release);
@@ -555,18 +556,11 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
 
 }  // namespace
 
-MembersBefore MembersBefore::of(const TreeItem& list) {
-    MembersBefore b;
-    if (!list.is_array_of_tables() || list.as_array_of_tables().size() == 0) return b;
-    b.had = true;
-    b.free = std::string(free_comments(list.as_array_of_tables().values[0].decor().prefix.view()));
-    return b;
-}
-
-void after_removal(const Place& p, const TreeItem& list, const MembersBefore& before) {
-    if (!before.had || !list.is_array_of_tables() || list.as_array_of_tables().size() != 0) return;
+void after_removal(const Place& p, const TreeItem& list, bool had_members, const KeptText& kept) {
+    keep_removed_text(p.doc().tree, kept);
+    if (!had_members || !list.is_array_of_tables() || list.as_array_of_tables().size() != 0) return;
     const Holder h = holder_of(p);
-    if (h.parent && h.slot.by_key) array_of_tables_emptied(p.doc().tree, *h.parent, h.slot.key, before.free);
+    if (h.parent && h.slot.by_key) array_of_tables_emptied(p.doc().tree, *h.parent, h.slot.key);
 }
 
 PyObject* item_type() {

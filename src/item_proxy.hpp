@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "document.hpp"
+#include "list_ops.hpp"
 #include "registry.hpp"
 
 namespace morvelan::py {
@@ -115,17 +116,10 @@ Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj);
 // document's shared lock); its text is then copied into `text`.
 Result<bool> handle_string(PyObject* obj, std::string& text);
 
-// What an edit that may remove every member of an array of tables needs
-// from before it: whether there were members, and the comment paragraphs
-// that stood free above the first member's header (they stay).
-struct MembersBefore {
-    bool had = false;
-    std::string free;
-    static MembersBefore of(const TreeItem& list);
-};
-
-// After elements of the list at `p` were removed: an array of tables that
-// had members and has none left is written as a key/value line from now on.
-void after_removal(const Place& p, const TreeItem& list, const MembersBefore& before);
+// After elements of the list at `p` were removed: the text that stood above
+// removed headers and stays (`kept`) goes in before the next header; an
+// array of tables that had members (`had_members`) and has none left is
+// written as a key/value line from now on.
+void after_removal(const Place& p, const TreeItem& list, bool had_members, const KeptText& kept);
 
 }  // namespace morvelan::py

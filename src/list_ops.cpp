@@ -223,8 +223,9 @@ void insert_into_aot(ArrayOfTables& aot, std::size_t k, TreeItem&& x) {
     v.insert(v.begin() + static_cast<std::ptrdiff_t>(k), std::move(x));
 }
 
-TreeItem remove_from_aot(ArrayOfTables& aot, std::size_t i) {
+TreeItem remove_from_aot(ArrayOfTables& aot, std::size_t i, KeptText* kept) {
     Vector<TreeItem>& v = aot.values;
+    if (i + 1 == v.size() && kept) kept->add(v[i]);
     const RawText& removed = v[i].decor().prefix;
     if (i + 1 < v.size() && removed.is_present()) {
         // The next header takes the removed one's place: its leading blank
@@ -293,16 +294,28 @@ void replace_element(TreeItem& list, std::size_t i, TreeItem&& element) {
     old = std::move(element);
 }
 
-TreeItem remove_element(TreeItem& list, std::size_t i) {
-    return list.is_array() ? remove_from_array(list.as_array(), i)
-                           : remove_from_aot(list.as_array_of_tables(), i);
+void KeptText::add(const TreeItem& member) {
+    if (!member.is_table()) return;
+    const Text free = free_comments(member.decor().prefix.view());
+    if (free.empty()) return;
+    text = text.empty() ? std::string(free) : join_paragraphs(text, free);
+    if (!position) position = member.as_table().doc_position;
 }
 
-void clear_elements(TreeItem& list) noexcept {
-    if (list.is_array())
+TreeItem remove_element(TreeItem& list, std::size_t i, KeptText* kept) {
+    return list.is_array() ? remove_from_array(list.as_array(), i)
+                           : remove_from_aot(list.as_array_of_tables(), i, kept);
+}
+
+void clear_elements(TreeItem& list, KeptText* kept) {
+    if (list.is_array()) {
         list.as_array().clear();
-    else
-        list.as_array_of_tables().values.clear();
+        return;
+    }
+    Vector<TreeItem>& v = list.as_array_of_tables().values;
+    if (kept)
+        for (const TreeItem& m : v) kept->add(m);
+    v.clear();
 }
 
 void reserve_elements(TreeItem& list, std::size_t more) {

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <string>
 
 #include "engine/array.hpp"
 #include "engine/array_of_tables.hpp"
@@ -42,14 +44,26 @@ void insert_element(TreeItem& list, std::size_t at, TreeItem&& element);
 // replaces.
 void replace_element(TreeItem& list, std::size_t i, TreeItem&& element);
 
+// Text above removed headers of an array of tables that stays in the
+// document but that no member of the array takes over (the removed member
+// was the last): comment paragraphs set off from the header by a blank line,
+// with the place in the document of the first header they stood above. The
+// caller puts it before the next header written (see keep_removed_text).
+struct KeptText {
+    std::string text;
+    std::optional<std::int64_t> position;
+    void add(const TreeItem& member);
+};
+
 // Removes element `i` with the comment lines directly above it and the
 // comment on its own line, and returns it. The other elements keep their
 // lines and comments; a comment paragraph set off from the removed element
-// by a blank line stays.
-TreeItem remove_element(TreeItem& list, std::size_t i);
+// by a blank line stays: above the next member, or in `kept`.
+TreeItem remove_element(TreeItem& list, std::size_t i, KeptText* kept = nullptr);
 
-// Removes every element (a table's header layout goes with it).
-void clear_elements(TreeItem& list) noexcept;
+// Removes every element (a table's header layout goes with it; the text
+// that stays, with `kept`, as above).
+void clear_elements(TreeItem& list, KeptText* kept = nullptr);
 
 // Makes room for `more` elements, so that inserting them one by one does
 // not fail halfway for want of memory.

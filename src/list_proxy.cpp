@@ -142,18 +142,19 @@ struct Editing {
     Place place;
     LockGuard guard;
     TreeItem* list;
-    MembersBefore before;
+    bool had_members;  // when the edit began
+    KeptText kept;     // text above removed headers that stays
 
-    // After elements were removed (an emptied array of tables becomes a line).
-    void removed() const { after_removal(place, *list, before); }
+    // After elements were removed (see after_removal).
+    void removed() const { after_removal(place, *list, had_members, kept); }
 };
 
 Result<Editing> edit(PyObject* self, const char* op) {
     Place p = Place::of_record(self);
     MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
     MV_ASSIGN(TreeItem * list, list_at(p, op));
-    MembersBefore before = MembersBefore::of(*list);
-    return Editing{p, std::move(guard), list, std::move(before)};
+    const bool had_members = length_of(*list) != 0;
+    return Editing{p, std::move(guard), list, had_members, KeptText()};
 }
 
 // ---- reading ---------------------------------------------------------------
@@ -335,7 +336,7 @@ Status delete_at(PyObject* self, long long i) {
     MV_ASSIGN(Editing e, edit(self, "__delitem__"));
     const std::size_t n = length_of(*e.list);
     MV_ASSIGN(const std::size_t at, position(i, n));
-    remove_element(*e.list, at);
+    remove_element(*e.list, at, &e.kept);
     e.removed();
     stamp_from(e.place, at);
     return ok();
@@ -368,7 +369,7 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
     const auto count = static_cast<std::size_t>(s.count);
     const std::size_t common = std::min(count, items.size());
     for (std::size_t k = 0; k < common; ++k) replace_element(list, start + k, std::move(items[k]));
-    for (std::size_t k = count; k > common; --k) remove_element(list, start + k - 1);
+    for (std::size_t k = count; k > common; --k) remove_element(list, start + k - 1, &e.kept);
     if (common == items.size()) e.removed();
     for (std::size_t k = common; k < items.size(); ++k) insert_element(list, start + k, std::move(items[k]));
     if (count == items.size())
@@ -386,7 +387,7 @@ Status delete_slice(PyObject* self, PyObject* slice) {
     std::vector<std::size_t> at;
     for (Py_ssize_t k = 0; k < s.count; ++k) at.push_back(s.at(k));
     std::sort(at.begin(), at.end());
-    for (std::size_t k = at.size(); k-- > 0;) remove_element(*e.list, at[k]);
+    for (std::size_t k = at.size(); k-- > 0;) remove_element(*e.list, at[k], &e.kept);
     e.removed();
     stamp_from(e.place, at.front());
     return ok();
@@ -477,7 +478,7 @@ PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         if (i) {
             MV_ASSIGN(at, position(*i, n));
         }
-        TreeItem removed = remove_element(*e.list, at);
+        TreeItem removed = remove_element(*e.list, at, &e.kept);
         e.removed();
         stamp_from(e.place, at);
         return to_python(removed);
@@ -493,7 +494,7 @@ PyObject* list_remove(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         MV_ASSIGN(Editing e, edit(self, "remove()"));
         MV_ASSIGN(auto found, positions_equal(*e.list, c, 0, PY_SSIZE_T_MAX, true));
         if (found.empty()) return value_error("value not in array");
-        remove_element(*e.list, found.front());
+        remove_element(*e.list, found.front(), &e.kept);
         e.removed();
         stamp_from(e.place, found.front());
         return Ref::borrow(Py_None);
@@ -628,7 +629,7 @@ PyObject* list_inplace_multiply(PyObject* self, PyObject* count) {
         MV_ASSIGN(const long long n, repeat_count(count));
         MV_ASSIGN(Editing e, edit(self, "__imul__()"));
         if (n <= 0) {
-            clear_elements(*e.list);
+            clear_elements(*e.list, &e.kept);
             e.removed();
         } else {
             MV_ASSIGN(Vector<TreeItem> more, repeated(*e.list, n - 1));

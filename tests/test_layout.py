@@ -133,12 +133,18 @@ CASES = [
     ("replace-cleared-dotted", "# doc\n\n# c\nt.a = 1\nt.b = 2\n", run("doc['t'].clear(); doc['t'] = [1]"),
      "# doc\n\n# c\nt = [1]\n"),
     # An array of tables that loses its last member is written `key = []`:
-    # a line of its table, set off from the header after it, under the
-    # comments that stood free above its first header.
+    # a line of its table, set off from the header after it; the comments
+    # that stood free above its headers stay where they stood.
     ("emptied-array-of-tables", '# head\n\n[b]\nx = 1\n\n[[r]]\nk = 1\n', run("del doc['r'][0]"),
      '# head\n\nr = []\n\n[b]\nx = 1\n'),
     ("cleared-array-of-tables", 'a = 1\n\n# free\n\n# own\n[[r]]\nk = 1\n[t]\n', run("doc['r'].clear()"),
-     'a = 1\n\n# free\n\nr = []\n[t]\n'),
+     'a = 1\nr = []\n\n# free\n\n[t]\n'),
+    # The comments above a section below a replaced dotted table stay.
+    ("replace-dotted-with-section", "a = 0\nf.x = 1\n# closing\n\n[f.s]\nk = 1\n\n[g]\n", set_([], "f", 1),
+     "a = 0\nf = 1\n# closing\n\n[g]\n"),
+    # Comments that close the body before a removed last member stay there.
+    ("pop-last-member", '[[r]]\nx = 1\n# end of the first\n\n[[r]]\nx = 2\n[t]\n', run("doc['r'].pop()"),
+     '[[r]]\nx = 1\n# end of the first\n\n[t]\n'),
     # A table replaced by a copy of itself keeps the blank line that sets its
     # first written header off from the lines above it.
     ("replace-implicit-after-new-line", "[t.x]\nr = 1\n", run("doc |= {'a': 0, 't': doc['t']}"),
