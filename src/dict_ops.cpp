@@ -202,8 +202,8 @@ void collect_written(Table& t, std::size_t entry, std::vector<Line>& out) {
             out.push_back(Line{&e.key, &e.item, top});  // written `key = {}`
         } else if (is_dotted(e.item)) {
             collect_written(e.item.as_table(), top, out);
-        } else if (e.item.is_value()) {
-            out.push_back(Line{&e.key, &e.item, top});
+        } else if (e.item.is_value() || (e.item.is_array_of_tables() && !header_prefix(e.item))) {
+            out.push_back(Line{&e.key, &e.item, top});  // a value, or `key = []`
         }
     }
 }
@@ -277,7 +277,9 @@ void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t from, s
     const Key* carried_key = nullptr;
     for (std::size_t i = from; i < to; ++i) {
         Entry& e = t.entries.at(i);
-        if (is_section(e.item)) {
+        if (e.item.is_array_of_tables() && !header_prefix(e.item)) {
+            keys.push_back(&e.key);  // written `key = []`
+        } else if (is_section(e.item)) {
             const std::vector<const TreeItem*> more = tables_in(e.item);
             tables.insert(tables.end(), more.begin(), more.end());
             if (replaced) carried_header = written_prefix(e.item);
@@ -481,7 +483,17 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     Entry& e = t.entries.at(i);
     // A section that opens the table (written right under its header, or
     // first in the document) is not set off by a blank line.
-    const bool opens = i == first && !writes_lines(t, i);
+    // A section in place of a section: where its first header is written.
+    bool opens = !writes_lines(t, i);
+    if (opens && old_section) {
+        const Written order(doc);
+        const std::size_t at = order.index_of(&target);
+        const TreeItem* next =
+            at == kNone || (at != 0 && !order.header(at)) ? nullptr : order.next_header(at);
+        opens = next && holds(tables_in(e.item), next);
+    } else {
+        opens = opens && i == first;
+    }
     RawText old_block = block_text(e);
     if (const Text kept = moves ? free_comments(old_block.view()) : Text(); !kept.empty())
         old_block = part_of(old_block, old_block.view().substr(kept.size()));
@@ -578,12 +590,24 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
         const TreeItem* next = i == kNone ? nullptr : order.next_header(i);
         came_first = next && holds(tables_in(t.entries.at(at).item), next);
     }
+    // An implicit table left empty starts writing its header: where the
+    // header of what it held stood, under the comments that stood free above
+    // that header.
+    bool starts_header = &target != &doc.root() && t.implicit && !t.dotted && !t.doc_position;
+    for (std::size_t i = 0; starts_header && i < t.entries.size(); ++i)
+        starts_header = i == at || t.entries.at(i).item.is_none();
+    std::string opening;
+    if (starts_header && is_section(t.entries.at(at).item)) {
+        if (RawText* p = written_prefix(t.entries.at(at).item)) {
+            opening = std::string(free_comments(p->view()));
+            *p = part_of(*p, p->view().substr(opening.size()));
+        }
+    }
     keep_free_comments(doc, target, at, at + 1);
     std::optional<Entry> out(t.entries.remove_at(at));
-    if (&target != &doc.root() && t.implicit && !t.dotted && !t.doc_position && first_visible(t) == kNone) {
-        // An implicit table left empty starts writing its header: where the
-        // header of what it held stood.
+    if (starts_header) {
         t.doc_position = place_of(out->item);
+        if (!opening.empty()) target.decor().prefix = owned(opening);
     }
     if (came_first || (had_lines && !writes_lines(owner.as_table()))) {
         // A sub-table that now follows the table's own header directly (or,
@@ -806,7 +830,33 @@ void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_vi
     lines_begin(doc, target, t.entries.at(static_cast<std::size_t>(i)).key);
 }
 
-void keep_removed_text(DocumentRoot& doc, const KeptText& kept) {
+CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySlot& slot,
+                              std::optional<Text> comment) {
+    // The header whose prefix holds the block, if the entry has one.
+    TreeItem* header = nullptr;
+    RawText* place = nullptr;
+    if (slot.by_key && parent.is_table()) {
+        Entry* e = parent.as_table().entries.get(slot.key);
+        if (e && !e->item.is_none() && is_section(e->item)) {
+            place = written_prefix(e->item);
+            for (const TreeItem* t : tables_in(e->item))
+                if (&t->decor().prefix == place) header = const_cast<TreeItem*>(t);
+        }
+    } else if (!slot.by_key && parent.is_array_of_tables() && slot.index < length_of(parent)) {
+        header = &parent.as_array_of_tables().values[slot.index];
+        place = &header->decor().prefix;
+    }
+    const bool apart = header && has_break(place->view());
+    const CommentEdit r = set_block_comment(parent, slot, comment);
+    if (r == CommentEdit::Done && apart && !has_break(place->view())) {
+        const Written order(doc);
+        const std::size_t i = order.index_of(header);
+        if (i != kNone && !order.at_start(i)) ensure_leading_break(*place);
+    }
+    return r;
+}
+
+void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line) {
     if (kept.text.empty()) return;
     const Written order(doc);
     bool headers = false;
@@ -819,7 +869,13 @@ void keep_removed_text(DocumentRoot& doc, const KeptText& kept) {
             return;
         }
     }
-    keep_at_end(doc, kept.text, !headers && !writes_lines(doc.root().as_table()));
+    if (!line) {
+        keep_at_end(doc, kept.text, !headers && !writes_lines(doc.root().as_table()));
+    } else if (has_break(line->view())) {
+        keep_before(*line, kept.text);
+    } else {
+        *line = owned(kept.text);  // in place of a header key's bracket spacing
+    }
 }
 void clear_entries(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "comments.hpp"
 #include "engine/document.hpp"
 #include "engine/table.hpp"
 #include "engine/tree_item.hpp"
@@ -46,8 +47,17 @@ void clear_entries(DocumentRoot& doc, TreeItem& target);
 // line is placed like a first line (the header after it set off).
 void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_view key);
 
+// Sets (or clears) the block comment above an entry of `parent`, as
+// set_block_comment does; a header that stood on a line apart from the line
+// before it keeps doing so (clearing its comment leaves a blank line), unless
+// it opens the document.
+CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySlot& slot,
+                              std::optional<std::string_view> comment);
+
 // Text that stood above removed headers of an array of tables goes before
-// the next header written after them (or to the end of the document).
-void keep_removed_text(DocumentRoot& doc, const KeptText& kept);
+// the next header written after them; with none, before `line` (the prefix
+// of the line an emptied array of tables is written as) or to the end of
+// the document.
+void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line);
 
 }  // namespace morvelan

@@ -395,8 +395,13 @@ PyObject* comment_getter(PyObject* self, void*) {
 
 // The comment a setter is given: a str, or None to clear. Checked by `error`
 // (a ValueError) before anything is locked, then written by `write`.
+CommentEdit set_entry_inline_comment(DocumentRoot&, TreeItem& parent, const EntrySlot& slot,
+                                     std::optional<Text> comment) {
+    return set_inline_comment(parent, slot, comment);
+}
+
 template <std::optional<std::string> (*error)(Text),
-          CommentEdit (*write)(TreeItem&, const EntrySlot&, std::optional<Text>)>
+          CommentEdit (*write)(DocumentRoot&, TreeItem&, const EntrySlot&, std::optional<Text>)>
 int comment_setter(PyObject* self, PyObject* value, void*) {
     return frame_int([&]() -> Result<int> {
         if (!value) return no_deleter();
@@ -412,7 +417,7 @@ int comment_setter(PyObject* self, PyObject* value, void*) {
         MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
         MV_ASSIGN(TreeItem * item, resolve(p));
         const Holder h = holder_of(p);
-        switch (h.parent ? write(*h.parent, h.slot, comment) : CommentEdit::NoEntry) {
+        switch (h.parent ? write(p.doc().tree, *h.parent, h.slot, comment) : CommentEdit::NoEntry) {
             case CommentEdit::Done: return 0;
             case CommentEdit::NoEntry: {
                 MV_ASSIGN(Ref key, str_from(h.slot.key));
@@ -510,14 +515,14 @@ PyMethodDef item_methods[] = {
 PyGetSetDef item_getset[] = {
     {"value", item_get_value, nullptr,
      "The underlying data as a native Python object (int, str, list, dict, etc).", nullptr},
-    {"comment", comment_getter<block_comment>, comment_setter<block_comment_error, set_block_comment>,
+    {"comment", comment_getter<block_comment>, comment_setter<block_comment_error, set_entry_comment>,
      "The comment lines before this entry, or None.\n\n"
      "Set or clear the block comment above this entry. Each non-empty line of the string\n"
      "must start with '#'; empty lines in the string produce blank lines above the entry.\n"
      "None removes the comment.",
      nullptr},
     {"inline_comment", comment_getter<line_comment_of>,
-     comment_setter<inline_comment_error, set_inline_comment>,
+     comment_setter<inline_comment_error, set_entry_inline_comment>,
      "The inline comment after this value (e.g. `key = 1 # this part`), or None.\n\n"
      "Set or clear the inline comment on this entry. The value must start with '#'; None\n"
      "removes the comment.",
@@ -557,10 +562,15 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
 }  // namespace
 
 void after_removal(const Place& p, const TreeItem& list, bool had_members, const KeptText& kept) {
-    keep_removed_text(p.doc().tree, kept);
-    if (!had_members || !list.is_array_of_tables() || list.as_array_of_tables().size() != 0) return;
-    const Holder h = holder_of(p);
-    if (h.parent && h.slot.by_key) array_of_tables_emptied(p.doc().tree, *h.parent, h.slot.key);
+    Key* key = nullptr;  // of an array of tables left without members
+    Holder h{nullptr, EntrySlot()};
+    if (had_members && list.is_array_of_tables() && length_of(list) == 0) {
+        h = holder_of(p);
+        if (h.parent && h.slot.by_key && h.parent->is_table())
+            if (Entry* e = h.parent->as_table().entries.get(h.slot.key)) key = &e->key;
+    }
+    keep_removed_text(p.doc().tree, kept, key ? &key->leaf_decor.prefix : nullptr);
+    if (key) array_of_tables_emptied(p.doc().tree, *h.parent, h.slot.key);
 }
 
 PyObject* item_type() {

@@ -1211,11 +1211,13 @@ class Run:
             self.replaced.update(line for line in (h.comment or "").split("\n") if line)
         setattr(h, attr, comment)
         self.touch(path, [])
-        # An array of tables keeps its block comment on its first member's header.
-        same = [path, path + [0]] if attr == "comment" else [path]
-        if attr == "comment" and path[-1] == 0:
-            same.append(path[:-1])
-        self.comments = [r for r in self.comments if not (r[1] == attr and r[0] in same)]
+        # A section shares the text above its first header with what that header
+        # belongs to: an array of tables with its first member, an implicit
+        # table with its first sub-table. A block set on one is the others' too.
+        def shares(other):
+            n = min(len(other), len(path))
+            return other == path or (attr == "comment" and other[:n] == path[:n])
+        self.comments = [r for r in self.comments if not (r[1] == attr and shares(r[0]))]
         self.comments.append((path, attr, comment, self.structure_edits))
 
     # ---------------------------------------------------------------- lists

@@ -142,6 +142,16 @@ CASES = [
     # The comments above a section below a replaced dotted table stay.
     ("replace-dotted-with-section", "a = 0\nf.x = 1\n# closing\n\n[f.s]\nk = 1\n\n[g]\n", set_([], "f", 1),
      "a = 0\nf = 1\n# closing\n\n[g]\n"),
+    # An implicit table left empty writes its header where its sub-table's
+    # stood, under the comments that opened the document.
+    ("implicit-left-empty", "# doc\n\n# own\n[a.b]\nk = 1\n", run("del doc['a']['b']"), "# doc\n\n[a]\n"),
+    # A section replaced where its first header is written first stays first.
+    ("replace-section-declared-late", "# doc\n\n[b.a]\n[c]\n[b]\nx = 1\n", set_([], "b", {}),
+     "# doc\n\n[b]\n[c]\n"),
+    # Clearing the comment above a header keeps it apart from the line above.
+    ("clear-header-comment", "[a]\nx = 1\n# about b\n[b]\n", run("doc['b'].comment = None"), "[a]\nx = 1\n\n[b]\n"),
+    # An emptied array of tables that opened the document keeps the comments above it.
+    ("emptied-array-opening", "# doc\n\n[[r]]\nk = 1\n", run("doc['r'].pop()"), "# doc\n\nr = []\n"),
     # Comments that close the body before a removed last member stay there.
     ("pop-last-member", '[[r]]\nx = 1\n# end of the first\n\n[[r]]\nx = 2\n[t]\n', run("doc['r'].pop()"),
      '[[r]]\nx = 1\n# end of the first\n\n[t]\n'),
