@@ -417,6 +417,19 @@ void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
     }
 }
 
+// A line written above the document's first line (`key` is its key): what
+// opened the document (a licence) stays above it.
+void opening_stays_first(DocumentRoot& doc, TreeItem& target, Key& key) {
+    if (&target != &doc.root()) return;
+    std::vector<Line> lines = written_lines(target.as_table(), doc);
+    if (lines.size() < 2 || lines[0].key != &key) return;
+    RawText& second = lines[1].key->leaf_decor.prefix;
+    if (const Text lead = free_comments(second.view()); !lead.empty()) {
+        key.leaf_decor.prefix = owned(join_paragraphs(lead, key.leaf_decor.prefix.view()));
+        second = part_of(second, second.view().substr(lead.size()));
+    }
+}
+
 void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std::string_view key,
                      TreeItem item) {
     Table& t = target.as_table();
@@ -522,17 +535,10 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             e.key.leaf_decor.prefix = owned(join_paragraphs(opening, e.key.leaf_decor.prefix.view()));
         if (!had_lines) {
             lines_begin(doc, target, e.key);
-        } else if (&target == &doc.root()) {
-            // A line written above the document's first line: what opened
-            // the document (a licence) stays above it.
-            std::vector<Line> lines = written_lines(t, doc);
-            if (lines.size() > 1 && lines[0].key == &e.key) {
-                RawText& second = lines[1].key->leaf_decor.prefix;
-                if (const Text lead = free_comments(second.view()); !lead.empty()) {
-                    e.key.leaf_decor.prefix = owned(join_paragraphs(lead, e.key.leaf_decor.prefix.view()));
-                    second = part_of(second, second.view().substr(lead.size()));
-                }
-            }
+        } else if (old_section) {
+            // A new line among the lines (a value in place of a value or of
+            // dotted keys stays where that was).
+            opening_stays_first(doc, target, e.key);
         }
         return;
     }
@@ -826,8 +832,12 @@ void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_vi
     if (!target.is_table()) return;
     Table& t = target.as_table();
     const std::ptrdiff_t i = t.entries.find(key);
-    if (i < 0 || writes_lines(t, static_cast<std::size_t>(i))) return;
-    lines_begin(doc, target, t.entries.at(static_cast<std::size_t>(i)).key);
+    if (i < 0) return;
+    Key& k = t.entries.at(static_cast<std::size_t>(i)).key;
+    if (writes_lines(t, static_cast<std::size_t>(i)))
+        opening_stays_first(doc, target, k);
+    else
+        lines_begin(doc, target, k);
 }
 
 CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySlot& slot,

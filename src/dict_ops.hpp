@@ -44,7 +44,8 @@ void clear_entries(DocumentRoot& doc, TreeItem& target);
 
 // The array of tables under `key` in `target` has lost its last member and is
 // written `key = []` from now on: when that is the table's only line, the
-// line is placed like a first line (the header after it set off).
+// line is placed like a first line (the header after it set off); above the
+// document's first line, it stays below the comments that opened it.
 void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_view key);
 
 // Sets (or clears) the block comment above an entry of `parent`, as

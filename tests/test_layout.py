@@ -152,6 +152,9 @@ CASES = [
     ("clear-header-comment", "[a]\nx = 1\n# about b\n[b]\n", run("doc['b'].comment = None"), "[a]\nx = 1\n\n[b]\n"),
     # An emptied array of tables that opened the document keeps the comments above it.
     ("emptied-array-opening", "# doc\n\n[[r]]\nk = 1\n", run("doc['r'].pop()"), "# doc\n\nr = []\n"),
+    # A value replaced in place leaves the comments below it where they are.
+    ("replace-first-value", "# doc\n\na = 1\n# x\n\n# about b\nb = 2\n", set_([], "a", 0),
+     "# doc\n\na = 0\n# x\n\n# about b\nb = 2\n"),
     # Comments that close the body before a removed last member stay there.
     ("pop-last-member", '[[r]]\nx = 1\n# end of the first\n\n[[r]]\nx = 2\n[t]\n', run("doc['r'].pop()"),
      '[[r]]\nx = 1\n# end of the first\n\n[t]\n'),
