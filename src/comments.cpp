@@ -187,8 +187,11 @@ Text inline_comment(const Table& t, std::string_view key) {
     if (!c.empty()) return c;
     std::size_t next = static_cast<std::size_t>(i) + 1;
     while (next < t.entries.size() && t.entries.at(next).item.is_none()) ++next;
-    return line_comment(next < t.entries.size() ? t.entries.at(next).key.leaf_decor.prefix.view()
-                                                : t.trailing.view());
+    if (next == t.entries.size()) return line_comment(t.trailing.view());
+    // The next entry's first line: its key's, or a dotted table's first line's.
+    Entry& n = const_cast<Entry&>(t.entries.at(next));  // read only
+    const RawText* p = block_place(n, true);
+    return p ? line_comment(p->view()) : Text();
 }
 
 // ---------------------------------------------------------------------------

@@ -439,6 +439,9 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     const bool section = item.is_table() || item.is_array_of_tables();
     if (section) clear_positions(item);
     if (item.is_table_like()) item.as_table().dotted = false;
+    if (item.is_array_of_tables())
+        for (TreeItem& m : item.as_array_of_tables().values)
+            if (m.is_table()) m.as_table().dotted = false;  // a member has a header
     const std::size_t first = first_visible(t);
 
     const bool had_lines = writes_lines(t);
@@ -583,6 +586,30 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     }
 }
 
+// A dotted table left without entries stays, written `key = {}` where its
+// first line was: the text above that line (the table's comment block) and
+// the free comments of its other lines go above it.
+void dotted_text_to_key(DocumentRoot& doc, TreeItem& target) {
+    Table& t = target.as_table();
+    std::string kept;
+    std::optional<Text> block;  // of the first line, after its free comments
+    TreeItem& owner = line_owner(doc, target);
+    std::vector<Line> own;
+    collect_lines(t, 0, own);
+    for (const Line& l : written_lines(owner.as_table(), doc)) {
+        if (std::none_of(own.begin(), own.end(), [&](const Line& o) { return o.key == l.key; })) continue;
+        const Text p = l.key->leaf_decor.prefix.view();
+        const Text f = free_comments(p);
+        if (!block) block = p.substr(f.size());
+        if (!f.empty()) kept = kept.empty() ? std::string(f) : join_paragraphs(kept, f);
+    }
+    if (Entry* e = entry_of(owner, target)) {
+        RawText& prefix = e->key.leaf_decor.prefix;
+        if (block) prefix = owned(*block);
+        if (!kept.empty()) keep_before(prefix, kept);
+    }
+}
+
 std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::size_t at) {
     Table& t = target.as_table();
     TreeItem& owner = line_owner(doc, target);
@@ -609,7 +636,13 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
             *p = part_of(*p, p->view().substr(opening.size()));
         }
     }
-    keep_free_comments(doc, target, at, at + 1);
+    bool last_line = is_dotted(target) && !target.is_inline_table();
+    for (std::size_t i = 0; last_line && i < t.entries.size(); ++i)
+        last_line = i == at || t.entries.at(i).item.is_none();
+    if (last_line)
+        dotted_text_to_key(doc, target);  // written `key = {}` from now on
+    else
+        keep_free_comments(doc, target, at, at + 1);
     std::optional<Entry> out(t.entries.remove_at(at));
     if (starts_header) {
         t.doc_position = place_of(out->item);
@@ -890,26 +923,7 @@ void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line) {
 void clear_entries(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
     if (is_dotted(target) && !target.is_inline_table()) {
-        // The table stays, written `key = {}` where its first line was: the
-        // text above that line (the table's comment block) and the free
-        // comments of its other lines go above it.
-        std::string kept;
-        std::optional<Text> block;  // of the first line, after its free comments
-        TreeItem& owner = line_owner(doc, target);
-        std::vector<Line> own;
-        collect_lines(t, 0, own);
-        for (const Line& l : written_lines(owner.as_table(), doc)) {
-            if (std::none_of(own.begin(), own.end(), [&](const Line& o) { return o.key == l.key; })) continue;
-            const Text p = l.key->leaf_decor.prefix.view();
-            const Text f = free_comments(p);
-            if (!block) block = p.substr(f.size());
-            if (!f.empty()) kept = kept.empty() ? std::string(f) : join_paragraphs(kept, f);
-        }
-        if (Entry* e = entry_of(owner, target)) {
-            RawText& prefix = e->key.leaf_decor.prefix;
-            if (block) prefix = owned(*block);
-            if (!kept.empty()) keep_before(prefix, kept);
-        }
+        dotted_text_to_key(doc, target);
     } else if (!target.is_inline_table()) {
         keep_free_comments(doc, target, 0, t.entries.size());
     }

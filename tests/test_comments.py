@@ -17,6 +17,10 @@ arr = [
   2,
 ]
 t = { x = 1, y = 2 }  # inline
+m = {
+  a = 1,  # before dotted
+  b.c = 2,
+}
 
 # about s
 [s]  # section
@@ -37,6 +41,7 @@ def doc():
     (["arr", 0], "# first", "# uno"),
     (["arr", 1], None, None),
     (["t", "x"], None, None),
+    (["m", "a"], None, "# before dotted"),
     (["s"], "\n# about s", "# section"),
     (["s", "k"], None, None),
     (["aot"], "\n", None),

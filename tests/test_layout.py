@@ -155,6 +155,8 @@ CASES = [
     # A value replaced in place leaves the comments below it where they are.
     ("replace-first-value", "# doc\n\na = 1\n# x\n\n# about b\nb = 2\n", set_([], "a", 0),
      "# doc\n\na = 0\n# x\n\n# about b\nb = 2\n"),
+    # A dotted table whose last line goes is written `key = {}` in that line's place.
+    ("dotted-last-line-removed", "# doc\n\nc.a = 1\nz = 2\n", run("doc['c'].popitem()"), "# doc\n\nc = {}\nz = 2\n"),
     # Comments that close the body before a removed last member stay there.
     ("pop-last-member", '[[r]]\nx = 1\n# end of the first\n\n[[r]]\nx = 2\n[t]\n', run("doc['r'].pop()"),
      '[[r]]\nx = 1\n# end of the first\n\n[t]\n'),
