@@ -499,14 +499,23 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     Entry& e = t.entries.at(i);
     // A section that opens the table (written right under its header, or
     // first in the document) is not set off by a blank line.
-    // A section in place of a section: where its first header is written.
+    // A section in place of a section: where its first header is written,
+    // first in the document or right under the table's own header.
     bool opens = !writes_lines(t, i);
     if (opens && old_section) {
+        const RawText* p = written_prefix(e.item);
+        const TreeItem* header = nullptr;
+        for (const TreeItem* x : tables_in(e.item))
+            if (&x->decor().prefix == p) header = x;
         const Written order(doc);
-        const std::size_t at = order.index_of(&target);
-        const TreeItem* next =
-            at == kNone || (at != 0 && !order.header(at)) ? nullptr : order.next_header(at);
-        opens = next && holds(tables_in(e.item), next);
+        const std::size_t j = header ? order.index_of(header) : kNone;
+        if (j == kNone) {
+            opens = i == first;
+        } else if (!order.at_start(j)) {
+            std::size_t k = j - 1;
+            while (k > 0 && !order.header(k)) --k;
+            opens = k > 0 && order.item(k) == &target;
+        }
     } else {
         opens = opens && i == first;
     }

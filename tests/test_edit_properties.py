@@ -1409,6 +1409,14 @@ def array_lines(h):
     return [line.replace(",", "").strip() for line in h.as_toml().split("\n")[1:-1]]
 
 
+def _without_comment_lines(text):
+    """An element's text without the comment lines above it."""
+    lines = text.split("\n")
+    while len(lines) > 1 and lines[0].lstrip().startswith("#"):
+        lines.pop(0)
+    return "\n".join(lines)
+
+
 def element_lines(h):
     """{index: line} for the elements of an array written one per line whose
     value text stands alone on its line (after its indentation, before an
@@ -1417,10 +1425,15 @@ def element_lines(h):
     the last element."""
     if repr(h).startswith("Item(array of tables"):
         return {}
+    # An element written on several lines has lines of its own that could
+    # pass for another element's: such arrays are left out.
+    texts = [e.as_toml() for e in h]
+    if any("\n" in _without_comment_lines(t) for t in texts):
+        return {}
     lines = array_lines(h)
     out = {}
-    for i, e in enumerate(h):
-        v = e.as_toml().replace(",", "")
+    for i, t in enumerate(texts):
+        v = t.replace(",", "")
         if "\n" in v or not v:
             continue
         found = [line for line in lines
