@@ -591,7 +591,10 @@ CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::opt
     }
     RawText* target = after;
     Text text = text_or(*after, next_prefix ? Text(" ") : Text());
-    if (line_comment(text).empty() && !line_comment(own->view()).empty()) {
+    // Where the getter reads first: after the comma for an array element, in
+    // the value's own suffix for an inline-table entry.
+    const bool own_first = parent.is_inline_table() || line_comment(text).empty();
+    if (own_first && !line_comment(own->view()).empty()) {
         target = own;
         text = own->view();
     }

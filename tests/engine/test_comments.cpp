@@ -155,6 +155,12 @@ TEST(Comments, Writing) {
          "# uno",
          "t = {\n  a = 1, # uno\n  b = 2\n}\n"},
         {"t = {\n  a = 1 # one\n}\n", {"t", "a"}, W::Inline, "# uno", "t = {\n  a = 1 # uno\n}\n"},
+        // the value's own comment is the one read first, and so the one replaced
+        {"t = {\n  a = 1  # own\n  ,  # after\n  b = 2\n}\n",
+         {"t", "a"},
+         W::Inline,
+         "# i",
+         "t = {\n  a = 1 # i\n  ,  # after\n  b = 2\n}\n"},
         // array elements: on the line after the comma, comments on their own lines
         {"arr = [1, 2]\n", {"arr", "#0"}, W::Inline, "# one", "arr = [1, # one\n 2]\n"},
         {"arr = [1, 2]\n", {"arr", "#1"}, W::Inline, "# two", "arr = [1, 2 # two\n]\n"},
