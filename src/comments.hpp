@@ -73,6 +73,7 @@ Text leading_breaks(Text s) noexcept;
 // Makes a header prefix begin with a line break, so that the section is set
 // off by a blank line.
 void ensure_leading_break(RawText& prefix);
+
 // Paragraphs of a prefix-like text that starts at the start of a line: the
 // comment block that goes with an entry is the run of comment lines directly
 // above it; a comment paragraph separated from it by a blank line stands

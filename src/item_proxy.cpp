@@ -393,13 +393,14 @@ PyObject* comment_getter(PyObject* self, void*) {
     });
 }
 
-// The comment a setter is given: a str, or None to clear. Checked by `error`
-// (a ValueError) before anything is locked, then written by `write`.
+// The inline comment setter in the form comment_setter takes.
 CommentEdit set_entry_inline_comment(DocumentRoot&, TreeItem& parent, const EntrySlot& slot,
                                      std::optional<Text> comment) {
     return set_inline_comment(parent, slot, comment);
 }
 
+// The comment a setter is given: a str, or None to clear. Checked by `error`
+// (a ValueError) before anything is locked, then written by `write`.
 template <std::optional<std::string> (*error)(Text),
           CommentEdit (*write)(DocumentRoot&, TreeItem&, const EntrySlot&, std::optional<Text>)>
 int comment_setter(PyObject* self, PyObject* value, void*) {
