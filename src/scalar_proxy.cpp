@@ -229,7 +229,7 @@ PyObject* scalar_getattro(PyObject* self, PyObject* name) {
 PyMethodDef methods[] = {
     {"__format__", fastcall(scalar_format), kFastcall,
      "__format__($self, spec)\n--\n\n"
-     "Format the current value with the format specification `spec`."},
+     "Format the current value as format(value, spec) does."},
 };
 
 }  // namespace
