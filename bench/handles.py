@@ -41,7 +41,7 @@ from typing import Any, Callable
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
-from peers import best_time, emit, fmt_ratio, fmt_time, machine_details, read_text, table, write_markdown  # noqa: E402
+from peers import best_time, emit, fmt_ratio, fmt_time, import_morvelan, machine_details, read_text, table, write_markdown  # noqa: E402
 
 BENCH_DATA = ROOT.parent / "shared" / "bench-data"
 LOCKFILE = ROOT / "build" / "bench" / "lockfile.toml"
@@ -286,11 +286,8 @@ def main() -> int:
     ap.add_argument("--markdown", metavar="FILE", help="also write the tables as Markdown to FILE")
     opts = ap.parse_args()
 
-    try:
-        import morvelan as mv
-    except ImportError as exc:
-        print(f"error: cannot import morvelan ({exc}); build it with `bash scripts/build.sh release` "
-              f"and run with PYTHONPATH=build/release", file=sys.stderr)
+    mv = import_morvelan()
+    if mv is None:
         return 1
     libs = libraries()
     peers = {lib.name: sys.modules[lib.name] for lib in libs[1:]}

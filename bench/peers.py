@@ -104,6 +104,17 @@ def collect_inputs() -> list[Input]:
 
 # --------------------------------------------------------------------------- libraries
 
+def import_morvelan() -> Any | None:
+    """The morvelan module, or None after saying how to build it."""
+    try:
+        import morvelan
+    except ImportError as exc:
+        print(f"error: cannot import morvelan ({exc}); build it with `bash scripts/build.sh release` "
+              f"and run with PYTHONPATH=build/release", file=sys.stderr)
+        return None
+    return morvelan
+
+
 def import_peers() -> dict[str, Any]:
     mods: dict[str, Any] = {}
     for name in ("tomllib", "tomli", "tomli_w", "tomlkit", "pytomlpp"):
@@ -598,11 +609,8 @@ def main() -> int:
         memory_child(opts.memory_child[0], opts.memory_child[1], opts.traced)
         return 0
 
-    try:
-        import morvelan as mv
-    except ImportError as exc:
-        print(f"error: cannot import morvelan ({exc}); build it with `bash scripts/build.sh release` "
-              f"and run with PYTHONPATH=build/release", file=sys.stderr)
+    mv = import_morvelan()
+    if mv is None:
         return 1
     peers = import_peers()
     min_time, min_reps = (0.05, 1) if opts.quick else (0.3, 3)

@@ -29,7 +29,7 @@ from typing import Any, Callable
 
 ROOT = Path(__file__).resolve().parent.parent
 sys.path.insert(0, str(ROOT / "bench"))
-from peers import best_time, emit, fmt_ratio, machine_details, table, write_markdown  # noqa: E402
+from peers import best_time, emit, fmt_ratio, import_morvelan, machine_details, table, write_markdown  # noqa: E402
 
 TEXT = """\
 [project]
@@ -74,11 +74,8 @@ def main() -> int:
     ap.add_argument("--quick", action="store_true", help="fewer repetitions (a rough check, not for publishing)")
     ap.add_argument("--markdown", metavar="FILE", help="also write the table as Markdown to FILE")
     opts = ap.parse_args()
-    try:
-        import morvelan as mv
-    except ImportError as exc:
-        print(f"error: cannot import morvelan ({exc}); build it with `bash scripts/build.sh release` "
-              f"and run with PYTHONPATH=build/release", file=sys.stderr)
+    mv = import_morvelan()
+    if mv is None:
         return 1
     min_time, min_reps = (0.05, 1) if opts.quick else (0.3, 3)
 

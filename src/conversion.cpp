@@ -922,13 +922,35 @@ Status check_copy_nesting(const TreeItem& item) {
     return ok();
 }
 
+namespace {
+
+// Holds the cyclic collector off for a scope (however the scope is left),
+// when it was on.
+class CollectorPause {
+public:
+    CollectorPause() noexcept : collecting_(PyGC_Disable() != 0) {}
+    ~CollectorPause() {
+        if (collecting_) PyGC_Enable();
+    }
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+
+private:
+    bool collecting_;
+};
+
+}  // namespace
+
 Result<Ref> to_python(const TreeItem& item) {
     // The conversion runs no Python code: the collector, which the many new
-    // containers would set off again and again, waits until it is done.
-    const int collecting = PyGC_Disable();
+    // containers would set off again and again, waits until it is done. The
+    // pause ends before the keys' references are dropped (declared first).
     KeyCache keys;
-    Ref r = py_value(item, keys);
-    if (collecting) PyGC_Enable();
+    Ref r;
+    {
+        const CollectorPause pause;
+        r = py_value(item, keys);
+    }
     if (!r) return Error::pending();
     return r;
 }
