@@ -35,8 +35,23 @@ std::uint64_t hash_key(std::string_view s) noexcept {
         p += 8;
         n -= 8;
     }
+    // The last 0-7 bytes, read with at most three loads. A variable-length
+    // memcpy into a word would go through the stack and stall the load that
+    // reads the word back.
     std::uint64_t w = 0;
-    std::memcpy(&w, p, n);
+    if (n & 4) {
+        std::uint32_t v;
+        std::memcpy(&v, p, 4);
+        w = v;
+        p += 4;
+    }
+    if (n & 2) {
+        std::uint16_t v;
+        std::memcpy(&v, p, 2);
+        w = (w << 16) | v;
+        p += 2;
+    }
+    if (n & 1) w = (w << 8) | *p;
     h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
     h ^= h >> 29;
     return h;
