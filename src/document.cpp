@@ -63,12 +63,7 @@ PyObject* document_parse(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 PyObject* document_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
         MV_CHECK(no_arguments("Document.as_toml()", args, nargs, kwnames));
-        DocumentState& s = state_of(self);
-        MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
-        root_table(s);
-        String text = write_document(s.tree);
-        guard.unlock();
-        return str_from(std::string_view(text.data(), text.size()));
+        return document_text(state_of(self));
     });
 }
 
@@ -233,6 +228,20 @@ bool is_document(PyObject* o) noexcept {
     return type && Py_IS_TYPE(o, reinterpret_cast<PyTypeObject*>(type));
 }
 
+Result<Ref> document_text(DocumentState& s) {
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
+    root_table(s);
+    // Unchanged since it was parsed: the writer would give back the source
+    // byte for byte, so the source is the text.
+    if (s.parsed && !s.lock.ever_written() && s.tree.source()) {
+        const String& source = *s.tree.source();
+        return str_from(std::string_view(source.data(), source.size()));
+    }
+    String text = write_document(s.tree);
+    guard.unlock();
+    return str_from(std::string_view(text.data(), text.size()));
+}
+
 Result<Ref> new_document(DocumentRoot tree) {
     PyObject* type = document_type();
     if (!type) return Error::pending();
@@ -269,13 +278,19 @@ Result<TreeItem> copy_root(PyObject* doc) {
 Result<Ref> parse_text(PyObject* text) {
     MV_ASSIGN(std::string_view utf8, str_argument("text", text));
     Ref keep = Ref::borrow(text);  // the UTF-8 buffer lives as long as the string
+    return parse_utf8(utf8);
+}
+
+Result<Ref> parse_utf8(std::string_view utf8) {
     std::optional<ParseResult<DocumentRoot>> parsed;
     {
         GilRelease unlocked;
         parsed.emplace(parse_document(utf8));
     }
     if (!parsed->ok()) return value_error(parsed->error().display());
-    return new_document(std::move(parsed->value()));
+    MV_ASSIGN(Ref doc, new_document(std::move(parsed->value())));
+    state_of(doc.get()).parsed = true;
+    return doc;
 }
 
 }  // namespace morvelan::py

@@ -13,6 +13,9 @@ struct DocumentState : EngineAllocated {
     DocLock lock;  // guards `tree`
     DocumentRoot tree;
     VersionRegistry registry;
+    // The tree was parsed from its source buffer (tree.source()). Until the
+    // lock is first taken for writing, writing the tree gives that text back.
+    bool parsed = false;
 };
 
 struct DocumentObject {
@@ -27,6 +30,9 @@ bool is_document(PyObject* o) noexcept;
 inline DocumentState& state_of(PyObject* doc) noexcept {
     return *reinterpret_cast<DocumentObject*>(doc)->state;
 }
+
+// The document written as TOML, as a str. The caller holds no lock on it.
+Result<Ref> document_text(DocumentState& s);
 
 // A new Document around `tree` (modification counter 0).
 Result<Ref> new_document(DocumentRoot tree);
@@ -46,5 +52,7 @@ Result<TreeItem> copy_root(PyObject* doc);
 // Parses `text` (a str) into a new Document, with the interpreter lock
 // released while parsing; a parse error is a ValueError with the report.
 Result<Ref> parse_text(PyObject* text);
+// The same for UTF-8 text, which must stay alive for the call.
+Result<Ref> parse_utf8(std::string_view utf8);
 
 }  // namespace morvelan::py

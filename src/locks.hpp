@@ -33,9 +33,17 @@ public:
     void unlock_shared() noexcept { state_.fetch_sub(1, std::memory_order_release); }
     bool try_lock() noexcept {
         std::int32_t expected = 0;
-        return state_.compare_exchange_strong(expected, -1, std::memory_order_acquire,
-                                              std::memory_order_relaxed);
+        if (!state_.compare_exchange_strong(expected, -1, std::memory_order_acquire,
+                                            std::memory_order_relaxed))
+            return false;
+        written_.store(true, std::memory_order_relaxed);
+        return true;
     }
+    // Whether the lock was ever taken for writing. Every change to a
+    // document is made under its lock taken that way, so a document whose
+    // lock never was still holds the tree it was made with. Read it while
+    // holding the lock.
+    bool ever_written() const noexcept { return written_.load(std::memory_order_relaxed); }
     void unlock() noexcept { state_.store(0, std::memory_order_release); }
 
     // Blocking forms: call them with the interpreter lock released.
@@ -44,6 +52,7 @@ public:
 
 private:
     std::atomic<std::int32_t> state_{0};
+    std::atomic<bool> written_{false};
 };
 
 class LockGuard {

@@ -4,7 +4,6 @@
 #include "document.hpp"
 #include "engine/encode.hpp"
 #include "engine/lexer.hpp"
-#include "engine/parser.hpp"
 #include "gil.hpp"
 #include "item_proxy.hpp"
 #include "types.hpp"
@@ -56,26 +55,13 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
             PyErr_SetObject(PyExc_UnicodeDecodeError, exc.get());
             return Error::pending();
         }
-        std::optional<ParseResult<DocumentRoot>> parsed;
-        {
-            GilRelease unlocked;
-            parsed.emplace(parse_document(view));
-        }
-        if (!parsed->ok()) return value_error(parsed->error().display());
-        return new_document(std::move(parsed->value()));
+        return parse_utf8(view);
     });
 }
 
 // The text of dumps(obj).
 Result<Ref> dumps_text(PyObject* obj) {
-    if (is_document(obj)) {
-        DocumentState& s = state_of(obj);
-        MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
-        root_table_item(s);
-        String text = write_document(s.tree);
-        guard.unlock();
-        return str_from(std::string_view(text.data(), text.size()));
-    }
+    if (is_document(obj)) return document_text(state_of(obj));
     MV_ASSIGN(TreeItem table, mapping_to_table(obj));
     String text;
     {
