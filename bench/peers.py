@@ -7,8 +7,10 @@ Usage (from the project root):
     bash scripts/build.sh release
     PYTHONPATH=build/release python bench/peers.py [--quick] [--markdown FILE]
 
-Peers: tomllib (standard library), tomli, tomli-w, tomlkit and pytomlpp. A peer that
-is not installed is left out with a message. Inputs: the files of ../shared/bench-data,
+Peers: tomllib (standard library), tomli, tomli-w, tomlkit and pytomlpp; and, for the
+speed of building Python objects, the JSON decoders of the standard library (json) and
+orjson given the same data as JSON. A peer that is not installed is left out with a
+message. Inputs: the files of ../shared/bench-data,
 the generated lock file build/bench/lockfile.toml (written by bench/gen_lockfile.py when
 missing) and the valid cases of the toml-test suite as one batch.
 
@@ -16,6 +18,8 @@ Measures (each time is the best single call of N, N chosen so that the N calls t
 least 0.3 s, with the cyclic garbage collector off while timing, as timeit does):
 
   native    text -> native Python values
+  json      text -> native Python values, against json.loads and orjson.loads of the same
+            data written as JSON (inputs JSON can hold: no dates or times)
   document  text -> editable document
   round     text -> document -> text
   write     plain dict (from tomllib) -> text
@@ -52,7 +56,8 @@ LOCKFILE = ROOT / "build" / "bench" / "lockfile.toml"
 BATCH_NAME = "toml-test valid"
 
 # Distribution names for version lookup, by import name.
-DISTRIBUTIONS = {"tomli": "tomli", "tomli_w": "tomli-w", "tomlkit": "tomlkit", "pytomlpp": "pytomlpp"}
+DISTRIBUTIONS = {"tomli": "tomli", "tomli_w": "tomli-w", "tomlkit": "tomlkit", "pytomlpp": "pytomlpp",
+                 "orjson": "orjson"}
 # Display names, by import name.
 DISPLAY = {"tomli_w": "tomli-w"}
 
@@ -117,7 +122,7 @@ def import_morvelan() -> Any | None:
 
 def import_peers() -> dict[str, Any]:
     mods: dict[str, Any] = {}
-    for name in ("tomllib", "tomli", "tomli_w", "tomlkit", "pytomlpp"):
+    for name in ("tomllib", "tomli", "tomli_w", "tomlkit", "pytomlpp", "json", "orjson"):
         try:
             mods[name] = importlib.import_module(name)
         except ImportError as exc:
@@ -159,12 +164,41 @@ def build_measures(mv: Any, peers: dict[str, Any]) -> list[Measure]:
             write[name] = peers[name].dumps
     import tomllib
 
+    as_json: dict[str, Callable[[Any], Any]] = {"morvelan": lambda a: mv.loads(a[0]).value}
+    for name in ("json", "orjson"):
+        if name in peers:
+            as_json[name] = lambda a, loads=peers[name].loads: loads(a[1])
+
     return [
         Measure("native", "Parse to native Python values", ident, native),
+        Measure("json", "Parse to native Python values, against JSON decoders of the same data",
+                toml_and_json, as_json),
         Measure("document", "Parse into an editable document", ident, document),
         Measure("round", "Round trip (parse into a document, write it back)", ident, round_trip),
         Measure("write", "Write a plain dict (parsed beforehand by tomllib)", tomllib.loads, write),
     ]
+
+
+def toml_and_json(text: str) -> tuple[str, str]:
+    """The text with its data written as JSON; ValueError when JSON cannot hold the data
+    (dates and times, infinities and NaN)."""
+    import tomllib
+
+    def check(v: Any) -> None:
+        if isinstance(v, dict):
+            for x in v.values():
+                check(x)
+        elif isinstance(v, list):
+            for x in v:
+                check(x)
+        elif isinstance(v, (datetime.date, datetime.time)):
+            raise ValueError("JSON has no dates or times")
+        elif isinstance(v, float) and not math.isfinite(v):
+            raise ValueError("JSON has no infinities or NaN")
+
+    value = tomllib.loads(text)
+    check(value)
+    return text, json.dumps(value, ensure_ascii=False)
 
 
 # --------------------------------------------------------------------------- timing
@@ -228,16 +262,18 @@ def run_measure(m: Measure, inp: Input, min_time: float, min_reps: int,
     args: list[Any] = []
     keep: list[int] = []
     prepare_fail = 0
+    prepare_error = ""
     for i, t in enumerate(inp.texts):
         try:
             args.append(m.prepare(t))
             keep.append(i)
-        except Exception:
+        except Exception as exc:
             prepare_fail += 1
+            prepare_error = f"{type(exc).__name__}: {exc}"
     if not inp.batch and prepare_fail:
         row = Row(inp, inp.size, 1)
         for name in m.impls:
-            row.cells[name] = Cell(reason="input not readable by tomllib")
+            row.cells[name] = Cell(reason=prepare_error)
         return row
 
     # Which implementation fails on which argument (this also warms each one up).
@@ -256,7 +292,7 @@ def run_measure(m: Measure, inp: Input, min_time: float, min_reps: int,
     if inp.batch:
         counts = {name: len(bad) for name, bad in fails.items()}
         if prepare_fail:
-            counts["(tomllib, making the dict)"] = prepare_fail
+            counts["(tomllib, making the dict)" if m.key == "write" else "(JSON cannot hold the data)"] = prepare_fail
         skipped[m.key] = counts
         common = [j for j in range(len(args)) if not any(j in bad for bad in fails.values())]
         batch_args = [args[j] for j in common]
@@ -566,11 +602,11 @@ def machine_details(mv: Any, peers: dict[str, Any]) -> list[str]:
     except (OSError, subprocess.SubprocessError):
         pass
     versions = [f"morvelan {mv_version} ({Path(mv.__file__).name})"]
-    for name in ("tomllib", "tomli", "tomli_w", "tomlkit", "pytomlpp"):
+    for name in ("tomllib", "tomli", "tomli_w", "tomlkit", "pytomlpp", "json", "orjson"):
         if name not in peers:
             continue
-        if name == "tomllib":
-            versions.append(f"tomllib (Python {platform.python_version()})")
+        if name in ("tomllib", "json"):
+            versions.append(f"{name} (Python {platform.python_version()})")
         else:
             versions.append(f"{display(name)} {importlib.metadata.version(DISTRIBUTIONS[name])}")
     return [
@@ -599,8 +635,8 @@ def main() -> int:
     ap.add_argument("--quick", action="store_true", help="fewer repetitions (a rough check, not for publishing)")
     ap.add_argument("--markdown", metavar="FILE", help="also write the tables as Markdown to FILE")
     ap.add_argument("--only", action="append", metavar="MEASURE",
-                    choices=["native", "document", "round", "write", "memory"],
-                    help="run only this measure (repeatable): native, document, round, write, memory")
+                    choices=["native", "json", "document", "round", "write", "memory"],
+                    help="run only this measure (repeatable): native, json, document, round, write, memory")
     ap.add_argument("--memory-child", nargs=2, metavar=("LIB", "LIST"), help=argparse.SUPPRESS)
     ap.add_argument("--traced", action="store_true", help=argparse.SUPPRESS)
     opts = ap.parse_args()
