@@ -590,7 +590,10 @@ void decode_number(std::string_view body, std::size_t off, bool negative, std::o
                    Span word, Reporter& report, BareScalar& out) {
     const bool radix = body.size() >= 2 && body[0] == '0' &&
                        std::string_view("xXoObBdD").find(body[1]) != std::string_view::npos;
-    if (!radix && body.find_first_of(".eE") != std::string_view::npos) {
+    // A plain loop: find_first_of would search ".eE" once per character.
+    bool fractional = false;
+    for (const char c : body) fractional |= c == '.' || c == 'e' || c == 'E';
+    if (!radix && fractional) {
         decode_float(body, off, negative, word, report, out);
     } else {
         decode_integer(body, off, negative, sign_at, word, report, out);

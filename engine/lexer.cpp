@@ -2,29 +2,11 @@
 // whitespace, and UTF-8 validation shared with the string decoder.
 #include "lexer.hpp"
 
-#include <array>
 #include <bit>
 #include <cstring>
 
 namespace morvelan {
 namespace {
-
-constexpr std::array<bool, 256> make_bare_word_stop() {
-    std::array<bool, 256> t{};
-    for (unsigned char c : std::string_view(" \t\n\r\"#',.=[]{}")) t[c] = true;
-    return t;
-}
-constexpr std::array<bool, 256> kBareWordStop = make_bare_word_stop();
-
-constexpr std::array<bool, 256> make_bare_key_char() {
-    std::array<bool, 256> t{};
-    for (int c = '0'; c <= '9'; ++c) t[c] = true;
-    for (int c = 'a'; c <= 'z'; ++c) t[c] = true;
-    for (int c = 'A'; c <= 'Z'; ++c) t[c] = true;
-    t['-'] = t['_'] = true;
-    return t;
-}
-constexpr std::array<bool, 256> kBareKeyChar = make_bare_key_char();
 
 constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
 constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
@@ -39,10 +21,6 @@ inline std::uint64_t comment_special_mask(std::uint64_t v) noexcept {
 }
 
 }  // namespace
-
-bool is_bare_word_stop(unsigned char c) noexcept { return kBareWordStop[c]; }
-
-bool is_bare_key_char(unsigned char c) noexcept { return kBareKeyChar[c]; }
 
 Utf8Char read_utf8(std::string_view input, std::size_t pos) noexcept {
     const std::size_t n = input.size();
@@ -117,12 +95,6 @@ std::size_t scan_comment(std::string_view input, std::size_t pos, ErrorCollector
                       {i, i + 1});
         ++i;
     }
-}
-
-std::size_t skip_whitespace(std::string_view input, std::size_t pos) noexcept {
-    const std::size_t n = input.size();
-    while (pos < n && (input[pos] == ' ' || input[pos] == '\t')) ++pos;
-    return pos;
 }
 
 std::size_t scan_newline(std::string_view input, std::size_t pos, ErrorCollector& errors) {

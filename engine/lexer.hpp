@@ -6,6 +6,7 @@
 // scanning always makes progress and never fails outright.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -14,13 +15,28 @@
 
 namespace morvelan {
 
+namespace detail {
+constexpr std::array<bool, 256> make_char_class(std::string_view members, bool alnum) {
+    std::array<bool, 256> t{};
+    for (const char c : members) t[static_cast<unsigned char>(c)] = true;
+    if (alnum) {
+        for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = true;
+        for (int c = 'a'; c <= 'z'; ++c) t[static_cast<std::size_t>(c)] = true;
+        for (int c = 'A'; c <= 'Z'; ++c) t[static_cast<std::size_t>(c)] = true;
+    }
+    return t;
+}
+inline constexpr std::array<bool, 256> kBareWordStop = make_char_class(" \t\n\r\"#',.=[]{}", false);
+inline constexpr std::array<bool, 256> kBareKeyChar = make_char_class("-_", true);
+}  // namespace detail
+
 // Characters that end a bare word: space, tab, LF, CR, '"', '#', '\'', ',',
 // '.', '=', '[', ']', '{', '}'. (A bare word used as a value is joined across
 // dots by the parser.)
-bool is_bare_word_stop(unsigned char c) noexcept;
+inline bool is_bare_word_stop(unsigned char c) noexcept { return detail::kBareWordStop[c]; }
 
 // ASCII letters, digits, '-' and '_'.
-bool is_bare_key_char(unsigned char c) noexcept;
+inline bool is_bare_key_char(unsigned char c) noexcept { return detail::kBareKeyChar[c]; }
 
 // input[pos] == '#'. Checks every character of the comment ("invalid comment
 // character", expected "printable characters"; tab and non-ASCII bytes are
@@ -43,7 +59,11 @@ struct Utf8Char {
 Utf8Char read_utf8(std::string_view input, std::size_t pos) noexcept;
 
 // Offset after a run of spaces and tabs starting at pos.
-std::size_t skip_whitespace(std::string_view input, std::size_t pos) noexcept;
+inline std::size_t skip_whitespace(std::string_view input, std::size_t pos) noexcept {
+    const std::size_t n = input.size();
+    while (pos < n && (input[pos] == ' ' || input[pos] == '\t')) ++pos;
+    return pos;
+}
 
 // input[pos] is '\n' or '\r'. Returns the offset after the line ending
 // ("\n" or "\r\n"). A lone carriage return is reported ("carriage return must

@@ -554,12 +554,9 @@ Table* Parser::walk_dotted(Table* table, Vector<Key>& keys, bool is_inline) {
 
 bool Parser::insert_leaf(Table* target, Vector<Key>& keys, TreeItem&& value) {
     Key& leaf = keys.back();
-    if (target->entries.find(leaf.text()) >= 0) {
-        errors.report("duplicate key", key_span(leaf));
-        return false;
-    }
-    target->entries.append(std::move(leaf), std::move(value));
-    return true;
+    if (target->entries.try_append(std::move(leaf), std::move(value))) return true;
+    errors.report("duplicate key", key_span(leaf));
+    return false;
 }
 
 // ----------------------------------------------------------------------------

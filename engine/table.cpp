@@ -214,6 +214,24 @@ Entry& EntryMap::append(Key&& key, TreeItem&& item) {
     return slots_.back();
 }
 
+Entry* EntryMap::try_append(Key&& key, TreeItem&& item) {
+    if (!index_) {
+        if (find(key.text()) >= 0) return nullptr;
+        return &append(std::move(key), std::move(item));
+    }
+    std::size_t i = hash_key(key.text()) & index_mask_;
+    while (std::uint32_t v = index_[i]) {
+        if (slots_[v - 1].key.text() == key.text()) return nullptr;
+        i = (i + 1) & index_mask_;
+    }
+    slots_.emplace_back(std::move(key), std::move(item));
+    if (size() * 2 > index_mask_ + 1)
+        rebuild_index();
+    else
+        index_[i] = static_cast<std::uint32_t>(slots_.size());
+    return &slots_.back();
+}
+
 Entry EntryMap::remove_at(std::size_t i) noexcept {
     const std::size_t slot = head_ + i;
     if (index_) index_erase(index_slot_of(slots_[slot].key.text(), slot));

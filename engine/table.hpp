@@ -78,6 +78,9 @@ public:
 
     // Appends an entry; the key must not be present.
     Entry& append(Key&& key, TreeItem&& item);
+    // Appends an entry unless its key is present (then returns null and
+    // leaves both arguments as they were). Looks the key up once.
+    Entry* try_append(Key&& key, TreeItem&& item);
     // Removes the entry at position i; the others keep their order. Costs
     // O(1) amortised at either end and O(min(i, size - i)) between.
     // Invalidates references to entries.
