@@ -110,7 +110,9 @@ bool bench(const Input& input) {
     const double mb = static_cast<double>(text.size()) / 1e6;
 
     const std::size_t before = morvelan::live_bytes();
+    const std::size_t allocs_before = morvelan::alloc_count();
     auto parsed = morvelan::parse_document(text);
+    const double allocs = static_cast<double>(morvelan::alloc_count() - allocs_before);
     if (!parsed.ok()) {
         std::printf("%-26s parse failed:\n%s\n", input.name.c_str(), parsed.error().display().c_str());
         return false;
@@ -166,9 +168,10 @@ bool bench(const Input& input) {
         return t;
     });
 
-    std::printf("%-26s %10zu %11.1f %11.1f %11.1f %11.1f %11.1f %11.1f %12.2f  %s\n", input.name.c_str(),
-                text.size(), mb / parse_s, mb / write_s, mb / both_s, mb / copy_s, mb / compare_s,
-                mb / free_s, held / static_cast<double>(text.size()), exact ? "exact" : "differs");
+    std::printf("%-26s %10zu %11.1f %11.1f %11.1f %11.1f %11.1f %11.1f %12.2f %10.1f  %s\n",
+                input.name.c_str(), text.size(), mb / parse_s, mb / write_s, mb / both_s, mb / copy_s,
+                mb / compare_s, mb / free_s, held / static_cast<double>(text.size()),
+                allocs * 1000 / static_cast<double>(text.size()), exact ? "exact" : "differs");
     return true;
 }
 
@@ -187,8 +190,9 @@ int main(int argc, char** argv) {
         std::printf("no inputs\n");
         return 1;
     }
-    std::printf("\n%-26s %10s %11s %11s %11s %11s %11s %11s %12s  %s\n", "input", "bytes", "parse MB/s",
-                "write MB/s", "p+w MB/s", "copy MB/s", "cmp MB/s", "free MB/s", "tree B/B", "round trip");
+    std::printf("\n%-26s %10s %11s %11s %11s %11s %11s %11s %12s %10s  %s\n", "input", "bytes", "parse MB/s",
+                "write MB/s", "p+w MB/s", "copy MB/s", "cmp MB/s", "free MB/s", "tree B/B", "allocs/KB",
+                "round trip");
     int failed = 0;
     for (const auto& input : inputs) failed += !bench(input);
     return failed > 0 || g_sink == 0 ? 1 : 0;

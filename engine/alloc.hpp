@@ -25,6 +25,11 @@ inline std::size_t& live_bytes() noexcept {
     static std::size_t bytes = 0;
     return bytes;
 }
+// Allocations made so far (benchmark builds only; one thread).
+inline std::size_t& alloc_count() noexcept {
+    static std::size_t count = 0;
+    return count;
+}
 #endif
 
 inline void* mem_alloc(std::size_t n) noexcept {
@@ -34,6 +39,7 @@ inline void* mem_alloc(std::size_t n) noexcept {
     void* p = std::malloc(n);
 #endif
 #ifdef MORVELAN_COUNT_ALLOC
+    if (p) ++alloc_count();
 #ifdef MORVELAN_USE_MIMALLOC
     if (p) live_bytes() += mi_usable_size(p);
 #else
