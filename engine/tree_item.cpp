@@ -260,55 +260,6 @@ TreeItem& TreeItem::operator=(const TreeItem& o) {
     return *this;
 }
 
-// Every member of an item (raw pointers, texts that are a pointer and a
-// length, the union) can be moved by copying its bytes, after which the
-// source is reset to an empty None that owns nothing. Vectors of items move
-// their elements this way when they grow.
-TreeItem::TreeItem(TreeItem&& o) noexcept {
-    std::memcpy(static_cast<void*>(this), static_cast<const void*>(&o), sizeof(TreeItem));
-    new (&o) TreeItem();
-}
-
-TreeItem& TreeItem::operator=(TreeItem&& o) noexcept {
-    if (this != &o) {
-        this->~TreeItem();
-        new (this) TreeItem(std::move(o));
-    }
-    return *this;
-}
-
-TreeItem TreeItem::string(RawText decoded, SourceRepr repr) {
-    TreeItem t;
-    new (&t.u_.str) RawText(std::move(decoded));
-    t.kind_ = ItemKind::String;
-    t.repr_ = std::move(repr);
-    return t;
-}
-
-TreeItem TreeItem::integer(std::int64_t v, SourceRepr repr) {
-    TreeItem t;
-    t.kind_ = ItemKind::Integer;
-    t.u_.i = v;
-    t.repr_ = std::move(repr);
-    return t;
-}
-
-TreeItem TreeItem::floating(double v, SourceRepr repr) {
-    TreeItem t;
-    t.kind_ = ItemKind::Float;
-    t.u_.f = v;
-    t.repr_ = std::move(repr);
-    return t;
-}
-
-TreeItem TreeItem::boolean(bool v, SourceRepr repr) {
-    TreeItem t;
-    t.kind_ = ItemKind::Boolean;
-    t.u_.b = v;
-    t.repr_ = std::move(repr);
-    return t;
-}
-
 TreeItem TreeItem::datetime(const Datetime& v, SourceRepr repr) {
     TreeItem t;
     t.kind_ = ItemKind::Datetime;

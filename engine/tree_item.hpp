@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <string_view>
 
@@ -174,6 +175,55 @@ inline void TreeItem::copy_scalar(const TreeItem& o) {
         default: u_.i = o.u_.i; break;
     }
     kind_ = o.kind_;
+}
+
+// Every member of an item (raw pointers, texts that are a pointer and a
+// length, the union) can be moved by copying its bytes, after which the
+// source is reset to an empty None that owns nothing. Vectors of items move
+// their elements this way when they grow.
+inline TreeItem::TreeItem(TreeItem&& o) noexcept {
+    std::memcpy(static_cast<void*>(this), static_cast<const void*>(&o), sizeof(TreeItem));
+    new (&o) TreeItem();
+}
+
+inline TreeItem& TreeItem::operator=(TreeItem&& o) noexcept {
+    if (this != &o) {
+        this->~TreeItem();
+        new (this) TreeItem(std::move(o));
+    }
+    return *this;
+}
+
+inline TreeItem TreeItem::string(RawText decoded, SourceRepr repr) {
+    TreeItem t;
+    new (&t.u_.str) RawText(std::move(decoded));
+    t.kind_ = ItemKind::String;
+    t.repr_ = std::move(repr);
+    return t;
+}
+
+inline TreeItem TreeItem::integer(std::int64_t v, SourceRepr repr) {
+    TreeItem t;
+    t.kind_ = ItemKind::Integer;
+    t.u_.i = v;
+    t.repr_ = std::move(repr);
+    return t;
+}
+
+inline TreeItem TreeItem::floating(double v, SourceRepr repr) {
+    TreeItem t;
+    t.kind_ = ItemKind::Float;
+    t.u_.f = v;
+    t.repr_ = std::move(repr);
+    return t;
+}
+
+inline TreeItem TreeItem::boolean(bool v, SourceRepr repr) {
+    TreeItem t;
+    t.kind_ = ItemKind::Boolean;
+    t.u_.b = v;
+    t.repr_ = std::move(repr);
+    return t;
 }
 
 // Compares two items as TOML data; spelling, decor and entry order never
