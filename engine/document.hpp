@@ -17,13 +17,11 @@
 #include "array_of_tables.hpp"
 #include "key.hpp"
 #include "repr.hpp"
+#include "source.hpp"
 #include "table.hpp"
 #include "tree_item.hpp"
 
 namespace morvelan {
-
-// An immutable copy of the parsed text, shared by a document and its copies.
-using SourceBuffer = std::shared_ptr<const String>;
 
 class DocumentRoot {
 public:

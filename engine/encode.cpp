@@ -142,7 +142,7 @@ public:
             assert(!"root should always be a table");
             return;
         }
-        if (doc.source()) source_ = std::string_view(doc.source()->data(), doc.source()->size());
+        if (doc.source()) source_ = doc.source()->view();
         crlf_ = doc.crlf;
         if (doc.bom) out_.append("\xEF\xBB\xBF");
         part(root.decor().prefix, "");
@@ -697,7 +697,7 @@ private:
 
 String write_document(const DocumentRoot& doc) {
     String out;
-    out.reserve(doc.source() ? doc.source()->size() + 256 : 256);
+    out.reserve(doc.source() ? doc.source()->view().size() + 256 : 256);
     Writer(out).document(doc);
     return out;
 }

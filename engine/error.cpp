@@ -221,7 +221,7 @@ ParseErrorReport make_report(const Problem& problem, std::string_view input) {
     return make_report(problem, SharedText(input));
 }
 
-ParseErrorReport make_report(const Problem& problem, std::shared_ptr<const String> input) {
+ParseErrorReport make_report(const Problem& problem, SourceBuffer input) {
     return make_report(problem, SharedText(std::move(input)));
 }
 

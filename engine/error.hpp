@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "alloc.hpp"
+#include "source.hpp"
 
 namespace morvelan {
 
@@ -87,17 +88,14 @@ class SharedText {
 public:
     SharedText() = default;
     // Takes a copy of the text.
-    explicit SharedText(std::string_view text)
-        : buffer_(std::allocate_shared<String>(Allocator<String>(), text.data(), text.size())) {}
+    explicit SharedText(std::string_view text) : buffer_(copy_source(text)) {}
     // Shares the buffer.
-    explicit SharedText(std::shared_ptr<const String> buffer) noexcept : buffer_(std::move(buffer)) {}
+    explicit SharedText(SourceBuffer buffer) noexcept : buffer_(std::move(buffer)) {}
 
-    std::string_view view() const noexcept {
-        return buffer_ ? std::string_view(buffer_->data(), buffer_->size()) : std::string_view();
-    }
+    std::string_view view() const noexcept { return buffer_ ? buffer_->view() : std::string_view(); }
 
 private:
-    std::shared_ptr<const String> buffer_;
+    SourceBuffer buffer_;
 };
 
 // The value a failed parse returns.
@@ -120,7 +118,7 @@ struct ParseErrorReport {
 // Builds the report of a failed parse from the first problem and the input:
 // a copy of the input, or the shared buffer that holds it.
 ParseErrorReport make_report(const Problem& problem, std::string_view input);
-ParseErrorReport make_report(const Problem& problem, std::shared_ptr<const String> input);
+ParseErrorReport make_report(const Problem& problem, SourceBuffer input);
 
 // 1-based line and column of a byte offset, measured as the report does.
 struct LineColumn {

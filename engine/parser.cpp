@@ -1,6 +1,7 @@
 #include "parser.hpp"
 
 #include <cstring>
+#include <limits>
 
 #include "decoder.hpp"
 #include "lexer.hpp"
@@ -136,7 +137,7 @@ private:
     // Document state.
     DocumentRoot* doc_ = nullptr;
     Table* current_ = nullptr;   // receives key/value lines
-    std::int64_t position_ = 0;  // header counter
+    std::int32_t position_ = 0;  // header counter
     // A standard table opened by a header, inserted into its parent when the
     // next header or the end of input finishes it.
     TreeItem open_table_;
@@ -496,6 +497,7 @@ bool Parser::parse_inline_table(TreeItem& out) {
             errors.report("missing comma between key-value pairs", {lit(",")}, span_at(pos_));
         return false;
     }
+    tab.entries.shrink_to_fit();
     --depth_;
     return true;
 }
@@ -590,6 +592,28 @@ void Parser::parse_key_value_line(std::size_t prefix_start) {
     if (target) insert_leaf(target, keys, std::move(value));
 }
 
+// Gives the standard tables and arrays of tables of a parsed document the
+// room of their entries only: a table's entries come from lines anywhere in
+// the document (a dotted key, a later header), so they are only known to be
+// complete at the end. Inline tables do this when they close.
+void shrink_tables(Table& root) {
+    Vector<Table*> todo{&root};
+    while (!todo.empty()) {
+        Table* t = todo.back();
+        todo.pop_back();
+        t->entries.shrink_to_fit();
+        for (Entry& e : t->entries) {
+            if (e.item.is_table()) {
+                todo.push_back(&e.item.as_table());
+            } else if (e.item.is_array_of_tables()) {
+                Vector<TreeItem>& members = e.item.as_array_of_tables().values;
+                members.shrink_to_fit();
+                for (TreeItem& m : members) todo.push_back(&m.as_table());
+            }
+        }
+    }
+}
+
 // Depth first over the tables below `table` (sub-tables and members of
 // arrays of tables), with `path` their header paths.
 void Parser::pin_header_spelling(Table& table, Vector<const Key*>& path) {
@@ -672,7 +696,7 @@ void Parser::parse_header(std::size_t prefix_start) {
     if (!expect_line_end()) return;
 
     finish_open_table();
-    ++position_;
+    if (position_ < std::numeric_limits<std::int32_t>::max()) ++position_;
 
     // The header keeps its own spelling when it differs from the keys stored
     // with the tables on its path.
@@ -789,6 +813,7 @@ void Parser::parse_document(DocumentRoot& doc) {
         if (errors.has_error()) return;
     }
     finish_open_table();
+    shrink_tables(doc.table());
     doc.no_final_newline = doc.trailing.empty() && n_ > 0 && in_[n_ - 1] != '\n';
     // The line ending of the majority (a lone carriage return is refused).
     std::size_t breaks = 0, crlf = 0;
@@ -846,9 +871,10 @@ bool Parser::next_packed_element(TreeItem& out) {
 
 }  // namespace
 
-ParseResult<DocumentRoot> parse_document(std::string_view text) {
-    auto buffer = std::allocate_shared<String>(Allocator<String>(), text.data(), text.size());
-    Parser parser(std::string_view(buffer->data(), buffer->size()));
+ParseResult<DocumentRoot> parse_document(std::string_view text) { return parse_document(copy_source(text)); }
+
+ParseResult<DocumentRoot> parse_document(SourceBuffer buffer) {
+    Parser parser(buffer->view());
     DocumentRoot doc;
     parser.parse_document(doc);
     if (parser.errors.has_error()) return make_report(*parser.errors.first(), std::move(buffer));

@@ -37,6 +37,9 @@ private:
 
 // Parses a whole document.
 [[nodiscard]] ParseResult<DocumentRoot> parse_document(std::string_view text);
+// The same for a source that the document (and the report of a failure)
+// shares instead of copying.
+[[nodiscard]] ParseResult<DocumentRoot> parse_document(SourceBuffer source);
 
 // Parses one value (scalar, array or inline table), optionally surrounded by
 // whitespace. The value's own decor is absent; its spelling and inner layout

@@ -214,6 +214,10 @@ Entry& EntryMap::append(Key&& key, TreeItem&& item) {
     return slots_.back();
 }
 
+void EntryMap::shrink_to_fit() {
+    if (head_ == 0 && slots_.capacity() > slots_.size()) slots_.shrink_to_fit();
+}
+
 Entry* EntryMap::try_append(Key&& key, TreeItem&& item) {
     if (!index_) {
         if (find(key.text()) >= 0) return nullptr;

@@ -46,7 +46,7 @@ public:
     }
     EntryMap& operator=(const EntryMap& o);
     EntryMap(EntryMap&& o) noexcept
-        : slots_(std::move(o.slots_)), head_(o.head_), index_(o.index_), index_mask_(o.index_mask_) {
+        : slots_(std::move(o.slots_)), index_(o.index_), head_(o.head_), index_mask_(o.index_mask_) {
         o.slots_.clear();
         o.head_ = 0;
         o.index_ = nullptr;
@@ -90,6 +90,9 @@ public:
         head_ = 0;
         drop_index();
     }
+    // Gives back the room the slots grew into beyond the entries. The
+    // parser calls it on each table it has finished reading.
+    void shrink_to_fit();
 
 private:
     static constexpr std::size_t kLinearMax = 8;
@@ -108,9 +111,29 @@ private:
     // moved-from, left by removals at the front and reclaimed in one move once
     // they are as many as the entries.
     Vector<Entry> slots_;
-    std::size_t head_ = 0;
     std::uint32_t* index_ = nullptr;  // open addressing: slot + 1, 0 = free
-    std::size_t index_mask_ = 0;
+    // 32 bits, like the slots of the index: a table holds fewer than 2^32
+    // entries.
+    std::uint32_t head_ = 0;
+    std::uint32_t index_mask_ = 0;
+};
+
+// The place of a table's header among the document's headers (from 1), or
+// none: an optional 32-bit number in four bytes, 0 standing for none. 32 bits
+// keep tables small; a header takes at least three bytes, so only a text over
+// 6 GiB could count past them (the parser's count stops at the largest value).
+class HeaderPosition {
+public:
+    HeaderPosition() noexcept = default;
+    HeaderPosition(std::int32_t place) noexcept : place_(place) {}
+
+    explicit operator bool() const noexcept { return place_ != 0; }
+    std::int32_t operator*() const noexcept { return place_; }
+    void reset() noexcept { place_ = 0; }
+    friend bool operator==(HeaderPosition, HeaderPosition) = default;
+
+private:
+    std::int32_t place_ = 0;
 };
 
 // A standard table ([header] or implicit) or an inline table ({ ... }); the
@@ -132,8 +155,8 @@ public:
     // parent.
     bool dotted = false;
 
-    // The place of the header among the document's headers (from 1).
-    std::optional<std::int64_t> doc_position;
+    // The place of the header among the document's headers.
+    HeaderPosition doc_position;
 
     // The header's key path as written, when it differs in spelling or
     // spacing from the keys of the tables on the way (`['a']` above `[a.b]`,

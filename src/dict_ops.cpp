@@ -214,7 +214,7 @@ std::vector<Line> written_lines(Table& t, const DocumentRoot& doc) {
     bool flattened = false;
     for (const Entry& e : t.entries) flattened |= is_dotted(e.item);
     if (!flattened || !doc.source()) return lines;
-    const Text src(doc.source()->data(), doc.source()->size());
+    const Text src = doc.source()->view();
     std::vector<std::pair<std::size_t, std::size_t>> at;  // position, index
     std::size_t last = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -350,8 +350,8 @@ void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t from, s
 
 // The place of a table among the headers: its recorded position or, for a
 // table without a header of its own, that of the first header below it.
-std::optional<std::int64_t> place_of(const TreeItem& item) {
-    std::optional<std::int64_t> place;
+HeaderPosition place_of(const TreeItem& item) {
+    HeaderPosition place;
     for (const TreeItem* t : tables_in(item)) {
         const auto& p = t->as_table().doc_position;
         if (p && (!place || *p < *place)) place = p;
@@ -558,7 +558,7 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     e.key.clear_decor();
     if (old_section) {
         // A table in place of a table is written where the old one was.
-        if (const std::optional<std::int64_t> place = place_of(e.item)) {
+        if (const HeaderPosition place = place_of(e.item)) {
             if (item.is_table()) {
                 item.as_table().doc_position = place;
             } else {

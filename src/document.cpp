@@ -234,8 +234,7 @@ Result<Ref> document_text(DocumentState& s) {
     // Unchanged since it was parsed: the writer would give back the source
     // byte for byte, so the source is the text.
     if (s.parsed && !s.lock.ever_written() && s.tree.source()) {
-        const String& source = *s.tree.source();
-        return str_from(std::string_view(source.data(), source.size()));
+        return str_from(s.tree.source()->view());
     }
     String text = write_document(s.tree);
     guard.unlock();
@@ -275,17 +274,35 @@ Result<TreeItem> copy_root(PyObject* doc) {
     return copy;
 }
 
+namespace {
+
+// The text of a str or bytes object, lent to a document: the document's
+// pieces view the object's own buffer, which no one can change, instead of a
+// copy. The object is released when the last document (or parse report)
+// sharing it goes, which happens with the interpreter lock held: documents
+// are freed by the interpreter, and the parse below keeps its own reference
+// while the lock is released.
+class LentSource final : public SourceText {
+public:
+    LentSource(PyObject* owner, std::string_view utf8) : owner_(Ref::borrow(owner)) { view_ = utf8; }
+
+private:
+    Ref owner_;
+};
+
+}  // namespace
+
 Result<Ref> parse_text(PyObject* text) {
     MV_ASSIGN(std::string_view utf8, str_argument("text", text));
-    Ref keep = Ref::borrow(text);  // the UTF-8 buffer lives as long as the string
-    return parse_utf8(utf8);
+    return parse_utf8(text, utf8);
 }
 
-Result<Ref> parse_utf8(std::string_view utf8) {
+Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8) {
+    const SourceBuffer source = std::allocate_shared<LentSource>(Allocator<LentSource>(), owner, utf8);
     std::optional<ParseResult<DocumentRoot>> parsed;
     {
         GilRelease unlocked;
-        parsed.emplace(parse_document(utf8));
+        parsed.emplace(parse_document(source));
     }
     if (!parsed->ok()) return value_error(parsed->error().display());
     MV_ASSIGN(Ref doc, new_document(std::move(parsed->value())));

@@ -52,7 +52,8 @@ Result<TreeItem> copy_root(PyObject* doc);
 // Parses `text` (a str) into a new Document, with the interpreter lock
 // released while parsing; a parse error is a ValueError with the report.
 Result<Ref> parse_text(PyObject* text);
-// The same for UTF-8 text, which must stay alive for the call.
-Result<Ref> parse_utf8(std::string_view utf8);
+// The same for UTF-8 text held by `owner` (a str or bytes object), which the
+// document keeps and reads in place.
+Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8);
 
 }  // namespace morvelan::py

@@ -14,6 +14,7 @@
 
 #include "engine/array.hpp"
 #include "engine/array_of_tables.hpp"
+#include "engine/table.hpp"
 #include "engine/tree_item.hpp"
 
 namespace morvelan {
@@ -51,7 +52,7 @@ void replace_element(TreeItem& list, std::size_t i, TreeItem&& element);
 // caller puts it before the next header written (see keep_removed_text).
 struct KeptText {
     std::string text;
-    std::optional<std::int64_t> position;
+    HeaderPosition position;
     void add(const TreeItem& member);
 };
 

@@ -55,7 +55,7 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
             PyErr_SetObject(PyExc_UnicodeDecodeError, exc.get());
             return Error::pending();
         }
-        return parse_utf8(view);
+        return parse_utf8(data.get(), view);
     });
 }
 

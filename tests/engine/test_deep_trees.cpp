@@ -182,7 +182,7 @@ TEST_P(DeepTree, EveryWalkGetsThrough) {
         clear_positions(top);
         for (TreeItem* p = &top; p->is_container(); p = &first_child(*p)) {
             if (p->is_table()) {
-                EXPECT_FALSE(p->as_table().doc_position.has_value());
+                EXPECT_FALSE(p->as_table().doc_position);
             }
         }
 

@@ -160,7 +160,7 @@ TEST(Parser, TableRules) {
     const Table& x = d.value().table().get("x")->as_table();
     EXPECT_TRUE(x.implicit);
     EXPECT_FALSE(x.dotted);
-    EXPECT_FALSE(x.doc_position.has_value());
+    EXPECT_FALSE(x.doc_position);
     const Table& p = x.get("y")->as_table().get("p")->as_table();
     EXPECT_TRUE(p.implicit);
     EXPECT_TRUE(p.dotted);
