@@ -930,7 +930,7 @@ enum class Plain { Value, End, Other };
 class PlainElements {
 public:
     explicit PlainElements(std::string_view text) noexcept
-        : p_(text.data()), end_(text.data() + text.size()) {}
+        : text_(text), p_(text.data()), end_(text.data() + text.size()) {}
 
     // Value: `out` holds the next element (or is null with a Python error
     // set). End: the text is read. Other: an element or a piece of layout is
