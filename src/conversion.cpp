@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -40,6 +41,7 @@
 #include "engine/array.hpp"
 #include "engine/array_of_tables.hpp"
 #include "engine/datetime.hpp"
+#include "engine/decoder.hpp"
 #include "engine/table.hpp"
 #include "item_proxy.hpp"
 #include "list_ops.hpp"
@@ -200,7 +202,9 @@ constexpr const char* kStackMessage =
 // is reached.
 class RecursionGuard {
 public:
-    explicit RecursionGuard(const char* where) noexcept : thread_(this_thread()) {
+    explicit RecursionGuard(const char* where) noexcept : RecursionGuard(where, this_thread()) {}
+    // For a conversion that looked its thread's record up once already.
+    RecursionGuard(const char* where, ConversionThread& thread) noexcept : thread_(thread) {
         if (thread_.depth >= kMaxDepth) {
             PyErr_Format(PyExc_RecursionError, kNestingMessage, kMaxDepth, where);
             return;
@@ -669,17 +673,29 @@ Ref py_text(std::string_view s) {
 // made the first time, whose hash is already computed. A slot holds the most
 // recent key of its hash; texts are views into the tree, which does not change
 // while the conversion holds the document.
+//
+// A key is looked up by its size and two machine words, its first and its
+// last eight bytes (four, or three single bytes, for shorter keys): they hash
+// it, and for a key of up to 16 bytes they are the whole text, so a hit
+// compares no bytes.
 class KeyCache {
 public:
     Ref key(std::string_view text) {
-        if (text.size() > kLongest) return py_text(text);
+        const std::size_t n = text.size();
+        if (n > kLongest) return py_text(text);
         // Made on the first key: converting a scalar or a list of them pays nothing.
         if (!slots_) slots_ = std::make_unique<Slot[]>(kSlots);
-        Slot& s = slots_[slot_of(text)];
-        if (s.key && s.text == text) return Ref::borrow(s.key.get());
+        const Words w = words_of(text);
+        Slot& s = slots_[slot_of(w, n)];
+        if (s.key && s.size == n && s.head == w.head && s.tail == w.tail &&
+            (n <= kWordCovered || std::memcmp(s.data, text.data(), n) == 0))
+            return Ref::borrow(s.key.get());
         Ref k = py_text(text);
         if (k) {
-            s.text = text;
+            s.data = text.data();
+            s.size = n;
+            s.head = w.head;
+            s.tail = w.tail;
             s.key = Ref::borrow(k.get());
         }
         return k;
@@ -687,33 +703,69 @@ public:
 
 private:
     static constexpr std::size_t kSlots = 256;
-    static constexpr std::size_t kLongest = 64;  // longer keys are seldom repeated
+    static constexpr std::size_t kLongest = 64;      // longer keys are seldom repeated
+    static constexpr std::size_t kWordCovered = 16;  // head and tail hold every byte
+    struct Words {
+        std::uint64_t head = 0;
+        std::uint64_t tail = 0;
+    };
     struct Slot {
-        std::string_view text;
+        const char* data = nullptr;
+        std::size_t size = 0;
+        std::uint64_t head = 0;
+        std::uint64_t tail = 0;
         Ref key;
     };
 
-    static std::size_t slot_of(std::string_view text) noexcept {
-        std::uint32_t h = 2166136261u;  // FNV-1a
-        for (const char c : text) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
-        return h % kSlots;
+    static Words words_of(std::string_view text) noexcept {
+        const char* p = text.data();
+        const std::size_t n = text.size();
+        Words w;
+        if (n >= 8) {
+            std::memcpy(&w.head, p, 8);
+            std::memcpy(&w.tail, p + n - 8, 8);
+        } else if (n >= 4) {
+            std::uint32_t head, tail;
+            std::memcpy(&head, p, 4);
+            std::memcpy(&tail, p + n - 4, 4);
+            w.head = head;
+            w.tail = tail;
+        } else if (n > 0) {
+            const auto byte = [&](std::size_t i) -> std::uint64_t {
+                return static_cast<unsigned char>(p[i]);
+            };
+            w.head = byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16;
+        }
+        return w;
+    }
+
+    static std::size_t slot_of(const Words& w, std::size_t n) noexcept {
+        const std::uint64_t h = (w.head * 0x9E3779B97F4A7C15u) ^ (w.tail * 0xC2B2AE3D27D4EB4Fu) ^ n;
+        return static_cast<std::size_t>((h ^ (h >> 29)) >> 56);  // kSlots == 256
     }
 
     std::unique_ptr<Slot[]> slots_;
 };
 
-Ref py_value(const TreeItem& item, KeyCache& keys);
+// One conversion: its key cache and its thread's record (looked up once, not
+// at every level).
+struct ToPython {
+    ConversionThread& thread;
+    KeyCache keys;
+};
 
-Ref py_table(const Table& table, KeyCache& keys) {
-    RecursionGuard guard(kToPythonWhere);
+Ref py_value(const TreeItem& item, ToPython& cx);
+
+Ref py_table(const Table& table, ToPython& cx) {
+    RecursionGuard guard(kToPythonWhere, cx.thread);
     if (!guard.ok()) return {};
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return {};
     for (const Entry& e : table.entries) {
         if (e.item.is_none()) continue;
-        Ref key = keys.key(e.key.text());
+        Ref key = cx.keys.key(e.key.text());
         if (!key) return {};
-        Ref value = py_value(e.item, keys);
+        Ref value = py_value(e.item, cx);
         if (!value) return {};
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
     }
@@ -722,13 +774,13 @@ Ref py_table(const Table& table, KeyCache& keys) {
 
 // A list of `n` items, each given by `next()`.
 template <class Next>
-Ref py_list(std::size_t n, Next&& next, KeyCache& keys) {
-    RecursionGuard guard(kToPythonWhere);
+Ref py_list(std::size_t n, Next&& next, ToPython& cx) {
+    RecursionGuard guard(kToPythonWhere, cx.thread);
     if (!guard.ok()) return {};
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
     if (!list) return {};
     for (std::size_t i = 0; i < n; ++i) {
-        Ref value = py_value(*next(), keys);
+        Ref value = py_value(*next(), cx);
         if (!value) return {};
         // Steals the reference, even on failure.
         if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), value.release()) < 0) return {};
@@ -736,15 +788,70 @@ Ref py_list(std::size_t n, Next&& next, KeyCache& keys) {
     return list;
 }
 
-Ref py_datetime(const Datetime& dt) {
-    if (!dt.date && !dt.time) {
-        String text;
-        append_datetime(text, dt);
-        return py_text(std::string_view(text.data(), text.size()));
-    }
-    Result<const DatetimeApi*> api_r = datetime_api();
-    if (!api_r.ok()) return {};
-    const DatetimeApi& api = *api_r.value();
+// ---------------------------------------------------------------------------
+// Date-times to Python
+//
+// The classes are called with the state their objects pickle to (a bytes
+// object packing the fields, and the tzinfo), which they read without parsing
+// arguments: about three times faster than passing the fields one by one. The
+// state is not checked by the classes, so it is used only for fields in the
+// ranges they accept; others (a leap second, year 0) take the plain call,
+// which raises their ValueError.
+
+// The tzinfo of an offset of less than a day either way:
+// timezone(timedelta(seconds=...)), made once per process for each offset
+// met (at most 2,879 of them) and kept. Offset 0 gives timezone.utc.
+constexpr int kDayMinutes = 24 * 60;
+
+Ref py_zone(int minutes, const DatetimeApi& api) {
+    static PyObject* zones[2 * kDayMinutes - 1] = {};  // owned references
+    PyObject*& zone = zones[minutes + kDayMinutes - 1];
+    if (zone) return Ref::borrow(zone);
+    Ref delta = Ref::steal(PyObject_CallFunction(api.timedelta_type, "iii", 0, minutes * 60, 0));
+    if (!delta) return {};
+    Ref tz = Ref::steal(PyObject_CallFunction(api.timezone_type, "O", delta.get()));
+    if (!tz) return {};
+    // The calls may have let another thread fill the slot meanwhile.
+    if (!zone) zone = Ref(tz).release();
+    return tz;
+}
+
+// Whether the classes accept the fields as they are.
+bool python_date(const Date& d) noexcept {
+    return d.year >= 1 && d.year <= 9999 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
+           d.day <= days_in_month(d.year, d.month);
+}
+bool python_time(const Time& t) noexcept {
+    return t.hour < 24 && t.minute < 60 && (!t.second || *t.second < 60) &&
+           (!t.nanosecond || *t.nanosecond < 1000000000u);
+}
+
+void put_date(unsigned char* out, const Date& d) noexcept {
+    out[0] = static_cast<unsigned char>(d.year >> 8);
+    out[1] = static_cast<unsigned char>(d.year & 0xff);
+    out[2] = d.month;
+    out[3] = d.day;
+}
+void put_time(unsigned char* out, const Time& t) noexcept {
+    const std::uint32_t micro = t.nanosecond ? *t.nanosecond / 1000 : 0;
+    out[0] = t.hour;
+    out[1] = t.minute;
+    out[2] = t.second ? *t.second : 0;
+    out[3] = static_cast<unsigned char>(micro >> 16);
+    out[4] = static_cast<unsigned char>((micro >> 8) & 0xff);
+    out[5] = static_cast<unsigned char>(micro & 0xff);
+}
+
+// cls(state) or cls(state, tz).
+Ref from_state(PyObject* cls, const unsigned char* state, std::size_t size, PyObject* tz) {
+    Ref bytes = Ref::steal(
+        PyBytes_FromStringAndSize(reinterpret_cast<const char*>(state), static_cast<Py_ssize_t>(size)));
+    if (!bytes) return {};
+    return Ref::steal(PyObject_CallFunctionObjArgs(cls, bytes.get(), tz, nullptr));
+}
+
+// The plain call with the fields one by one.
+Ref py_datetime_fields(const Datetime& dt, const DatetimeApi& api) {
     if (!dt.time) {
         const Date& d = *dt.date;
         return Ref::steal(PyObject_CallFunction(api.date_type, "iii", int(d.year), int(d.month), int(d.day)));
@@ -759,17 +866,179 @@ Ref py_datetime(const Datetime& dt) {
     const Date& d = *dt.date;
     Ref tz = Ref::borrow(Py_None);
     if (dt.offset) {
-        int seconds = dt.offset->kind == Offset::Kind::Z ? 0 : int(dt.offset->minutes) * 60;
-        Ref delta = Ref::steal(PyObject_CallFunction(api.timedelta_type, "iii", 0, seconds, 0));
-        if (!delta) return {};
-        tz = Ref::steal(PyObject_CallFunction(api.timezone_type, "O", delta.get()));
+        const int minutes = dt.offset->kind == Offset::Kind::Z ? 0 : int(dt.offset->minutes);
+        if (minutes > -kDayMinutes && minutes < kDayMinutes) {
+            tz = py_zone(minutes, api);
+        } else {
+            // timezone() refuses it with its ValueError.
+            Ref delta = Ref::steal(PyObject_CallFunction(api.timedelta_type, "iii", 0, minutes * 60, 0));
+            if (!delta) return {};
+            tz = Ref::steal(PyObject_CallFunction(api.timezone_type, "O", delta.get()));
+        }
         if (!tz) return {};
     }
     return Ref::steal(PyObject_CallFunction(api.datetime_type, "iiiiiiiO", int(d.year), int(d.month),
                                             int(d.day), int(t.hour), int(t.minute), second, micro, tz.get()));
 }
 
-Ref py_value(const TreeItem& item, KeyCache& keys) {
+Ref py_datetime(const Datetime& dt) {
+    if (!dt.date && !dt.time) {
+        String text;
+        append_datetime(text, dt);
+        return py_text(std::string_view(text.data(), text.size()));
+    }
+    Result<const DatetimeApi*> api_r = datetime_api();
+    if (!api_r.ok()) return {};
+    const DatetimeApi& api = *api_r.value();
+    const int offset = dt.offset && dt.offset->kind == Offset::Kind::Custom ? int(dt.offset->minutes) : 0;
+    if ((dt.date && !python_date(*dt.date)) || (dt.time && !python_time(*dt.time)) ||
+        offset <= -kDayMinutes || offset >= kDayMinutes)
+        return py_datetime_fields(dt, api);
+    unsigned char state[10];
+    if (!dt.time) {
+        put_date(state, *dt.date);
+        return from_state(api.date_type, state, 4, nullptr);
+    }
+    if (!dt.date) {
+        put_time(state, *dt.time);
+        return from_state(api.time_type, state, 6, nullptr);
+    }
+    put_date(state, *dt.date);
+    put_time(state + 4, *dt.time);
+    if (!dt.offset) return from_state(api.datetime_type, state, 10, nullptr);
+    Ref tz = py_zone(offset, api);
+    if (!tz) return {};
+    return from_state(api.datetime_type, state, 10, tz.get());
+}
+
+// ---------------------------------------------------------------------------
+// Packed arrays of plain elements
+//
+// Most packed arrays hold plain elements only: basic strings without
+// escapes, literal strings (neither multi-line) and bare words (numbers,
+// booleans, date-times without a space), with spaces, tabs, line endings and
+// comments around the commas. Their text was read when the document was
+// parsed, so it is known to be valid, and reading such elements only needs
+// to find them: the text between a string's quotes is its value, and a bare
+// word is decoded by the parser's own decoder. Any other element (a string
+// with an escape, a multi-line string, a date and a time with a space
+// between them) makes the reader give up, and the array is read by the
+// element reader instead, which costs a parser and a tree item per element.
+
+enum class Plain { Value, End, Other };
+
+class PlainElements {
+public:
+    explicit PlainElements(std::string_view text) noexcept
+        : text_(text), p_(text.data()), end_(text.data() + text.size()) {}
+
+    // Value: `out` holds the next element (or is null with a Python error
+    // set). End: the text is read. Other: an element or a piece of layout is
+    // not plain.
+    Plain next(Ref& out) {
+        skip_layout();
+        if (p_ == end_) return started_ ? Plain::Other : Plain::End;  // no element after a comma
+        started_ = true;
+        const Plain r = (*p_ == '"' || *p_ == '\'') ? string(out) : bare(out);
+        if (r != Plain::Value) return r;
+        skip_layout();
+        if (p_ == end_) {
+            started_ = false;  // the last element
+            return Plain::Value;
+        }
+        if (*p_ != ',') return Plain::Other;
+        ++p_;
+        return Plain::Value;
+    }
+
+private:
+    // Spaces, tabs, line endings and comments (the text is valid: a carriage
+    // return ends a line, and a comment runs to the next line feed).
+    void skip_layout() noexcept {
+        while (p_ != end_) {
+            const char c = *p_;
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+                ++p_;
+            } else if (c == '#') {
+                const void* lf = std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_));
+                p_ = lf ? static_cast<const char*>(lf) : end_;
+            } else {
+                return;
+            }
+        }
+    }
+
+    Plain string(Ref& out) {
+        const char quote = *p_;
+        const char* body = p_ + 1;
+        if (end_ - body >= 2 && body[0] == quote && body[1] == quote) return Plain::Other;  // multi-line
+        const auto* close =
+            static_cast<const char*>(std::memchr(body, quote, static_cast<std::size_t>(end_ - body)));
+        if (!close) return Plain::Other;
+        const auto size = static_cast<std::size_t>(close - body);
+        if (quote == '"' && std::memchr(body, '\\', size)) return Plain::Other;
+        out = py_text(std::string_view(body, size));
+        p_ = close + 1;
+        return Plain::Value;
+    }
+
+    // A bare word, decoded as the parser decodes it. A date and a time with
+    // a space between them are one word to the parser: not plain here.
+    Plain bare(Ref& out) {
+        const char* q = p_;
+        while (q != end_ && *q != ',' && *q != ' ' && *q != '\t' && *q != '\n' && *q != '\r' && *q != '#')
+            ++q;
+        if (q != end_ && *q == ' ' && end_ - q > 1 && q[1] >= '0' && q[1] <= '9') return Plain::Other;
+        const auto at = [&](const char* c) { return static_cast<std::size_t>(c - text_.data()); };
+        ErrorCollector errors;
+        BareScalar scalar;
+        decode_bare_scalar(text_, Span{at(p_), at(q)}, errors, scalar);
+        if (errors.has_error()) return Plain::Other;
+        switch (scalar.kind) {
+            case ScalarKind::Integer: out = Ref::steal(PyLong_FromLongLong(scalar.integer)); break;
+            case ScalarKind::Float: out = Ref::steal(PyFloat_FromDouble(scalar.floating)); break;
+            case ScalarKind::Boolean: out = Ref::borrow(scalar.boolean ? Py_True : Py_False); break;
+            case ScalarKind::Datetime: out = py_datetime(scalar.datetime); break;
+        }
+        p_ = q;
+        return Plain::Value;
+    }
+
+    std::string_view text_;
+    const char* p_;
+    const char* end_;
+    bool started_ = false;  // an element was read and a comma followed it
+};
+
+// The list of a packed array of `n` plain elements; a null Ref with no
+// exception set when an element is not plain (or the text does not hold `n`
+// elements).
+Ref py_plain_list(std::string_view text, std::size_t n, bool& failed) {
+    failed = false;
+    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list) {
+        failed = true;
+        return {};
+    }
+    PlainElements elements(text);
+    for (std::size_t i = 0;; ++i) {
+        Ref value;
+        const Plain r = elements.next(value);
+        if (r == Plain::End) return i == n ? list : Ref();
+        if (r == Plain::Other || i == n) return {};
+        if (!value) {
+            failed = true;
+            return {};
+        }
+        // Steals the reference, even on failure.
+        if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), value.release()) < 0) {
+            failed = true;
+            return {};
+        }
+    }
+}
+
+Ref py_value(const TreeItem& item, ToPython& cx) {
     switch (item.kind()) {
         case ItemKind::None: return Ref::borrow(Py_None);
         case ItemKind::String: return py_text(item.as_string());
@@ -778,17 +1047,26 @@ Ref py_value(const TreeItem& item, KeyCache& keys) {
         case ItemKind::Boolean: return Ref::borrow(item.as_bool() ? Py_True : Py_False);
         case ItemKind::Datetime: return py_datetime(item.as_datetime());
         case ItemKind::Array: {
-            // A packed array is decoded element by element, never unpacked.
+            const Array& array = item.as_array();
+            if (array.packed()) {
+                // A level of nesting, left before the fallback enters its own.
+                RecursionGuard guard(kToPythonWhere, cx.thread);
+                if (!guard.ok()) return {};
+                bool failed = false;
+                Ref list = py_plain_list(array.packed_text(), array.size(), failed);
+                if (list || failed) return list;
+            }
+            // Any other packed array is decoded element by element, never unpacked.
             ElementReader elements(item.as_array());
             return py_list(
-                item.as_array().size(), [&] { return elements.next(); }, keys);
+                item.as_array().size(), [&] { return elements.next(); }, cx);
         }
         case ItemKind::InlineTable:
-        case ItemKind::Table: return py_table(item.as_table(), keys);
+        case ItemKind::Table: return py_table(item.as_table(), cx);
         case ItemKind::ArrayOfTables: {
             const TreeItem* member = item.as_array_of_tables().values.data();
             return py_list(
-                item.as_array_of_tables().values.size(), [&] { return member++; }, keys);
+                item.as_array_of_tables().values.size(), [&] { return member++; }, cx);
         }
     }
     return Ref::borrow(Py_None);
@@ -945,11 +1223,11 @@ Result<Ref> to_python(const TreeItem& item) {
     // The conversion runs no Python code: the collector, which the many new
     // containers would set off again and again, waits until it is done. The
     // pause ends before the keys' references are dropped (declared first).
-    KeyCache keys;
+    ToPython cx{this_thread(), {}};
     Ref r;
     {
         const CollectorPause pause;
-        r = py_value(item, keys);
+        r = py_value(item, cx);
     }
     if (!r) return Error::pending();
     return r;

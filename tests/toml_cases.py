@@ -106,9 +106,13 @@ def python_value(node):
 
 
 def same_value(a, b):
-    """Equality that treats NaN as equal to NaN."""
+    """Equality of the same types that treats NaN as equal to NaN and tells
+    date-times apart by their offsets, not only by the instant they name."""
     if isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b):
         return True
+    if isinstance(a, (dt.datetime, dt.time)) and isinstance(b, (dt.datetime, dt.time)):
+        if a.utcoffset() != b.utcoffset():
+            return False
     if isinstance(a, dict) and isinstance(b, dict):
         return a.keys() == b.keys() and all(same_value(a[k], b[k]) for k in a)
     if isinstance(a, list) and isinstance(b, list):
