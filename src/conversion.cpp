@@ -42,6 +42,7 @@
 #include "engine/array_of_tables.hpp"
 #include "engine/datetime.hpp"
 #include "engine/decoder.hpp"
+#include "engine/packed.hpp"
 #include "engine/table.hpp"
 #include "item_proxy.hpp"
 #include "list_ops.hpp"
@@ -912,103 +913,8 @@ Ref py_datetime(const Datetime& dt) {
 }
 
 // ---------------------------------------------------------------------------
-// Packed arrays of plain elements
-//
-// Most packed arrays hold plain elements only: basic strings without
-// escapes, literal strings (neither multi-line) and bare words (numbers,
-// booleans, date-times without a space), with spaces, tabs, line endings and
-// comments around the commas. Their text was read when the document was
-// parsed, so it is known to be valid, and reading such elements only needs
-// to find them: the text between a string's quotes is its value, and a bare
-// word is decoded by the parser's own decoder. Any other element (a string
-// with an escape, a multi-line string, a date and a time with a space
-// between them) makes the reader give up, and the array is read by the
-// element reader instead, which costs a parser and a tree item per element.
-
-enum class Plain { Value, End, Other };
-
-class PlainElements {
-public:
-    explicit PlainElements(std::string_view text) noexcept
-        : text_(text), p_(text.data()), end_(text.data() + text.size()) {}
-
-    // Value: `out` holds the next element (or is null with a Python error
-    // set). End: the text is read. Other: an element or a piece of layout is
-    // not plain.
-    Plain next(Ref& out) {
-        skip_layout();
-        if (p_ == end_) return started_ ? Plain::Other : Plain::End;  // no element after a comma
-        started_ = true;
-        const Plain r = (*p_ == '"' || *p_ == '\'') ? string(out) : bare(out);
-        if (r != Plain::Value) return r;
-        skip_layout();
-        if (p_ == end_) {
-            started_ = false;  // the last element
-            return Plain::Value;
-        }
-        if (*p_ != ',') return Plain::Other;
-        ++p_;
-        return Plain::Value;
-    }
-
-private:
-    // Spaces, tabs, line endings and comments (the text is valid: a carriage
-    // return ends a line, and a comment runs to the next line feed).
-    void skip_layout() noexcept {
-        while (p_ != end_) {
-            const char c = *p_;
-            if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-                ++p_;
-            } else if (c == '#') {
-                const void* lf = std::memchr(p_, '\n', static_cast<std::size_t>(end_ - p_));
-                p_ = lf ? static_cast<const char*>(lf) : end_;
-            } else {
-                return;
-            }
-        }
-    }
-
-    Plain string(Ref& out) {
-        const char quote = *p_;
-        const char* body = p_ + 1;
-        if (end_ - body >= 2 && body[0] == quote && body[1] == quote) return Plain::Other;  // multi-line
-        const auto* close =
-            static_cast<const char*>(std::memchr(body, quote, static_cast<std::size_t>(end_ - body)));
-        if (!close) return Plain::Other;
-        const auto size = static_cast<std::size_t>(close - body);
-        if (quote == '"' && std::memchr(body, '\\', size)) return Plain::Other;
-        out = py_text(std::string_view(body, size));
-        p_ = close + 1;
-        return Plain::Value;
-    }
-
-    // A bare word, decoded as the parser decodes it. A date and a time with
-    // a space between them are one word to the parser: not plain here.
-    Plain bare(Ref& out) {
-        const char* q = p_;
-        while (q != end_ && *q != ',' && *q != ' ' && *q != '\t' && *q != '\n' && *q != '\r' && *q != '#')
-            ++q;
-        if (q != end_ && *q == ' ' && end_ - q > 1 && q[1] >= '0' && q[1] <= '9') return Plain::Other;
-        const auto at = [&](const char* c) { return static_cast<std::size_t>(c - text_.data()); };
-        ErrorCollector errors;
-        BareScalar scalar;
-        decode_bare_scalar(text_, Span{at(p_), at(q)}, errors, scalar);
-        if (errors.has_error()) return Plain::Other;
-        switch (scalar.kind) {
-            case ScalarKind::Integer: out = Ref::steal(PyLong_FromLongLong(scalar.integer)); break;
-            case ScalarKind::Float: out = Ref::steal(PyFloat_FromDouble(scalar.floating)); break;
-            case ScalarKind::Boolean: out = Ref::borrow(scalar.boolean ? Py_True : Py_False); break;
-            case ScalarKind::Datetime: out = py_datetime(scalar.datetime); break;
-        }
-        p_ = q;
-        return Plain::Value;
-    }
-
-    std::string_view text_;
-    const char* p_;
-    const char* end_;
-    bool started_ = false;  // an element was read and a comma followed it
-};
+// Packed arrays of plain elements (see PlainElements): read straight from
+// their text into the list, without a parser or a tree item per element.
 
 // The list of a packed array of `n` plain elements; a null Ref with no
 // exception set when an element is not plain (or the text does not hold `n`
@@ -1022,10 +928,20 @@ Ref py_plain_list(std::string_view text, std::size_t n, bool& failed) {
     }
     PlainElements elements(text);
     for (std::size_t i = 0;; ++i) {
+        const PlainElements::Element e = elements.next();
+        if (e.kind == PlainElements::Kind::End) return i == n ? list : Ref();
+        if (e.kind == PlainElements::Kind::Other || i == n) return {};
         Ref value;
-        const Plain r = elements.next(value);
-        if (r == Plain::End) return i == n ? list : Ref();
-        if (r == Plain::Other || i == n) return {};
+        if (e.kind == PlainElements::Kind::String) {
+            value = py_text(e.text);
+        } else {
+            switch (e.scalar.kind) {
+                case ScalarKind::Integer: value = Ref::steal(PyLong_FromLongLong(e.scalar.integer)); break;
+                case ScalarKind::Float: value = Ref::steal(PyFloat_FromDouble(e.scalar.floating)); break;
+                case ScalarKind::Boolean: value = Ref::borrow(e.scalar.boolean ? Py_True : Py_False); break;
+                case ScalarKind::Datetime: value = py_datetime(e.scalar.datetime); break;
+            }
+        }
         if (!value) {
             failed = true;
             return {};

@@ -1,18 +1,22 @@
 // Conformance driver: parses each file named on the command line and prints
 // one JSON object per line:
 //   {"path": ..., "ok": true, "value": <tagged JSON>, "output": <written text>,
-//    "reparse": true|false}
+//    "reparse": true|false, "plain": [read, differ]}
 //   {"path": ..., "ok": false, "error": <report text>}
 // "value" follows the toml-test convention (tables are objects, scalars are
 // {"type": ..., "value": ...}); "reparse" tells whether the written text
-// parses again to the same data.
+// parses again to the same data; "plain" counts the packed arrays that the
+// plain reader (PlainElements) read whole, and those where it read anything
+// other than what the parser reads back (PackedElements).
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "array.hpp"
 #include "document.hpp"
 #include "encode.hpp"
+#include "packed.hpp"
 #include "parser.hpp"
 #include "string.hpp"
 
@@ -105,6 +109,57 @@ void to_json(std::string& out, const TreeItem& item) {
     }
 }
 
+bool same_scalar(const BareScalar& plain, const TreeItem& item) {
+    switch (plain.kind) {
+        case ScalarKind::Integer:
+            return item.kind() == ItemKind::Integer && item.as_integer() == plain.integer;
+        case ScalarKind::Float:
+            return item.kind() == ItemKind::Float &&
+                   (item.as_float() == plain.floating ||
+                    (item.as_float() != item.as_float() && plain.floating != plain.floating));
+        case ScalarKind::Boolean: return item.kind() == ItemKind::Boolean && item.as_bool() == plain.boolean;
+        case ScalarKind::Datetime: {
+            if (item.kind() != ItemKind::Datetime) return false;
+            String a, b;
+            append_datetime(a, item.as_datetime());
+            append_datetime(b, plain.datetime);
+            return a == b;
+        }
+    }
+    return false;
+}
+
+// Reads every packed array below `item` with both readers (before anything
+// unpacks it); see "plain" above.
+void check_plain(const TreeItem& item, int& read, int& differ) {
+    if (item.is_table_like()) {
+        for (const Entry& e : item.as_table().entries) check_plain(e.item, read, differ);
+    } else if (item.is_array_of_tables()) {
+        for (const TreeItem& m : item.as_array_of_tables().values) check_plain(m, read, differ);
+    } else if (item.is_array() && !item.as_array().packed()) {
+        for (const TreeItem& v : item.as_array().stored_items()) check_plain(v, read, differ);
+    } else if (item.is_array()) {
+        PlainElements plain(item.as_array().packed_text());
+        ElementReader parsed(item.as_array());
+        for (;;) {
+            const PlainElements::Element e = plain.next();
+            if (e.kind == PlainElements::Kind::Other) return;
+            const TreeItem* v = parsed.next();
+            if (e.kind == PlainElements::Kind::End) {
+                ++(v ? differ : read);
+                return;
+            }
+            const bool same = v && (e.kind == PlainElements::Kind::String
+                                        ? v->kind() == ItemKind::String && v->as_string() == e.text
+                                        : same_scalar(e.scalar, *v));
+            if (!same) {
+                ++differ;
+                return;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,7 +176,10 @@ int main(int argc, char** argv) {
             json_string(line, result.error().display());
         } else {
             const DocumentRoot& doc = result.value();
-            line += ",\"ok\":true,\"value\":";
+            int read = 0, differ = 0;
+            check_plain(doc.root(), read, differ);
+            line += ",\"ok\":true,\"plain\":[" + std::to_string(read) + "," + std::to_string(differ) + "]";
+            line += ",\"value\":";
             to_json(line, doc.root());
             String written = write_document(doc);
             line += ",\"output\":";
