@@ -228,12 +228,37 @@ bool is_document(PyObject* o) noexcept {
     return type && Py_IS_TYPE(o, reinterpret_cast<PyTypeObject*>(type));
 }
 
+namespace {
+
+// The text of a str or bytes object, lent to a document: the document's
+// pieces view the object's own buffer, which no one can change, instead of a
+// copy. The object is released when the last document (or parse report)
+// sharing it goes, which happens with the interpreter lock held: documents
+// are freed by the interpreter, and the parse below keeps its own reference
+// while the lock is released.
+class LentSource final : public SourceText {
+public:
+    LentSource(PyObject* owner, std::string_view utf8) : owner_(Ref::borrow(owner)) { view_ = utf8; }
+
+    // The string itself, when the text was lent by an exact str: the same
+    // text, with nothing to decode.
+    Ref str() const { return PyUnicode_CheckExact(owner_.get()) ? Ref::borrow(owner_.get()) : Ref(); }
+
+private:
+    Ref owner_;
+};
+
+}  // namespace
+
 Result<Ref> document_text(DocumentState& s) {
     MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
     root_table(s);
     // Unchanged since it was parsed: the writer would give back the source
     // byte for byte, so the source is the text.
     if (s.parsed && !s.lock.ever_written() && s.tree.source()) {
+        if (const auto* lent = dynamic_cast<const LentSource*>(s.tree.source().get())) {
+            if (Ref text = lent->str()) return text;
+        }
         return str_from(s.tree.source()->view());
     }
     String text = write_document(s.tree);
@@ -273,24 +298,6 @@ Result<TreeItem> copy_root(PyObject* doc) {
     copy.detach();
     return copy;
 }
-
-namespace {
-
-// The text of a str or bytes object, lent to a document: the document's
-// pieces view the object's own buffer, which no one can change, instead of a
-// copy. The object is released when the last document (or parse report)
-// sharing it goes, which happens with the interpreter lock held: documents
-// are freed by the interpreter, and the parse below keeps its own reference
-// while the lock is released.
-class LentSource final : public SourceText {
-public:
-    LentSource(PyObject* owner, std::string_view utf8) : owner_(Ref::borrow(owner)) { view_ = utf8; }
-
-private:
-    Ref owner_;
-};
-
-}  // namespace
 
 Result<Ref> parse_text(PyObject* text) {
     MV_ASSIGN(std::string_view utf8, str_argument("text", text));
