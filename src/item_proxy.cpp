@@ -77,6 +77,7 @@ Result<TreeItem*> resolve(const Place& p) {
     DocumentState& s = p.doc();
     if (!s.tree.root().is_table()) panic("root should always be a table");
     MV_CHECK(check(p));
+    if (p.state && p.state->resolved && p.state->generation == s.lock.generation()) return p.state->resolved;
     TreeItem* item = resolve_path(s, *p.path);
     if (!item) return key_error("path no longer valid");
     return item;
@@ -108,20 +109,41 @@ PyObject* class_for(const TreeItem& item) {
     }
 }
 
-Result<Ref> make_handle(PyObject* document, Path path, const TreeItem& target) {
-    PyObject* type = class_for(target);
-    if (!type) return Error::pending();
-    return new_record(type, document, std::move(path));
+// A new record of `type` on `document` with an empty path, at the document's
+// current version.
+//
+// The memory comes straight from the object allocator rather than through the
+// class's tp_alloc (which would look the slot up, and clear the memory that
+// the constructor is about to fill): the record classes are not tracked by the
+// collector, so an instance is a plain object of sizeof(ItemObject) bytes
+// (dealloc_record frees it the same way).
+Result<Ref> empty_record(PyObject* type, PyObject* document) {
+    void* memory = PyObject_Malloc(sizeof(ItemObject));
+    if (!memory) throw std::bad_alloc();
+    PyObject* self = PyObject_Init(static_cast<PyObject*>(memory), reinterpret_cast<PyTypeObject*>(type));
+    auto* o = reinterpret_cast<ItemObject*>(self);
+    o->document = nullptr;
+    ItemState* state = ::new (static_cast<void*>(o->storage)) ItemState;
+    state->version.store(state_of(document).registry.counter(), std::memory_order_release);
+    o->document = Py_NewRef(document);
+    return Ref::steal(self);
 }
 
 }  // namespace
 
 Result<Ref> new_handle(PyObject* document, const Path& parent, PathStep step, const TreeItem& target) {
-    Path path;
-    path.reserve(parent.size() + 1);
-    path = parent;
-    path.push_back(std::move(step));
-    return make_handle(document, std::move(path), target);
+    PyObject* type = class_for(target);
+    if (!type) return Error::pending();
+    MV_ASSIGN(Ref h, empty_record(type, document));
+    ItemState& state = reinterpret_cast<ItemObject*>(h.get())->state();
+    state.path.reserve(parent.size() + 1);
+    state.path.append(parent.begin(), parent.end());
+    state.path.push_back(std::move(step));
+    // The caller holds the lock and has just found `target` at the path. The
+    // tree itself is never const: the handle may edit the item.
+    state.resolved = const_cast<TreeItem*>(&target);
+    state.generation = state_of(document).lock.generation();
+    return h;
 }
 
 Result<Ref> private_handle(TreeItem value) {
@@ -135,14 +157,9 @@ Result<Ref> private_handle(TreeItem value) {
 }
 
 Result<Ref> new_record(PyObject* type, PyObject* document, Path path) {
-    PyObject* self = alloc_instance(type);
-    if (!self) return Error::pending();
-    auto* o = reinterpret_cast<ItemObject*>(self);
-    ItemState* state = ::new (static_cast<void*>(o->storage)) ItemState();
-    state->path = std::move(path);
-    state->version.store(state_of(document).registry.counter(), std::memory_order_release);
-    o->document = Py_NewRef(document);
-    return Ref::steal(self);
+    MV_ASSIGN(Ref r, empty_record(type, document));
+    reinterpret_cast<ItemObject*>(r.get())->state().path = std::move(path);
+    return r;
 }
 
 void dealloc_record(PyObject* self) {
@@ -151,7 +168,13 @@ void dealloc_record(PyObject* self) {
         o->state().~ItemState();
         Py_CLEAR(o->document);
     }
-    free_instance(self);
+    PyTypeObject* type = Py_TYPE(self);
+    if (PyType_GetFlags(type) & Py_TPFLAGS_HAVE_GC) {
+        free_instance(self);  // an instance of a subclass defined in Python
+        return;
+    }
+    PyObject_Free(self);
+    Py_DECREF(type);
 }
 
 // ---- comparison ------------------------------------------------------------

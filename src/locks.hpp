@@ -36,7 +36,19 @@ public:
         return state_.compare_exchange_strong(expected, -1, std::memory_order_acquire,
                                               std::memory_order_relaxed);
     }
-    void unlock() noexcept { state_.store(0, std::memory_order_release); }
+    // Releasing the exclusive hold starts a new generation: the tree may
+    // have changed under it.
+    void unlock() noexcept {
+        generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        state_.store(0, std::memory_order_release);
+    }
+
+    // The number of exclusive holds released so far. Every change to the
+    // tree happens under an exclusive hold, so while a holder of the lock
+    // reads the same generation as before, the tree has not changed since:
+    // what a path resolved to then, it resolves to now. Read it while holding
+    // the lock (its release and acquisition order the counter).
+    std::uint64_t generation() const noexcept { return generation_.load(std::memory_order_relaxed); }
 
     // Blocking forms: call them with the interpreter lock released.
     void lock_shared() noexcept;
@@ -44,6 +56,7 @@ public:
 
 private:
     std::atomic<std::int32_t> state_{0};
+    std::atomic<std::uint64_t> generation_{0};
 };
 
 class LockGuard {

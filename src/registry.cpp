@@ -8,7 +8,7 @@
 namespace morvelan::py {
 
 std::size_t PathStep::hash() const noexcept {
-    if (is_key()) return std::hash<std::string>()(key_text());
+    if (is_key()) return std::hash<std::string_view>()(key_text());
     return std::hash<std::size_t>()(index_value()) * 0x9E3779B97F4A7C15ull + 1;
 }
 
