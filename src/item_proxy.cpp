@@ -67,17 +67,24 @@ TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept {
     return cur;
 }
 
+namespace {
+Error stale_error() {
+    return runtime_error("stale: the document has been modified since this reference was created");
+}
+}  // namespace
+
 Status check(const Place& p) {
-    if (p.state && p.doc().registry.is_stale(p.version, *p.path))
-        return runtime_error("stale: the document has been modified since this reference was created");
+    if (p.state && p.doc().registry.is_stale(p.version, *p.path)) return stale_error();
     return ok();
 }
 
 Result<TreeItem*> resolve(const Place& p) {
     DocumentState& s = p.doc();
     if (!s.tree.root().is_table()) panic("root should always be a table");
-    MV_CHECK(check(p));
-    if (p.state && p.state->resolved && p.state->generation == s.lock.generation()) return p.state->resolved;
+    if (p.state) {
+        if (s.registry.is_stale(p.version, *p.path)) return stale_error();
+        if (p.state->resolved && p.state->generation == s.lock.generation()) return p.state->resolved;
+    }
     TreeItem* item = resolve_path(s, *p.path);
     if (!item) return key_error("path no longer valid");
     return item;
@@ -156,7 +163,7 @@ void free_record_memory(void* memory) noexcept {
     PyObject_Free(memory);
 }
 
-Result<Ref> empty_record(PyObject* type, PyObject* document) {
+Ref empty_record(PyObject* type, PyObject* document) {
     void* memory = record_memory();
     if (!memory) throw std::bad_alloc();
     PyObject* self = PyObject_Init(static_cast<PyObject*>(memory), reinterpret_cast<PyTypeObject*>(type));
@@ -173,7 +180,7 @@ Result<Ref> empty_record(PyObject* type, PyObject* document) {
 Result<Ref> new_handle(PyObject* document, const Path& parent, PathStep step, const TreeItem& target) {
     PyObject* type = class_for(target);
     if (!type) return Error::pending();
-    MV_ASSIGN(Ref h, empty_record(type, document));
+    Ref h = empty_record(type, document);
     ItemState& state = reinterpret_cast<ItemObject*>(h.get())->state();
     state.path.reserve(parent.size() + 1);
     state.path.append(parent.begin(), parent.end());
@@ -196,7 +203,7 @@ Result<Ref> private_handle(TreeItem value) {
 }
 
 Result<Ref> new_record(PyObject* type, PyObject* document, Path path) {
-    MV_ASSIGN(Ref r, empty_record(type, document));
+    Ref r = empty_record(type, document);
     reinterpret_cast<ItemObject*>(r.get())->state().path = std::move(path);
     return r;
 }

@@ -14,9 +14,7 @@ std::size_t PathStep::hash() const noexcept {
 
 std::uint64_t VersionRegistry::counter() const { return counter_.load(std::memory_order_acquire); }
 
-bool VersionRegistry::is_stale(std::uint64_t version, const Path& path) const {
-    // Nothing has been stamped since the handle was made.
-    if (version == counter_.load(std::memory_order_acquire)) return false;
+bool VersionRegistry::stamped_since(std::uint64_t version, const Path& path) const {
     std::shared_lock guard(lock_);
     if (version < root_.stamp) return true;
     const Node* node = &root_;

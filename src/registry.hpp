@@ -231,7 +231,11 @@ public:
     std::uint64_t counter() const;
 
     // Whether a handle made at `version` with `path` is stale.
-    bool is_stale(std::uint64_t version, const Path& path) const;
+    bool is_stale(std::uint64_t version, const Path& path) const {
+        // Nothing has been stamped since the handle was made.
+        if (version == counter_.load(std::memory_order_acquire)) return false;
+        return stamped_since(version, path);
+    }
 
     // Stamps `path` (the empty path: the root); returns the new counter.
     std::uint64_t stamp(const Path& path);
@@ -264,6 +268,7 @@ private:
         std::vector<std::pair<std::size_t, std::uint64_t>> suffixes;
         Node* chain = nullptr;  // while being freed
     };
+    bool stamped_since(std::uint64_t version, const Path& path) const;
     static Node& child(Node& parent, const PathStep& step);
     Node& walk_creating(const Path& path);
     static void mark(Node& node, std::uint64_t c) noexcept;
