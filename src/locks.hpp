@@ -31,23 +31,28 @@ public:
         return false;
     }
     void unlock_shared() noexcept { state_.fetch_sub(1, std::memory_order_release); }
+    // Taking and releasing the exclusive hold each start a new generation
+    // (see generation()).
     bool try_lock() noexcept {
         std::int32_t expected = 0;
-        return state_.compare_exchange_strong(expected, -1, std::memory_order_acquire,
-                                              std::memory_order_relaxed);
+        if (!state_.compare_exchange_strong(expected, -1, std::memory_order_acquire,
+                                            std::memory_order_relaxed))
+            return false;
+        next_generation();
+        return true;
     }
-    // Releasing the exclusive hold starts a new generation: the tree may
-    // have changed under it.
     void unlock() noexcept {
-        generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        next_generation();
         state_.store(0, std::memory_order_release);
     }
 
-    // The number of exclusive holds released so far. Every change to the
+    // Counts the exclusive holds taken and released. Every change to the
     // tree happens under an exclusive hold, so while a holder of the lock
     // reads the same generation as before, the tree has not changed since:
-    // what a path resolved to then, it resolves to now. Read it while holding
-    // the lock (its release and acquisition order the counter).
+    // what a path resolved to then, it resolves to now. Inside an exclusive
+    // hold nothing found before it counts (the holder changes the tree as
+    // it goes). Read it while holding the lock (its release and acquisition
+    // order the counter).
     std::uint64_t generation() const noexcept { return generation_.load(std::memory_order_relaxed); }
 
     // Blocking forms: call them with the interpreter lock released.
@@ -55,6 +60,11 @@ public:
     void lock() noexcept;
 
 private:
+    // Written by the exclusive holder only.
+    void next_generation() noexcept {
+        generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+
     std::atomic<std::int32_t> state_{0};
     std::atomic<std::uint64_t> generation_{0};
 };
