@@ -67,16 +67,24 @@ TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept {
     return cur;
 }
 
+namespace {
+Error stale_error() {
+    return runtime_error("stale: the document has been modified since this reference was created");
+}
+}  // namespace
+
 Status check(const Place& p) {
-    if (p.state && p.doc().registry.is_stale(p.version, *p.path))
-        return runtime_error("stale: the document has been modified since this reference was created");
+    if (p.state && p.doc().registry.is_stale(p.version, *p.path)) return stale_error();
     return ok();
 }
 
 Result<TreeItem*> resolve(const Place& p) {
     DocumentState& s = p.doc();
     if (!s.tree.root().is_table()) panic("root should always be a table");
-    MV_CHECK(check(p));
+    if (p.state) {
+        if (s.registry.is_stale(p.version, *p.path)) return stale_error();
+        if (p.state->resolved && p.state->generation == s.lock.generation()) return p.state->resolved;
+    }
     TreeItem* item = resolve_path(s, *p.path);
     if (!item) return key_error("path no longer valid");
     return item;
@@ -108,20 +116,81 @@ PyObject* class_for(const TreeItem& item) {
     }
 }
 
-Result<Ref> make_handle(PyObject* document, Path path, const TreeItem& target) {
-    PyObject* type = class_for(target);
-    if (!type) return Error::pending();
-    return new_record(type, document, std::move(path));
+// A new record of `type` on `document` with an empty path, at the document's
+// current version.
+//
+// The memory comes straight from the object allocator rather than through the
+// class's tp_alloc (which would look the slot up, and clear the memory that
+// the constructor is about to fill): the record classes are not tracked by the
+// collector, so an instance is a plain object of sizeof(ItemObject) bytes
+// (dealloc_record frees it the same way).
+//
+// Handles are made and dropped at a high rate (each step of `doc["a"][0]["b"]`
+// makes one), so freed records are kept for reuse on a short list (guarded by
+// the interpreter lock, like every call here). Sanitizer builds free them at
+// once, so that a use after free is still seen (MORVELAN_USE_MIMALLOC is
+// defined exactly when the build has no sanitizers).
+struct FreeRecord {
+    FreeRecord* next;
+};
+struct RecordFreelist {
+#ifdef MORVELAN_USE_MIMALLOC
+    static constexpr int kMax = 32;
+#else
+    static constexpr int kMax = 0;
+#endif
+    FreeRecord* head = nullptr;
+    int size = 0;
+};
+RecordFreelist free_records;
+
+void* record_memory() noexcept {
+    if (FreeRecord* r = free_records.head) {
+        free_records.head = r->next;
+        --free_records.size;
+        return r;
+    }
+    return PyObject_Malloc(sizeof(ItemObject));
+}
+
+void free_record_memory(void* memory) noexcept {
+    if (free_records.size < RecordFreelist::kMax) {
+        auto* r = static_cast<FreeRecord*>(memory);
+        r->next = free_records.head;
+        free_records.head = r;
+        ++free_records.size;
+        return;
+    }
+    PyObject_Free(memory);
+}
+
+Ref empty_record(PyObject* type, PyObject* document) {
+    void* memory = record_memory();
+    if (!memory) throw std::bad_alloc();
+    PyObject* self = PyObject_Init(static_cast<PyObject*>(memory), reinterpret_cast<PyTypeObject*>(type));
+    auto* o = reinterpret_cast<ItemObject*>(self);
+    o->document = nullptr;
+    ItemState* state = ::new (static_cast<void*>(o->storage)) ItemState;
+    state->version.store(state_of(document).registry.counter(), std::memory_order_release);
+    o->document = Py_NewRef(document);
+    return Ref::steal(self);
 }
 
 }  // namespace
 
 Result<Ref> new_handle(PyObject* document, const Path& parent, PathStep step, const TreeItem& target) {
-    Path path;
-    path.reserve(parent.size() + 1);
-    path = parent;
-    path.push_back(std::move(step));
-    return make_handle(document, std::move(path), target);
+    PyObject* type = class_for(target);
+    if (!type) return Error::pending();
+    Ref h = empty_record(type, document);
+    ItemState& state = reinterpret_cast<ItemObject*>(h.get())->state();
+    state.path.reserve(parent.size() + 1);
+    state.path.append(parent.begin(), parent.end());
+    state.path.push_back(std::move(step));
+    // The caller holds the lock and has just found `target` at the path. The
+    // tree itself is never const: the handle may edit the item.
+    state.resolved = const_cast<TreeItem*>(&target);
+    state.generation = state_of(document).lock.generation();
+    return h;
 }
 
 Result<Ref> private_handle(TreeItem value) {
@@ -135,14 +204,9 @@ Result<Ref> private_handle(TreeItem value) {
 }
 
 Result<Ref> new_record(PyObject* type, PyObject* document, Path path) {
-    PyObject* self = alloc_instance(type);
-    if (!self) return Error::pending();
-    auto* o = reinterpret_cast<ItemObject*>(self);
-    ItemState* state = ::new (static_cast<void*>(o->storage)) ItemState();
-    state->path = std::move(path);
-    state->version.store(state_of(document).registry.counter(), std::memory_order_release);
-    o->document = Py_NewRef(document);
-    return Ref::steal(self);
+    Ref r = empty_record(type, document);
+    reinterpret_cast<ItemObject*>(r.get())->state().path = std::move(path);
+    return r;
 }
 
 void dealloc_record(PyObject* self) {
@@ -151,7 +215,13 @@ void dealloc_record(PyObject* self) {
         o->state().~ItemState();
         Py_CLEAR(o->document);
     }
-    free_instance(self);
+    PyTypeObject* type = Py_TYPE(self);
+    if (PyType_GetFlags(type) & Py_TPFLAGS_HAVE_GC) {
+        free_instance(self);  // an instance of a subclass defined in Python
+        return;
+    }
+    free_record_memory(self);
+    Py_DECREF(type);
 }
 
 // ---- comparison ------------------------------------------------------------

@@ -34,6 +34,12 @@ Result<TreeItem*> list_at(const Place& p, const char* op) {
 // An index argument as a signed 64-bit integer: an Item stands for its
 // value, anything else goes through __index__.
 Result<long long> index_value(PyObject* index) {
+    if (PyLong_CheckExact(index)) {
+        const long long i = PyLong_AsLongLong(index);
+        if (i != -1 || !PyErr_Occurred()) return i;
+        PyErr_Clear();
+        return type_error("TOML array indices must be integers or slices, not int");
+    }
     Ref value = Ref::borrow(index);
     if (is_item(index)) {
         value = Ref::steal(PyObject_GetAttrString(index, "value"));

@@ -31,28 +31,45 @@ public:
         return false;
     }
     void unlock_shared() noexcept { state_.fetch_sub(1, std::memory_order_release); }
+    // Taking and releasing the exclusive hold each start a new generation
+    // (see generation()).
     bool try_lock() noexcept {
         std::int32_t expected = 0;
         if (!state_.compare_exchange_strong(expected, -1, std::memory_order_acquire,
                                             std::memory_order_relaxed))
             return false;
-        written_.store(true, std::memory_order_relaxed);
+        next_generation();
         return true;
     }
-    // Whether the lock was ever taken for writing. Every change to a
-    // document is made under its lock taken that way, so a document whose
-    // lock never was still holds the tree it was made with. Read it while
-    // holding the lock.
-    bool ever_written() const noexcept { return written_.load(std::memory_order_relaxed); }
-    void unlock() noexcept { state_.store(0, std::memory_order_release); }
+    void unlock() noexcept {
+        next_generation();
+        state_.store(0, std::memory_order_release);
+    }
+
+    // Counts the exclusive holds taken and released. Every change to the
+    // tree happens under an exclusive hold, so while a holder of the lock
+    // reads the same generation as before, the tree has not changed since:
+    // what a path resolved to then, it resolves to now. Inside an exclusive
+    // hold nothing found before it counts (the holder changes the tree as
+    // it goes). Read it while holding the lock (its release and acquisition
+    // order the counter).
+    std::uint64_t generation() const noexcept { return generation_.load(std::memory_order_relaxed); }
+    // Whether the lock was ever taken for writing: a document whose lock
+    // never was still holds the tree it was made with.
+    bool ever_written() const noexcept { return generation() != 0; }
 
     // Blocking forms: call them with the interpreter lock released.
     void lock_shared() noexcept;
     void lock() noexcept;
 
 private:
+    // Written by the exclusive holder only.
+    void next_generation() noexcept {
+        generation_.store(generation_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    }
+
     std::atomic<std::int32_t> state_{0};
-    std::atomic<bool> written_{false};
+    std::atomic<std::uint64_t> generation_{0};
 };
 
 class LockGuard {

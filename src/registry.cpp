@@ -8,15 +8,13 @@
 namespace morvelan::py {
 
 std::size_t PathStep::hash() const noexcept {
-    if (is_key()) return std::hash<std::string>()(key_text());
+    if (is_key()) return std::hash<std::string_view>()(key_text());
     return std::hash<std::size_t>()(index_value()) * 0x9E3779B97F4A7C15ull + 1;
 }
 
 std::uint64_t VersionRegistry::counter() const { return counter_.load(std::memory_order_acquire); }
 
-bool VersionRegistry::is_stale(std::uint64_t version, const Path& path) const {
-    // Nothing has been stamped since the handle was made.
-    if (version == counter_.load(std::memory_order_acquire)) return false;
+bool VersionRegistry::stamped_since(std::uint64_t version, const Path& path) const {
     std::shared_lock guard(lock_);
     if (version < root_.stamp) return true;
     const Node* node = &root_;

@@ -202,27 +202,41 @@ Result<bool> class_has(PyObject* self, PyObject* name) {
     return false;
 }
 
+// x.name for a name the handle's class does not have: the current value's
+// attribute.
+Result<Ref> value_attribute(PyObject* self, PyObject* name) {
+    MV_ASSIGN(Ref v, current_value(self));
+    PyObject* delegated = PyObject_GetAttr(v.get(), name);
+    if (delegated) return Ref::steal(delegated);
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return Error::pending();
+    PyErr_Clear();
+    Ref type = value_type_name(v.get());
+    if (!type) return Error::pending();
+    // The message is built as a str: the name may not be valid UTF-8.
+    MV_ASSIGN(Ref message, checked(PyUnicode_FromFormat("'ScalarItem' wrapping %U has no attribute '%U'",
+                                                        type.get(), name)));
+    return Error{PyExc_AttributeError, {}, std::move(message)};
+}
+
 // x.name: the handle's own attribute, else the current value's.
 PyObject* scalar_getattro(PyObject* self, PyObject* name) {
+    // `x.value`, the most frequent name by far, is an attribute of the class:
+    // the normal lookup, without first asking the class dictionaries whether
+    // it will succeed. Names written in code are interned: the same object.
+    static PyObject* value_name = nullptr;
+    const bool value = name == interned(value_name, "value");
     return frame([&]() -> Result<Ref> {
-        MV_ASSIGN(const bool own, class_has(self, name));
+        bool own = value;
+        if (!own) {
+            MV_ASSIGN(own, class_has(self, name));
+        }
         if (own) {
             PyObject* found = PyObject_GenericGetAttr(self, name);
             if (found) return Ref::steal(found);
             if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return Error::pending();
             PyErr_Clear();
         }
-        MV_ASSIGN(Ref v, current_value(self));
-        PyObject* delegated = PyObject_GetAttr(v.get(), name);
-        if (delegated) return Ref::steal(delegated);
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return Error::pending();
-        PyErr_Clear();
-        Ref type = value_type_name(v.get());
-        if (!type) return Error::pending();
-        // The message is built as a str: the name may not be valid UTF-8.
-        MV_ASSIGN(Ref message, checked(PyUnicode_FromFormat("'ScalarItem' wrapping %U has no attribute '%U'",
-                                                            type.get(), name)));
-        return Error{PyExc_AttributeError, {}, std::move(message)};
+        return value_attribute(self, name);
     });
 }
 

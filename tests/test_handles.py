@@ -7,6 +7,7 @@ import datetime
 import inspect
 
 import pytest
+from toml_cases import CORPUS_FILES, case_id
 
 morvelan = pytest.importorskip("morvelan")
 loads = morvelan.loads
@@ -214,6 +215,38 @@ def test_staleness_rules():
     for h in (a, c, fresh):
         with pytest.raises(RuntimeError, match=STALE):
             h.value
+
+
+def every_handle(container, out):
+    """Every handle below a document or handle, depth first."""
+    if isinstance(container, morvelan.ListItem):
+        children = [container[i] for i in range(len(container))]
+    else:
+        children = [container[k] for k in container]
+    for h in children:
+        out.append(h)
+        if not isinstance(h, morvelan.ScalarItem):
+            every_handle(h, out)
+    return out
+
+
+def reading(h):
+    if isinstance(h, morvelan.ScalarItem):
+        return h.value
+    return type(h).__name__, list(h) if isinstance(h, morvelan.DictItem) else len(h)
+
+
+@pytest.mark.skipif(not CORPUS_FILES, reason="../shared/corpus is absent")
+@pytest.mark.parametrize("path", CORPUS_FILES, ids=case_id)
+def test_new_handles_read_as_their_paths_resolve_after_an_edit(path):
+    # A new handle takes the item its parent just found, until the document
+    # changes; after an edit elsewhere (which may move the items of the root
+    # table) each handle resolves its path again and must read the same.
+    doc = loads(path.read_text(encoding="utf-8"))
+    handles = every_handle(doc, [])
+    before = [reading(h) for h in handles]
+    doc["added by the test"] = 1
+    assert [reading(h) for h in handles] == before
 
 
 def test_removed_target_reports_stale():
