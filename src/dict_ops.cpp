@@ -921,7 +921,10 @@ void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line) {
             return;
         }
     }
-    if (!line) {
+    // After the last header the text stays at the end, where it stood: the
+    // line of an emptied array of tables goes to its table's lines, which
+    // may be far above.
+    if (!line || headers) {
         keep_at_end(doc, kept.text, !headers && !writes_lines(doc.root().as_table()));
     } else if (has_break(line->view())) {
         keep_before(*line, kept.text);

@@ -157,6 +157,10 @@ CASES = [
      "# doc\n\na = 0\n# x\n\n# about b\nb = 2\n"),
     # A dotted table whose last line goes is written `key = {}` in that line's place.
     ("dotted-last-line-removed", "# doc\n\nc.a = 1\nz = 2\n", run("doc['c'].popitem()"), "# doc\n\nc = {}\nz = 2\n"),
+    # Comments that close the body before an emptied array of tables stay
+    # there; its `key = []` line goes to the lines of its table.
+    ("emptied-array-after-section", '[p]\nx = 1\n# end of p\n\n[[a]]\n', run("doc['a'].pop()"),
+     'a = []\n\n[p]\nx = 1\n# end of p\n'),
     # Comments that close the body before a removed last member stay there.
     ("pop-last-member", '[[r]]\nx = 1\n# end of the first\n\n[[r]]\nx = 2\n[t]\n', run("doc['r'].pop()"),
      '[[r]]\nx = 1\n# end of the first\n\n[t]\n'),
