@@ -954,14 +954,26 @@ Ref py_plain_list(std::string_view text, std::size_t n, bool& failed) {
     }
 }
 
-Ref py_value(const TreeItem& item, ToPython& cx) {
+// A scalar (or None) as its Python value.
+Ref py_scalar(const TreeItem& item) {
     switch (item.kind()) {
-        case ItemKind::None: return Ref::borrow(Py_None);
         case ItemKind::String: return py_text(item.as_string());
         case ItemKind::Integer: return Ref::steal(PyLong_FromLongLong(item.as_integer()));
         case ItemKind::Float: return Ref::steal(PyFloat_FromDouble(item.as_float()));
         case ItemKind::Boolean: return Ref::borrow(item.as_bool() ? Py_True : Py_False);
         case ItemKind::Datetime: return py_datetime(item.as_datetime());
+        default: return Ref::borrow(Py_None);
+    }
+}
+
+Ref py_value(const TreeItem& item, ToPython& cx) {
+    switch (item.kind()) {
+        case ItemKind::None:
+        case ItemKind::String:
+        case ItemKind::Integer:
+        case ItemKind::Float:
+        case ItemKind::Boolean:
+        case ItemKind::Datetime: return py_scalar(item);
         case ItemKind::Array: {
             const Array& array = item.as_array();
             if (array.packed()) {
@@ -1136,6 +1148,13 @@ private:
 }  // namespace
 
 Result<Ref> to_python(const TreeItem& item) {
+    // A scalar makes no container: it needs neither the nesting record nor
+    // the pause below (reading `h.value` through a handle comes here).
+    if (!item.is_container()) {
+        Ref r = py_scalar(item);
+        if (!r) return Error::pending();
+        return r;
+    }
     // The conversion runs no Python code: the collector, which the many new
     // containers would set off again and again, waits until it is done. The
     // pause ends before the keys' references are dropped (declared first).
