@@ -386,12 +386,12 @@ RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() :
 // A new section (no recorded position) is written after the table before
 // it in the walk: what ended that table's body stays with it.
 void section_placed(DocumentRoot& doc, TreeItem& item) {
-    RawText* p = header_prefix(item);
+    // The header written first: an implicit table writes none of its own.
+    RawText* p = written_prefix(item);
     if (!p) return;
-    const TreeItem* first_table = item.is_table() ? &item : nullptr;
-    if (!first_table)
-        for (const TreeItem& m : item.as_array_of_tables().values)
-            if (m.is_table() && !first_table) first_table = &m;
+    const TreeItem* first_table = nullptr;
+    for (const TreeItem* x : tables_in(item))
+        if (&x->decor().prefix == p) first_table = x;
     const Written order(doc);
     const std::size_t i = order.index_of(first_table);
     if (i == kNone) return;
@@ -441,7 +441,10 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     if (item.is_table_like()) item.as_table().dotted = false;
     if (item.is_array_of_tables())
         for (TreeItem& m : item.as_array_of_tables().values)
-            if (m.is_table()) m.as_table().dotted = false;  // a member has a header
+            if (m.is_table()) {  // a member has a header of its own
+                m.as_table().dotted = false;
+                m.as_table().implicit = false;
+            }
     const std::size_t first = first_visible(t);
 
     const bool had_lines = writes_lines(t);

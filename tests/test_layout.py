@@ -29,7 +29,7 @@ def del_(path, key):
 def run(script):
     """An edit written as Python statements on `doc`."""
     def edit(doc):
-        exec(script, {"doc": doc})
+        exec(script, {"doc": doc, "morvelan": morvelan})
     return edit
 
 
@@ -161,6 +161,13 @@ CASES = [
     # there; its `key = []` line goes to the lines of its table.
     ("emptied-array-after-section", '[p]\nx = 1\n# end of p\n\n[[a]]\n', run("doc['a'].pop()"),
      'a = []\n\n[p]\nx = 1\n# end of p\n'),
+    # The comments that opened an emptied document go above the first header
+    # a new implicit table writes, and above the member of a new array of
+    # tables whose table is implicit.
+    ("opening-above-implicit-section", "# doc\n\n[a]\nx = 1\n",
+     run("doc.pop('a'); doc.update(morvelan.loads('[b.c]\\n'))"), "# doc\n\n[b.c]\n"),
+    ("implicit-member-replaces-section", "# doc\n\n[a]\nx = 1\n",
+     run("doc['a'] = [morvelan.loads('[b.c]\\n')['b']]"), "# doc\n\n[[a]]\n[a.c]\n"),
     # Comments that close the body before a removed last member stay there.
     ("pop-last-member", '[[r]]\nx = 1\n# end of the first\n\n[[r]]\nx = 2\n[t]\n', run("doc['r'].pop()"),
      '[[r]]\nx = 1\n# end of the first\n\n[t]\n'),
