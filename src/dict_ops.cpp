@@ -885,6 +885,57 @@ void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_vi
         lines_begin(doc, target, k);
 }
 
+Refill array_of_tables_refilling(DocumentRoot& doc, TreeItem& target, std::string_view key) {
+    Refill r;
+    if (!target.is_table()) return r;
+    Table& t = target.as_table();
+    const std::ptrdiff_t at = t.entries.find(key);
+    if (at < 0) return r;
+    const auto i = static_cast<std::size_t>(at);
+    Key& k = t.entries.at(i).key;
+    const Text prefix = k.leaf_decor.prefix.view();
+    const Text free = free_comments(prefix);
+    bool opens = false;
+    if (&target == &doc.root()) {
+        const std::vector<Line> lines = written_lines(t, doc);
+        opens = !lines.empty() && lines.front().key == &k;
+    }
+    if (opens)
+        r.opening = std::string(free);
+    else
+        keep_free_comments(doc, target, i, i + 1);
+    const Text block = prefix.substr(free.size());
+    if (const std::size_t hash = block.find('#'); hash != Text::npos) {
+        r.block = std::string(block.substr(hash));
+        if (!r.block.ends_with('\n')) r.block.push_back('\n');
+    }
+    k.leaf_decor.clear();
+    return r;
+}
+
+void array_of_tables_refilled(DocumentRoot& doc, TreeItem& member, const Refill& r) {
+    RawText& own = member.decor().prefix;
+    // What is written first now: the document's first line, else its first header.
+    RawText* first = nullptr;
+    if (std::vector<Line> lines = written_lines(doc.table(), doc); !lines.empty()) {
+        first = &lines.front().key->leaf_decor.prefix;
+    } else {
+        const Written order(doc);
+        if (TreeItem* top = order.next_header(0)) first = &top->decor().prefix;
+    }
+    const bool opens = first == nullptr || first == &own;
+    std::string text = r.block;
+    if (!r.opening.empty()) {
+        if (opens)
+            text = text.empty() ? r.opening : join_paragraphs(r.opening, text);
+        else
+            keep_before(*first, r.opening);
+    }
+    if (text.empty()) return;
+    own = owned(text);
+    if (!opens) ensure_leading_break(own);
+}
+
 CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySlot& slot,
                               std::optional<Text> comment) {
     // The header whose prefix holds the block, if the entry has one.

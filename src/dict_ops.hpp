@@ -48,6 +48,21 @@ void clear_entries(DocumentRoot& doc, TreeItem& target);
 // document's first line, it stays below the comments that opened it.
 void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_view key);
 
+// The array of tables under `key` in `target`, written `key = []`, gets a
+// member and is written as sections again. Before the member goes in,
+// array_of_tables_refilling takes what the line carried: comment paragraphs
+// that stood free above it stay where they stand (kept for later when they
+// open the document), the key loses the line's spacing, and the comment block
+// directly above the line is kept for the member's header. Once the member
+// (`member`) is in, array_of_tables_refilled places them: the opening
+// paragraphs stay first in the document, the block goes above the header.
+struct Refill {
+    std::string opening;
+    std::string block;
+};
+Refill array_of_tables_refilling(DocumentRoot& doc, TreeItem& target, std::string_view key);
+void array_of_tables_refilled(DocumentRoot& doc, TreeItem& member, const Refill& r);
+
 // Sets (or clears) the block comment above an entry of `parent`, as
 // set_block_comment does; a header that stood on a line apart from the line
 // before it keeps doing so (clearing its comment leaves a blank line), unless

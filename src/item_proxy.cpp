@@ -644,6 +644,18 @@ void after_removal(const Place& p, const TreeItem& list, bool had_members, const
     if (key) array_of_tables_emptied(p.doc().tree, *h.parent, h.slot.key);
 }
 
+void insert_into_list(const Place& p, TreeItem& list, std::size_t at, TreeItem&& element) {
+    Holder h{nullptr, EntrySlot()};
+    if (list.is_array_of_tables() && length_of(list) == 0) h = holder_of(p);
+    if (!h.parent || !h.slot.by_key || !h.parent->is_table()) {
+        insert_element(list, at, std::move(element));
+        return;
+    }
+    const Refill r = array_of_tables_refilling(p.doc().tree, *h.parent, h.slot.key);
+    insert_element(list, at, std::move(element));
+    array_of_tables_refilled(p.doc().tree, list.as_array_of_tables().values[at], r);
+}
+
 PyObject* item_type() {
     static PyObject* type = nullptr;
     if (!type)

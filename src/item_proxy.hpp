@@ -128,4 +128,9 @@ Result<bool> handle_string(PyObject* obj, std::string& text);
 // written as a key/value line from now on.
 void after_removal(const Place& p, const TreeItem& list, bool had_members, const KeptText& kept);
 
+// Inserts `element` at `at` into the list at `p`. An array of tables without
+// members is written as a key/value line: what that line carried goes where
+// array_of_tables_refilling and array_of_tables_refilled put it.
+void insert_into_list(const Place& p, TreeItem& list, std::size_t at, TreeItem&& element);
+
 }  // namespace morvelan::py

@@ -153,6 +153,16 @@ struct Editing {
 
     // After elements were removed (see after_removal).
     void removed() const { after_removal(place, *list, had_members, kept); }
+
+    // Inserts one element at `at` (see insert_into_list).
+    void insert(std::size_t at, TreeItem&& element) {
+        insert_into_list(place, *list, at, std::move(element));
+    }
+    // Appends the elements (made by make_elements) at the end.
+    void append_all(Vector<TreeItem>&& elements) {
+        reserve_elements(*list, elements.size());
+        for (TreeItem& e : elements) insert(length_of(*list), std::move(e));
+    }
 };
 
 Result<Editing> edit(PyObject* self, const char* op) {
@@ -377,7 +387,7 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
     for (std::size_t k = 0; k < common; ++k) replace_element(list, start + k, std::move(items[k]));
     for (std::size_t k = count; k > common; --k) remove_element(list, start + k - 1, &e.kept);
     if (common == items.size()) e.removed();
-    for (std::size_t k = common; k < items.size(); ++k) insert_element(list, start + k, std::move(items[k]));
+    for (std::size_t k = common; k < items.size(); ++k) e.insert(start + k, std::move(items[k]));
     if (count == items.size())
         stamp_positions(e.place, start, start + count);
     else
@@ -426,7 +436,7 @@ PyObject* list_append(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         MV_ASSIGN(TreeItem item, to_toml(a.values[0]));
         MV_ASSIGN(Editing e, edit(self, "append()"));
         MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
-        insert_element(*e.list, length_of(*e.list), std::move(element));
+        e.insert(length_of(*e.list), std::move(element));
         return Ref::borrow(Py_None);
     });
 }
@@ -444,7 +454,7 @@ PyObject* list_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         if (i < 0) i = std::max(i + n, 0LL);
         const auto at = static_cast<std::size_t>(std::min(i, n));
         MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
-        insert_element(*e.list, at, std::move(element));
+        e.insert(at, std::move(element));
         stamp_from(e.place, at);
         return Ref::borrow(Py_None);
     });
@@ -454,7 +464,7 @@ Status extend_with(PyObject* self, PyObject* values, const char* op) {
     MV_ASSIGN(Vector<TreeItem> items, convert_all(values));
     MV_ASSIGN(Editing e, edit(self, op));
     MV_CHECK(make_elements(*e.list, items));
-    append_all(*e.list, std::move(items));
+    e.append_all(std::move(items));
     return ok();
 }
 
@@ -640,7 +650,7 @@ PyObject* list_inplace_multiply(PyObject* self, PyObject* count) {
         } else {
             MV_ASSIGN(Vector<TreeItem> more, repeated(*e.list, n - 1));
             MV_CHECK(make_elements(*e.list, more));
-            append_all(*e.list, std::move(more));
+            e.append_all(std::move(more));
         }
         stamp_list(e.place);
         return Ref::borrow(self);

@@ -168,6 +168,12 @@ CASES = [
      run("doc.pop('a'); doc.update(morvelan.loads('[b.c]\\n'))"), "# doc\n\n[b.c]\n"),
     ("implicit-member-replaces-section", "# doc\n\n[a]\nx = 1\n",
      run("doc['a'] = [morvelan.loads('[b.c]\\n')['b']]"), "# doc\n\n[[a]]\n[a.c]\n"),
+    # An emptied array of tables that gets a member again: the comments that
+    # open the document stay first, wherever its header is written.
+    ("refilled-array-opening", "# doc\n\n[[c]]\n[b]\nx = 1\n", run("doc['c'].pop(); doc['c'].append({})"),
+     "# doc\n\n[[c]]\n\n[b]\nx = 1\n"),
+    ("refilled-array-after-section", "# doc\n\n[a]\nx = 1\n\n[b]\ny = 2\n\n[[c]]\n",
+     run("doc['c'].pop(); del doc['a']; doc['c'].append({})"), "# doc\n\n[b]\ny = 2\n\n[[c]]\n"),
     # Comments that close the body before a removed last member stay there.
     ("pop-last-member", '[[r]]\nx = 1\n# end of the first\n\n[[r]]\nx = 2\n[t]\n', run("doc['r'].pop()"),
      '[[r]]\nx = 1\n# end of the first\n\n[t]\n'),
