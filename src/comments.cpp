@@ -199,7 +199,9 @@ Text inline_comment(const Table& t, std::string_view key) {
 
 bool is_dotted(const TreeItem& item) noexcept { return item.is_table_like() && item.as_table().dotted; }
 bool is_section(const TreeItem& item) noexcept {
-    return (item.is_table() && !item.as_table().dotted) || item.is_array_of_tables();
+    // An array of tables without members is written `key = []`: a line.
+    return (item.is_table() && !item.as_table().dotted) ||
+           (item.is_array_of_tables() && header_prefix(const_cast<TreeItem&>(item)));
 }
 
 void collect_lines(Table& t, std::size_t entry, std::vector<Line>& out) {

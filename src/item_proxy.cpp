@@ -640,6 +640,8 @@ void after_removal(const Place& p, const TreeItem& list, bool had_members, const
         if (h.parent && h.slot.by_key && h.parent->is_table())
             if (Entry* e = h.parent->as_table().entries.get(h.slot.key)) key = &e->key;
     }
+    // The key is written as a line's from now on, not with a header's spacing.
+    if (key) key->leaf_decor.clear();
     keep_removed_text(p.doc().tree, kept, key ? &key->leaf_decor.prefix : nullptr);
     if (key) array_of_tables_emptied(p.doc().tree, *h.parent, h.slot.key);
 }

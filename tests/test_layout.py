@@ -174,6 +174,10 @@ CASES = [
      "# doc\n\n[[c]]\n\n[b]\nx = 1\n"),
     ("refilled-array-after-section", "# doc\n\n[a]\nx = 1\n\n[b]\ny = 2\n\n[[c]]\n",
      run("doc['c'].pop(); del doc['a']; doc['c'].append({})"), "# doc\n\n[b]\ny = 2\n\n[[c]]\n"),
+    # An emptied array of tables is a line: a value assigned to it takes the
+    # line's place, below the comments that open the document.
+    ("assign-to-emptied-array", "# doc\n\n[[ c ]]\nx = 1\n[b]\ny = 2\n", run("doc['c'].pop(); doc['c'] = [1, 2]"),
+     "# doc\n\nc = [1, 2]\n\n[b]\ny = 2\n"),
     # Comments that close the body before a removed last member stay there.
     ("pop-last-member", '[[r]]\nx = 1\n# end of the first\n\n[[r]]\nx = 2\n[t]\n', run("doc['r'].pop()"),
      '[[r]]\nx = 1\n# end of the first\n\n[t]\n'),
