@@ -127,7 +127,7 @@ PyObject* mapping_subscript(PyObject* self, PyObject* key) {
         if (!PyUnicode_Check(key)) return type_error("TOML table keys must be strings");
         MV_ASSIGN(std::string_view k, utf8_of(key));
         Place p = Place::of(self);
-        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
         MV_ASSIGN(TreeItem * t, table_at(p, "key lookup"));
         const TreeItem* child = t->as_table().get_visible(k);
         if (!child) return key_error(Ref::borrow(key));
@@ -171,7 +171,7 @@ int mapping_ass_subscript(PyObject* self, PyObject* key, PyObject* value) {
 Py_ssize_t mapping_len(PyObject* self) {
     return frame_ssize([&]() -> Result<Py_ssize_t> {
         Place p = Place::of(self);
-        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
         MV_ASSIGN(TreeItem * t, table_at(p, "__len__"));
         return static_cast<Py_ssize_t>(t->as_table().visible_size());
     });
@@ -182,7 +182,7 @@ int mapping_contains(PyObject* self, PyObject* key) {
         if (!PyUnicode_Check(key)) return 0;
         MV_ASSIGN(std::string_view k, utf8_of(key));
         Place p = Place::of(self);
-        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
         MV_ASSIGN(TreeItem * t, table_at(p, "'in'"));
         return t->as_table().contains(k) ? 1 : 0;
     });
@@ -260,7 +260,7 @@ PyObject* mapping_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         if (!PyUnicode_Check(key)) return fallback;
         MV_ASSIGN(std::string_view k, utf8_of(key));
         Place p = Place::of(self);
-        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
         MV_ASSIGN(TreeItem * t, table_at(p, "key lookup"));
         const TreeItem* child = t->as_table().get_visible(k);
         if (!child) return fallback;

@@ -90,6 +90,19 @@ Result<TreeItem*> resolve(const Place& p) {
     return item;
 }
 
+Result<Ref> current_value(PyObject* handle) {
+    Place p = Place::of_record(handle);
+    {
+        // A string, number or boolean is made without running Python code.
+        MV_ASSIGN(LockGuard glance, LockGuard::glance(p.doc().lock));
+        MV_ASSIGN(const TreeItem* item, resolve(p));
+        if (item->is_scalar() && item->kind() != ItemKind::Datetime) return to_python(*item);
+    }
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(const TreeItem* item, resolve(p));
+    return to_python(*item);  // the guard unlocks once the value is made
+}
+
 std::uint64_t stamp(const Place& p, const std::string_view* key) {
     VersionRegistry& r = p.doc().registry;
     return key ? r.stamp(*p.path, PathStep::key(*key)) : r.stamp(*p.path);
@@ -320,12 +333,7 @@ Result<Ref> item_text(const Place& p, const TreeItem& item) {
 }
 
 PyObject* item_get_value(PyObject* self, void*) {
-    return frame([&]() -> Result<Ref> {
-        Place p = Place::of_record(self);
-        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
-        MV_ASSIGN(const TreeItem* item, resolve(p));
-        return to_python(*item);
-    });
+    return frame([&]() -> Result<Ref> { return current_value(self); });
 }
 
 PyObject* item_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {

@@ -79,6 +79,10 @@ Status check(const Place& p);
 // "path no longer valid"). The caller holds the document lock.
 Result<TreeItem*> resolve(const Place& p);
 
+// The current Python value of a handle (any Item): KeyError or RuntimeError as
+// resolve().
+Result<Ref> current_value(PyObject* handle);
+
 // Stamps `path` + [`key`] (or `path` when `key` is null) in the place's
 // document; returns the new counter. The caller holds the lock exclusive.
 std::uint64_t stamp(const Place& p, const std::string_view* key);

@@ -177,7 +177,7 @@ Result<Editing> edit(PyObject* self, const char* op) {
 
 Result<Ref> element_handle(PyObject* self, long long i) {
     Place p = Place::of_record(self);
-    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
     MV_ASSIGN(TreeItem * list, list_at(p, "indexing"));
     Vector<TreeItem>& elements = elements_of(*list);
     MV_ASSIGN(std::size_t at, position(i, elements.size()));
@@ -213,7 +213,7 @@ PyObject* list_item(PyObject* self, Py_ssize_t i) {
 Py_ssize_t list_len(PyObject* self) {
     return frame_ssize([&]() -> Result<Py_ssize_t> {
         Place p = Place::of_record(self);
-        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
         MV_ASSIGN(TreeItem * list, list_at(p, "__len__"));
         // A packed array knows its length without being unpacked.
         return static_cast<Py_ssize_t>(length_of(*list));

@@ -66,8 +66,7 @@ void DocLock::lock() noexcept {
     wait_for([this] { return try_lock(); });
 }
 
-void LockGuard::unlock() noexcept {
-    if (!lock_) return;
+void LockGuard::release() noexcept {
     if (mode_ == Mode::Shared)
         lock_->unlock_shared();
     else if (mode_ == Mode::Exclusive)

@@ -31,6 +31,8 @@ public:
         return false;
     }
     void unlock_shared() noexcept { state_.fetch_sub(1, std::memory_order_release); }
+    // Whether no writer holds the lock at this moment.
+    bool unwritten() const noexcept { return state_.load(std::memory_order_acquire) >= 0; }
     // Taking and releasing the exclusive hold each start a new generation
     // (see generation()).
     bool try_lock() noexcept {
@@ -85,15 +87,31 @@ public:
     LockGuard(const LockGuard&) = delete;
     ~LockGuard() { unlock(); }
 
-    void unlock() noexcept;
+    void unlock() noexcept {
+        if (lock_) release();
+    }
 
     // Takes `lock` shared or exclusive; fails with RuntimeError when this
     // thread would wait on a lock it holds.
     static Result<LockGuard> shared(DocLock& lock) { return acquire(lock, Mode::Shared); }
     static Result<LockGuard> exclusive(DocLock& lock) { return acquire(lock, Mode::Exclusive); }
 
+    // For a short read that runs no Python code until the guard ends: it
+    // makes no object the collector tracks and drops no reference that
+    // could run a finalizer. Such a read takes nothing while no writer holds
+    // the lock. The tree is only ever changed by a thread holding the
+    // interpreter lock, which this thread keeps throughout the read, so no
+    // writer can change it before the read is done (a waiting writer may
+    // take the lock meanwhile, but changes nothing until it has the
+    // interpreter lock). Otherwise it is shared().
+    static Result<LockGuard> glance(DocLock& lock) {
+        if (lock.unwritten()) return LockGuard();
+        return acquire(lock, Mode::Shared);
+    }
+
 private:
     static Result<LockGuard> acquire(DocLock& lock, Mode mode);
+    void release() noexcept;
     LockGuard(DocLock* lock, Mode mode) noexcept : lock_(lock), mode_(mode) {}
     DocLock* lock_ = nullptr;
     Mode mode_ = Mode::None;

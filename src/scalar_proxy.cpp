@@ -26,14 +26,6 @@ PyObject* interned(PyObject*& cache, const char* text) {
     return cache;
 }
 
-// The current Python value of a handle (any Item).
-Result<Ref> current_value(PyObject* handle) {
-    Place p = Place::of_record(handle);
-    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
-    MV_ASSIGN(const TreeItem* item, resolve(p));
-    return to_python(*item);  // the guard unlocks once the value is made
-}
-
 // ---- number protocol -------------------------------------------------------
 
 // A two-operand operator: the left operand's value with the right operand as
@@ -220,16 +212,14 @@ Result<Ref> value_attribute(PyObject* self, PyObject* name) {
 
 // x.name: the handle's own attribute, else the current value's.
 PyObject* scalar_getattro(PyObject* self, PyObject* name) {
-    // `x.value`, the most frequent name by far, is an attribute of the class:
-    // the normal lookup, without first asking the class dictionaries whether
-    // it will succeed. Names written in code are interned: the same object.
+    // `x.value`, the most frequent name by far, is the class's own property
+    // (the class cannot be subclassed): its getter, without the lookup. Names
+    // written in code are interned: the same object.
     static PyObject* value_name = nullptr;
     const bool value = name == interned(value_name, "value");
     return frame([&]() -> Result<Ref> {
-        bool own = value;
-        if (!own) {
-            MV_ASSIGN(own, class_has(self, name));
-        }
+        if (value) return current_value(self);
+        MV_ASSIGN(const bool own, class_has(self, name));
         if (own) {
             PyObject* found = PyObject_GenericGetAttr(self, name);
             if (found) return Ref::steal(found);
