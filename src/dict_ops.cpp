@@ -430,6 +430,17 @@ void opening_stays_first(DocumentRoot& doc, TreeItem& target, Key& key) {
     }
 }
 
+// Comments that opened the document go above the header written first, or
+// stay as its trailing text when the root has no headers and no lines.
+void opens_document(DocumentRoot& doc, Text opening) {
+    const Written order(doc);
+    if (TreeItem* top = order.next_header(0)) {
+        keep_before(top->decor().prefix, opening);
+    } else {
+        keep_at_end(doc, opening, !writes_lines(doc.table()));
+    }
+}
+
 void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std::string_view key,
                      TreeItem item) {
     Table& t = target.as_table();
@@ -475,20 +486,21 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     // along. In place (a table for a table, a value for dotted keys) the
     // text above the first line or header stays with the new entry.
     const bool moves = old_section != section || (old_dotted && section);
-    // A section that opened the document gives way to a line that now does:
-    // the comments that opened the document stay first.
+    // A section that opened the document gives way to a line: the comments
+    // that opened the document stay first (above the line when it is the
+    // root's, else above whatever header is written first afterwards).
     // The same when the document's only lines give way to a section: they
     // go to whatever header is written first afterwards.
     std::string opening;
-    if (moves && &target == &doc.root()) {
-        if (old_section && !had_lines) {
+    if (moves) {
+        if (old_section && !writes_lines(doc.table())) {
             const Written order(doc);
             if (TreeItem* top = order.next_header(0); top && holds(tables_in(t.entries.at(i).item), top)) {
                 RawText& p = top->decor().prefix;
                 opening = free_comments(p.view());
                 p = part_of(p, p.view().substr(opening.size()));
             }
-        } else if (!old_section && section) {
+        } else if (!old_section && section && &target == &doc.root()) {
             std::vector<Line> lines = written_lines(t, doc);
             if (!lines.empty() &&
                 std::all_of(lines.begin(), lines.end(), [&](const Line& l) { return l.entry == i; })) {
@@ -546,7 +558,8 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             e.key.leaf_decor.prefix = std::move(prefix);
         }
         e.item = std::move(item);
-        if (!opening.empty())
+        const bool in_root = &target == &doc.root();
+        if (!opening.empty() && in_root)
             e.key.leaf_decor.prefix = owned(join_paragraphs(opening, e.key.leaf_decor.prefix.view()));
         if (!had_lines) {
             lines_begin(doc, target, e.key);
@@ -555,6 +568,7 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             // dotted keys stays where that was).
             opening_stays_first(doc, target, e.key);
         }
+        if (!opening.empty() && !in_root) opens_document(doc, opening);
         return;
     }
 
@@ -588,14 +602,7 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     }
     e.item = std::move(item);
     if (!old_section) section_placed(doc, e.item);
-    if (!opening.empty()) {
-        const Written order(doc);
-        if (TreeItem* top = order.next_header(0)) {
-            keep_before(top->decor().prefix, opening);
-        } else {
-            keep_at_end(doc, opening, !writes_lines(t));
-        }
-    }
+    if (!opening.empty()) opens_document(doc, opening);
 }
 
 // A dotted table left without entries stays, written `key = {}` where its
@@ -963,6 +970,18 @@ CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySl
 }
 
 void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line) {
+    if (kept.set_off) {
+        // Nothing is written above it now: no blank line either.
+        const Written order(doc);
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            if (!order.header(i) || &order.item(i)->as_table() != kept.set_off) continue;
+            if (order.at_start(i)) {
+                RawText& prefix = order.item(i)->decor().prefix;
+                prefix = part_of(prefix, prefix.view().substr(leading_breaks(prefix.view()).size()));
+            }
+            break;
+        }
+    }
     if (kept.text.empty()) return;
     const Written order(doc);
     bool headers = false;
@@ -986,6 +1005,7 @@ void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line) {
         *line = owned(kept.text);  // in place of a header key's bracket spacing
     }
 }
+
 void clear_entries(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
     if (is_dotted(target) && !target.is_inline_table()) {

@@ -231,10 +231,16 @@ TreeItem remove_from_aot(ArrayOfTables& aot, std::size_t i, KeptText* kept) {
         // The next header takes the removed one's place: its leading blank
         // lines and any comment paragraph set off from it by a blank line;
         // the comment lines directly above the removed header go with it.
+        // A header set off from the line above only by the comment lines
+        // that go with it leaves the next header set off as it was.
         const Text r = removed.view();
-        const Text lead = leading_breaks(r);
-        const Text free = split_block(r.substr(lead.size(), r.rfind('\n') + 1 - lead.size())).free;
         RawText& next = v[i + 1].decor().prefix;
+        Text lead = leading_breaks(r);
+        const Text free = split_block(r.substr(lead.size(), r.rfind('\n') + 1 - lead.size())).free;
+        if (lead.empty() && free.empty() && has_comment(r)) {
+            lead = leading_breaks(next.view());
+            if (kept && v[i + 1].is_table()) kept->set_off = &v[i + 1].as_table();
+        }
         const Text own = next.view().substr(leading_breaks(next.view()).size());
         next = owned(std::string(lead) + std::string(free) + std::string(own));
     }

@@ -53,6 +53,10 @@ void replace_element(TreeItem& list, std::size_t i, TreeItem&& element);
 struct KeptText {
     std::string text;
     HeaderPosition position;
+    // The member whose header took the place of a removed one set off from
+    // the line above only by its own comment lines: it keeps its own blank
+    // lines, unless it is now written first in the document.
+    const Table* set_off = nullptr;
     void add(const TreeItem& member);
 };
 

@@ -185,6 +185,15 @@ CASES = [
     # first written header off from the lines above it.
     ("replace-implicit-after-new-line", "[t.x]\nr = 1\n", run("doc |= {'a': 0, 't': doc['t']}"),
      "a = 0\n\n[t.x]\nr = 1\n"),
+    # A member set off from the line above only by the comment lines that go
+    # with it: the next member's header stays set off (at the top, no blank).
+    ("pop-first-member-after-comment", "a = 1\n# one\n[[b]]\nx = 1\n\n[[b]]\ny = 2\n", run("del doc['b'][0]"),
+     "a = 1\n\n[[b]]\ny = 2\n"),
+    ("pop-first-member-at-top", "# one\n[[b]]\nx = 1\n\n[[b]]\ny = 2\n", run("del doc['b'][0]"), "[[b]]\ny = 2\n"),
+    # A sub-table that opened the document, replaced by a line: the comments
+    # that opened the document go above the header written first now.
+    ("subtable-opening-to-line", "# doc\n\n# a\n[b.a]\n[b]\nc = 1\n", run("doc['z'] = {}; doc['b']['a'] = []"),
+     "# doc\n\n[b]\n# a\na = []\nc = 1\n\n[z]\n"),
     # An implicit table's comment stands above the first header written for it.
     ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
      'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
