@@ -228,20 +228,22 @@ TreeItem remove_from_aot(ArrayOfTables& aot, std::size_t i, KeptText* kept) {
     if (i + 1 == v.size() && kept) kept->add(v[i]);
     const RawText& removed = v[i].decor().prefix;
     if (i + 1 < v.size() && removed.is_present()) {
-        // The next header takes the removed one's place: its leading blank
-        // lines and any comment paragraph set off from it by a blank line;
-        // the comment lines directly above the removed header go with it.
-        // A header set off from the line above only by the comment lines
-        // that go with it leaves the next header set off as it was.
+        // The next header takes the removed one's place: any comment
+        // paragraph set off from it by a blank line stays; the comment lines
+        // directly above the removed header go with it. It stays set off by
+        // the blank lines that stood above either header, so that a header
+        // set off from the lines above before is not glued to them now (one
+        // written first in the document loses them again: see KeptText).
         const Text r = removed.view();
         RawText& next = v[i + 1].decor().prefix;
         Text lead = leading_breaks(r);
         const Text free = split_block(r.substr(lead.size(), r.rfind('\n') + 1 - lead.size())).free;
-        if (lead.empty() && free.empty() && has_comment(r)) {
-            lead = leading_breaks(next.view());
+        const Text next_lead = leading_breaks(next.view());
+        if (next_lead.size() > lead.size()) {
+            lead = next_lead;
             if (kept && v[i + 1].is_table()) kept->set_off = &v[i + 1].as_table();
         }
-        const Text own = next.view().substr(leading_breaks(next.view()).size());
+        const Text own = next.view().substr(next_lead.size());
         next = owned(std::string(lead) + std::string(free) + std::string(own));
     }
     TreeItem out = std::move(v[i]);

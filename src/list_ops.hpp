@@ -53,9 +53,9 @@ void replace_element(TreeItem& list, std::size_t i, TreeItem&& element);
 struct KeptText {
     std::string text;
     HeaderPosition position;
-    // The member whose header took the place of a removed one set off from
-    // the line above only by its own comment lines: it keeps its own blank
-    // lines, unless it is now written first in the document.
+    // The member whose header took the place of a removed one and kept its
+    // own blank lines above it: it loses them when it is now written first
+    // in the document.
     const Table* set_off = nullptr;
     void add(const TreeItem& member);
 };

@@ -185,8 +185,10 @@ CASES = [
     # first written header off from the lines above it.
     ("replace-implicit-after-new-line", "[t.x]\nr = 1\n", run("doc |= {'a': 0, 't': doc['t']}"),
      "a = 0\n\n[t.x]\nr = 1\n"),
-    # A member set off from the line above only by the comment lines that go
-    # with it: the next member's header stays set off (at the top, no blank).
+    # The header after a removed member stays set off by the blank lines
+    # above either of them (at the top of the document, by none).
+    ("pop-glued-member", "a = 1\n[[b]]\n\n[[b]]  # two\ny = 2\n", run("del doc['b'][0]"),
+     "a = 1\n\n[[b]]  # two\ny = 2\n"),
     ("pop-first-member-after-comment", "a = 1\n# one\n[[b]]\nx = 1\n\n[[b]]\ny = 2\n", run("del doc['b'][0]"),
      "a = 1\n\n[[b]]\ny = 2\n"),
     ("pop-first-member-at-top", "# one\n[[b]]\nx = 1\n\n[[b]]\ny = 2\n", run("del doc['b'][0]"), "[[b]]\ny = 2\n"),

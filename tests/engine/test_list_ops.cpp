@@ -176,7 +176,11 @@ TEST(ListOps, RemovingElements) {
          "a = [  # list\n  2,\n]\n"},
         {"array of tables, first", "x = 1\n\n[[a]]\nk = 1\n\n[[a]]\nk = 2\n", drop(0),
          "x = 1\n\n[[a]]\nk = 2\n"},
-        {"array of tables, first in the file", "[[a]]\nk = 1\n\n[[a]]\nk = 2\n", drop(0), "[[a]]\nk = 2\n"},
+        // The next header keeps its blank line; the caller takes it away
+        // where the header is now written first (keep_removed_text).
+        {"array of tables, first in the file", "[[a]]\nk = 1\n\n[[a]]\nk = 2\n", drop(0), "\n[[a]]\nk = 2\n"},
+        {"array of tables, glued first", "x = 1\n[[a]]\nk = 1\n\n[[a]]\nk = 2\n", drop(0),
+         "x = 1\n\n[[a]]\nk = 2\n"},
         {"array of tables, comments",
          "[[a]]\nk = 0\n\n# note\n\n# about 1\n[[a]]\nk = 1\n\n# about 2\n[[a]]\nk = 2\n", drop(1),
          "[[a]]\nk = 0\n\n# note\n\n# about 2\n[[a]]\nk = 2\n"},
