@@ -417,17 +417,66 @@ void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
     }
 }
 
-// A line written above the document's first line (`key` is its key): what
+// A line written above the document's first line (`key` is its key; the
+// line is the root's or a dotted table's written among the root's): what
 // opened the document (a licence) stays above it.
 void opening_stays_first(DocumentRoot& doc, TreeItem& target, Key& key) {
-    if (&target != &doc.root()) return;
-    std::vector<Line> lines = written_lines(target.as_table(), doc);
+    TreeItem& owner = line_owner(doc, target);
+    if (&owner != &doc.root()) return;
+    std::vector<Line> lines = written_lines(owner.as_table(), doc);
     if (lines.size() < 2 || lines[0].key != &key) return;
     RawText& second = lines[1].key->leaf_decor.prefix;
     if (const Text lead = free_comments(second.view()); !lead.empty()) {
         key.leaf_decor.prefix = owned(join_paragraphs(lead, key.leaf_decor.prefix.view()));
         second = part_of(second, second.view().substr(lead.size()));
     }
+}
+
+// The entry holding a dotted table written `key = {}` (it has no entries):
+// the text above that line is on its key.
+Key* empty_dotted_key(DocumentRoot& doc, TreeItem& target) {
+    Entry* e = entry_of(line_owner(doc, target), target);
+    return e && e->key.leaf_decor.prefix.is_present() ? &e->key : nullptr;
+}
+
+// The first line of a dotted table written `key = {}` so far (`k` is its
+// key): it takes the text above that line.
+void dotted_key_text_to_line(DocumentRoot& doc, TreeItem& target, Key& k) {
+    if (Key* old = empty_dotted_key(doc, target)) {
+        k.leaf_decor.prefix = std::move(old->leaf_decor.prefix);
+        old->leaf_decor.prefix = RawText::absent();
+    }
+}
+
+// A section under a dotted table written `key = {}` so far (`header` is its
+// header prefix): that line is no longer written. The comment block directly
+// above it goes above the header; comment paragraphs set off from the line
+// stay before the line that followed it (or go above the header too).
+void dotted_key_text_to_header(DocumentRoot& doc, TreeItem& target, RawText& header) {
+    Key* old = empty_dotted_key(doc, target);
+    if (!old) return;
+    const Text text = old->leaf_decor.prefix.view();
+    Text free = free_comments(text);
+    const Text block = text.substr(free.size());
+    TreeItem& owner = line_owner(doc, target);
+    const std::vector<Line> lines = written_lines(owner.as_table(), doc);
+    if (!free.empty()) {
+        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+            if (lines[i].key != old) continue;
+            keep_before(lines[i + 1].key->leaf_decor.prefix, free);
+            free = Text();
+            break;
+        }
+    }
+    std::string above(free);
+    if (has_comment(block)) above.append(block.substr(0, block.rfind('\n') + 1));
+    if (!above.empty()) {
+        // Set off from the lines above it, if any are written.
+        const bool after_lines = lines.size() > 1 || &owner != &doc.root();
+        if (after_lines && !starts_blank(above)) above.insert(0, "\n");
+        header = owned(join_paragraphs(above, header.view()));
+    }
+    old->leaf_decor.prefix = RawText::absent();
 }
 
 // Comments that opened the document go above the header written first, or
@@ -464,9 +513,11 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
         if (section) {
             RawText* p = header_prefix(item);
             if (p && first != kNone) ensure_leading_break(*p);
+            if (p && first == kNone && is_dotted(target)) dotted_key_text_to_header(doc, target, *p);
         } else {
             item.decor().clear();
             k.leaf_decor.prefix = indent_prefix(body_indent(t));
+            if (first == kNone && is_dotted(target)) dotted_key_text_to_line(doc, target, k);
         }
         Entry& added = t.entries.append(std::move(k), std::move(item));
         if (section) {

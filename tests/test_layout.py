@@ -196,6 +196,19 @@ CASES = [
     # that opened the document go above the header written first now.
     ("subtable-opening-to-line", "# doc\n\n# a\n[b.a]\n[b]\nc = 1\n", run("doc['z'] = {}; doc['b']['a'] = []"),
      "# doc\n\n[b]\n# a\na = []\nc = 1\n\n[z]\n"),
+    # A section that becomes a line again among a dotted table's lines, first
+    # in the document: the comments that open the document stay above it.
+    ("dotted-section-back-to-line", "# doc\n\napple.type = 1\napple.skin = 2\n",
+     run("doc['apple']['type'] = [{}]; doc['apple']['type'] = 0"), "# doc\n\napple.type = 0\napple.skin = 2\n"),
+    # An emptied dotted table (written `key = {}`) that gets an entry again:
+    # a line takes the text above that line; a section takes its comment
+    # block, and the paragraphs set off from it stay where they stood.
+    ("refill-emptied-dotted-line", "# doc\n\napple.type = 1\n\nz = 1\n", run("doc['apple'].clear(); doc['apple']['a'] = 2"),
+     "# doc\n\napple.a = 2\n\nz = 1\n"),
+    ("refill-emptied-dotted-section", "# doc\n\napple.type = 1\n\nz = 1\n",
+     run("doc['apple'].clear(); doc['apple']['a'] = {}"), "# doc\n\nz = 1\n\n[apple.a]\n"),
+    ("refill-emptied-dotted-block", "x = 1\n\n# c\napple.type = 1\n\nz = 1\n",
+     run("doc['apple'].clear(); doc['apple']['a'] = {}"), "x = 1\n\nz = 1\n\n# c\n[apple.a]\n"),
     # An implicit table's comment stands above the first header written for it.
     ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
      'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
