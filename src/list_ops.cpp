@@ -106,6 +106,11 @@ void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
             // The first element's place (after "[") goes to the new element.
             x.decor().prefix = std::move(next.decor().prefix);
             next.decor().prefix = owned(d.prefix);
+        } else if (const Text before = suffix_text(v[k - 1]); has_break(before)) {
+            // `next` is on a line that starts with the comma before it: the
+            // new element gets a line of its own written the same way.
+            x.decor().prefix = owned(p);
+            x.decor().suffix = owned("\n" + std::string(tail_of(before)));
         } else {
             x.decor().prefix = owned(d.prefix);
         }

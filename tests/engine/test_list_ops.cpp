@@ -118,6 +118,8 @@ TEST(ListOps, AddingElements) {
         {"insert first, one per line", kDeps, insert(0, value, "\"rich\""),
          "a = [\n    \"rich\",\n    \"numpy\",\n    \"pillow\",  # images\n    # \"requests\",\n]\n"},
         {"insert first, one line", "a = [1, 2]\n", insert(0, value, "0"), "a = [0, 1, 2]\n"},
+        {"insert before a line that starts with its comma", "a = [\n  1,\n  2  # two\n  , 3\n]\n",
+         insert(2, value, "9"), "a = [\n  1,\n  2  # two\n  , 9\n  , 3\n]\n"},
         {"insert before comment lines", "a = [\n  1,\n  # about 2\n  2,\n]\n", insert(1, value, "9"),
          "a = [\n  1,\n  9,\n  # about 2\n  2,\n]\n"},
         {"commas first", "a = [ 1\n, 2\n]\n", append("3"), "a = [ 1\n, 2\n, 3\n]\n"},
