@@ -104,8 +104,12 @@ public:
     // writer can change it before the read is done (a waiting writer may
     // take the lock meanwhile, but changes nothing until it has the
     // interpreter lock). Otherwise it is shared().
+    // An interpreter without that lock (a free-threaded build) always takes
+    // the lock shared.
     static Result<LockGuard> glance(DocLock& lock) {
+#ifndef Py_GIL_DISABLED
         if (lock.unwritten()) return LockGuard();
+#endif
         return acquire(lock, Mode::Shared);
     }
 
