@@ -1047,8 +1047,9 @@ void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line) {
     }
     // After the last header the text stays at the end, where it stood: the
     // line of an emptied array of tables goes to its table's lines, which
-    // may be far above.
-    if (!line || headers) {
+    // may be far above. Text above headers that were never in the source
+    // has no place of its own there: it stays with that line.
+    if (!line || (headers && kept.position)) {
         keep_at_end(doc, kept.text, !headers && !writes_lines(doc.root().as_table()));
     } else if (has_break(line->view())) {
         keep_before(*line, kept.text);

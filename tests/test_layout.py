@@ -209,6 +209,10 @@ CASES = [
      run("doc['apple'].clear(); doc['apple']['a'] = {}"), "# doc\n\nz = 1\n\n[apple.a]\n"),
     ("refill-emptied-dotted-block", "x = 1\n\n# c\napple.type = 1\n\nz = 1\n",
      run("doc['apple'].clear(); doc['apple']['a'] = {}"), "x = 1\n\nz = 1\n\n# c\n[apple.a]\n"),
+    # An array of tables made in memory, first in the document, emptied again:
+    # the comments that open the document stay first.
+    ("emptied-new-array-opening", "# doc\n\nx = 1\n\n[p]\nb = 1\n", run("doc['x'] = [{}]; doc['x'].pop()"),
+     "# doc\n\nx = []\n\n[p]\nb = 1\n"),
     # An implicit table's comment stands above the first header written for it.
     ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
      'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
