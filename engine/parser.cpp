@@ -592,6 +592,12 @@ void Parser::parse_key_value_line(std::size_t prefix_start) {
     if (target) insert_leaf(target, keys, std::move(value));
 }
 
+// The standard table under `key` in `t`, or null.
+const Table* table_at(const Table& t, std::string_view key) noexcept {
+    const Entry* e = t.entries.get(key);
+    return e && e->item.is_table() ? &e->item.as_table() : nullptr;
+}
+
 // Gives the standard tables and arrays of tables of a parsed document the
 // room of their entries only: a table's entries come from lines anywhere in
 // the document (a dotted key, a later header), so they are only known to be
@@ -704,6 +710,11 @@ void Parser::parse_header(std::size_t prefix_start) {
     Vector<Key> written;
     Table* parent = &doc_->table();
     Vector<const Key*> walked;  // the stored keys of the tables on the way
+    // The table at the same place in the member before the last of the
+    // innermost array of tables on the way: sections repeated member after
+    // member (`[[package]]`, `[package.dependencies]`) mostly have as many
+    // entries as the one before, so a new table starts with that room.
+    const Table* shadow = nullptr;
     for (std::size_t i = 0; i + 1 < keys.size(); ++i) {
         Key& k = keys[i];
         Entry* e = parent->entries.get(k.text());
@@ -712,6 +723,7 @@ void Parser::parse_header(std::size_t prefix_start) {
             differs = true;
             written.assign(keys.begin(), keys.end());
         }
+        shadow = shadow ? table_at(*shadow, k.text()) : nullptr;
         if (!e) {
             TreeItem t = TreeItem::table();
             Table* child = &t.as_table();
@@ -726,7 +738,9 @@ void Parser::parse_header(std::size_t prefix_start) {
             continue;
         }
         if (it.is_array_of_tables() && !it.as_array_of_tables().values.empty()) {
+            const Vector<TreeItem>& members = it.as_array_of_tables().values;
             parent = &it.as_array_of_tables().values.back().as_table();
+            shadow = members.size() >= 2 ? &members[members.size() - 2].as_table() : nullptr;
             continue;
         }
         errors.report("duplicate key", key_span(k));
@@ -764,6 +778,7 @@ void Parser::parse_header(std::size_t prefix_start) {
             }
         }
         auto& members = aot->as_array_of_tables().values;
+        if (!members.empty()) tab.entries.reserve(members.back().as_table().entries.size());
         members.push_back(std::move(table));
         current_ = &members.back().as_table();
         return;
@@ -782,6 +797,9 @@ void Parser::parse_header(std::size_t prefix_start) {
         pin_header_spelling(old.item.as_table(), walked);
         tab.entries = std::move(old.item.as_table().entries);
     }
+    if (const Table* before = shadow ? table_at(*shadow, leaf.text()) : nullptr;
+        before && tab.entries.empty())
+        tab.entries.reserve(before->entries.size());
     open_key_ = std::move(leaf);
     open_table_ = std::move(table);
     open_parent_ = parent;

@@ -90,6 +90,8 @@ public:
         head_ = 0;
         drop_index();
     }
+    // Makes room for n entries.
+    void reserve(std::size_t n) { slots_.reserve(n); }
     // Gives back the room the slots grew into beyond the entries. The
     // parser calls it on each table it has finished reading.
     void shrink_to_fit();
