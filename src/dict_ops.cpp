@@ -531,6 +531,10 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     const auto i = static_cast<std::size_t>(at);
     const bool old_section = is_section(t.entries.at(i).item);
     const bool old_dotted = is_dotted(t.entries.at(i).item);
+    // Dotted keys written only as the headers of their sections: a value in
+    // their place is a new line among the lines.
+    const bool headers_only = old_dotted && first_visible(t.entries.at(i).item.as_table()) != kNone &&
+                              !writes_lines(t.entries.at(i).item.as_table());
     // Free comment paragraphs above the old entry's lines and headers stay
     // where they stand. A line that becomes a header, or the reverse, is
     // written elsewhere: only the comment block directly above it goes
@@ -614,9 +618,9 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             e.key.leaf_decor.prefix = owned(join_paragraphs(opening, e.key.leaf_decor.prefix.view()));
         if (!had_lines) {
             lines_begin(doc, target, e.key);
-        } else if (old_section) {
+        } else if (old_section || headers_only) {
             // A new line among the lines (a value in place of a value or of
-            // dotted keys stays where that was).
+            // dotted keys written as lines stays where that was).
             opening_stays_first(doc, target, e.key);
         }
         if (!opening.empty() && !in_root) opens_document(doc, opening);

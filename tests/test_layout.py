@@ -213,6 +213,10 @@ CASES = [
     # the comments that open the document stay first.
     ("emptied-new-array-opening", "# doc\n\nx = 1\n\n[p]\nb = 1\n", run("doc['x'] = [{}]; doc['x'].pop()"),
      "# doc\n\nx = []\n\n[p]\nb = 1\n"),
+    # Dotted keys written only as section headers, replaced by a value: the
+    # new line goes below the comments that open the document.
+    ("dotted-headers-to-value", "# doc\n\nb.a = 1\nc = 2\n", run("doc['b']['a'] = {}; doc['b'] = 0"),
+     "# doc\n\nb = 0\nc = 2\n"),
     # An implicit table's comment stands above the first header written for it.
     ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
      'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
