@@ -149,6 +149,27 @@ struct StyleTraits<StringStyle::MultiLineLiteral> {
     }
 };
 
+// Skips the valid two- and three-byte characters from i on, the text of
+// most scripts, without reading each one's code point; stops at any other
+// byte (ASCII, a four-byte character, a lead byte whose second byte has a
+// narrower range, a bad sequence), which read_utf8 reads as before.
+inline std::size_t skip_common_utf8(const char* p, std::size_t i, std::size_t n) noexcept {
+    auto continuation = [p](std::size_t k) { return (static_cast<unsigned char>(p[k]) & 0xC0) == 0x80; };
+    while (i < n) {
+        const unsigned c = static_cast<unsigned char>(p[i]);
+        if (c >= 0xC2 && c <= 0xDF) {
+            if (n - i < 2 || !continuation(i + 1)) break;
+            i += 2;
+        } else if (c >= 0xE1 && c <= 0xEF && c != 0xED) {
+            if (n - i < 3 || !continuation(i + 1) || !continuation(i + 2)) break;
+            i += 3;
+        } else {
+            break;
+        }
+    }
+    return i;
+}
+
 constexpr std::string_view kHexValue = "unicode hexadecimal value";
 
 template <StringStyle S>
@@ -215,6 +236,10 @@ std::size_t scan_body(std::string_view in, std::size_t open, ErrorCollector& err
         }
 
         if (c >= 0x80) {
+            if (const std::size_t j = skip_common_utf8(p, i, n); j != i) {
+                i = j;
+                continue;
+            }
             const Utf8Char u = read_utf8(in, i);
             if (!u.valid) {
                 T::bad_char(errors, {i, i + 1});

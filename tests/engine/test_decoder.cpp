@@ -173,6 +173,9 @@ TEST(ScanString, ReportsProblems) {
         {"\"\"\"\xC3(\"\"\"", ml_basic + " @3-4"},
         {"'''x\xF5\x80\x80\x80'''", ml_literal + " @4-5"},
         {"\"\xE2\x82", basic + " @1-2"},
+        // The same after a run of valid two- and three-byte characters.
+        {"\"\xC3\xA9\xE4\xB8\xAD\xE2\x82\"", basic + " @6-7"},
+        {"\"\xE4\xB8\xAD\xED\xA0\x80\"", basic + " @4-5"},
     };
     String scratch;
     for (const Case& c : cases) {
