@@ -684,8 +684,15 @@ public:
     Ref key(std::string_view text) {
         const std::size_t n = text.size();
         if (n > kLongest) return py_text(text);
-        // Made on the first key: converting a scalar or a list of them pays nothing.
-        if (!slots_) slots_ = std::make_unique<Slot[]>(kSlots);
+        // Made once a few keys were converted: a scalar, a list of them or a
+        // small document does not pay for setting up and clearing the slots.
+        if (!slots_) {
+            if (uncached_ < kUncached) {
+                ++uncached_;
+                return py_text(text);
+            }
+            slots_ = std::make_unique<Slot[]>(kSlots);
+        }
         const Words w = words_of(text);
         Slot& s = slots_[slot_of(w, n)];
         if (s.key && s.size == n && s.head == w.head && s.tail == w.tail &&
@@ -704,6 +711,7 @@ public:
 
 private:
     static constexpr std::size_t kSlots = 256;
+    static constexpr std::size_t kUncached = 32;
     static constexpr std::size_t kLongest = 64;      // longer keys are seldom repeated
     static constexpr std::size_t kWordCovered = 16;  // head and tail hold every byte
     struct Words {
@@ -746,6 +754,7 @@ private:
     }
 
     std::unique_ptr<Slot[]> slots_;
+    std::size_t uncached_ = 0;  // keys converted before the slots were made
 };
 
 // One conversion: its key cache and its thread's record (looked up once, not
