@@ -304,10 +304,17 @@ Result<Ref> parse_text(PyObject* text) {
     return parse_utf8(text, utf8);
 }
 
+// A text shorter than this is parsed in microseconds, with the interpreter
+// lock held: letting other threads run would cost more, and getting the lock
+// back may mean waiting for another thread's whole time slice.
+constexpr std::size_t kParseWithGil = 16 * 1024;
+
 Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8) {
     const SourceBuffer source = std::allocate_shared<LentSource>(Allocator<LentSource>(), owner, utf8);
     std::optional<ParseResult<DocumentRoot>> parsed;
-    {
+    if (utf8.size() < kParseWithGil) {
+        parsed.emplace(parse_document(source));
+    } else {
         GilRelease unlocked;
         parsed.emplace(parse_document(source));
     }
