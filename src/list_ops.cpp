@@ -223,8 +223,23 @@ void insert_into_aot(ArrayOfTables& aot, std::size_t k, TreeItem&& x) {
     Vector<TreeItem>& v = aot.values;
     if (k < v.size() && v[k].is_table()) x.as_table().doc_position = v[k].as_table().doc_position;
     v.reserve(v.size() + 1);
-    // A member that gets a member before it is set off from it by a blank line.
-    if (k < v.size()) ensure_leading_break(v[k].decor().prefix);
+    if (k < v.size()) {
+        // The new header is written where the one it goes before was: what
+        // stood above that header without being its own (blank lines, and
+        // comment paragraphs set off from it: the end of the lines above, or
+        // what opens the document) stays above the new one. The comment
+        // lines directly above it stay with their member, which is set off
+        // from the new one by a blank line.
+        RawText& next = v[k].decor().prefix;
+        const Text t = next.view();
+        const Text lead = leading_breaks(t);
+        const Text free = split_block(t.substr(lead.size(), t.rfind('\n') + 1 - lead.size())).free;
+        if (!lead.empty() || !free.empty()) {
+            x.decor().prefix = owned(std::string(lead) + std::string(free));
+            next = owned(t.substr(lead.size() + free.size()));
+        }
+        ensure_leading_break(next);
+    }
     v.insert(v.begin() + static_cast<std::ptrdiff_t>(k), std::move(x));
 }
 

@@ -134,6 +134,11 @@ TEST(ListOps, AddingElements) {
         {"array of tables, first", "[[a]]\nx = 1\n",
          [](TreeItem& list) { insert_element(list, 0, *as_element(list, table("x = 0\n"))); },
          "[[a]]\nx = 0\n\n[[a]]\nx = 1\n"},
+        // What stood above the header the new one goes before, without being
+        // that header's own comment, stays above the new header.
+        {"array of tables, first, under the document's opening comment", "# doc\n\n# one\n[[a]]\nx = 1\n",
+         [](TreeItem& list) { insert_element(list, 0, *as_element(list, table("x = 0\n"))); },
+         "# doc\n\n[[a]]\nx = 0\n\n# one\n[[a]]\nx = 1\n"},
         {"array of tables, first, a later table walked before it",
          "[i]\n[[a]]\nk = 1\n[[a]]\nk = 2\n[i.late]\n",
          [](TreeItem& list) { insert_element(list, 0, *as_element(list, table("k = 0\n"))); },
