@@ -738,8 +738,8 @@ void Parser::parse_header(std::size_t prefix_start) {
             continue;
         }
         if (it.is_array_of_tables() && !it.as_array_of_tables().values.empty()) {
-            const Vector<TreeItem>& members = it.as_array_of_tables().values;
-            parent = &it.as_array_of_tables().values.back().as_table();
+            Vector<TreeItem>& members = it.as_array_of_tables().values;
+            parent = &members.back().as_table();
             shadow = members.size() >= 2 ? &members[members.size() - 2].as_table() : nullptr;
             continue;
         }

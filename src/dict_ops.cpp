@@ -432,17 +432,17 @@ void opening_stays_first(DocumentRoot& doc, TreeItem& target, Key& key) {
     }
 }
 
-// The entry holding a dotted table written `key = {}` (it has no entries):
-// the text above that line is on its key.
-Key* empty_dotted_key(DocumentRoot& doc, TreeItem& target) {
-    Entry* e = entry_of(line_owner(doc, target), target);
+// The key of the entry holding a dotted table written `key = {}` (it has no
+// entries) among the lines of `owner`: the text above that line is on it.
+Key* empty_dotted_key(TreeItem& owner, TreeItem& target) {
+    Entry* e = entry_of(owner, target);
     return e && e->key.leaf_decor.prefix.is_present() ? &e->key : nullptr;
 }
 
 // The first line of a dotted table written `key = {}` so far (`k` is its
 // key): it takes the text above that line.
 void dotted_key_text_to_line(DocumentRoot& doc, TreeItem& target, Key& k) {
-    if (Key* old = empty_dotted_key(doc, target)) {
+    if (Key* old = empty_dotted_key(line_owner(doc, target), target)) {
         k.leaf_decor.prefix = std::move(old->leaf_decor.prefix);
         old->leaf_decor.prefix = RawText::absent();
     }
@@ -453,12 +453,12 @@ void dotted_key_text_to_line(DocumentRoot& doc, TreeItem& target, Key& k) {
 // above it goes above the header; comment paragraphs set off from the line
 // stay before the line that followed it (or go above the header too).
 void dotted_key_text_to_header(DocumentRoot& doc, TreeItem& target, RawText& header) {
-    Key* old = empty_dotted_key(doc, target);
+    TreeItem& owner = line_owner(doc, target);
+    Key* old = empty_dotted_key(owner, target);
     if (!old) return;
     const Text text = old->leaf_decor.prefix.view();
     Text free = free_comments(text);
     const Text block = text.substr(free.size());
-    TreeItem& owner = line_owner(doc, target);
     const std::vector<Line> lines = written_lines(owner.as_table(), doc);
     if (!free.empty()) {
         for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
@@ -1025,9 +1025,10 @@ CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySl
 }
 
 void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line) {
+    if (!kept.set_off && kept.text.empty()) return;
+    const Written order(doc);
     if (kept.set_off) {
         // Nothing is written above it now: no blank line either.
-        const Written order(doc);
         for (std::size_t i = 0; i < order.size(); ++i) {
             if (!order.header(i) || &order.item(i)->as_table() != kept.set_off) continue;
             if (order.at_start(i)) {
@@ -1038,7 +1039,6 @@ void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line) {
         }
     }
     if (kept.text.empty()) return;
-    const Written order(doc);
     bool headers = false;
     for (std::size_t i = 0; i < order.size(); ++i) {
         if (!order.header(i)) continue;

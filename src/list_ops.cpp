@@ -214,6 +214,18 @@ TreeItem remove_from_array(Array& a, std::size_t i) {
     return out;
 }
 
+// What stands above a member's header without being its own: the line
+// breaks that open its prefix, and the blank lines and comment paragraphs
+// after them that are set off from the header by a blank line.
+struct Above {
+    Text lead;
+    Text free;
+};
+Above above_header(Text prefix) noexcept {
+    const Text lead = leading_breaks(prefix);
+    return {lead, split_block(prefix.substr(lead.size(), prefix.rfind('\n') + 1 - lead.size())).free};
+}
+
 // Members are written in the order of their recorded places: a new member
 // takes the place of the member it goes before (the writer keeps the new
 // one first), or, appended, follows the members before it.
@@ -232,11 +244,10 @@ void insert_into_aot(ArrayOfTables& aot, std::size_t k, TreeItem&& x) {
         // from the new one by a blank line.
         RawText& next = v[k].decor().prefix;
         const Text t = next.view();
-        const Text lead = leading_breaks(t);
-        const Text free = split_block(t.substr(lead.size(), t.rfind('\n') + 1 - lead.size())).free;
-        if (!lead.empty() || !free.empty()) {
-            x.decor().prefix = owned(std::string(lead) + std::string(free));
-            next = owned(t.substr(lead.size() + free.size()));
+        const Above a = above_header(t);
+        if (!a.lead.empty() || !a.free.empty()) {
+            x.decor().prefix = owned(std::string(a.lead) + std::string(a.free));
+            next = owned(t.substr(a.lead.size() + a.free.size()));
         }
         ensure_leading_break(next);
     }
@@ -254,10 +265,9 @@ TreeItem remove_from_aot(ArrayOfTables& aot, std::size_t i, KeptText* kept) {
         // the blank lines that stood above either header, so that a header
         // set off from the lines above before is not glued to them now (one
         // written first in the document loses them again: see KeptText).
-        const Text r = removed.view();
         RawText& next = v[i + 1].decor().prefix;
-        Text lead = leading_breaks(r);
-        const Text free = split_block(r.substr(lead.size(), r.rfind('\n') + 1 - lead.size())).free;
+        const auto [removed_lead, free] = above_header(removed.view());
+        Text lead = removed_lead;
         const Text next_lead = leading_breaks(next.view());
         if (next_lead.size() > lead.size()) {
             lead = next_lead;

@@ -227,7 +227,7 @@ private:
 
 class VersionRegistry {
 public:
-    // The modification counter (version lock shared).
+    // The modification counter.
     std::uint64_t counter() const;
 
     // Whether a handle made at `version` with `path` is stale.
