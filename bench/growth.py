@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+"""Does the cost of one edit grow with its container? Per-edit time at two sizes, 8x apart.
+
+Usage (from the project root):
+
+    bash scripts/build.sh release
+    PYTHONPATH=build/release python bench/growth.py [--quick] [--markdown FILE]
+
+Every loop does what user code does: it really grows or shrinks its container, one edit
+after another, and never undoes an edit before the next. Containers: an array written on
+one line, an array written one element per line, an array of tables, a table (the root of
+a document of `k = v` lines) and an inline table; and a new, empty array grown by appends.
+Edits on lists: append, insert(0, x), pop(), pop(0), and `h[i] = x` at random positions;
+on tables: new keys, `t[k] = v` for random present keys, and `del t[k]` of random keys.
+A last pair puts the container in a document of many other tables, to show that an edit
+does not pay for the rest of the document either.
+
+Each time is the best of several runs (the container is made afresh, untimed, before
+each), with the cyclic garbage collector off while timing. `growth` is the per-edit time
+at the larger size / at the smaller: 1 means an edit costs the same at both. The exit
+status is 1 when some growth exceeds --limit (default 1.5).
+"""
+
+from __future__ import annotations
+
+import argparse
+import gc
+import random
+import sys
+import time
+from pathlib import Path
+from typing import Any, Callable
+
+ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "bench"))
+from peers import emit, import_morvelan, table, write_markdown  # noqa: E402
+
+mv: Any = None
+
+
+# ---------------------------------------------------------------- containers of n elements
+
+def one_line(n: int) -> Any:
+    return mv.loads("a = [" + ", ".join(str(i) for i in range(n)) + "]\n")["a"]
+
+
+def per_line(n: int) -> Any:
+    return mv.loads("a = [\n" + "".join(f"    {i},  # n{i}\n" for i in range(n)) + "]\n")["a"]
+
+
+def aot(n: int) -> Any:
+    return mv.loads("".join(f'[[p]]\nname = "n{i}"\n\n' for i in range(n)))["p"]
+
+
+def new_array(n: int) -> Any:
+    return mv.loads("a = []\n")["a"]
+
+
+def root_table(n: int) -> Any:
+    return mv.loads("".join(f"k{i} = {i}  # c{i}\n" for i in range(n)))
+
+
+def inline_table(n: int) -> Any:
+    return mv.loads("t = {" + ", ".join(f"k{i} = {i}" for i in range(n)) + "}\n")["t"]
+
+
+def section(n: int) -> Any:
+    """A table of 64 keys in a document of n other tables."""
+    text = "".join(f'[s{i}]\nname = "n{i}"\n\n' for i in range(n // 2))
+    text += "[t]\n" + "".join(f"k{i} = {i}\n" for i in range(64)) + "\n"
+    text += "".join(f'[u{i}]\nname = "n{i}"\n\n' for i in range(n // 2))
+    return mv.loads(text)["t"]
+
+
+# ---------------------------------------------------------------- edits, count of them
+
+def append(h: Any, count: int, n: int, x: Any) -> None:
+    for i in range(count):
+        h.append(x)
+
+
+def insert_front(h: Any, count: int, n: int, x: Any) -> None:
+    for i in range(count):
+        h.insert(0, x)
+
+
+def pop_end(h: Any, count: int, n: int, x: Any) -> None:
+    for _ in range(count):
+        h.pop()
+
+
+def pop_front(h: Any, count: int, n: int, x: Any) -> None:
+    for _ in range(count):
+        h.pop(0)
+
+
+def replace(h: Any, count: int, n: int, x: Any) -> None:
+    at = random.Random(1).choices(range(n), k=count)
+    for i in at:
+        h[i] = x
+
+
+def add_keys(t: Any, count: int, n: int, x: Any) -> None:
+    for i in range(count):
+        t[f"new{i}"] = x
+
+
+def set_keys(t: Any, count: int, n: int, x: Any) -> None:
+    keys = [f"k{i}" for i in random.Random(1).choices(range(n), k=count)]
+    for k in keys:
+        t[k] = x
+
+
+def delete_keys(t: Any, count: int, n: int, x: Any) -> None:
+    keys = [f"k{i}" for i in range(n)]
+    random.Random(1).shuffle(keys)
+    for k in keys[:count]:
+        del t[k]
+
+
+def add_and_delete(t: Any, count: int, n: int, x: Any) -> None:
+    """New keys in a table of 64, then their removal in random order (the table of 64 in
+    a document of n tables)."""
+    keys = [f"new{i}" for i in range(count // 2)]
+    for k in keys:
+        t[k] = x
+    random.Random(1).shuffle(keys)
+    for k in keys:
+        del t[k]
+
+
+# (name, maker, the element a list of that kind takes)
+LISTS = [("array on one line", one_line, 7), ("array one per line", per_line, 7),
+         ("array of tables", aot, {"name": "x"})]
+LIST_EDITS = [("append", append), ("insert(0, x)", insert_front), ("pop()", pop_end),
+              ("pop(0)", pop_front), ("h[i] = x", replace)]
+TABLES = [("table", root_table), ("inline table", inline_table)]
+TABLE_EDITS = [("new key", add_keys), ("t[k] = v", set_keys), ("del t[k]", delete_keys)]
+
+Edit = Callable[[Any, int, int, Any], None]
+CASES: list[tuple[str, Callable[[int], Any], Edit, Any]] = (
+    [(f"{e}, {c}", make, edit, x) for c, make, x in LISTS for e, edit in LIST_EDITS]
+    + [("append, new array (N appends)", new_array, append, 7)]
+    + [(f"{e}, {c}", make, edit, 7) for c, make in TABLES for e, edit in TABLE_EDITS]
+    + [("new key + del, table of 64 among N tables", section, add_and_delete, 1)]
+)
+
+
+def per_edit(make: Callable[[int], Any], edit: Edit, x: Any, n: int, count: int, reps: int) -> float:
+    best = float("inf")
+    for _ in range(reps):
+        target = make(n)
+        gc.collect()
+        gc.disable()
+        try:
+            t0 = time.perf_counter()
+            edit(target, count, n, x)
+            best = min(best, (time.perf_counter() - t0) / count)
+        finally:
+            gc.enable()
+        del target
+    return best
+
+
+def main() -> int:
+    global mv
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--quick", action="store_true", help="smaller sizes, one repetition")
+    ap.add_argument("--limit", type=float, default=1.5)
+    ap.add_argument("--markdown", help="also write the tables to this file")
+    a = ap.parse_args()
+    mv = import_morvelan()
+    if mv is None:
+        return 1
+    small, reps = (2_000, 1) if a.quick else (10_000, 3)
+    big = small * 8
+    count = small // 5
+    rows = []
+    grows = 0
+    for name, make, edit, x in CASES:
+        # A new array is grown from empty: its count of appends is its size.
+        c_small, c_big = (small, big) if make is new_array else (count, count)
+        s = per_edit(make, edit, x, small, c_small, reps)
+        b = per_edit(make, edit, x, big, c_big, reps)
+        r = b / s
+        grows += r > a.limit
+        rows.append([name, f"{s * 1e6:.2f} µs", f"{b * 1e6:.2f} µs", f"{r:.2f}" + (" (grows)" if r > a.limit else "")])
+        print(f"{name:45} {s * 1e6:9.2f} µs {b * 1e6:9.2f} µs {r:6.2f}", flush=True)
+    out: list[str] = []
+    emit(out, [f"### Per-edit time, N = {small:,} and {big:,} ({count:,} edits a run)", ""]
+         + table(["edit, container", f"N = {small:,}", f"N = {big:,}", "growth"], rows, {1, 2, 3}))
+    print(f"{grows} of {len(CASES)} edit kinds grow by more than {a.limit}x")
+    write_markdown(a.markdown, out)
+    return 1 if grows else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
