@@ -5,7 +5,7 @@
 namespace morvelan {
 
 void Array::unpack() const {
-    Vector<TreeItem> items;
+    Elements items;
     items.reserve(packed_count_);
     PackedElements reader(packed_.view());
     TreeItem v;
@@ -40,7 +40,7 @@ void Array::fmt() {
     trailing = RawText();
 }
 
-Array::Array(const Array& o, Vector<TreeItem>&& items)
+Array::Array(const Array& o, Elements&& items)
     : trailing(o.trailing),
       trailing_comma(o.trailing_comma),
       values_(std::move(items)),
@@ -54,7 +54,7 @@ void Array::detach_fields() {
 
 const TreeItem* ElementReader::next() {
     if (!array_.packed()) {
-        const Vector<TreeItem>& items = array_.items();
+        const Elements& items = array_.items();
         return index_ < items.size() ? &items[index_++] : nullptr;
     }
     if (!packed_) packed_.reset(new PackedElements(array_.packed_text()));

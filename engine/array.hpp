@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "alloc.hpp"
+#include "elements.hpp"
 #include "packed.hpp"
 #include "tree_item.hpp"
 
@@ -30,11 +31,11 @@ namespace morvelan {
 class Array : public EngineAllocated {
 public:
     // The elements, unpacked first when packed.
-    Vector<TreeItem>& items() {
+    Elements& items() {
         if (packed()) unpack();
         return values_;
     }
-    const Vector<TreeItem>& items() const {
+    const Elements& items() const {
         if (packed()) unpack();
         return values_;
     }
@@ -42,8 +43,8 @@ public:
     // The items as stored, without unpacking: none for a packed array (its
     // elements, all scalars, are in its text). For walks over the tree's
     // nodes, which need only the containers.
-    Vector<TreeItem>& stored_items() noexcept { return values_; }
-    const Vector<TreeItem>& stored_items() const noexcept { return values_; }
+    Elements& stored_items() noexcept { return values_; }
+    const Elements& stored_items() const noexcept { return values_; }
 
     std::size_t size() const noexcept { return packed() ? packed_count_ : values_.size(); }
     bool empty() const noexcept { return size() == 0; }
@@ -76,12 +77,12 @@ public:
 
     Array() = default;
     // A deep copy.
-    Array(const Array& o) : Array(o, Vector<TreeItem>(o.values_)) {}
+    Array(const Array& o) : Array(o, Elements(o.values_)) {}
     // An array with the given stored items and a copy of every other field
     // of `o`: the one place that copies those fields, for the copy of a
     // single array and for the copy of a whole tree (which gives it its
     // items without their children, to fill in later).
-    Array(const Array& o, Vector<TreeItem>&& items);
+    Array(const Array& o, Elements&& items);
     Array& operator=(const Array&) = delete;
 
     // Replaces element i; the new value takes over the old one's decor.
@@ -99,7 +100,7 @@ private:
     void unpack() const;
 
     Array* chain_next_ = nullptr;  // see NodeChain; never copied
-    mutable Vector<TreeItem> values_;
+    mutable Elements values_;
     mutable RawText packed_ = RawText::absent();
     mutable std::size_t packed_count_ = 0;
 };

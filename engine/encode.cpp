@@ -211,7 +211,7 @@ public:
             OpenValue& f = open_.back();
             if (f.item->is_array()) {
                 const Array& a = f.item->as_array();
-                const Vector<TreeItem>& values = a.items();
+                const Elements& values = a.items();
                 while (f.next < values.size() && values[f.next].is_none()) ++f.next;
                 if (f.next < values.size()) {
                     if (!f.first) out_.push_back(',');
@@ -341,7 +341,7 @@ private:
             const TreeItem* child = nullptr;
             bool array_element = false;
             if (e.item.is_array_of_tables()) {
-                const Vector<TreeItem>& members = e.item.as_array_of_tables().values;
+                const Elements& members = e.item.as_array_of_tables().values;
                 while (f.member < members.size() && !members[f.member].is_table()) ++f.member;
                 if (f.member < members.size()) {
                     child = &members[f.member++];

@@ -39,6 +39,15 @@ public:
     Key& operator=(Key&&) noexcept = default;
     inline ~Key();
 
+    // The key of a slot whose entry was removed (see EntryMap): it has no
+    // text at all, not even an empty one, and no table finds it.
+    static Key removed() noexcept {
+        Key k;
+        k.text_ = RawText::absent();
+        return k;
+    }
+    bool is_removed() const noexcept { return text_.is_absent(); }
+
     // The decoded key text.
     std::string_view text() const noexcept { return text_.view(); }
     // The spelling in the source (bare, "basic" or 'literal'); absent for new keys.

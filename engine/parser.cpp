@@ -414,7 +414,7 @@ Parser::ArrayRead Parser::read_array(Array& arr, bool pack) {
         arr.pack(RawText::piece(in_.substr(elements_start, elements_end - elements_start)), count);
         return ArrayRead::Done;
     }
-    Vector<TreeItem>& items = arr.items();
+    Elements& items = arr.items();
     items.reserve(values.size());
     for (TreeItem& v : values) items.push_back(std::move(v));
     values.clear();
@@ -612,7 +612,7 @@ void shrink_tables(Table& root) {
             if (e.item.is_table()) {
                 todo.push_back(&e.item.as_table());
             } else if (e.item.is_array_of_tables()) {
-                Vector<TreeItem>& members = e.item.as_array_of_tables().values;
+                Elements& members = e.item.as_array_of_tables().values;
                 members.shrink_to_fit();
                 for (TreeItem& m : members) todo.push_back(&m.as_table());
             }
@@ -738,7 +738,7 @@ void Parser::parse_header(std::size_t prefix_start) {
             continue;
         }
         if (it.is_array_of_tables() && !it.as_array_of_tables().values.empty()) {
-            Vector<TreeItem>& members = it.as_array_of_tables().values;
+            Elements& members = it.as_array_of_tables().values;
             parent = &members.back().as_table();
             shadow = members.size() >= 2 ? &members[members.size() - 2].as_table() : nullptr;
             continue;

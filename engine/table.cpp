@@ -74,8 +74,10 @@ EntryMap& EntryMap::operator=(EntryMap&& o) noexcept {
         head_ = o.head_;
         index_ = o.index_;
         index_mask_ = o.index_mask_;
+        holes_ = o.holes_;
         o.slots_.clear();
         o.head_ = 0;
+        o.holes_ = 0;
         o.index_ = nullptr;
         o.index_mask_ = 0;
     }
@@ -89,7 +91,7 @@ void EntryMap::drop_index() noexcept {
 }
 
 void EntryMap::index_all() {
-    if (size() > kLinearMax)
+    if (count() > kLinearMax)
         rebuild_index();
     else
         drop_index();
@@ -107,14 +109,15 @@ void EntryMap::rebuild_index() {
 
 bool EntryMap::reindex() noexcept {
     std::size_t cap = 16;
-    while (cap < size() * 2) cap <<= 1;
+    while (cap < count() * 2) cap <<= 1;
     auto* fresh = static_cast<std::uint32_t*>(mem_alloc(cap * sizeof(std::uint32_t)));
     if (!fresh) return false;
     drop_index();
     std::memset(fresh, 0, cap * sizeof(std::uint32_t));
     index_ = fresh;
     index_mask_ = cap - 1;
-    for (std::size_t s = head_; s < slots_.size(); ++s) index_insert(s);
+    for (std::size_t s = head_; s < slots_.size(); ++s)
+        if (!is_hole(s)) index_insert(s);
     return true;
 }
 
@@ -149,32 +152,6 @@ void EntryMap::index_erase(std::size_t at) noexcept {
     }
 }
 
-// The entries now in slots [from, to) moved there from one slot lower (`up`)
-// or one slot higher: their index values follow. Few of them are found by
-// key; many, in one pass over the index.
-void EntryMap::index_shift(std::size_t from, std::size_t to, bool up) noexcept {
-    if (!index_ || from >= to) return;
-    const std::size_t n = to - from;
-    if (n * 16 > index_mask_ + 1) {
-        // Old values (slot + 1) lie in [lo, hi].
-        const auto lo = static_cast<std::uint32_t>(up ? from : from + 2);
-        const auto hi = static_cast<std::uint32_t>(up ? to - 1 : to + 1);
-        const std::uint32_t delta = up ? 1u : static_cast<std::uint32_t>(-1);
-        for (std::size_t i = 0; i <= index_mask_; ++i) {
-            const std::uint32_t v = index_[i];
-            if (v >= lo && v <= hi) index_[i] = v + delta;
-        }
-        return;
-    }
-    // One at a time, in the order that never gives an entry a value another
-    // entry still holds: from the top when moving up, from the bottom when down.
-    for (std::size_t k = 0; k < n; ++k) {
-        const std::size_t s = up ? to - 1 - k : from + k;
-        const std::size_t old = up ? s - 1 : s + 1;
-        index_[index_slot_of(slots_[s].key.text(), old)] = static_cast<std::uint32_t>(s + 1);
-    }
-}
-
 // Moves the entries down over the moved-from slots at the front.
 void EntryMap::compact() noexcept {
     if (head_ == 0) return;
@@ -186,10 +163,29 @@ void EntryMap::compact() noexcept {
             if (index_[i]) index_[i] -= shift;
 }
 
+// Moves the entries down over the holes and the moved-from slots at the
+// front, in order, and indexes them again.
+void EntryMap::squeeze() noexcept {
+    std::size_t to = 0;
+    for (std::size_t s = head_; s < slots_.size(); ++s) {
+        if (is_hole(s)) continue;
+        if (to != s) slots_[to] = std::move(slots_[s]);
+        ++to;
+    }
+    slots_.erase(slots_.begin() + static_cast<std::ptrdiff_t>(to), slots_.end());
+    head_ = 0;
+    holes_ = 0;
+    if (index_ && !reindex()) {
+        // Without memory for a fresh index, the old one is refilled.
+        std::memset(index_, 0, (index_mask_ + 1) * sizeof(std::uint32_t));
+        for (std::size_t s = 0; s < slots_.size(); ++s) index_insert(s);
+    }
+}
+
 std::ptrdiff_t EntryMap::find(std::string_view key) const noexcept {
     if (!index_) {
         for (std::size_t s = head_; s < slots_.size(); ++s)
-            if (slots_[s].key.text() == key) return static_cast<std::ptrdiff_t>(s - head_);
+            if (slots_[s].key.text() == key && !is_hole(s)) return static_cast<std::ptrdiff_t>(s - head_);
         return -1;
     }
     std::size_t i = hash_key(key) & index_mask_;
@@ -202,7 +198,7 @@ std::ptrdiff_t EntryMap::find(std::string_view key) const noexcept {
 
 Entry& EntryMap::append(Key&& key, TreeItem&& item) {
     slots_.emplace_back(std::move(key), std::move(item));
-    const std::size_t n = size();
+    const std::size_t n = count();
     if (index_) {
         if (n * 2 > index_mask_ + 1)
             rebuild_index();
@@ -215,7 +211,18 @@ Entry& EntryMap::append(Key&& key, TreeItem&& item) {
 }
 
 void EntryMap::shrink_to_fit() {
-    if (head_ == 0 && slots_.capacity() > slots_.size()) slots_.shrink_to_fit();
+    if (holes_ != 0 || head_ != 0) squeeze();
+    const std::size_t n = slots_.size();
+    const std::size_t keep = n < 64 ? n : n + n / 8;
+    if (slots_.capacity() <= keep) return;
+    if (keep == n) {
+        slots_.shrink_to_fit();
+        return;
+    }
+    Vector<Entry> fitted;
+    fitted.reserve(keep);
+    for (Entry& e : slots_) fitted.push_back(std::move(e));
+    slots_ = std::move(fitted);
 }
 
 Entry* EntryMap::try_append(Key&& key, TreeItem&& item) {
@@ -229,7 +236,7 @@ Entry* EntryMap::try_append(Key&& key, TreeItem&& item) {
         i = (i + 1) & index_mask_;
     }
     slots_.emplace_back(std::move(key), std::move(item));
-    if (size() * 2 > index_mask_ + 1)
+    if (count() * 2 > index_mask_ + 1)
         rebuild_index();
     else
         index_[i] = static_cast<std::uint32_t>(slots_.size());
@@ -240,26 +247,31 @@ Entry EntryMap::remove_at(std::size_t i) noexcept {
     const std::size_t slot = head_ + i;
     if (index_) index_erase(index_slot_of(slots_[slot].key.text(), slot));
     Entry out = std::move(slots_[slot]);
-    const std::size_t before = i;
-    const std::size_t after = slots_.size() - slot - 1;
-    if (before < after) {
-        // The entries before the gap move up one slot; the first slot is left moved-from.
-        std::move_backward(slots_.begin() + static_cast<std::ptrdiff_t>(head_),
-                           slots_.begin() + static_cast<std::ptrdiff_t>(slot),
-                           slots_.begin() + static_cast<std::ptrdiff_t>(slot + 1));
+    if (i == 0) {
+        // The first slot is left moved-from, and the holes after it go too.
         ++head_;
-        index_shift(head_, slot + 1, true);
-    } else {
-        std::move(slots_.begin() + static_cast<std::ptrdiff_t>(slot + 1), slots_.end(),
-                  slots_.begin() + static_cast<std::ptrdiff_t>(slot));
+        while (head_ < slots_.size() && is_hole(head_)) {
+            ++head_;
+            --holes_;
+        }
+    } else if (slot + 1 == slots_.size()) {
         slots_.pop_back();
-        index_shift(slot, slots_.size(), false);
+        while (slots_.size() > head_ && is_hole(slots_.size() - 1)) {
+            slots_.pop_back();
+            --holes_;
+        }
+    } else {
+        slots_[slot].key = Key::removed();
+        ++holes_;
     }
-    if (head_ >= size()) compact();
+    if (holes_ > count())
+        squeeze();
+    else if (head_ >= size())
+        compact();
     if (index_) {
-        if (size() <= kLinearMax)
+        if (count() <= kLinearMax)
             drop_index();
-        else if (index_mask_ + 1 > 16 && size() * 8 < index_mask_ + 1)
+        else if (index_mask_ + 1 > 16 && count() * 8 < index_mask_ + 1)
             reindex();  // shrinking: without memory for it the larger index stays
     }
     return out;

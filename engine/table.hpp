@@ -3,12 +3,17 @@
 //
 // Entries keep insertion order. Lookup is by decoded key text (a key written
 // bare, in double or single quotes is one key). Small tables are searched
-// linearly; larger ones keep a hash index of positions. Removal shifts the
-// entries on the shorter side of the gap, so the order of the rest never
-// changes and removing at either end is cheap.
+// linearly; larger ones keep a hash index of positions. Removing an entry
+// costs O(1) amortised wherever it stands: at either end the slot goes, in
+// between it becomes a hole (a None item under a removed key, which no
+// lookup finds), and the holes are squeezed out in one pass once they are
+// as many as the entries. The order of the rest never changes.
 //
 // An entry whose item is None is a placeholder: visible_size(), iteration
-// helpers that say "visible", and the writer skip it.
+// helpers that say "visible", and the writer skip it. A hole is such an
+// entry too, so every walk that skips placeholders skips holes; positions
+// (find, at, size) count holes, and stay put when an entry before them is
+// removed, until the holes are squeezed out.
 #pragma once
 
 #include <cstdint>
@@ -36,28 +41,37 @@ struct Entry {
 class EntryMap {
 public:
     EntryMap() = default;
-    EntryMap(const EntryMap& o) : slots_(o.begin(), o.end()) { index_all(); }
+    EntryMap(const EntryMap& o) : slots_(o.begin(), o.end()), holes_(o.holes_) { index_all(); }
     // A copy whose items are made by copy_item(item) (see Entry).
     template <class CopyItem>
     EntryMap(const EntryMap& o, CopyItem&& copy_item) {
         slots_.reserve(o.size());
         for (const Entry& e : o) slots_.emplace_back(e, copy_item);
+        holes_ = o.holes_;
         index_all();
     }
     EntryMap& operator=(const EntryMap& o);
     EntryMap(EntryMap&& o) noexcept
-        : slots_(std::move(o.slots_)), index_(o.index_), head_(o.head_), index_mask_(o.index_mask_) {
+        : slots_(std::move(o.slots_)),
+          index_(o.index_),
+          head_(o.head_),
+          index_mask_(o.index_mask_),
+          holes_(o.holes_) {
         o.slots_.clear();
         o.head_ = 0;
+        o.holes_ = 0;
         o.index_ = nullptr;
         o.index_mask_ = 0;
     }
     EntryMap& operator=(EntryMap&& o) noexcept;
     ~EntryMap() { drop_index(); }
 
-    // All entries, None placeholders included, in order.
+    // All entries, None placeholders and holes included, in order: the
+    // positions of at(). Holes are only ever between entries.
     std::size_t size() const noexcept { return slots_.size() - head_; }
     bool empty() const noexcept { return size() == 0; }
+    // The entries, None placeholders included, holes not.
+    std::size_t count() const noexcept { return size() - holes_; }
     Entry& at(std::size_t i) noexcept { return slots_[head_ + i]; }
     const Entry& at(std::size_t i) const noexcept { return slots_[head_ + i]; }
     Entry* begin() noexcept { return slots_.data() + head_; }
@@ -82,18 +96,23 @@ public:
     // leaves both arguments as they were). Looks the key up once.
     Entry* try_append(Key&& key, TreeItem&& item);
     // Removes the entry at position i; the others keep their order. Costs
-    // O(1) amortised at either end and O(min(i, size - i)) between.
-    // Invalidates references to entries.
+    // O(1) amortised. The positions of the others stay, unless the holes are
+    // squeezed out; references to entries stay valid only in the latter case
+    // too, so callers take neither for granted.
     Entry remove_at(std::size_t i) noexcept;
     void clear() noexcept {
         slots_.clear();
         head_ = 0;
+        holes_ = 0;
         drop_index();
     }
     // Makes room for n entries.
     void reserve(std::size_t n) { slots_.reserve(n); }
-    // Gives back the room the slots grew into beyond the entries. The
-    // parser calls it on each table it has finished reading.
+    // Squeezes out holes and gives back the room the slots grew into beyond
+    // the entries, but for an eighth of them in a large table (as a Python
+    // list keeps), so that the first entries added to a parsed table do not
+    // move all the others. The parser calls it on each table it has
+    // finished reading.
     void shrink_to_fit();
 
 private:
@@ -106,18 +125,20 @@ private:
     void index_insert(std::size_t slot) noexcept;
     std::size_t index_slot_of(std::string_view key, std::size_t slot) const noexcept;
     void index_erase(std::size_t at) noexcept;
-    void index_shift(std::size_t from, std::size_t to, bool up) noexcept;
     void compact() noexcept;
+    void squeeze() noexcept;
+    bool is_hole(std::size_t slot) const noexcept { return slots_[slot].key.is_removed(); }
 
-    // slots_[head_, size) hold the entries; the slots before head_ are
-    // moved-from, left by removals at the front and reclaimed in one move once
-    // they are as many as the entries.
+    // slots_[head_, size) hold the entries and the holes between them; the
+    // slots before head_ are moved-from, left by removals at the front and
+    // reclaimed in one move once they are as many as the entries.
     Vector<Entry> slots_;
     std::uint32_t* index_ = nullptr;  // open addressing: slot + 1, 0 = free
     // 32 bits, like the slots of the index: a table holds fewer than 2^32
     // entries.
     std::uint32_t head_ = 0;
     std::uint32_t index_mask_ = 0;
+    std::uint32_t holes_ = 0;
 };
 
 // The place of a table's header among the document's headers (from 1), or

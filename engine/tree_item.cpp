@@ -147,7 +147,7 @@ void TreeItem::free_subtree(TreeItem& root, NodeChain& chain) noexcept {
                 if (c.is_container()) child = &c;
             }
         } else {
-            Vector<TreeItem>& values = item.is_array() ? item.u_.array->stored_items() : item.u_.aot->values;
+            Elements& values = item.is_array() ? item.u_.array->stored_items() : item.u_.aot->values;
             while (!child && f.next < values.size()) {
                 TreeItem& c = values[f.next++];
                 if (c.is_container()) child = &c;
@@ -194,8 +194,8 @@ bool TreeItem::copy_node(const TreeItem& o) {
         nested |= i.is_container();
         return TreeItem(i, Shallow{});
     };
-    auto copy_values = [&](const Vector<TreeItem>& from) {
-        Vector<TreeItem> to;
+    auto copy_values = [&](const Elements& from) {
+        Elements to;
         to.reserve(from.size());
         for (const TreeItem& v : from) {
             nested |= v.is_container();
@@ -238,8 +238,8 @@ void TreeItem::copy_children(const TreeItem& o) {
                 if (from->item.is_container()) stack.push(Pending{&to->item, &from->item});
             }
         } else {
-            const Vector<TreeItem>& sv = src.is_array() ? src.u_.array->stored_items() : src.u_.aot->values;
-            Vector<TreeItem>& dv = dst.is_array() ? dst.u_.array->stored_items() : dst.u_.aot->values;
+            const Elements& sv = src.is_array() ? src.u_.array->stored_items() : src.u_.aot->values;
+            Elements& dv = dst.is_array() ? dst.u_.array->stored_items() : dst.u_.aot->values;
             for (std::size_t i = sv.size(); i-- > 0;)
                 if (sv[i].is_container()) stack.push(Pending{&dv[i], &sv[i]});
         }
@@ -310,7 +310,7 @@ void TreeItem::detach() {
     if (!is_container()) return;
     NodeChain chain;
     chain.push(*this);
-    auto children = [&](Vector<TreeItem>& values) {
+    auto children = [&](Elements& values) {
         for (TreeItem& v : values) {
             v.detach_own();
             if (v.is_container()) chain.push(v);
@@ -354,7 +354,7 @@ void TreeItem::convert_to_value() {
                 if (converts(c)) child = &c;
             }
         } else {
-            Vector<TreeItem>& members = f.item->u_.aot->values;
+            Elements& members = f.item->u_.aot->values;
             while (!child && f.next < members.size()) {
                 TreeItem& c = members[f.next++];
                 if (converts(c)) child = &c;
@@ -487,7 +487,7 @@ bool packed_equal(const Array& a, const Array& b, bool strict) {
 }
 
 // The elements of an array (not packed) or the members of an array of tables.
-const Vector<TreeItem>& elements(const TreeItem& item) {
+const Elements& elements(const TreeItem& item) {
     return item.is_array() ? item.as_array().items() : item.as_array_of_tables().values;
 }
 
@@ -527,8 +527,8 @@ bool compare(const TreeItem& a, const TreeItem& b, bool strict) {
                 }
             }
         } else {
-            const Vector<TreeItem>& va = elements(*f.a);
-            const Vector<TreeItem>& vb = elements(*f.b);
+            const Elements& va = elements(*f.a);
+            const Elements& vb = elements(*f.b);
             for (std::size_t i = f.next; i < va.size(); ++i) {
                 if ((f.match == Match::ElementsA && !va[i].is_inline_table()) ||
                     (f.match == Match::ElementsB && !vb[i].is_inline_table()))

@@ -168,7 +168,7 @@ RawText with_block(Text base, const std::vector<std::string>& block) {
 }
 
 const RawText* after_comma(const Array& a, std::size_t i) {
-    const Vector<TreeItem>& values = a.items();
+    const Elements& values = a.items();
     if (i + 1 < values.size()) return &values[i + 1].decor().prefix;
     return &a.trailing;
 }
@@ -431,7 +431,7 @@ std::optional<std::string> block_comment(const TreeItem& parent, const EntrySlot
         return comment_text(std::string(hoisted(*e)) + std::string(place->view()));
     }
     if (p.is_array()) {
-        const Vector<TreeItem>& v = p.as_array().items();
+        const Elements& v = p.as_array().items();
         if (slot.index >= v.size()) return std::nullopt;
         // The element's prefix begins on the line of the comma before it (or of
         // "["): only the whole lines after that one are this element's.
@@ -439,7 +439,7 @@ std::optional<std::string> block_comment(const TreeItem& parent, const EntrySlot
     }
     if (p.is_array_of_tables()) {
         // A header's prefix starts a line: all of it is the member's.
-        const Vector<TreeItem>& v = p.as_array_of_tables().values;
+        const Elements& v = p.as_array_of_tables().values;
         if (slot.index >= v.size()) return std::nullopt;
         return comment_text(v[slot.index].decor().prefix.view());
     }
@@ -456,7 +456,7 @@ std::optional<std::string> line_comment_of(const TreeItem& parent, const EntrySl
     } else if (!slot.by_key && parent.is_array()) {
         c = inline_comment(parent.as_array(), slot.index);
     } else if (!slot.by_key && parent.is_array_of_tables()) {
-        const Vector<TreeItem>& v = parent.as_array_of_tables().values;
+        const Elements& v = parent.as_array_of_tables().values;
         if (slot.index < v.size()) c = line_comment(v[slot.index].decor().suffix.view());
     }
     if (c.empty()) return std::nullopt;
@@ -526,14 +526,14 @@ CommentEdit set_block_comment(TreeItem& parent, const EntrySlot& slot, std::opti
     }
     if (parent.is_array_of_tables()) {
         // A member's header: as any header, after the blank lines before it.
-        Vector<TreeItem>& v = parent.as_array_of_tables().values;
+        Elements& v = parent.as_array_of_tables().values;
         if (slot.index >= v.size()) return CommentEdit::NoEntry;
         RawText& place = v[slot.index].decor().prefix;
         place = RawText::owned(with_block_at(text_or(place, "\n"), comment));
         return CommentEdit::Done;
     }
     if (!parent.is_array()) return CommentEdit::NoEntry;
-    Vector<TreeItem>& v = parent.as_array().items();
+    Elements& v = parent.as_array().items();
     if (slot.index >= v.size()) return CommentEdit::NoEntry;
     RawText& place = v[slot.index].decor().prefix;
     const std::string old(text_or(place, slot.index ? Text(" ") : Text()));
@@ -544,7 +544,7 @@ CommentEdit set_block_comment(TreeItem& parent, const EntrySlot& slot, std::opti
 CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::optional<Text> comment) {
     const std::string stored = comment ? " " + std::string(*comment) : std::string();
     if (!slot.by_key && parent.is_array_of_tables()) {
-        Vector<TreeItem>& v = parent.as_array_of_tables().values;
+        Elements& v = parent.as_array_of_tables().values;
         if (slot.index >= v.size()) return CommentEdit::NoEntry;
         v[slot.index].decor().suffix = RawText::owned(stored);
         return CommentEdit::Done;
@@ -583,7 +583,7 @@ CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::opt
         after = next_prefix ? &lines[last + 1].key->leaf_decor.prefix : &t.trailing;
     } else if (!slot.by_key && parent.is_array()) {
         Array& a = parent.as_array();
-        Vector<TreeItem>& v = a.items();
+        Elements& v = a.items();
         if (slot.index >= v.size()) return CommentEdit::NoEntry;
         own = &v[slot.index].decor().suffix;
         next_prefix = slot.index + 1 < v.size();

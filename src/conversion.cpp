@@ -463,7 +463,7 @@ Result<TreeItem> time_item(PyObject* o, const DatetimeApi& api) {
 // Lists to TOML
 
 Result<TreeItem> list_to_toml(PyObject* list) {
-    Vector<TreeItem> items;
+    Elements items;
     if (PyList_CheckExact(list)) {
         // Converting an element may run Python code that shrinks the list:
         // read while the index is below both the initial and current length.

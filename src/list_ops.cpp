@@ -28,7 +28,7 @@ namespace {
 RawText owned(Text s) { return RawText::owned(s); }
 
 // Decor as the writer writes it: an absent part stands for its default.
-Text prefix_text(const Vector<TreeItem>& v, std::size_t i) noexcept {
+Text prefix_text(const Elements& v, std::size_t i) noexcept {
     const RawText& p = v[i].decor().prefix;
     return p.is_present() ? p.view() : (i == 0 ? Text() : Text(" "));
 }
@@ -43,7 +43,7 @@ struct NewDecor {
     bool commas_first = false;
 };
 
-NewDecor new_decor(const Vector<TreeItem>& v) {
+NewDecor new_decor(const Elements& v) {
     NewDecor d;
     if (v.size() == 1) {
         const Text p = prefix_text(v, 0);
@@ -76,10 +76,10 @@ std::string on_next_line(Text head, Text indent) {
 }
 
 void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
-    Vector<TreeItem>& v = a.items();
+    Elements& v = a.items();
     const std::size_t n = v.size();
     // Room first: once the layout around it changes, the element goes in.
-    v.reserve(n + 1);
+    v.reserve_insert(k);
     x.decor().clear();
     if (n == 0) {
         x.decor().prefix = RawText();
@@ -152,7 +152,7 @@ void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
 
 // Removes element i of an array, mending the text around it (see above).
 TreeItem remove_from_array(Array& a, std::size_t i) {
-    Vector<TreeItem>& v = a.items();
+    Elements& v = a.items();
     const std::size_t n = v.size();
     const Text p = prefix_text(v, i);
     const Layout l = split_layout(p);
@@ -232,9 +232,9 @@ Above above_header(Text prefix) noexcept {
 void insert_into_aot(ArrayOfTables& aot, std::size_t k, TreeItem&& x) {
     clear_positions(x);
     x.decor().clear();
-    Vector<TreeItem>& v = aot.values;
+    Elements& v = aot.values;
     if (k < v.size() && v[k].is_table()) x.as_table().doc_position = v[k].as_table().doc_position;
-    v.reserve(v.size() + 1);
+    v.reserve_insert(k);
     if (k < v.size()) {
         // The new header is written where the one it goes before was: what
         // stood above that header without being its own (blank lines, and
@@ -255,7 +255,7 @@ void insert_into_aot(ArrayOfTables& aot, std::size_t k, TreeItem&& x) {
 }
 
 TreeItem remove_from_aot(ArrayOfTables& aot, std::size_t i, KeptText* kept) {
-    Vector<TreeItem>& v = aot.values;
+    Elements& v = aot.values;
     if (i + 1 == v.size() && kept) kept->add(v[i]);
     const RawText& removed = v[i].decor().prefix;
     if (i + 1 < v.size() && removed.is_present()) {
@@ -283,7 +283,7 @@ TreeItem remove_from_aot(ArrayOfTables& aot, std::size_t i, KeptText* kept) {
 
 }  // namespace
 
-Vector<TreeItem>& elements_of(TreeItem& list) {
+Elements& elements_of(TreeItem& list) {
     return list.is_array() ? list.as_array().items() : list.as_array_of_tables().values;
 }
 
@@ -350,19 +350,16 @@ void clear_elements(TreeItem& list, KeptText* kept) {
         list.as_array().clear();
         return;
     }
-    Vector<TreeItem>& v = list.as_array_of_tables().values;
+    Elements& v = list.as_array_of_tables().values;
     if (kept)
         for (const TreeItem& m : v) kept->add(m);
     v.clear();
 }
 
-void reserve_elements(TreeItem& list, std::size_t more) {
-    Vector<TreeItem>& v = elements_of(list);
-    v.reserve(v.size() + more);
-}
+void reserve_elements(TreeItem& list, std::size_t more) { elements_of(list).reserve_more(more); }
 
 void set_multiline(Array& a, std::size_t indent) {
-    Vector<TreeItem>& v = a.items();
+    Elements& v = a.items();
     if (v.empty()) return;
     const RawText prefix = owned("\n" + std::string(indent, ' '));
     for (TreeItem& e : v) {

@@ -20,7 +20,7 @@
 namespace morvelan {
 
 // The elements of an array (unpacked) or the members of an array of tables.
-Vector<TreeItem>& elements_of(TreeItem& list);
+Elements& elements_of(TreeItem& list);
 std::size_t length_of(const TreeItem& list) noexcept;
 
 // `value` made an element of `list`: for an array a value (a table becomes

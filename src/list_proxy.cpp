@@ -179,7 +179,7 @@ Result<Ref> element_handle(PyObject* self, long long i) {
     Place p = Place::of_record(self);
     MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
     MV_ASSIGN(TreeItem * list, list_at(p, "indexing"));
-    Vector<TreeItem>& elements = elements_of(*list);
+    Elements& elements = elements_of(*list);
     MV_ASSIGN(std::size_t at, position(i, elements.size()));
     return new_handle(p.document, *p.path, PathStep::index(at), elements[at]);
 }
@@ -193,7 +193,7 @@ PyObject* list_subscript(PyObject* self, PyObject* index) {
         Place p = Place::of_record(self);
         MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
         MV_ASSIGN(TreeItem * list, list_at(p, "slicing"));
-        Vector<TreeItem>& elements = elements_of(*list);
+        Elements& elements = elements_of(*list);
         MV_ASSIGN(const Selection s, select(index, elements.size()));
         MV_ASSIGN(Ref out, checked(PyList_New(0)));
         for (Py_ssize_t k = 0; k < s.count; ++k) {
@@ -225,7 +225,7 @@ Result<Ref> element_handles(PyObject* self, bool reversed) {
     Place p = Place::of_record(self);
     MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
     MV_ASSIGN(TreeItem * list, list_at(p, "__iter__"));
-    Vector<TreeItem>& elements = elements_of(*list);
+    Elements& elements = elements_of(*list);
     const std::size_t n = elements.size();
     MV_ASSIGN(Ref out, checked(PyList_New(0)));
     for (std::size_t k = 0; k < n; ++k) {
@@ -274,7 +274,7 @@ Result<std::vector<std::size_t>> positions_equal(const TreeItem& list, const Com
             if (done) break;
         }
     } else {
-        const Vector<TreeItem>& members = list.as_array_of_tables().values;
+        const Elements& members = list.as_array_of_tables().values;
         for (Py_ssize_t i = start; i < stop; ++i) {
             MV_ASSIGN(const bool done,
                       consider(static_cast<std::size_t>(i), members[static_cast<std::size_t>(i)]));
@@ -586,7 +586,9 @@ PyObject* list_add(PyObject* a, PyObject* b) {
         MV_ASSIGN(TreeItem copy, copy_list(b, "__radd__()"));
         if (copy.is_array_of_tables() && first.is_array() && first.as_array().empty())
             first = TreeItem::array_of_tables();
-        Vector<TreeItem> values = std::move(elements_of(copy));
+        Vector<TreeItem> values;
+        values.reserve(length_of(copy));
+        for (TreeItem& element : elements_of(copy)) values.push_back(std::move(element));
         return added(std::move(first), std::move(values));
     });
 }
@@ -600,8 +602,7 @@ Result<long long> repeat_count(PyObject* count) {
 
 // `times` copies of the elements of `list` in a vector, or MemoryError.
 Result<Vector<TreeItem>> repeated(const TreeItem& list, long long times) {
-    const Vector<TreeItem>& elements =
-        list.is_array() ? list.as_array().items() : list.as_array_of_tables().values;
+    const Elements& elements = list.is_array() ? list.as_array().items() : list.as_array_of_tables().values;
     Vector<TreeItem> out;
     if (times <= 0 || elements.empty()) return out;
     // A repetition that would need more than a terabyte of elements is

@@ -55,7 +55,7 @@ TEST(PackedArray, ReadsLikeItsItems) {
 
         // Read without unpacking, from an unpacked copy, and compared.
         TreeItem unpacked = original;
-        const Vector<TreeItem>& items = unpacked.as_array().items();
+        const Elements& items = unpacked.as_array().items();
         EXPECT_FALSE(unpacked.as_array().packed());
         ASSERT_EQ(items.size(), arr.size()) << c.array;
         ElementReader reader(arr);

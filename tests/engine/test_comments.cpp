@@ -29,8 +29,7 @@ TreeItem* container(DocumentRoot& doc, std::string_view path) {
         path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
         if (step.find_first_not_of("0123456789") == std::string::npos) {
             const std::size_t i = std::stoul(step);
-            item =
-                item->is_array() ? &item->as_array().items().at(i) : &item->as_array_of_tables().values.at(i);
+            item = item->is_array() ? &item->as_array().items()[i] : &item->as_array_of_tables().values[i];
         } else {
             item = item->as_table().get(step);
         }

@@ -38,9 +38,9 @@ TreeItem* resolve(DocumentRoot& doc, std::string_view path) {
         if (!step.empty() && step.find_first_not_of("0123456789") == std::string_view::npos) {
             std::size_t i = std::stoul(std::string(step));
             if (item->is_array_of_tables()) {
-                item = &item->as_array_of_tables().values.at(i);
+                item = &item->as_array_of_tables().values[i];
             } else if (item->is_array()) {
-                item = &item->as_array().items().at(i);
+                item = &item->as_array().items()[i];
             } else {
                 return nullptr;
             }

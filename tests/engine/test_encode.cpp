@@ -51,14 +51,14 @@ TreeItem at(std::int64_t position, TreeItem t) {
 TreeItem I(std::int64_t v) { return TreeItem::integer(v); }
 TreeItem arr(std::initializer_list<TreeItem> values, bool trailing_comma = false, const char* trailing = "") {
     TreeItem a = TreeItem::array();
-    a.as_array().items().assign(values.begin(), values.end());
+    for (const TreeItem& v : values) a.as_array().items().push_back(TreeItem(v));
     a.as_array().trailing_comma = trailing_comma;
     a.as_array().trailing = txt(trailing);
     return a;
 }
 TreeItem aot(std::initializer_list<TreeItem> members) {
     TreeItem a = TreeItem::array_of_tables();
-    a.as_array_of_tables().values.assign(members.begin(), members.end());
+    for (const TreeItem& m : members) a.as_array_of_tables().values.push_back(TreeItem(m));
     return a;
 }
 TreeItem dec(std::string_view prefix, std::string_view suffix, TreeItem v) {
