@@ -1,28 +1,70 @@
 #include "array.hpp"
 
+#include <algorithm>
+
 #include "error.hpp"
 
 namespace morvelan {
 
-void Array::unpack() const {
-    Elements items;
-    items.reserve(packed_count_);
-    PackedElements reader(packed_.view());
+namespace {
+
+// The elements of a packed text, read into `out` after the ones there. Owned
+// text (a packed array moved to another document) may be freed while the
+// items live on: they get text of their own.
+void read_packed(std::string_view text, bool owned, std::size_t count, Elements& out) {
+    const std::size_t before = out.size();
+    out.reserve_more(count);
+    PackedElements reader(text);
     TreeItem v;
-    while (reader.next(v)) items.push_back(std::move(v));
-    if (items.size() != packed_count_)
-        throw InternalFault{"a packed array's text does not hold its elements"};
-    // Owned element text (a packed array moved to another document) is freed
-    // below: the items must not view it.
-    if (packed_.is_owned())
-        for (TreeItem& item : items) item.detach();
+    while (reader.next(v)) out.push_back(std::move(v));
+    if (out.size() - before != count) throw InternalFault{"a packed array's text does not hold its elements"};
+    if (owned)
+        for (std::size_t i = before; i < out.size(); ++i) out[i].detach();
+}
+
+}  // namespace
+
+void Array::pack(RawText text, std::size_t count, Vector<std::uint32_t>&& marks) {
+    values_.clear();
+    packed_ = std::move(text);
+    packed_count_ = static_cast<std::uint32_t>(count);
+    marks_.reset();
+    if (!marks.empty()) {
+        marks_.reset(new Marks());
+        marks_->at = std::move(marks);
+    }
+}
+
+void Array::unpack() const { const_cast<Array*>(this)->unpack_from(0); }
+
+std::size_t Array::unpack_from(std::size_t first) {
+    if (first >= packed_count_) return packed_count_;
+    // The last marked element at or before `first`, if any.
+    std::size_t k = marks_ ? std::min(first / kMarkEvery, marks_->at.size()) : 0;
+    const std::size_t from = k * kMarkEvery;
+    const std::size_t at = k == 0 ? 0 : marks_->at[k - 1];
+    // The elements from `from` on, then the items after the run.
+    Elements items;
+    items.reserve(packed_count_ - from + values_.size() + (packed_count_ - from) / 8);
+    read_packed(packed_text().substr(at), packed_.is_owned(), packed_count_ - from, items);
+    for (TreeItem& item : values_) items.push_back(std::move(item));
     values_ = std::move(items);
-    packed_ = RawText::absent();
-    packed_count_ = 0;
+    if (from == 0) {
+        packed_ = RawText::absent();
+        packed_count_ = 0;
+        marks_.reset();
+        return 0;
+    }
+    // The run now ends before the comma that preceded element `from`.
+    packed_.keep_prefix(at - 1);
+    packed_count_ = static_cast<std::uint32_t>(from);
+    marks_->at.resize(k - 1);
+    if (marks_->at.empty()) marks_.reset();
+    return from;
 }
 
 void Array::replace(std::size_t i, TreeItem value) {
-    TreeItem& old = items()[i];
+    TreeItem& old = element(i);
     Decor d = std::move(old.decor());
     old = std::move(value);
     old.decor() = std::move(d);
@@ -42,10 +84,11 @@ void Array::fmt() {
 
 Array::Array(const Array& o, Elements&& items)
     : trailing(o.trailing),
-      trailing_comma(o.trailing_comma),
       values_(std::move(items)),
       packed_(o.packed_),
-      packed_count_(o.packed_count_) {}
+      packed_count_(o.packed_count_),
+      trailing_comma(o.trailing_comma),
+      marks_(o.marks_ ? new Marks(*o.marks_) : nullptr) {}
 
 void Array::detach_fields() {
     trailing.detach();
@@ -53,12 +96,17 @@ void Array::detach_fields() {
 }
 
 const TreeItem* ElementReader::next() {
-    if (!array_.packed()) {
-        const Elements& items = array_.items();
-        return index_ < items.size() ? &items[index_++] : nullptr;
+    if (index_ < array_.packed_size()) {
+        if (!packed_) packed_.reset(new PackedElements(array_.packed_text()));
+        if (!packed_->next(slot_)) return nullptr;
+        ++index_;
+        return &slot_;
     }
-    if (!packed_) packed_.reset(new PackedElements(array_.packed_text()));
-    return packed_->next(slot_) ? &slot_ : nullptr;
+    const Elements& items = array_.stored_items();
+    const std::size_t i = index_ - array_.packed_size();
+    if (i >= items.size()) return nullptr;
+    ++index_;
+    return &items[i];
 }
 
 }  // namespace morvelan

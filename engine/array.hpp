@@ -12,6 +12,13 @@
 // from then on are the array. A large array of numbers thus costs no more
 // than its text until someone edits it.
 //
+// Edits at the end (append, pop) need only the last elements as items:
+// unpack_from() reads just the elements from a given one on, leaving those
+// before packed. The array is then a packed run followed by items (the
+// stored items), and is written as the run's text, a comma and the items.
+// The parser marks where every 64th element of a long packed array starts,
+// so that reading the elements from one on starts at most 64 before it.
+//
 // items() on a const array may unpack it. A document is read and changed by
 // one thread at a time under its lock, holding the interpreter lock, so an
 // array is never unpacked by two threads at once.
@@ -40,40 +47,51 @@ public:
         return values_;
     }
 
-    // The items as stored, without unpacking: none for a packed array (its
-    // elements, all scalars, are in its text). For walks over the tree's
-    // nodes, which need only the containers.
+    // The items as stored, without unpacking: the elements after the packed
+    // run (all of them when there is none). For walks over the tree's nodes,
+    // which need only the containers: the packed run holds none.
     Elements& stored_items() noexcept { return values_; }
     const Elements& stored_items() const noexcept { return values_; }
 
-    std::size_t size() const noexcept { return packed() ? packed_count_ : values_.size(); }
+    std::size_t size() const noexcept { return packed_count_ + values_.size(); }
     bool empty() const noexcept { return size() == 0; }
 
-    bool packed() const noexcept { return packed_.is_present(); }
-    // A packed array's element text: from after "[" to the end of the last
-    // element's suffix (a final comma and the trailing text are not part of it).
+    // Whether the first elements are a packed run; all of them when the
+    // stored items are none.
+    bool packed() const noexcept { return packed_count_ != 0; }
+    // The number of elements in the packed run (the position of the first
+    // stored item).
+    std::size_t packed_size() const noexcept { return packed_count_; }
+    // The packed run's element text: from after "[" to the end of its last
+    // element's suffix (the comma after it and the trailing text are not
+    // part of it).
     std::string_view packed_text() const noexcept { return packed_.view(); }
     const RawText& packed_text_raw() const noexcept { return packed_; }
-    // Makes the array a packed one of `count` elements (count > 0) written
-    // as `text`; the caller guarantees that `text` reads as that many scalar
-    // elements.
-    void pack(RawText text, std::size_t count) noexcept {
-        values_.clear();
-        packed_ = std::move(text);
-        packed_count_ = count;
-    }
+    // Makes the array a packed one of `count` elements (0 < count < 2^32)
+    // written as `text`; the caller guarantees that `text` reads as that
+    // many scalar elements, and that marks[k] is where element 64 * (k + 1)
+    // starts in it (the text after the comma before it), for as many
+    // elements as are marked.
+    void pack(RawText text, std::size_t count, Vector<std::uint32_t>&& marks);
+    static constexpr std::size_t kMarkEvery = 64;
+
+    // Unpacks the elements from position `first` on (and perhaps a few
+    // before it); returns the packed size after it, at most `first`.
+    std::size_t unpack_from(std::size_t first);
+    // Element i (< size()) as an item: the elements before it may stay packed.
+    TreeItem& element(std::size_t i) { return values_[i - unpack_from(i)]; }
 
     // Removes every element.
     void clear() noexcept {
         values_.clear();
         packed_ = RawText::absent();
         packed_count_ = 0;
+        marks_.reset();
     }
 
     // Text between the final comma and "]"; for an empty array the text
     // between the brackets.
     RawText trailing;
-    bool trailing_comma = false;
 
     Array() = default;
     // A deep copy.
@@ -99,10 +117,20 @@ private:
     // Reads the packed text into items.
     void unpack() const;
 
+    struct Marks : EngineAllocated {
+        Vector<std::uint32_t> at;
+    };
+
     Array* chain_next_ = nullptr;  // see NodeChain; never copied
     mutable Elements values_;
     mutable RawText packed_ = RawText::absent();
-    mutable std::size_t packed_count_ = 0;
+    mutable std::uint32_t packed_count_ = 0;
+
+public:
+    bool trailing_comma = false;
+
+private:
+    mutable std::unique_ptr<Marks> marks_;  // null when nothing is marked
 };
 
 // Reads the elements of an array in order without unpacking it: a packed

@@ -211,7 +211,7 @@ public:
             OpenValue& f = open_.back();
             if (f.item->is_array()) {
                 const Array& a = f.item->as_array();
-                const Elements& values = a.items();
+                const Elements& values = a.stored_items();
                 while (f.next < values.size() && values[f.next].is_none()) ++f.next;
                 if (f.next < values.size()) {
                     if (!f.first) out_.push_back(',');
@@ -275,7 +275,7 @@ private:
             case ItemKind::Boolean: append_bool_text(out_, v.as_bool()); break;
             case ItemKind::Datetime: append_datetime(out_, v.as_datetime()); break;
             case ItemKind::Array:
-                if (v.as_array().packed()) {
+                if (v.as_array().packed() && v.as_array().stored_items().empty()) {
                     // The elements as they were read.
                     const Array& a = v.as_array();
                     out_.push_back('[');
@@ -295,6 +295,11 @@ private:
                 f.first = true;
                 if (v.is_array()) {
                     out_.push_back('[');
+                    if (v.as_array().packed()) {
+                        // The packed run as it was read; the items follow.
+                        spelling(v.as_array().packed_text_raw());
+                        f.first = false;
+                    }
                 } else {
                     out_.push_back('{');
                     open_lines(v.as_table(), f.lines);

@@ -133,6 +133,7 @@ private:
     String scratch_;
     Vector<Vector<Key>> key_bufs_;
     Vector<Vector<TreeItem>> item_bufs_;
+    Vector<std::uint32_t> marks_;  // of the packed array being read
 
     // Document state.
     DocumentRoot* doc_ = nullptr;
@@ -345,6 +346,7 @@ Parser::ArrayRead Parser::read_array(Array& arr, bool pack) {
     if (item_bufs_.size() <= depth_) item_bufs_.resize(depth_ + 1);
     Vector<TreeItem>& values = item_bufs_[depth_];
     values.clear();
+    marks_.clear();
     TreeItem scalar;  // the element being checked while packing
     std::size_t count = 0;
     const std::size_t elements_start = ++pos_;
@@ -375,6 +377,8 @@ Parser::ArrayRead Parser::read_array(Array& arr, bool pack) {
             return ArrayRead::Failed;
         }
         if (pack && (c == '[' || c == '{')) return ArrayRead::Retry;
+        if (pack && count != 0 && count % Array::kMarkEvery == 0 && text_start - elements_start < UINT32_MAX)
+            marks_.push_back(static_cast<std::uint32_t>(text_start - elements_start));
         std::size_t value_start = pos_;
         TreeItem& v = pack ? scalar : values.emplace_back();
         if (!parse_value(v, KeyContext::Statement)) return ArrayRead::Failed;
@@ -411,7 +415,10 @@ Parser::ArrayRead Parser::read_array(Array& arr, bool pack) {
     }
     if (pack) {
         if (count == 0) return ArrayRead::Done;
-        arr.pack(RawText::piece(in_.substr(elements_start, elements_end - elements_start)), count);
+        if (count > UINT32_MAX) return ArrayRead::Retry;
+        arr.pack(RawText::piece(in_.substr(elements_start, elements_end - elements_start)), count,
+                 std::move(marks_));
+        marks_ = Vector<std::uint32_t>();
         return ArrayRead::Done;
     }
     Elements& items = arr.items();

@@ -79,6 +79,10 @@ public:
     // The text; empty for an absent text.
     std::string_view view() const noexcept { return {ptr_ ? ptr_ : "", size()}; }
 
+    // Keeps the first n bytes of a present text (n <= size()); owned text
+    // keeps its memory.
+    void keep_prefix(std::size_t n) noexcept { bits_ = (static_cast<std::uint64_t>(n) << 8) | state(); }
+
     // Turns a piece into owned text; absent and owned texts stay as they are.
     void detach() {
         if (state() == kPiece && size() != 0) *this = owned(view());

@@ -468,7 +468,8 @@ Match match(const TreeItem& a, const TreeItem& b, bool strict) {
             if (a.as_array().size() != b.as_array().size()) return Match::Unequal;
             // A packed array holds scalars only: its elements compare on the spot,
             // read from its text.
-            if (a.as_array().packed() || b.as_array().packed())
+            if ((a.as_array().packed() && a.as_array().stored_items().empty()) ||
+                (b.as_array().packed() && b.as_array().stored_items().empty()))
                 return result(packed_equal(a.as_array(), b.as_array(), strict));
             return Match::Elements;
         case ItemKind::ArrayOfTables:

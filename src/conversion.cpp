@@ -250,9 +250,9 @@ int nesting_of(const TreeItem& item, int cap) {
                 return i < entries.size() ? &entries.at(i).item : nullptr;
             }
             case ItemKind::Array: {
-                // A packed array holds scalars only: nothing below it nests.
-                if (parent.as_array().packed()) return nullptr;
-                const auto& values = parent.as_array().items();
+                // A packed run holds scalars only: only the items after it
+                // can nest.
+                const auto& values = parent.as_array().stored_items();
                 return i < values.size() ? &values[i] : nullptr;
             }
             case ItemKind::ArrayOfTables: {
@@ -985,7 +985,7 @@ Ref py_value(const TreeItem& item, ToPython& cx) {
         case ItemKind::Datetime: return py_scalar(item);
         case ItemKind::Array: {
             const Array& array = item.as_array();
-            if (array.packed()) {
+            if (array.packed() && array.stored_items().empty()) {
                 // A level of nesting, left before the fallback enters its own.
                 RecursionGuard guard(kToPythonWhere, cx.thread);
                 if (!guard.ok()) return {};

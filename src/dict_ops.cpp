@@ -40,12 +40,6 @@ RawText owned(Text s) { return RawText::owned(s); }
 // ---------------------------------------------------------------------------
 // Entries and the lines they are written as
 
-std::vector<Line> lines_of(Table& t) {
-    std::vector<Line> lines;
-    collect_lines(t, kNone, lines);
-    return lines;
-}
-
 std::size_t first_visible(const Table& t) noexcept {
     for (std::size_t i = 0; i < t.entries.size(); ++i)
         if (!t.entries.at(i).item.is_none()) return i;
@@ -750,13 +744,40 @@ Text last_suffix_text(const TreeItem& v) noexcept {
     return s.is_present() ? s.view() : Text(" ");
 }
 
-// Written over several lines: some text inside the braces holds a line break.
-bool is_multiline(const Table& t, const std::vector<Line>& lines) noexcept {
+// The lines an inline-table entry is written as (a dotted entry's, or its
+// value's), found without walking the other entries.
+std::vector<Line> lines_of_entry(Table& t, std::size_t i) {
+    std::vector<Line> lines;
+    Entry& e = t.entries.at(i);
+    if (is_dotted(e.item))
+        collect_lines(e.item.as_table(), i, lines);
+    else if (e.item.is_value())
+        lines.push_back(Line{&e.key, &e.item, i});
+    return lines;
+}
+
+// The last line of the entries before position i, the first of those from
+// position i on; nullopt when there is none. Only the entries passed over
+// on the way are looked at (holes and placeholders write no line).
+std::optional<Line> line_before(Table& t, std::size_t i) {
+    while (i-- > 0)
+        if (std::vector<Line> l = lines_of_entry(t, i); !l.empty()) return l.back();
+    return std::nullopt;
+}
+std::optional<Line> line_from(Table& t, std::size_t i) {
+    for (; i < t.entries.size(); ++i)
+        if (std::vector<Line> l = lines_of_entry(t, i); !l.empty()) return l.front();
+    return std::nullopt;
+}
+
+// Written over several lines, as the text around the first and the last
+// line and before the closing brace tells: the ends of the table decide the
+// layout of a new entry, whatever lines in between do.
+bool is_multiline(const Table& t, const Line* first, const Line* last) noexcept {
     if (has_break(t.trailing.view())) return true;
-    for (const Line& l : lines) {
-        if (has_break(l.key->leaf_decor.prefix.view()) || has_break(l.value->decor().suffix.view()))
+    for (const Line* l : {first, last})
+        if (l && (has_break(l->key->leaf_decor.prefix.view()) || has_break(l->value->decor().suffix.view())))
             return true;
-    }
     return false;
 }
 
@@ -786,11 +807,12 @@ void assign_inline(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem i
 
     Key k(key);
     item.decor().clear();
-    std::vector<Line> lines = lines_of(t);
+    const std::optional<Line> first = line_from(t, 0);
+    const std::optional<Line> last = line_before(t, t.entries.size());
     const Text trailing = t.trailing.view();
-    const bool multiline = is_multiline(t, lines);
+    const bool multiline = is_multiline(t, first ? &*first : nullptr, last ? &*last : nullptr);
 
-    if (lines.empty()) {
+    if (!last) {
         // `{}` gets the default `{ key = value }`; a table open over several
         // lines puts the entry on a line of its own, after any comment lines.
         if (multiline) {
@@ -805,14 +827,14 @@ void assign_inline(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem i
         t.trailing_comma = false;
     } else if (!multiline) {
         // One line: the space before the closing brace moves behind the new entry.
-        TreeItem& prev = *lines.back().value;
+        TreeItem& prev = *last->value;
         item.decor().suffix = std::move(prev.decor().suffix);
         prev.decor().suffix = RawText::absent();
     } else {
+        // Indented like the first line, or else the last, that starts a line.
         std::string indent = " ";
-        for (const Line& l : lines) {
-            Text p = l.key->leaf_decor.prefix.view();
-            if (has_break(p)) {
+        for (const Line* l : {&*first, &*last}) {
+            if (const Text p = l->key->leaf_decor.prefix.view(); has_break(p)) {
                 indent = tail_of(p);
                 break;
             }
@@ -828,7 +850,7 @@ void assign_inline(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem i
             // No comma after the previous value: the text up to the closing
             // brace is its suffix. Its first line (a comment, say) goes behind
             // the comma the new entry brings; the rest closes the new entry.
-            TreeItem& prev = *lines.back().value;
+            TreeItem& prev = *last->value;
             std::string closing(last_suffix_text(prev));
             closing.append(trailing);
             const Text c = closing;
@@ -848,25 +870,24 @@ void assign_inline(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem i
 }
 
 std::optional<Entry> remove_inline(Table& t, std::size_t at) {
-    std::vector<Line> lines = lines_of(t);
-    std::size_t i = 0;
-    while (i < lines.size() && lines[i].entry != at) ++i;
-    std::size_t j = i;
-    while (j < lines.size() && lines[j].entry == at) ++j;
-
-    if (i < j) {
+    const std::vector<Line> own_lines = lines_of_entry(t, at);
+    if (!own_lines.empty()) {
+        const Line& first = own_lines.front();
+        const Line& last = own_lines.back();
+        const std::optional<Line> before = line_before(t, at);
+        const std::optional<Line> after = line_from(t, at + 1);
         // The removed key's prefix: the rest of the line before it (after the
         // previous comma or the opening brace), its comment block, its indentation.
-        const Text removed = key_prefix_text(*lines[i].key);
+        const Text removed = key_prefix_text(*first.key);
         const Text line_rest = head_of(removed);
-        if (j < lines.size()) {
+        if (after) {
             // The next entry moves up: the line before keeps its rest (a comment
             // of the previous entry), the removed entry's comments go.
-            RawText& next = lines[j].key->leaf_decor.prefix;
+            RawText& next = after->key->leaf_decor.prefix;
             if (!has_break(removed)) {
-                if (i == 0) next = lines[i].key->leaf_decor.prefix;
+                if (!before) next = first.key->leaf_decor.prefix;
             } else {
-                const Text own = key_prefix_text(*lines[j].key);
+                const Text own = key_prefix_text(*after->key);
                 std::string text(line_rest);
                 text.append(has_break(own) ? after_head(own) : tail_of(removed));
                 next = owned(text);
@@ -874,23 +895,23 @@ std::optional<Entry> remove_inline(Table& t, std::size_t at) {
         } else {
             // The last entry goes: what stood after its line (the line break
             // and indentation before the closing brace) now closes the table.
-            std::string after(last_suffix_text(*lines[j - 1].value));
-            after.append(t.trailing.view());
-            const Text rest = has_break(after) ? after_head(after) : Text(after);
+            std::string end(last_suffix_text(*last.value));
+            end.append(t.trailing.view());
+            const Text rest = has_break(end) ? after_head(end) : Text(end);
             std::string closing;
             if (has_break(line_rest)) {
                 closing.assign(line_rest);
-            } else if (has_break(after)) {
+            } else if (has_break(end)) {
                 closing.assign("\n");
             }
             closing.append(rest);
-            if (i == 0) {
+            if (!before) {
                 t.trailing = has_break(closing) ? owned(closing) : RawText();
                 t.trailing_comma = false;
             } else if (t.trailing_comma) {
                 t.trailing = owned(closing);
             } else {
-                TreeItem& prev = *lines[i - 1].value;
+                TreeItem& prev = *before->value;
                 if (!has_comment(prev.decor().suffix.view())) prev.decor().suffix = owned(closing);
                 t.trailing = RawText();
             }

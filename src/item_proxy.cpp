@@ -52,9 +52,9 @@ TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept {
         } else {
             const std::size_t i = step.index_value();
             if (cur->is_array()) {
-                auto& values = cur->as_array().items();
-                if (i >= values.size()) return nullptr;
-                cur = &values[i];
+                Array& a = cur->as_array();
+                if (i >= a.size()) return nullptr;
+                cur = &a.element(i);
             } else if (cur->is_array_of_tables()) {
                 auto& values = cur->as_array_of_tables().values;
                 if (i >= values.size()) return nullptr;

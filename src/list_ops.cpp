@@ -28,9 +28,9 @@ namespace {
 RawText owned(Text s) { return RawText::owned(s); }
 
 // Decor as the writer writes it: an absent part stands for its default.
-Text prefix_text(const Elements& v, std::size_t i) noexcept {
-    const RawText& p = v[i].decor().prefix;
-    return p.is_present() ? p.view() : (i == 0 ? Text() : Text(" "));
+Text prefix_text(const TreeItem& item, bool first) noexcept {
+    const RawText& p = item.decor().prefix;
+    return p.is_present() ? p.view() : (first ? Text() : Text(" "));
 }
 Text suffix_text(const TreeItem& item) noexcept { return item.decor().suffix.view(); }
 
@@ -43,15 +43,15 @@ struct NewDecor {
     bool commas_first = false;
 };
 
-NewDecor new_decor(const Elements& v) {
+NewDecor new_decor(const TreeItem& first, const TreeItem* second_item) {
     NewDecor d;
-    if (v.size() == 1) {
-        const Text p = prefix_text(v, 0);
+    if (!second_item) {
+        const Text p = prefix_text(first, true);
         d.prefix = has_break(p) ? "\n" + std::string(tail_of(p)) : " ";
         return d;
     }
-    const Text first_suffix = suffix_text(v[0]);
-    const RawText& second = v[1].decor().prefix;
+    const Text first_suffix = suffix_text(first);
+    const RawText& second = second_item->decor().prefix;
     if (has_break(first_suffix)) {
         const Text p = second.view();
         d.prefix = p.substr(0, p.find_first_not_of(" \t"));
@@ -67,6 +67,34 @@ NewDecor new_decor(const Elements& v) {
     return d;
 }
 
+// The layout a new element takes (new_decor) from the first two elements
+// of a non-empty array, read from its packed run if they are in it.
+NewDecor new_decor(const Array& a) {
+    TreeItem read[2];
+    const std::size_t packed = std::min<std::size_t>(a.packed_size(), 2);
+    if (packed != 0) {
+        PackedElements reader(a.packed_text());
+        for (std::size_t i = 0; i < packed; ++i) reader.next(read[i]);
+    }
+    auto element = [&](std::size_t i) -> const TreeItem* {
+        if (i >= a.size()) return nullptr;
+        return i < packed ? &read[i] : &a.stored_items()[i - a.packed_size()];
+    };
+    return new_decor(*element(0), element(1));
+}
+
+// The elements an edit at position i looks at (the one before it and those
+// after) as items: those before them may stay packed. `at` gives an element
+// by its position in the whole array.
+struct Around {
+    explicit Around(Array& a, std::size_t i)
+        : base(a.unpack_from(i == 0 ? 0 : i - 1)), items(a.stored_items()) {}
+    TreeItem& at(std::size_t i) noexcept { return items[i - base]; }
+    const TreeItem* place(std::size_t i) const noexcept { return items.begin() + (i - base); }
+    std::size_t base;
+    Elements& items;
+};
+
 // A text that puts the next line after `head` (the rest of the line before,
 // or nothing) indented by `indent`.
 std::string on_next_line(Text head, Text indent) {
@@ -76,10 +104,10 @@ std::string on_next_line(Text head, Text indent) {
 }
 
 void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
-    Elements& v = a.items();
-    const std::size_t n = v.size();
+    const std::size_t n = a.size();
+    Around v(a, k);
     // Room first: once the layout around it changes, the element goes in.
-    v.reserve_insert(k);
+    v.items.reserve_insert(k - v.base);
     x.decor().clear();
     if (n == 0) {
         x.decor().prefix = RawText();
@@ -88,14 +116,14 @@ void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
         const Text t = a.trailing.view();
         if (!t.empty() && t.find_first_not_of(" \t\r\n") == Text::npos)
             a.trailing = has_break(t) ? owned("\n" + std::string(tail_of(t))) : RawText();
-        v.push_back(std::move(x));
+        v.items.push_back(std::move(x));
         return;
     }
-    const NewDecor d = new_decor(v);
+    const NewDecor d = new_decor(a);
     x.decor().suffix = owned(d.suffix);
     if (k < n) {
-        TreeItem& next = v[k];
-        const Text p = prefix_text(v, k);
+        TreeItem& next = v.at(k);
+        const Text p = prefix_text(next, k == 0);
         if (has_break(p)) {
             // On a line of its own after the line before, indented like the
             // element it goes before, which keeps its comment lines.
@@ -106,7 +134,7 @@ void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
             // The first element's place (after "[") goes to the new element.
             x.decor().prefix = std::move(next.decor().prefix);
             next.decor().prefix = owned(d.prefix);
-        } else if (const Text before = suffix_text(v[k - 1]); has_break(before)) {
+        } else if (const Text before = suffix_text(v.at(k - 1)); has_break(before)) {
             // `next` is on a line that starts with the comma before it: the
             // new element gets a line of its own written the same way.
             x.decor().prefix = owned(p);
@@ -114,10 +142,10 @@ void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
         } else {
             x.decor().prefix = owned(d.prefix);
         }
-        v.insert(v.begin() + static_cast<std::ptrdiff_t>(k), std::move(x));
+        v.items.insert(v.place(k), std::move(x));
         return;
     }
-    TreeItem& last = v.back();
+    TreeItem& last = v.at(n - 1);
     if (a.trailing_comma) {
         // After the last comma: the rest of the last element's line stays
         // there; the new element starts on the next line.
@@ -147,14 +175,14 @@ void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
             last.decor().suffix = RawText::absent();
         }
     }
-    v.push_back(std::move(x));
+    v.items.push_back(std::move(x));
 }
 
 // Removes element i of an array, mending the text around it (see above).
 TreeItem remove_from_array(Array& a, std::size_t i) {
-    Elements& v = a.items();
-    const std::size_t n = v.size();
-    const Text p = prefix_text(v, i);
+    const std::size_t n = a.size();
+    Around v(a, i);
+    const Text p = prefix_text(v.at(i), i == 0);
     const Layout l = split_layout(p);
     // What stays of the removed element's prefix: the rest of the line before
     // (after "[" or the previous comma) and any comment paragraph set off from
@@ -162,7 +190,7 @@ TreeItem remove_from_array(Array& a, std::size_t i) {
     const std::string kept = std::string(l.head) + std::string(split_block(l.middle).free);
 
     if (n == 1) {
-        const Text after = a.trailing_comma ? a.trailing.view() : suffix_text(v[0]);
+        const Text after = a.trailing_comma ? a.trailing.view() : suffix_text(v.at(0));
         if (has_break(p) || has_break(after))
             a.trailing = owned(join_lines(kept.empty() ? Text("\n") : Text(kept), after_head(after)));
         else
@@ -170,14 +198,14 @@ TreeItem remove_from_array(Array& a, std::size_t i) {
         a.trailing_comma = false;
     } else if (i + 1 < n) {
         // The next element's prefix: its line's start is the removed element's.
-        TreeItem& next = v[i + 1];
-        const Text q = prefix_text(v, i + 1);
+        TreeItem& next = v.at(i + 1);
+        const Text q = prefix_text(next, false);
         if (has_break(q)) {
             next.decor().prefix = owned(join_lines(kept.empty() ? Text("\n") : Text(kept), after_head(q)));
         } else if (has_break(p)) {
             next.decor().prefix = owned(kept + std::string(l.tail));
         } else if (i == 0) {
-            next.decor().prefix = std::move(v[0].decor().prefix);
+            next.decor().prefix = std::move(v.at(0).decor().prefix);
         }
     } else if (a.trailing_comma) {
         // The last element goes; the trailing text after its comma began with
@@ -191,8 +219,8 @@ TreeItem remove_from_array(Array& a, std::size_t i) {
     } else {
         // The last element goes and no comma follows it: its suffix ran up to
         // "]", and the element before loses its comma.
-        TreeItem& prev = v[i - 1];
-        const Text s = suffix_text(v[i]);
+        TreeItem& prev = v.at(i - 1);
+        const Text s = suffix_text(v.at(i));
         if (has_break(p)) {
             const Text rest = has_break(s) ? after_head(s) : s;
             prev.decor().suffix = owned(join_lines(std::string(suffix_text(prev)) + kept, rest));
@@ -205,12 +233,12 @@ TreeItem remove_from_array(Array& a, std::size_t i) {
                 const std::size_t lf = s.find('\n');
                 prev.decor().suffix = lf == Text::npos ? RawText() : owned(s.substr(lf));
             } else {
-                prev.decor().suffix = std::move(v[i].decor().suffix);
+                prev.decor().suffix = std::move(v.at(i).decor().suffix);
             }
         }
     }
-    TreeItem out = std::move(v[i]);
-    v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+    TreeItem out = std::move(v.at(i));
+    v.items.erase(v.place(i));
     return out;
 }
 
@@ -285,6 +313,10 @@ TreeItem remove_from_aot(ArrayOfTables& aot, std::size_t i, KeptText* kept) {
 
 Elements& elements_of(TreeItem& list) {
     return list.is_array() ? list.as_array().items() : list.as_array_of_tables().values;
+}
+
+TreeItem& element_at(TreeItem& list, std::size_t i) {
+    return list.is_array() ? list.as_array().element(i) : list.as_array_of_tables().values[i];
 }
 
 std::size_t length_of(const TreeItem& list) noexcept {

@@ -21,6 +21,9 @@ namespace morvelan {
 
 // The elements of an array (unpacked) or the members of an array of tables.
 Elements& elements_of(TreeItem& list);
+// Element i (< length) of an array or an array of tables; an array's
+// elements before it may stay packed.
+TreeItem& element_at(TreeItem& list, std::size_t i);
 std::size_t length_of(const TreeItem& list) noexcept;
 
 // `value` made an element of `list`: for an array a value (a table becomes

@@ -179,9 +179,8 @@ Result<Ref> element_handle(PyObject* self, long long i) {
     Place p = Place::of_record(self);
     MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
     MV_ASSIGN(TreeItem * list, list_at(p, "indexing"));
-    Elements& elements = elements_of(*list);
-    MV_ASSIGN(std::size_t at, position(i, elements.size()));
-    return new_handle(p.document, *p.path, PathStep::index(at), elements[at]);
+    MV_ASSIGN(std::size_t at, position(i, length_of(*list)));
+    return new_handle(p.document, *p.path, PathStep::index(at), element_at(*list, at));
 }
 
 PyObject* list_subscript(PyObject* self, PyObject* index) {

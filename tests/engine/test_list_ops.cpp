@@ -247,3 +247,68 @@ TEST(ListOps, EveryPosition) {
         }
     }
 }
+
+// Edits near the end of a long packed array read only its last elements into
+// items: the array is then a packed run followed by items. Each step leaves
+// the same text as on a copy unpacked whole before the first edit, and the
+// array reads, compares, copies and detaches as that copy does.
+TEST(ListOps, EditsAtTheEndOfAPackedArray) {
+    auto elements = [](const char* open, const char* sep, const char* close, int n) {
+        std::string s = std::string("a = [") + open;
+        for (int i = 0; i < n; ++i) {
+            if (i) s += sep;
+            s += i % 3 == 0 ? "\"s, #" + std::to_string(i) + "\"" : std::to_string(i);
+        }
+        return s + close + "]\n";
+    };
+    const std::string inputs[] = {
+        elements("", ", ", "", 200),
+        elements("\n    ", ",  # c\n    # above\n    ", ",  # last\n", 200),
+        elements("\r\n  ", ",\r\n  ", "\r\n", 130),
+        elements(" ", "\n, ", "\n", 129),
+    };
+    // A cycle that shrinks the list by two, so that the edits reach back
+    // across marked elements.
+    const char* const cycle[] = {"pop", "append", "pop", "pop", "replace", "pop", "append table"};
+    for (const std::string& input : inputs) {
+        SCOPED_TRACE(input);
+        ParseResult<DocumentRoot> lazy = parse_document(input);
+        ParseResult<DocumentRoot> whole = parse_document(input);
+        ASSERT_TRUE(lazy.ok() && whole.ok());
+        TreeItem& a = *lazy.value().table().get("a");
+        TreeItem& b = *whole.value().table().get("a");
+        ASSERT_TRUE(a.as_array().packed());
+        b.as_array().items();
+        const std::size_t n = a.as_array().size();
+        for (std::size_t round = 0; length_of(a) > n / 2 + 2; ++round) {
+            const std::string_view name = cycle[round % std::size(cycle)];
+            const std::size_t size = length_of(a);
+            SCOPED_TRACE(std::string(name) + " at size " + std::to_string(size));
+            const Edit edit = name == "pop"       ? drop(size - 1)
+                              : name == "replace" ? replace(size - 2, "\"x\"")
+                              : name == "append"  ? append("7")
+                                                  : append("{ k = 1 }");
+            edit(a);
+            edit(b);
+            ASSERT_EQ(write(lazy.value()), write(whole.value()));
+            // Only the elements from the last mark before the edit on are items.
+            EXPECT_GE(a.as_array().packed_size() + Array::kMarkEvery + 1, length_of(a));
+        }
+        EXPECT_TRUE(a.as_array().packed());
+        // A copy, detached, and the elements read one by one, leave the run packed.
+        TreeItem copy = a;
+        copy.detach();
+        ElementReader reader(a.as_array());
+        for (const TreeItem& e : b.as_array().items()) {
+            const TreeItem* x = reader.next();
+            ASSERT_TRUE(x && values_equal(*x, e));
+        }
+        EXPECT_FALSE(reader.next());
+        EXPECT_TRUE(a.as_array().packed());
+        EXPECT_TRUE(values_equal(copy, b));
+        EXPECT_TRUE(values_equal(a, b));
+        ParseResult<DocumentRoot> back = parse_document(write(lazy.value()));
+        ASSERT_TRUE(back.ok());
+        EXPECT_TRUE(values_equal(*back.value().table().get("a"), b));
+    }
+}
