@@ -134,6 +134,7 @@ ParseErrorReport make_report(const Problem& problem, SharedText input) {
     report.message = problem.message();
     report.raw.emplace(std::move(input));
     report.span = problem.span;
+    report.out_of_stack = problem.out_of_stack;
     return report;
 }
 
@@ -215,6 +216,13 @@ void ErrorCollector::report(std::string_view description, std::initializer_list<
 void ErrorCollector::report(Problem problem) {
     if (first_) return;
     first_.emplace(std::move(problem));
+}
+
+void ErrorCollector::report_out_of_stack(Span span) {
+    if (first_) return;
+    Problem p{"cannot recurse further; not enough stack left in this thread", std::nullopt, span};
+    p.out_of_stack = true;
+    first_.emplace(std::move(p));
 }
 
 ParseErrorReport make_report(const Problem& problem, std::string_view input) {

@@ -60,6 +60,9 @@ struct Problem {
     // the message ends in ", expected nothing".
     std::optional<std::vector<Expected>> expected;
     Span span;  // the unexpected token, or the place where something is missing
+    // The thread's stack could not hold one more level of nesting: not a
+    // fault of the text, which a thread with a larger stack reads.
+    bool out_of_stack = false;
 
     // "{description}" or "{description}, expected {list}".
     std::string message() const;
@@ -76,6 +79,8 @@ public:
     // A problem with an expected list (possibly empty: "expected nothing").
     void report(std::string_view description, std::initializer_list<Expected> expected, Span span);
     void report(Problem problem);
+    // No stack left for the level of nesting opened at `span`.
+    void report_out_of_stack(Span span);
 
 private:
     std::optional<Problem> first_;
@@ -104,6 +109,7 @@ struct ParseErrorReport {
     std::optional<SharedText> raw;  // the whole input
     std::vector<std::string> keys;  // a key path the error concerns (empty for parse errors)
     std::optional<Span> span;       // the bytes the error points at
+    bool out_of_stack = false;      // see Problem::out_of_stack
 
     // The multi-line report: "TOML parse error at line {l}, column {c}",
     // gutter, source line, carets, message; each line ends in "\n". A source

@@ -5,12 +5,32 @@
 
 #include "decoder.hpp"
 #include "lexer.hpp"
+#include "thread_stack.hpp"
+
+// Marks a function the compiler must not inline into its callers.
+#if defined(__GNUC__)
+#define MORVELAN_OUT_OF_LINE [[gnu::noinline]]
+#elif defined(_MSC_VER)
+#define MORVELAN_OUT_OF_LINE __declspec(noinline)
+#else
+#define MORVELAN_OUT_OF_LINE
+#endif
 
 namespace morvelan {
 
 namespace {
 
-constexpr std::size_t kMaxKeySegments = 80;
+// Calibration of the stack check. A level of nesting takes about 430 bytes
+// of stack in release builds for an array (parse_value and read_array; the
+// scalars and the error reports are kept out of these frames) and 230 for an
+// inline table, 2,240 and 1,340 with the sanitizers: the deepest document
+// (80 arrays) needs about 34 KiB of stack below the parse, 180 KiB with the
+// sanitizers. The reserve is what the innermost level needs below its check:
+// its own frames and the work on a scalar, a key path, an insert or an error
+// report, with the allocator's first call on a thread; at most 4.2 KiB was
+// seen in release builds and 10.1 KiB with the sanitizers, reserved about
+// twice over.
+constexpr std::size_t kStackReserve = kLargeFrames ? 24 * 1024 : 8 * 1024;
 
 Expected lit(std::string_view t) { return Expected::literal(t); }
 Expected desc(std::string_view t) { return Expected::description(t); }
@@ -94,11 +114,38 @@ private:
     // says that it cannot be (pos_ is then somewhere inside it).
     enum class ArrayRead { Done, Retry, Failed };
     ArrayRead read_array(Array& arr, bool pack);
+    // The element buffer of the array being read at this depth, emptied.
+    MORVELAN_OUT_OF_LINE Vector<TreeItem>& item_buffer();
+    // Reports what is wrong at pos_ inside an array: at the end of the
+    // input, or a token that cannot come after an element (`after_element`)
+    // or before one.
+    MORVELAN_OUT_OF_LINE void array_problem(bool after_element);
+    // What a read array ends with: its elements' text packed, or the kept
+    // elements moved into it.
+    MORVELAN_OUT_OF_LINE void pack_array(Array& arr, std::size_t start, std::size_t end, std::size_t count);
+    MORVELAN_OUT_OF_LINE void keep_elements(Array& arr, Vector<TreeItem>& values);
+    MORVELAN_OUT_OF_LINE TreeItem& new_element(Vector<TreeItem>& values) { return values.emplace_back(); }
     bool parse_inline_table(TreeItem& out);
-    bool parse_bare_value(TreeItem& out, KeyContext ctx);
+    // The key path of an inline table's entry and its `=`; null after an
+    // error. The keys are the buffer of this depth.
+    MORVELAN_OUT_OF_LINE Vector<Key>* inline_entry_key(std::size_t text_start);
+    // Reports what is wrong at pos_ inside an inline table: at the end of
+    // the input, or a token that cannot come after an entry (`after_entry`)
+    // or before one.
+    MORVELAN_OUT_OF_LINE void inline_table_problem(bool after_entry);
+    // The scalars, out of line: the functions that recurse keep small frames.
+    MORVELAN_OUT_OF_LINE bool parse_string_value(TreeItem& out);
+    MORVELAN_OUT_OF_LINE bool parse_bare_value(TreeItem& out, KeyContext ctx);
     bool enter_nesting(std::size_t at) {
         if (depth_ >= kMaxNesting) {
             errors.report("recursion limit", span_at(at));
+            return false;
+        }
+        // The thread's stack must hold this level and what the levels
+        // inside it do; a larger stack reads the text.
+        if (!stack_) stack_ = &this_thread_stack();
+        if (stack_left(*stack_) < kStackReserve) {
+            errors.report_out_of_stack(span_at(at));
             return false;
         }
         ++depth_;
@@ -130,7 +177,9 @@ private:
     std::size_t n_;
     std::size_t pos_ = 0;
     std::size_t depth_ = 0;
+    const ThreadStack* stack_ = nullptr;  // the thread's, once a level is opened
     String scratch_;
+    TreeItem scalar_;  // the element being checked while an array is packed
     Vector<Vector<Key>> key_bufs_;
     Vector<Vector<TreeItem>> item_bufs_;
     Vector<std::uint32_t> marks_;  // of the packed array being read
@@ -214,7 +263,7 @@ bool Parser::parse_key_path(Vector<Key>& keys, KeyContext ctx) {
             pos_ = ws_start;
             return true;
         }
-        if (keys.size() >= kMaxKeySegments) {
+        if (keys.size() >= kMaxKeyPath) {
             errors.report("recursion limit", span_at(pos_));
             return false;
         }
@@ -241,20 +290,22 @@ bool Parser::parse_key_path(Vector<Key>& keys, KeyContext ctx) {
 bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 bool Parser::parse_value(TreeItem& out, KeyContext ctx) {
-    std::size_t start = pos_;
-    char c = peek(pos_);
-    if (c == '"' || c == '\'') {
-        DecodedString ds;
-        std::size_t end = scan_string(in_, pos_, errors, scratch_, ds);
-        if (errors.has_error()) return false;
-        RawText text = ds.rewritten ? RawText::owned(ds.text) : RawText::piece(ds.text);
-        out = TreeItem::string(std::move(text), piece(start, end));
-        pos_ = end;
-        return true;
-    }
+    const char c = peek(pos_);
     if (c == '[') return parse_array(out);
     if (c == '{') return parse_inline_table(out);
+    if (c == '"' || c == '\'') return parse_string_value(out);
     return parse_bare_value(out, ctx);
+}
+
+bool Parser::parse_string_value(TreeItem& out) {
+    const std::size_t start = pos_;
+    DecodedString ds;
+    const std::size_t end = scan_string(in_, pos_, errors, scratch_, ds);
+    if (errors.has_error()) return false;
+    RawText text = ds.rewritten ? RawText::owned(ds.text) : RawText::piece(ds.text);
+    out = TreeItem::string(std::move(text), piece(start, end));
+    pos_ = end;
+    return true;
 }
 
 bool Parser::parse_bare_value(TreeItem& out, KeyContext ctx) {
@@ -339,15 +390,33 @@ bool Parser::parse_array(TreeItem& out) {
     return true;
 }
 
-Parser::ArrayRead Parser::read_array(Array& arr, bool pack) {
-    // Kept elements are gathered in a buffer reused across arrays of this
-    // depth, then moved into a vector of exactly their number.
+Vector<TreeItem>& Parser::item_buffer() {
     if (item_bufs_.capacity() == 0) item_bufs_.reserve(kMaxNesting + 2);
     if (item_bufs_.size() <= depth_) item_bufs_.resize(depth_ + 1);
     Vector<TreeItem>& values = item_bufs_[depth_];
     values.clear();
+    return values;
+}
+
+void Parser::array_problem(bool after_element) {
+    if (at_end()) {
+        errors.report("unclosed array", {lit("]")}, span_at(pos_));
+        return;
+    }
+    const char c = in_[pos_];
+    if (after_element)
+        errors.report("missing comma between array elements", {lit(",")}, span_at(pos_));
+    else if (c == ',')
+        errors.report("extra comma in array", {desc("value")}, span_at(pos_));
+    else
+        errors.report("unexpected `=` in array", {desc("value"), lit("]")}, span_at(pos_));
+}
+
+Parser::ArrayRead Parser::read_array(Array& arr, bool pack) {
+    // Kept elements are gathered in a buffer reused across arrays of this
+    // depth, then moved into a vector of exactly their number.
+    Vector<TreeItem>& values = item_buffer();
     marks_.clear();
-    TreeItem scalar;  // the element being checked while packing
     std::size_t count = 0;
     const std::size_t elements_start = ++pos_;
     std::size_t elements_end = pos_;
@@ -356,80 +425,108 @@ Parser::ArrayRead Parser::read_array(Array& arr, bool pack) {
     for (;;) {
         skip_layout();
         if (errors.has_error()) return ArrayRead::Failed;
-        if (at_end()) {
-            errors.report("unclosed array", {lit("]")}, span_at(pos_));
-            return ArrayRead::Failed;
-        }
-        char c = in_[pos_];
-        if (c == ']') {
+        const char c = peek(pos_);
+        if (c == ']' && !at_end()) {
             // An empty array, or text after a final comma.
             arr.trailing = piece(text_start, pos_);
             arr.trailing_comma = after_comma;
             ++pos_;
             break;
         }
-        if (c == ',') {
-            errors.report("extra comma in array", {desc("value")}, span_at(pos_));
-            return ArrayRead::Failed;
-        }
-        if (c == '=') {
-            errors.report("unexpected `=` in array", {desc("value"), lit("]")}, span_at(pos_));
+        if (at_end() || c == ',' || c == '=') {
+            array_problem(false);
             return ArrayRead::Failed;
         }
         if (pack && (c == '[' || c == '{')) return ArrayRead::Retry;
         if (pack && count != 0 && count % Array::kMarkEvery == 0 && text_start - elements_start < UINT32_MAX)
             marks_.push_back(static_cast<std::uint32_t>(text_start - elements_start));
         std::size_t value_start = pos_;
-        TreeItem& v = pack ? scalar : values.emplace_back();
+        // While packing, no element opens a level: one scalar serves every depth.
+        TreeItem& v = pack ? scalar_ : new_element(values);
         if (!parse_value(v, KeyContext::Statement)) return ArrayRead::Failed;
         std::size_t suffix_start = pos_;
         skip_layout();
         if (errors.has_error()) return ArrayRead::Failed;
         if (pack) {
-            scalar = TreeItem();
+            scalar_ = TreeItem();
             ++count;
         } else {
             v.decor().prefix = piece(text_start, value_start);
             v.decor().suffix = piece(suffix_start, pos_);
         }
         elements_end = pos_;
-        if (at_end()) {
-            errors.report("unclosed array", {lit("]")}, span_at(pos_));
-            return ArrayRead::Failed;
-        }
-        c = in_[pos_];
-        if (c == ',') {
+        const char d = peek(pos_);
+        if (d == ',' && !at_end()) {
             ++pos_;
             text_start = pos_;
             after_comma = true;
             continue;
         }
-        if (c == ']') {
+        if (d == ']' && !at_end()) {
             arr.trailing = RawText();
             arr.trailing_comma = false;
             ++pos_;
             break;
         }
-        errors.report("missing comma between array elements", {lit(",")}, span_at(pos_));
+        array_problem(true);
         return ArrayRead::Failed;
     }
     if (pack) {
-        if (count == 0) return ArrayRead::Done;
         if (count > UINT32_MAX) return ArrayRead::Retry;
-        arr.pack(RawText::piece(in_.substr(elements_start, elements_end - elements_start)), count,
-                 std::move(marks_));
-        marks_ = Vector<std::uint32_t>();
-        return ArrayRead::Done;
+        pack_array(arr, elements_start, elements_end, count);
+    } else {
+        keep_elements(arr, values);
     }
+    return ArrayRead::Done;
+}
+
+void Parser::pack_array(Array& arr, std::size_t start, std::size_t end, std::size_t count) {
+    if (count > 0) arr.pack(RawText::piece(in_.substr(start, end - start)), count, std::move(marks_));
+    marks_ = Vector<std::uint32_t>();
+}
+
+void Parser::keep_elements(Array& arr, Vector<TreeItem>& values) {
     Elements& items = arr.items();
     items.reserve(values.size());
     for (TreeItem& v : values) items.push_back(std::move(v));
     values.clear();
-    return ArrayRead::Done;
+}
+
+Vector<Key>* Parser::inline_entry_key(std::size_t text_start) {
+    const std::size_t key_start = pos_;
+    Vector<Key>& keys = key_buffer();
+    if (!parse_key_path(keys, KeyContext::Inline)) return nullptr;
+    keys.back().leaf_decor.prefix = piece(text_start, key_start);
+    const std::size_t ws = pos_;
+    skip_ws();
+    keys.back().leaf_decor.suffix = piece(ws, pos_);
+    if (peek(pos_) != '=') {
+        if (peek(pos_) == ',')
+            errors.report("extra comma in inline table", {lit("=")}, span_at(pos_));
+        else
+            errors.report("missing assignment between key-value pairs", {lit("=")}, span_at(pos_));
+        return nullptr;
+    }
+    ++pos_;
+    return &keys;
+}
+
+void Parser::inline_table_problem(bool after_entry) {
+    if (at_end()) {
+        errors.report("unclosed inline table", {lit("}")}, span_at(pos_));
+        return;
+    }
+    const char c = in_[pos_];
+    if (!after_entry)
+        errors.report("extra comma in inline table", {desc("key")}, span_at(pos_));
+    else if (c == '=')
+        errors.report("extra assignment between key-value pairs", {lit(",")}, span_at(pos_));
+    else
+        errors.report("missing comma between key-value pairs", {lit(",")}, span_at(pos_));
 }
 
 bool Parser::parse_inline_table(TreeItem& out) {
-    std::size_t open = pos_;
+    const std::size_t open = pos_;
     if (!enter_nesting(open)) return false;
     out = TreeItem::inline_table();
     Table& tab = out.as_table();
@@ -439,69 +536,45 @@ bool Parser::parse_inline_table(TreeItem& out) {
     for (;;) {
         skip_layout();
         if (errors.has_error()) return false;
-        if (at_end()) {
-            errors.report("unclosed inline table", {lit("}")}, span_at(pos_));
-            return false;
-        }
-        char c = in_[pos_];
-        if (c == '}') {
+        const char c = peek(pos_);
+        if (c == '}' && !at_end()) {
             tab.trailing = piece(text_start, pos_);
             tab.trailing_comma = after_comma;
             ++pos_;
             break;
         }
-        if (c == ',') {
-            errors.report("extra comma in inline table", {desc("key")}, span_at(pos_));
+        if (at_end() || c == ',') {
+            inline_table_problem(false);
             return false;
         }
-        std::size_t key_start = pos_;
-        Vector<Key>& keys = key_buffer();
-        if (!parse_key_path(keys, KeyContext::Inline)) return false;
-        keys.back().leaf_decor.prefix = piece(text_start, key_start);
-        std::size_t ws = pos_;
+        Vector<Key>* keys = inline_entry_key(text_start);
+        if (!keys) return false;
+        const std::size_t value_prefix = pos_;
         skip_ws();
-        keys.back().leaf_decor.suffix = piece(ws, pos_);
-        if (peek(pos_) != '=') {
-            if (peek(pos_) == ',')
-                errors.report("extra comma in inline table", {lit("=")}, span_at(pos_));
-            else
-                errors.report("missing assignment between key-value pairs", {lit("=")}, span_at(pos_));
-            return false;
-        }
-        ++pos_;
-        std::size_t value_prefix = pos_;
-        skip_ws();
-        std::size_t value_start = pos_;
+        const std::size_t value_start = pos_;
         TreeItem value;
         if (!parse_value(value, KeyContext::Inline)) return false;
         value.decor().prefix = piece(value_prefix, value_start);
-        std::size_t suffix_start = pos_;
+        const std::size_t suffix_start = pos_;
         skip_layout();
         if (errors.has_error()) return false;
         value.decor().suffix = piece(suffix_start, pos_);
-        Table* target = walk_dotted(&tab, keys, true);
-        if (!target || !insert_leaf(target, keys, std::move(value))) return false;
-        if (at_end()) {
-            errors.report("unclosed inline table", {lit("}")}, span_at(pos_));
-            return false;
-        }
-        c = in_[pos_];
-        if (c == ',') {
+        Table* target = walk_dotted(&tab, *keys, true);
+        if (!target || !insert_leaf(target, *keys, std::move(value))) return false;
+        const char d = peek(pos_);
+        if (d == ',' && !at_end()) {
             ++pos_;
             text_start = pos_;
             after_comma = true;
             continue;
         }
-        if (c == '}') {
+        if (d == '}' && !at_end()) {
             tab.trailing = RawText();
             tab.trailing_comma = false;
             ++pos_;
             break;
         }
-        if (c == '=')
-            errors.report("extra assignment between key-value pairs", {lit(",")}, span_at(pos_));
-        else
-            errors.report("missing comma between key-value pairs", {lit(",")}, span_at(pos_));
+        inline_table_problem(true);
         return false;
     }
     tab.entries.shrink_to_fit();

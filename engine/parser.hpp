@@ -17,8 +17,10 @@
 
 namespace morvelan {
 
-// Arrays and inline tables may nest this deep.
+// Arrays and inline tables may nest this deep in a value, and a key path (a
+// table header, a dotted key) may have this many keys.
 inline constexpr std::size_t kMaxNesting = 80;
+inline constexpr std::size_t kMaxKeyPath = 80;
 
 template <class T>
 class ParseResult {

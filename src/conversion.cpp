@@ -13,37 +13,24 @@
 // and the C stack left in the thread are capped as well (see RecursionGuard).
 #include "conversion.hpp"
 
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#elif defined(__linux__) || defined(__APPLE__) || defined(__FreeBSD__) || defined(__NetBSD__) || \
-    defined(__DragonFly__)
-#define MORVELAN_PTHREAD_STACK 1
-#include <pthread.h>
-#if defined(__FreeBSD__) || defined(__DragonFly__)
-#include <pthread_np.h>
-#endif
-#endif
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "document.hpp"
 #include "engine/array.hpp"
 #include "engine/array_of_tables.hpp"
 #include "engine/datetime.hpp"
 #include "engine/decoder.hpp"
+#include "engine/nesting.hpp"
 #include "engine/packed.hpp"
+#include "engine/string.hpp"
 #include "engine/table.hpp"
+#include "engine/thread_stack.hpp"
 #include "item_proxy.hpp"
 #include "list_ops.hpp"
 
@@ -83,112 +70,39 @@ constexpr int kMaxDepth = 1000;
 // within [kMinReserve, kMaxReserve]. kLevelBytes prices a level of a copied
 // subtree, which the engine copies, detaches and frees recursively: about 190
 // bytes a level in release builds and 1,550 with the sanitizers, priced at
-// more than twice that.
-#if defined(__SANITIZE_ADDRESS__)
-#define MORVELAN_LARGE_FRAMES 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MORVELAN_LARGE_FRAMES 1
-#endif
-#endif
-#if defined(MORVELAN_LARGE_FRAMES)
-constexpr std::size_t kLevelBytes = 4096;
-constexpr std::size_t kMinReserve = 64 * 1024;
-constexpr std::size_t kMaxReserve = 1024 * 1024;
-#else
-constexpr std::size_t kLevelBytes = 512;
-constexpr std::size_t kMinReserve = 24 * 1024;
-constexpr std::size_t kMaxReserve = 256 * 1024;
-#endif
+// more than twice that. Builds with the sanitizers (kLargeFrames) get the
+// larger figures.
+constexpr std::size_t kLevelBytes = kLargeFrames ? 4096 : 512;
+constexpr std::size_t kMinReserve = kLargeFrames ? 64 * 1024 : 24 * 1024;
+constexpr std::size_t kMaxReserve = kLargeFrames ? 1024 * 1024 : 256 * 1024;
 constexpr std::size_t kReserveDivisor = 4;
 
-// The C stack of a thread: [low, high) and the reserve its conversions keep.
-// `low` is 0 when the platform does not tell, and then only the nesting and
-// recursion limits apply. Stacks grow down on every platform built for.
-struct ThreadStack {
-    std::uintptr_t low = 0;
-    std::uintptr_t high = 0;
-    std::size_t reserve = 0;
-};
-
-ThreadStack thread_stack_of(std::uintptr_t low, std::size_t size) noexcept {
-    if (low == 0 || size == 0) return {};
-    ThreadStack s;
-    s.low = low;
-    s.high = low + size;
-    s.reserve = std::clamp(size / kReserveDivisor, kMinReserve, kMaxReserve);
-    return s;
+// The stack a thread's conversions keep free: a quarter of its stack,
+// within [kMinReserve, kMaxReserve].
+std::size_t reserve_of(const ThreadStack& s) noexcept {
+    return s.known() ? std::clamp(s.size() / kReserveDivisor, kMinReserve, kMaxReserve) : 0;
 }
 
-// Asks the system for the calling thread's stack (once per thread: on Linux
-// the main thread's answer reads /proc/self/maps).
-ThreadStack query_thread_stack() noexcept {
-#if defined(_WIN32)
-    ULONG_PTR low = 0, high = 0;
-    GetCurrentThreadStackLimits(&low, &high);
-    return thread_stack_of(static_cast<std::uintptr_t>(low), static_cast<std::size_t>(high - low));
-#elif defined(__APPLE__)
-    pthread_t self = pthread_self();
-    const auto high = reinterpret_cast<std::uintptr_t>(pthread_get_stackaddr_np(self));
-    const std::size_t size = pthread_get_stacksize_np(self);
-    return high > size ? thread_stack_of(high - size, size) : ThreadStack{};
-#elif defined(MORVELAN_PTHREAD_STACK)
-    pthread_attr_t attr;
-#if defined(__FreeBSD__) || defined(__DragonFly__)
-    if (pthread_attr_init(&attr) != 0) return {};
-    if (pthread_attr_get_np(pthread_self(), &attr) != 0) {
-        pthread_attr_destroy(&attr);
-        return {};
-    }
-#else
-    if (pthread_getattr_np(pthread_self(), &attr) != 0) return {};
-#endif
-    void* addr = nullptr;
-    std::size_t size = 0;
-    const int rc = pthread_attr_getstack(&attr, &addr, &size);
-    pthread_attr_destroy(&attr);
-    return rc == 0 ? thread_stack_of(reinterpret_cast<std::uintptr_t>(addr), size) : ThreadStack{};
-#else
-    return {};
-#endif
-}
-
-// What the conversions of a thread keep: the levels entered, and the stack
-// (asked for once per thread: on Linux the main thread's answer reads
-// /proc/self/maps). One record, so a level costs one thread-local lookup.
+// What the conversions of a thread keep: the levels entered, and the
+// thread's stack with the reserve kept on it. One record, so a level costs
+// one thread-local lookup.
 struct ConversionThread {
     int depth = 0;
-    bool stack_known = false;
-    ThreadStack stack;
+    const ThreadStack* stack = nullptr;
+    std::size_t reserve = 0;
 
     const ThreadStack& thread_stack() noexcept {
-        if (!stack_known) {
-            stack = query_thread_stack();
-            stack_known = true;
+        if (!stack) {
+            stack = &this_thread_stack();
+            reserve = reserve_of(*stack);
         }
-        return stack;
+        return *stack;
     }
 };
 
 ConversionThread& this_thread() noexcept {
     thread_local ConversionThread t;
     return t;
-}
-
-// Bytes of C stack left below the current frame; SIZE_MAX when the thread's
-// stack is unknown or the frame is not on it (a stack the thread switched
-// to, as coroutine libraries do).
-std::size_t stack_left(const ThreadStack& s) noexcept {
-#if defined(__GNUC__)
-    // The frame itself: the address of a local may lie on the sanitizer's
-    // heap-allocated fake stack.
-    const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-#else
-    volatile char probe = 0;
-    const auto here = reinterpret_cast<std::uintptr_t>(&probe);
-#endif
-    if (s.low == 0 || here <= s.low || here > s.high) return SIZE_MAX;
-    return here - s.low;
 }
 
 // The two refusals, as PyErr_Format formats taking the place of the
@@ -210,8 +124,7 @@ public:
             PyErr_Format(PyExc_RecursionError, kNestingMessage, kMaxDepth, where);
             return;
         }
-        const ThreadStack& stack = thread_.thread_stack();
-        if (stack_left(stack) < stack.reserve) {
+        if (stack_left(thread_.thread_stack()) < thread_.reserve) {
             PyErr_Format(PyExc_RecursionError, kStackMessage, where);
             return;
         }
@@ -757,11 +670,30 @@ private:
     std::size_t uncached_ = 0;  // keys converted before the slots were made
 };
 
-// One conversion: its key cache and its thread's record (looked up once, not
-// at every level).
+// A step from a container to the child whose conversion failed: a key (a
+// view into the tree, which the conversion holds) or an index.
+struct FailedStep {
+    std::string_view key;
+    std::size_t index = 0;
+    bool is_key = false;
+};
+
+// One conversion: its key cache, its thread's record (looked up once, not at
+// every level) and, after a failure, the steps from the converted item down
+// to the value that failed, innermost first.
 struct ToPython {
     ConversionThread& thread;
     KeyCache keys;
+    std::vector<FailedStep> failed;
+
+    // Records the step to a child whose conversion failed. The exception is
+    // already set; a failure to record leaves it as it is.
+    void fail_at(FailedStep step) noexcept {
+        try {
+            failed.push_back(step);
+        } catch (...) {
+        }
+    }
 };
 
 Ref py_value(const TreeItem& item, ToPython& cx);
@@ -776,7 +708,10 @@ Ref py_table(const Table& table, ToPython& cx) {
         Ref key = cx.keys.key(e.key.text());
         if (!key) return {};
         Ref value = py_value(e.item, cx);
-        if (!value) return {};
+        if (!value) {
+            cx.fail_at(FailedStep{e.key.text(), 0, true});
+            return {};
+        }
         if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
     }
     return dict;
@@ -791,7 +726,10 @@ Ref py_list(std::size_t n, Next&& next, ToPython& cx) {
     if (!list) return {};
     for (std::size_t i = 0; i < n; ++i) {
         Ref value = py_value(*next(), cx);
-        if (!value) return {};
+        if (!value) {
+            cx.fail_at(FailedStep{{}, i, false});
+            return {};
+        }
         // Steals the reference, even on failure.
         if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), value.release()) < 0) return {};
     }
@@ -927,8 +865,8 @@ Ref py_datetime(const Datetime& dt) {
 
 // The list of a packed array of `n` plain elements; a null Ref with no
 // exception set when an element is not plain (or the text does not hold `n`
-// elements).
-Ref py_plain_list(std::string_view text, std::size_t n, bool& failed) {
+// elements). An element that fails to convert is recorded in `cx`.
+Ref py_plain_list(std::string_view text, std::size_t n, bool& failed, ToPython& cx) {
     failed = false;
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
     if (!list) {
@@ -953,6 +891,7 @@ Ref py_plain_list(std::string_view text, std::size_t n, bool& failed) {
         }
         if (!value) {
             failed = true;
+            cx.fail_at(FailedStep{{}, i, false});
             return {};
         }
         // Steals the reference, even on failure.
@@ -990,7 +929,7 @@ Ref py_value(const TreeItem& item, ToPython& cx) {
                 RecursionGuard guard(kToPythonWhere, cx.thread);
                 if (!guard.ok()) return {};
                 bool failed = false;
-                Ref list = py_plain_list(array.packed_text(), array.size(), failed);
+                Ref list = py_plain_list(array.packed_text(), array.size(), failed, cx);
                 if (list || failed) return list;
             }
             // Any other packed array is decoded element by element, never unpacked.
@@ -1120,6 +1059,12 @@ Result<TreeItem> mapping_to_table(PyObject* obj) {
     return items_to_table(obj);
 }
 
+Result<TreeItem> mapping_to_document(PyObject* obj) {
+    MV_ASSIGN(TreeItem table, mapping_to_table(obj));
+    if (const char* refusal = unreadable_nesting(table)) return value_error(refusal);
+    return table;
+}
+
 Status check_copy_nesting(const TreeItem& item) {
     ConversionThread& thread = this_thread();
     const int depth = thread.depth;
@@ -1128,9 +1073,8 @@ Status check_copy_nesting(const TreeItem& item) {
         PyErr_Format(PyExc_RecursionError, kNestingMessage, kMaxDepth, kToTomlWhere);
         return Error::pending();
     }
-    const ThreadStack& stack = thread.thread_stack();
-    const std::size_t left = stack_left(stack);
-    if (left != SIZE_MAX && left < stack.reserve + static_cast<std::size_t>(levels) * kLevelBytes) {
+    const std::size_t left = stack_left(thread.thread_stack());
+    if (left != SIZE_MAX && left < thread.reserve + static_cast<std::size_t>(levels) * kLevelBytes) {
         PyErr_Format(PyExc_RecursionError, kStackMessage, kToTomlWhere);
         return Error::pending();
     }
@@ -1156,25 +1100,81 @@ private:
 
 }  // namespace
 
-Result<Ref> to_python(const TreeItem& item) {
+namespace {
+
+// A path as TOML spells it: keys joined by dots, bare or quoted as a key is
+// written, and indices in brackets: a."b c"[3].d
+void append_step(std::string& out, bool is_key, std::string_view key, std::size_t index) {
+    if (!is_key) {
+        out += '[';
+        out += std::to_string(index);
+        out += ']';
+        return;
+    }
+    if (!out.empty()) out += '.';
+    String text;
+    append_key_text(text, key);
+    out.append(text.data(), text.size());
+}
+
+// The ValueError that a Python constructor raised for the value at `where`,
+// then `inner` (innermost first), raised again with the path of the value:
+// "year 0 is out of range (at x)". Any other exception, or a value without a
+// path (one parsed on its own), is left as it is.
+void name_failed_value(const Where& where, const std::vector<FailedStep>& inner) {
+    if (!PyErr_ExceptionMatches(PyExc_ValueError)) return;
+    PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    Ref t = Ref::steal(type), v = Ref::steal(value), tb = Ref::steal(traceback);
+    std::string path;
+    if (t.get() == PyExc_ValueError) {
+        try {
+            if (where.path)
+                for (std::size_t i = where.skip; i < where.path->size(); ++i) {
+                    const PathStep& s = (*where.path)[i];
+                    append_step(path, s.is_key(), s.key_text(), s.index_value());
+                }
+            if (where.last != Where::Last::None)
+                append_step(path, where.last == Where::Last::Key, where.key, where.index);
+            for (auto s = inner.rbegin(); s != inner.rend(); ++s)
+                append_step(path, s->is_key, s->key, s->index);
+        } catch (...) {
+            path.clear();
+        }
+    }
+    Ref message = path.empty() ? Ref() : Ref::steal(PyObject_Str(v.get()));
+    if (!message) {
+        PyErr_Clear();
+        PyErr_Restore(t.release(), v.release(), tb.release());
+        return;
+    }
+    PyErr_Format(PyExc_ValueError, "%U (at %s)", message.get(), path.c_str());
+}
+
+}  // namespace
+
+Result<Ref> to_python(const TreeItem& item, const Where& where) {
     // A scalar makes no container: it needs neither the nesting record nor
     // the pause below (reading `h.value` through a handle comes here).
     if (!item.is_container()) {
         Ref r = py_scalar(item);
-        if (!r) return Error::pending();
-        return r;
+        if (r) return r;
+        name_failed_value(where, {});
+        return Error::pending();
     }
     // The conversion runs no Python code: the collector, which the many new
     // containers would set off again and again, waits until it is done. The
     // pause ends before the keys' references are dropped (declared first).
-    ToPython cx{this_thread(), {}};
+    ToPython cx{this_thread(), {}, {}};
     Ref r;
     {
         const CollectorPause pause;
         r = py_value(item, cx);
     }
-    if (!r) return Error::pending();
-    return r;
+    if (r) return r;
+    name_failed_value(where, cx.failed);
+    return Error::pending();
 }
 
 }  // namespace morvelan::py

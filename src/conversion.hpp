@@ -11,6 +11,7 @@
 
 #include "engine/document.hpp"
 #include "frame.hpp"
+#include "registry.hpp"
 
 namespace morvelan::py {
 
@@ -23,6 +24,11 @@ Result<TreeItem> to_toml(PyObject* obj);
 // top of Document(data) and dumps() too).
 Result<TreeItem> mapping_to_table(PyObject* obj);
 
+// To-TOML of a mapping that becomes a whole document (Document(data),
+// dumps()): ValueError when its text would nest deeper than the parser
+// reads back (see engine/nesting.hpp).
+Result<TreeItem> mapping_to_document(PyObject* obj);
+
 // Checks that a copy of `item` fits where the running conversion puts it:
 // its levels of nesting (every table, inline table, array and array of
 // tables is one, as a dict or a list is; measured without recursion) added to
@@ -34,8 +40,23 @@ Status check_copy_nesting(const TreeItem& item);
 // Whether `obj` is a collections.abc.Mapping.
 Result<bool> is_abc_mapping(PyObject* obj);
 
-// To-Python of a tree item (None gives None).
-Result<Ref> to_python(const TreeItem& item);
+// Where a converted item stands in its document: the steps from the root,
+// then one more key or index when the item is a child of the place the steps
+// reach. It names the value in the message of a ValueError that Python's
+// constructors raise for a value they cannot hold (a date in year 0, a leap
+// second): "year 0 is out of range (at a.b[3].c)".
+struct Where {
+    const Path* path = nullptr;
+    std::size_t skip = 0;  // steps of `path` that are no part of the value's path
+    std::string_view key;
+    std::size_t index = 0;
+    enum class Last : unsigned char { None, Key, Index } last = Last::None;
+
+    static Where at(const Path& path) noexcept { return Where{&path, 0, {}, 0, Last::None}; }
+};
+
+// To-Python of a tree item (None gives None), standing at `where`.
+Result<Ref> to_python(const TreeItem& item, const Where& where = Where());
 
 // The Python `datetime`, `date` and `time` classes and `timezone`/`timedelta`,
 // imported once.

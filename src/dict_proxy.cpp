@@ -112,6 +112,7 @@ Status update_place(const Place& p, PyObject* other, PyObject* kwargs) {
     MV_CHECK(collect_pairs(pairs, other, kwargs));
     MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
     MV_ASSIGN(TreeItem * t, table_at(p, "update()"));
+    for (const Pair& pair : pairs) MV_CHECK(check_readable(p, pair.value));
     for (Pair& pair : pairs) {
         assign_entry(p.doc().tree, *t, pair.key, std::move(pair.value));
         std::string_view k = pair.key;
@@ -142,6 +143,7 @@ Status assign(PyObject* self, PyObject* key, PyObject* value) {
     Place p = Place::of(self);
     MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
     MV_ASSIGN(TreeItem * t, table_at(p, "item assignment"));
+    MV_CHECK(check_readable(p, item));
     assign_entry(p.doc().tree, *t, k, std::move(item));
     stamp(p, &k);
     return ok();
@@ -234,7 +236,7 @@ PyObject* mapping_or(PyObject* a, PyObject* b) {
         for (const Entry& e : t->as_table().entries) {
             if (e.item.is_none()) continue;
             MV_ASSIGN(Ref k, str_from(e.key.text()));
-            MV_ASSIGN(Ref v, to_python(e.item));
+            MV_ASSIGN(Ref v, to_python(e.item, where_of(p, e.key.text())));
             if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return Error::pending();
         }
         return out;
@@ -286,13 +288,17 @@ PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         Place p = Place::of(self);
         MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
         MV_ASSIGN(TreeItem * t, table_at(p, "pop()"));
-        std::optional<Entry> removed = remove_entry(p.doc().tree, *t, k);
-        if (!removed) {
+        const TreeItem* child = t->as_table().get_visible(k);
+        if (!child) {
             if (fallback) return Ref::borrow(fallback);
             return key_error(Ref::borrow(key));
         }
+        // Converted before it is removed: a value Python cannot hold (or
+        // one nested too deeply) raises, and the entry stays.
+        MV_ASSIGN(Ref value, to_python(*child, where_of(p, k)));
+        remove_entry(p.doc().tree, *t, k);
         stamp(p, &k);
-        return to_python(removed->item);
+        return value;
     });
 }
 
@@ -302,13 +308,19 @@ PyObject* mapping_popitem(PyObject* self, PyObject* const* args, Py_ssize_t narg
         Place p = Place::of(self);
         MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
         MV_ASSIGN(TreeItem * t, table_at(p, "popitem()"));
+        // The pair is made before the entry is removed: when it cannot be,
+        // the entry stays.
+        const Entry* last = nullptr;
+        for (const Entry& e : t->as_table().entries)
+            if (!e.item.is_none()) last = &e;
+        if (!last) return key_error("popitem(): dictionary is empty");
+        MV_ASSIGN(Ref key, str_from(last->key.text()));
+        MV_ASSIGN(Ref value, to_python(last->item, where_of(p, last->key.text())));
+        MV_ASSIGN(Ref pair, checked(PyTuple_Pack(2, key.get(), value.get())));
         std::optional<Entry> removed = remove_last_entry(p.doc().tree, *t);
-        if (!removed) return key_error("popitem(): dictionary is empty");
         std::string_view k = removed->key.text();
         stamp(p, &k);
-        MV_ASSIGN(Ref key, str_from(k));
-        MV_ASSIGN(Ref value, to_python(removed->item));
-        return checked(PyTuple_Pack(2, key.get(), value.get()));
+        return pair;
     });
 }
 
@@ -330,6 +342,7 @@ PyObject* mapping_setdefault(PyObject* self, PyObject* const* args, Py_ssize_t n
         MV_ASSIGN(TreeItem * t, table_at(p, "key lookup"));
         if (!t->as_table().contains(k)) {
             if (!value) return type_error("setdefault() requires a default value: TOML has no null type");
+            MV_CHECK(check_readable(p, *value));
             assign_entry(p.doc().tree, *t, k, std::move(*value));
         }
         return new_handle(p.document, *p.path, PathStep::key(k), *t->as_table().get_visible(k));

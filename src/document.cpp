@@ -36,7 +36,7 @@ PyObject* document_new(PyObject* type, PyObject* args, PyObject* kwargs) {
         MV_ASSIGN(Args a, parse_args(sig, call.data(), call.positional(), call.kwnames()));
         DocumentRoot tree;
         if (a.values[0] && a.values[0] != Py_None) {
-            MV_ASSIGN(tree.root(), for_argument("data", mapping_to_table(a.values[0])));
+            MV_ASSIGN(tree.root(), for_argument("data", mapping_to_document(a.values[0])));
         }
         (void)type;
         return new_document(std::move(tree));
@@ -299,6 +299,17 @@ Result<TreeItem> copy_root(PyObject* doc) {
     return copy;
 }
 
+Error parse_failure(const ParseErrorReport& report) {
+    if (!report.out_of_stack) return value_error(report.display());
+    std::string message = "maximum TOML nesting depth exceeded while parsing";
+    if (report.raw && report.span) {
+        const LineColumn at = line_column(report.raw->view(), report.span->start);
+        message += " (line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + ")";
+    }
+    message += ": not enough C stack left in this thread";
+    return Error{PyExc_RecursionError, std::move(message), {}};
+}
+
 Result<Ref> parse_text(PyObject* text) {
     MV_ASSIGN(std::string_view utf8, str_argument("text", text));
     return parse_utf8(text, utf8);
@@ -318,7 +329,7 @@ Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8) {
         GilRelease unlocked;
         parsed.emplace(parse_document(source));
     }
-    if (!parsed->ok()) return value_error(parsed->error().display());
+    if (!parsed->ok()) return parse_failure(parsed->error());
     MV_ASSIGN(Ref doc, new_document(std::move(parsed->value())));
     state_of(doc.get()).parsed = true;
     return doc;

@@ -16,6 +16,9 @@ struct DocumentState : EngineAllocated {
     // The tree was parsed from its source buffer (tree.source()). Until the
     // lock is first taken for writing, writing the tree gives that text back.
     bool parsed = false;
+    // The document only holds the value of a private handle under "_"
+    // (private_handle): that key is no part of the value's path.
+    bool private_value = false;
 };
 
 struct DocumentObject {
@@ -52,6 +55,12 @@ Result<TreeItem> copy_root(PyObject* doc);
 // Parses `text` (a str) into a new Document, with the interpreter lock
 // released while parsing; a parse error is a ValueError with the report.
 Result<Ref> parse_text(PyObject* text);
+
+// The exception of a failed parse: ValueError with the report's text, or
+// RecursionError when the thread's stack could not hold the nesting
+// ("maximum TOML nesting depth exceeded while parsing (line 1, column 45):
+// not enough C stack left in this thread"); a larger stack reads the text.
+Error parse_failure(const ParseErrorReport& report);
 // The same for UTF-8 text held by `owner` (a str or bytes object), which the
 // document keeps and reads in place.
 Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8);

@@ -11,6 +11,7 @@
 #include "dict_ops.hpp"
 #include "dict_proxy.hpp"
 #include "engine/encode.hpp"
+#include "engine/nesting.hpp"
 #include "engine/parser.hpp"
 #include "list_ops.hpp"
 #include "list_proxy.hpp"
@@ -96,11 +97,11 @@ Result<Ref> current_value(PyObject* handle) {
         // A string, number or boolean is made without running Python code.
         MV_ASSIGN(LockGuard glance, LockGuard::glance(p.doc().lock));
         MV_ASSIGN(const TreeItem* item, resolve(p));
-        if (item->is_scalar() && item->kind() != ItemKind::Datetime) return to_python(*item);
+        if (item->is_scalar() && item->kind() != ItemKind::Datetime) return to_python(*item, where_of(p));
     }
     MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
     MV_ASSIGN(const TreeItem* item, resolve(p));
-    return to_python(*item);  // the guard unlocks once the value is made
+    return to_python(*item, where_of(p));  // the guard unlocks once the value is made
 }
 
 std::uint64_t stamp(const Place& p, const std::string_view* key) {
@@ -211,9 +212,45 @@ Result<Ref> private_handle(TreeItem value) {
     tree.table().insert("_", std::move(value), false);
     MV_ASSIGN(Ref doc, new_document(std::move(tree)));
     DocumentState& s = state_of(doc.get());
+    s.private_value = true;
     MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
     const TreeItem* target = s.tree.table().get("_");
     return new_handle(doc.get(), Path(), PathStep::key("_"), *target);
+}
+
+Where where_of(const Place& p) {
+    Where w = Where::at(*p.path);
+    if (p.doc().private_value) w.skip = 1;
+    return w;
+}
+Where where_of(const Place& p, std::string_view key) {
+    Where w = where_of(p);
+    w.key = key;
+    w.last = Where::Last::Key;
+    return w;
+}
+Where where_of(const Place& p, std::size_t index) {
+    Where w = where_of(p);
+    w.index = index;
+    w.last = Where::Last::Index;
+    return w;
+}
+
+Status check_readable(const Place& p, const TreeItem& item) {
+    // The scope of the children of each item on the path, from the root's.
+    TreeItem* cur = &p.doc().tree.root();
+    Scope scope = Scope::root();
+    for (const PathStep& step : *p.path) {
+        if (step.is_key()) {
+            cur = cur->as_table().get_visible(step.key_text());
+        } else {
+            cur = &(cur->is_array() ? cur->as_array().items()
+                                    : cur->as_array_of_tables().values)[step.index_value()];
+        }
+        scope = scope_below(scope, *cur);
+    }
+    if (const char* refusal = unreadable_nesting(scope, item)) return value_error(refusal);
+    return ok();
 }
 
 Result<Ref> new_record(PyObject* type, PyObject* document, Path path) {
@@ -389,7 +426,7 @@ Result<Ref> parse_fragment(PyObject* const* args, Py_ssize_t nargs, PyObject* kw
     MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
     MV_ASSIGN(std::string_view text, str_argument("text", a.values[0]));
     ParseResult<TreeItem> parsed = parse_value(text);
-    if (!parsed.ok()) return value_error(parsed.error().display());
+    if (!parsed.ok()) return parse_failure(parsed.error());
     TreeItem value = std::move(parsed.value());
     value.detach();
     if (expected && class_for(value) != expected()) {

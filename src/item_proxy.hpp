@@ -9,6 +9,7 @@
 #include <new>
 #include <optional>
 
+#include "conversion.hpp"
 #include "document.hpp"
 #include "list_ops.hpp"
 #include "registry.hpp"
@@ -94,6 +95,17 @@ Result<Ref> new_handle(PyObject* document, const Path& parent, PathStep step, co
 // A new private Document holding `value` under the key "_", and a handle on
 // it (used by parse() and by `table | other`).
 Result<Ref> private_handle(TreeItem value);
+
+// Where the place's item stands, for the messages of to_python: its path,
+// without the "_" of a private document, then `key` or `index` when given.
+Where where_of(const Place& p);
+Where where_of(const Place& p, std::string_view key);
+Where where_of(const Place& p, std::size_t index);
+
+// Checks that `item`, stored as a child of the place's item (a table or a
+// list, resolved), is written as text the parser reads back; ValueError
+// otherwise (see engine/nesting.hpp). The caller holds the lock.
+Status check_readable(const Place& p, const TreeItem& item);
 
 // The kind name of a tree item ("integer", "inline table", ...).
 std::string kind_of(const TreeItem& item);

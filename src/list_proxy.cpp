@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "conversion.hpp"
+#include "engine/nesting.hpp"
 #include "item_proxy.hpp"
 #include "list_ops.hpp"
 #include "types.hpp"
@@ -108,6 +109,12 @@ Result<TreeItem> make_element(const TreeItem& list, TreeItem item) {
         return type_error("cannot append " + std::string(kind_name(kind)) +
                           " to array of tables (expected a table/dict)");
     return std::move(*element);
+}
+
+// Checks that the elements are written as text the parser reads back.
+Status check_elements(const Place& p, const Vector<TreeItem>& elements) {
+    for (const TreeItem& e : elements) MV_CHECK(check_readable(p, e));
+    return ok();
 }
 
 // The values made elements of `list`, all or none.
@@ -342,6 +349,7 @@ Status set_at(PyObject* self, long long i, PyObject* value) {
     MV_ASSIGN(Editing e, edit(self, "__setitem__"));
     MV_ASSIGN(const std::size_t at, position(i, length_of(*e.list)));
     MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
+    MV_CHECK(check_readable(e.place, element));
     replace_element(*e.list, at, std::move(element));
     stamp_positions(e.place, at, at + 1);
     return ok();
@@ -368,6 +376,7 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
         return value_error("attempt to assign sequence of size " + std::to_string(given) +
                            " to extended slice of size " + std::to_string(s.count));
     MV_CHECK(make_elements(list, items));
+    MV_CHECK(check_elements(e.place, items));
     if (s.step != 1) {
         // Only the replaced positions are stamped: those between them keep
         // their elements and their handles.
@@ -435,6 +444,7 @@ PyObject* list_append(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         MV_ASSIGN(TreeItem item, to_toml(a.values[0]));
         MV_ASSIGN(Editing e, edit(self, "append()"));
         MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
+        MV_CHECK(check_readable(e.place, element));
         e.insert(length_of(*e.list), std::move(element));
         return Ref::borrow(Py_None);
     });
@@ -453,6 +463,7 @@ PyObject* list_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         if (i < 0) i = std::max(i + n, 0LL);
         const auto at = static_cast<std::size_t>(std::min(i, n));
         MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
+        MV_CHECK(check_readable(e.place, element));
         e.insert(at, std::move(element));
         stamp_from(e.place, at);
         return Ref::borrow(Py_None);
@@ -463,6 +474,7 @@ Status extend_with(PyObject* self, PyObject* values, const char* op) {
     MV_ASSIGN(Vector<TreeItem> items, convert_all(values));
     MV_ASSIGN(Editing e, edit(self, op));
     MV_CHECK(make_elements(*e.list, items));
+    MV_CHECK(check_elements(e.place, items));
     e.append_all(std::move(items));
     return ok();
 }
@@ -493,10 +505,13 @@ PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         if (i) {
             MV_ASSIGN(at, position(*i, n));
         }
-        TreeItem removed = remove_element(*e.list, at, &e.kept);
+        // Converted before it is removed: an element Python cannot hold (or
+        // one nested too deeply) raises, and the element stays.
+        MV_ASSIGN(Ref value, to_python(elements_of(*e.list)[at], where_of(e.place, at)));
+        remove_element(*e.list, at, &e.kept);
         e.removed();
         stamp_from(e.place, at);
-        return to_python(removed);
+        return value;
     });
 }
 
@@ -566,6 +581,10 @@ Result<TreeItem> copy_list(PyObject* self, const char* op) {
 // `list` with the elements of `values` added as append() adds them.
 Result<Ref> added(TreeItem list, Vector<TreeItem> values) {
     MV_CHECK(make_elements(list, values));
+    // The list is the value of a private document (see private_handle).
+    const Scope scope = scope_below(Scope::root(), list);
+    for (const TreeItem& v : values)
+        if (const char* refusal = unreadable_nesting(scope, v)) return value_error(refusal);
     append_all(list, std::move(values));
     return private_handle(std::move(list));
 }

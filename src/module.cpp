@@ -62,7 +62,7 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 // The text of dumps(obj).
 Result<Ref> dumps_text(PyObject* obj) {
     if (is_document(obj)) return document_text(state_of(obj));
-    MV_ASSIGN(TreeItem table, mapping_to_table(obj));
+    MV_ASSIGN(TreeItem table, mapping_to_document(obj));
     String text;
     {
         GilRelease unlocked;

@@ -87,7 +87,7 @@ Result<Ref> as_set(PyObject* self) {
         if (e.item.is_none()) continue;
         MV_ASSIGN(Ref element, str_from(e.key.text()));
         if (kind == ViewKind::Items) {
-            MV_ASSIGN(Ref value, to_python(e.item));
+            MV_ASSIGN(Ref value, to_python(e.item, where_of(p, e.key.text())));
             MV_ASSIGN(element, checked(PyTuple_Pack(2, element.get(), value.get())));
         }
         if (PySet_Add(set.get(), element.get()) < 0) return Error::pending();
@@ -230,7 +230,7 @@ Result<bool> items_equal(PyObject* self, PyObject* other) {
         for (const Entry& e : t->entries) {
             if (e.item.is_none()) continue;
             MV_ASSIGN(Ref key, str_from(e.key.text()));
-            MV_ASSIGN(Ref value, to_python(e.item));
+            MV_ASSIGN(Ref value, to_python(e.item, where_of(p, e.key.text())));
             MV_ASSIGN(Ref pair, checked(PyTuple_Pack(2, key.get(), value.get())));
             if (PyList_Append(pairs.get(), pair.get()) < 0) return Error::pending();
         }
