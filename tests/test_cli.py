@@ -282,7 +282,7 @@ def test_to_json_holds_the_whole_document(tmp_path, name):
      "morvelan: bad KEY 'server.ports[99999999999999999999999]': index too large at column 13\n"),
     (["set", "{doc}", "server.ports[-99999999999999999999999]", "1"], 2, "morvelan: bad KEY"),
     (["del", "{doc}", "server.ports[9223372036854775808]"], 2, "morvelan: bad KEY"),
-    (["append", "{doc}", "a.'b c'[000000000000000000000000000000001][-9223372036854775809]", "1"], 2,
+    (["append", "{doc}", "a.'b c'[" + "0" * 5000 + "1][-9223372036854775809]", "1"], 2,
      "morvelan: bad KEY"),
     (["get", "{doc}", "server.ports[" + "9" * 5000 + "]"], 2, "morvelan: bad KEY"),
     (["get", "{doc}", "server.ports[9223372036854775807]"], 1,

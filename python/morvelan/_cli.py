@@ -105,10 +105,10 @@ def _index(text: str, pos: int, digits: str) -> int:
     """The index an [N] spells; no array holds more than sys.maxsize elements,
     so a larger one is no index (and a huge one no int: int() refuses more
     than a few thousand digits)."""
-    magnitude = digits.lstrip("-").lstrip("0")
-    if len(magnitude) > len(str(sys.maxsize)) or (magnitude and int(magnitude) > sys.maxsize):
+    magnitude = int(digits.lstrip("-").lstrip("0")[: len(str(sys.maxsize)) + 1] or "0")
+    if magnitude > sys.maxsize:
         raise _bad_key(text, pos, "index too large")
-    return int(digits)
+    return -magnitude if digits.startswith("-") else magnitude
 
 
 def _skip_blank(text: str, pos: int) -> int:
