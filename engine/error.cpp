@@ -140,26 +140,56 @@ ParseErrorReport make_report(const Problem& problem, SharedText input) {
 
 bool is_continuation(char c) noexcept { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// Characters of a piece of a source line, as the report lines them up: every
-// byte that does not continue a multi-byte character.
-std::size_t display_width(std::string_view text) noexcept {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return !is_continuation(c); }));
+// The report shows the source line character by character: a well-formed
+// character as itself, except a control character (C0 but tab, DEL, C1), which
+// would act on the terminal (an escape sequence, a bell, a carriage return
+// that overwrites the line), as one visible symbol: the control picture
+// U+2400 + code for C0, U+2421 for DEL, U+2426 for C1; a malformed UTF-8
+// sequence as U+FFFD. Each source character is one shown character, so the
+// carets line up by counting characters.
+struct Shown {
+    std::size_t length;  // bytes of the source character
+    char32_t symbol;     // what stands for it, or 0: the source bytes themselves
+};
+
+Shown shown_at(std::string_view text, std::size_t pos) noexcept {
+    const auto b = static_cast<unsigned char>(text[pos]);
+    if ((b >= 0x20 && b < 0x7F) || b == '\t') return {1, 0};
+    if (b < 0x80) return {1, b == 0x7F ? char32_t{0x2421} : char32_t{0x2400} + b};
+    const Utf8Char u = read_utf8(text, pos);
+    if (!u.valid) return {u.length, 0xFFFD};
+    return {u.length, u.code <= 0x9F ? char32_t{0x2426} : char32_t{0}};
 }
 
-// What the report shows of the source line: all of it, or for a long line a
-// window around the error.
+// The symbols are all three-byte characters.
+void append_symbol(std::string& out, char32_t c) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+}
+
+void append_shown(std::string& out, std::string_view text) {
+    for (std::size_t pos = 0; pos < text.size();) {
+        const Shown s = shown_at(text, pos);
+        if (s.symbol != 0) {
+            append_symbol(out, s.symbol);
+        } else {
+            out.append(text.substr(pos, s.length));
+        }
+        pos += s.length;
+    }
+}
+
+// The bytes [left, right) of the source line that the report shows, all of
+// it or, for a long line, a window around the error.
 struct Excerpt {
-    std::string_view text;
-    bool cut_left = false;
-    bool cut_right = false;
-    std::size_t caret_indent = 0;  // characters before the first caret, "..." included
-    std::size_t carets = 1;
+    std::size_t left = 0;
+    std::size_t right = 0;
 };
 
 // `at` is the error's byte offset in the line (past its end when the span
-// starts beyond the input); `span_length` its length in bytes.
-Excerpt cut_long_line(std::string_view line, std::size_t at, std::size_t span_length) noexcept {
+// starts beyond the input).
+Excerpt cut_long_line(std::string_view line, std::size_t at) noexcept {
     constexpr std::size_t window = ParseErrorReport::kWindow;
     const std::size_t in_line = std::min(at, line.size());
     // Two windows' worth of the line, centred on the error where the line allows.
@@ -171,16 +201,30 @@ Excerpt cut_long_line(std::string_view line, std::size_t at, std::size_t span_le
     for (int k = 0; k < 3 && left > 0 && left < in_line && is_continuation(line[left]); ++k) ++left;
     for (int k = 0; k < 3 && right < line.size() && right > in_line && is_continuation(line[right]); ++k)
         --right;
+    return Excerpt{left, right};
+}
 
-    Excerpt e;
-    e.text = line.substr(left, right - left);
-    e.cut_left = left > 0;
-    e.cut_right = right < line.size();
-    e.caret_indent = (e.cut_left ? 3 : 0) + display_width(line.substr(left, in_line - left)) +
-                     std::min(at - in_line, window);
-    const std::size_t span_end = std::min(right, in_line + std::min(span_length, line.size()));
-    e.carets = std::max<std::size_t>(1, display_width(line.substr(in_line, span_end - in_line)));
-    return e;
+// The caret line after "|": the shown characters before the error as blanks
+// (a tab as a tab, so that both lines expand it alike), `excess` more blanks
+// for an error past the end of the line, and a caret under each character of
+// line[at, span_end), at least one. An `at` inside a character points at
+// that character.
+void append_carets(std::string& out, std::string_view line, std::size_t from, std::size_t at,
+                   std::size_t excess, std::size_t span_end) {
+    std::size_t pos = from;
+    while (pos < at) {
+        const Shown s = shown_at(line, pos);
+        if (pos + s.length > at) break;
+        out += line[pos] == '\t' ? '\t' : ' ';
+        pos += s.length;
+    }
+    out.append(excess, ' ');
+    std::size_t carets = 0;
+    while (pos < span_end) {
+        pos += shown_at(line, pos).length;
+        ++carets;
+    }
+    out.append(std::max<std::size_t>(carets, 1), '^');
 }
 
 }  // namespace
@@ -241,13 +285,13 @@ LineColumn line_column(std::string_view input, std::size_t offset) {
 std::string ParseErrorReport::display() const {
     std::string out;
     if (!raw || !span) {
-        out += message;
+        append_shown(out, message);
         out += '\n';
         if (!keys.empty()) {
             out += "in `";
             for (std::size_t i = 0; i < keys.size(); ++i) {
                 if (i != 0) out += '.';
-                out += keys[i];
+                append_shown(out, keys[i]);
             }
             out += "`\n";
         }
@@ -263,19 +307,23 @@ std::string ParseErrorReport::display() const {
     if (line_end == std::string_view::npos) line_end = input.size();
     const std::string_view source_line = input.substr(loc.line_start, line_end - loc.line_start);
 
-    const std::size_t span_length = span->end > span->start ? span->end - span->start : 0;
-    Excerpt excerpt;
+    // The error's offset in the line: past its end only for a span that starts
+    // beyond the input, the excess then shown as blanks.
+    const std::size_t at = span->start - loc.line_start;
+    const std::size_t in_line = std::min(at, source_line.size());
+    std::size_t excess = at - in_line;
+    Excerpt excerpt{0, source_line.size()};
     if (source_line.size() > kLongLine) {
-        excerpt = cut_long_line(source_line, span->start - loc.line_start, span_length);
-    } else {
-        const std::size_t room = source_line.size() > loc.column ? source_line.size() - loc.column : 0;
-        excerpt.text = source_line;
-        excerpt.caret_indent = loc.column;
-        excerpt.carets = std::max<std::size_t>(1, std::min(span_length, room));
+        excerpt = cut_long_line(source_line, at);
+        excess = std::min(excess, kWindow);
     }
+    const bool cut_left = excerpt.left > 0;
+    const bool cut_right = excerpt.right < source_line.size();
+    const std::size_t span_length = span->end > span->start ? span->end - span->start : 0;
+    const std::size_t span_end = in_line + std::min(span_length, excerpt.right - in_line);
 
-    out.reserve(excerpt.text.size() + excerpt.caret_indent + excerpt.carets + message.size() + 3 * gutter +
-                80);
+    const std::size_t shown = excerpt.right - excerpt.left;
+    out.reserve(3 * shown + shown + 3 * message.size() + 3 * gutter + 80);
     out += "TOML parse error at line ";
     out += std::to_string(line_number);
     out += ", column ";
@@ -285,16 +333,16 @@ std::string ParseErrorReport::display() const {
     out += "|\n";
     out += std::to_string(line_number);
     out += " | ";
-    if (excerpt.cut_left) out += "...";
-    out += excerpt.text;
-    if (excerpt.cut_right) out += "...";
+    if (cut_left) out += "...";
+    append_shown(out, source_line.substr(excerpt.left, shown));
+    if (cut_right) out += "...";
     out += '\n';
     out.append(gutter + 1, ' ');
-    out += '|';
-    out.append(excerpt.caret_indent + 1, ' ');
-    out.append(excerpt.carets, '^');
+    out += "| ";
+    if (cut_left) out += "   ";
+    append_carets(out, source_line, excerpt.left, in_line, excess, span_end);
     out += '\n';
-    out += message;
+    append_shown(out, message);
     out += '\n';
     return out;
 }

@@ -114,7 +114,11 @@ struct ParseErrorReport {
     // The multi-line report: "TOML parse error at line {l}, column {c}",
     // gutter, source line, carets, message; each line ends in "\n". A source
     // line longer than kLongLine bytes is cut to a window of about
-    // 2 * kWindow bytes around the error, "..." marking each cut side.
+    // 2 * kWindow bytes around the error, "..." marking each cut side. The
+    // text shows each control character (C0 but tab, DEL, C1) as one visible
+    // symbol (U+2400 + code, U+2421, U+2426) and a malformed UTF-8 sequence as
+    // U+FFFD, so that nothing in it acts on a terminal; the carets stand under
+    // the characters of the span, counted as shown.
     std::string display() const;
 
     static constexpr std::size_t kLongLine = 320;

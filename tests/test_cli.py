@@ -3,12 +3,19 @@ in a temporary folder: what each command prints and writes, byte for byte, and
 how it fails."""
 
 import datetime as dt
+import grp
 import json
 import math
 import os
+import pty
+import pwd
+import re
+import shutil
+import socket
 import stat
 import subprocess
 import sys
+import tempfile
 import tomllib
 from pathlib import Path
 
@@ -270,6 +277,18 @@ def test_to_json_holds_the_whole_document(tmp_path, name):
     (["get", "{doc}", "[0]"], 2, "morvelan: bad KEY '[0]': expected a bare or quoted key at column 1\n"),
     (["get", "{doc}", '"a'], 2, "morvelan: bad KEY '\"a': unterminated quoted key at column 1\n"),
     (["get", "{doc}", '"\\q"'], 2, "morvelan: bad KEY '\"\\\\q\"': invalid quoted key ("),
+    # An index beyond any array's size, in every command that takes a KEY.
+    (["get", "{doc}", "server.ports[99999999999999999999999]"], 2,
+     "morvelan: bad KEY 'server.ports[99999999999999999999999]': index too large at column 13\n"),
+    (["set", "{doc}", "server.ports[-99999999999999999999999]", "1"], 2, "morvelan: bad KEY"),
+    (["del", "{doc}", "server.ports[9223372036854775808]"], 2, "morvelan: bad KEY"),
+    (["append", "{doc}", "a.'b c'[" + "0" * 5000 + "1][-9223372036854775809]", "1"], 2,
+     "morvelan: bad KEY"),
+    (["get", "{doc}", "server.ports[" + "9" * 5000 + "]"], 2, "morvelan: bad KEY"),
+    (["get", "{doc}", "server.ports[9223372036854775807]"], 1,
+     "morvelan: {doc}: index server.ports[9223372036854775807] out of range (server.ports has 3 elements)\n"),
+    (["del", "{doc}", "server.ports[-9223372036854775807]"], 1, "morvelan: {doc}: index server.ports[-9"),
+    (["get", "{doc}", '"\udcff"'], 2, "morvelan: bad KEY '\"\\udcff\"': invalid quoted key ("),
     (["set", "{missing}", "a..b", "1"], 2, "morvelan: bad KEY"),   # KEY before the file
     (["get", "{doc}"], 2, "usage: morvelan get"),
     (["frob", "{doc}"], 2, "usage: morvelan"),
@@ -344,6 +363,228 @@ def test_an_edit_keeps_the_permission_bits(tmp_path, mode):
     assert link.is_symlink() and path.read_bytes() == SAMPLE.replace(b'"demo"', b"1")
 
 
+# --- the file an edit replaces ----------------------------------------------------
+# Tests that need other users run as root and start the command as "nobody",
+# in a folder that everyone may write.
+
+# The command run as another user: the interpreter starts as root (it may live
+# where "nobody" cannot read), imports what the command will need, then drops
+# to the user before the command touches any file.
+AS_USER = """
+import copy, difflib, locale, os, sys
+from morvelan.__main__ import main
+uid, gid = int(sys.argv[1]), int(sys.argv[2])
+os.setgroups([])
+os.setgid(gid)
+os.setuid(uid)
+sys.exit(main(sys.argv[3:]))
+"""
+
+
+def ids(user):
+    """(uid, gid) of "root", "nobody", or of a group named after a colon: "nobody:daemon"."""
+    name, _, group = user.partition(":")
+    entry = pwd.getpwnam(name)
+    return entry.pw_uid, grp.getgrnam(group).gr_gid if group else entry.pw_gid
+
+
+def run_as(user, *args):
+    if user == "root":
+        return run(*args)
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    return subprocess.run([sys.executable, "-c", AS_USER, *map(str, ids(user)), *map(str, args)],
+                          capture_output=True, env=env, cwd="/", timeout=120)
+
+
+@pytest.fixture
+def open_folder():
+    """A folder that every user may write, for tests that run as another user."""
+    if os.geteuid() != 0:
+        pytest.skip("needs root, to make files of other users and to run as them")
+    folder = Path(tempfile.mkdtemp(prefix="morvelan-cli-"))
+    try:
+        if any(not p.stat().st_mode & stat.S_IXOTH for p in folder.parents):
+            pytest.skip(f"{folder.parent} is closed to other users")
+        folder.chmod(0o777)
+        yield folder
+    finally:
+        shutil.rmtree(folder)
+
+
+def parallel(commands):
+    procs = [subprocess.Popen([sys.executable, "-m", "morvelan", *map(str, c)], stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+             for c in commands]
+    return [(p.wait(timeout=300), p.stdout.read(), p.stderr.read()) for p in procs]
+
+
+# Processes that edit one file at once: each edit that reports success is in
+# the file (they used to read the same text and the last rename won).
+@pytest.mark.parametrize("command, check", [
+    (lambda path, i: ["append", path, "deps", f'"p{i}"'], lambda doc, n: sorted(doc["deps"]) == sorted(f"p{i}" for i in range(n))),
+    (lambda path, i: ["set", path, f"k{i}", str(i)], lambda doc, n: all(doc[f"k{i}"] == i for i in range(n))),
+    (lambda path, i: ["fmt", path] if i % 2 else ["append", path, "deps", f"{i}"],
+     lambda doc, n: sorted(doc["deps"]) == list(range(0, n, 2))),
+])
+def test_parallel_edits_of_one_file_all_land(tmp_path, command, check):
+    path = put(tmp_path, b"deps = []\n")
+    n = 16
+    results = parallel(command(path, i) for i in range(n))
+    assert [r[0] for r in results] == [0] * n, [r[2] for r in results]
+    assert check(tomllib.loads(path.read_text()), n)
+    assert [p.name for p in tmp_path.iterdir()] == [path.name]   # no lock or temporary file left
+
+
+def _fifo(path):
+    os.mkfifo(path)
+
+
+def _null_device(path):
+    os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(1, 3))   # the device of /dev/null
+
+
+def _socket(path):
+    with socket.socket(socket.AF_UNIX) as s:
+        s.bind(str(path))
+
+
+def _link_to_fifo(path):
+    os.mkfifo(path.with_name("real"))
+    path.symlink_to("real")
+
+
+# An edit replaces FILE by a regular file: a FIFO (an edit waited on it, then
+# replaced it) or a device (as root, `set /dev/null a 1` replaced /dev/null) is
+# refused, unopened.
+@pytest.mark.parametrize("make, what, args", [
+    (_fifo, "a FIFO", ["set", "{path}", "a", "1"]),
+    (_fifo, "a FIFO", ["fmt", "{path}"]),
+    (_link_to_fifo, "a FIFO", ["append", "{path}", "a", "1"]),
+    (_null_device, "a character device", ["set", "{path}", "a", "1"]),
+    (_socket, "a socket", ["del", "{path}", "a"]),
+    (os.mkdir, "a folder", ["set", "{path}", "a", "1"]),
+])
+def test_an_edit_refuses_what_is_not_a_regular_file(tmp_path, make, what, args):
+    path = tmp_path / "doc.toml"
+    try:
+        make(path)
+    except PermissionError:
+        pytest.skip(f"this user may not make {what}")
+    before = {p.name: os.lstat(p) for p in tmp_path.iterdir()}
+    proc = run(*(a.format(path=path) for a in args))
+    assert (proc.returncode, proc.stdout) == (1, b"")
+    assert proc.stderr.decode() == f"morvelan: cannot edit {path}: not a regular file ({what})\n"
+    after = {p.name: os.lstat(p) for p in tmp_path.iterdir()}
+    assert {n: (s.st_ino, s.st_mode) for n, s in after.items()} == {n: (s.st_ino, s.st_mode) for n, s in before.items()}
+
+
+# The rename that replaces a file needs only the folder's write permission, so
+# a read-only file was rewritten. An edit is refused where the user may not
+# write the file, and for root too where nobody may (no write bit at all).
+@pytest.mark.parametrize("user, owner, mode, args", [
+    ("root", "root", 0o444, ["set", "{path}", "title", "1"]),
+    ("root", "root", 0o400, ["del", "{path}", "title"]),
+    ("root", "nobody:daemon", 0o000, ["append", "{path}", "special", "1"]),
+    ("root", "root", 0o555, ["fmt", "{path}"]),
+    ("nobody", "root", 0o644, ["set", "{path}", "title", "1"]),
+    ("nobody", "root:daemon", 0o664, ["set", "{path}", "title", "1"]),
+    ("nobody", "nobody", 0o444, ["fmt", "{path}"]),
+])
+def test_an_edit_refuses_a_read_only_file(open_folder, user, owner, mode, args):
+    path = put(open_folder, b"title = 'x'\n[t]\nspecial = [ ]\n")
+    os.chown(path, *ids(owner))
+    path.chmod(mode)
+    proc = run_as(user, *(a.format(path=path) for a in args))
+    assert (proc.returncode, proc.stdout) == (1, b"")
+    assert proc.stderr.decode() == f"morvelan: cannot edit {path}: the file is read-only\n"
+    assert path.read_bytes() == b"title = 'x'\n[t]\nspecial = [ ]\n"
+    assert (path.stat().st_uid, path.stat().st_gid, stat.S_IMODE(path.stat().st_mode)) == (*ids(owner), mode)
+    assert [p.name for p in open_folder.iterdir()] == [path.name]
+
+
+# The new file takes the original's owner and group where the user may give
+# them (root edited a file of nobody:daemon into one of root:root), and its
+# permission bits; never a set-user-ID or set-group-ID bit for an owner or
+# group it could not keep.
+@pytest.mark.parametrize("user, owner, mode, result", [
+    ("root", "nobody:daemon", 0o640, ("nobody:daemon", 0o640)),
+    ("root", "nobody:daemon", 0o4750, ("nobody:daemon", 0o4750)),
+    ("root", "nobody:daemon", 0o6751, ("nobody:daemon", 0o6751)),
+    ("root", "root:daemon", 0o2770, ("root:daemon", 0o2770)),
+    ("nobody", "nobody", 0o6770, ("nobody", 0o6770)),
+    ("nobody", "root", 0o4777, ("nobody", 0o777)),
+    ("nobody", "root:daemon", 0o6666, ("nobody", 0o666)),
+])
+def test_an_edit_keeps_owner_and_group_where_it_may(open_folder, user, owner, mode, result):
+    path = put(open_folder, SAMPLE)
+    os.chown(path, *ids(owner))
+    path.chmod(mode)
+    proc = run_as(user, "set", path, "title", "1")
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    assert path.read_bytes() == SAMPLE.replace(b'"demo"', b"1")
+    owner, mode = result
+    assert (path.stat().st_uid, path.stat().st_gid, stat.S_IMODE(path.stat().st_mode)) == (*ids(owner), mode)
+
+
+# --- nothing reaches a terminal as a control sequence ---------------------------
+
+EVIL = 'title = "\x1b]0;pwned\x07"\n'    # sets the terminal's title; a parse error
+CONTROL = re.compile("[\x00-\x08\x0b-\x1f\x7f-\x9f]")
+
+
+def run_on_terminal(*args):
+    """The command with its standard output on a terminal: what that shows."""
+    main, secondary = pty.openpty()
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    with subprocess.Popen([sys.executable, "-m", "morvelan", *map(str, args)], stdout=secondary,
+                          stderr=subprocess.PIPE, env=env) as proc:
+        os.close(secondary)
+        shown = b""
+        while True:
+            try:
+                chunk = os.read(main, 4096)
+            except OSError:   # EIO: the command closed the terminal
+                break
+            if not chunk:
+                break
+            shown += chunk
+        proc.wait(timeout=120)
+    os.close(main)
+    return proc.returncode, shown.replace(b"\r\n", b"\n")
+
+
+# Messages that quote the file's text, a KEY, a VALUE or a path, and output to
+# a terminal, show each control character as a visible symbol (␛ for ESC).
+@pytest.mark.parametrize("files, args, status", [
+    ({"evil.toml": EVIL}, ["check", "{evil.toml}"], 1),
+    ({"evil.toml": EVIL}, ["get", "{evil.toml}", "title"], 1),
+    ({}, ["get", "{folder}/\x1b[2J.toml", "title"], 1),
+    ({"\x1b[2J\n.toml": "a = \n"}, ["set", "{\x1b[2J\n.toml}", "a", "1"], 1),
+    ({"\x1b[2J.toml": "a  =  1\n"}, ["fmt", "--check", "{\x1b[2J.toml}"], 1),
+    ({"doc.toml": "a = 1\n"}, ["get", "{doc.toml}", '"\x1b[2J"'], 2),
+    ({"doc.toml": "a = 1\n"}, ["get", "{doc.toml}", '"\\u001b[2J"'], 1),
+    ({"doc.toml": "a = 1\n"}, ["set", "{doc.toml}", "a", "'\x1b[2J\x9b'"], 1),
+    ({"doc.toml": "a = 1\n"}, ["get", "{doc.toml}", "a", "\x1b[2J"], 2),
+    ({"doc.toml": 's = "\\u001b[2J\\u0007\u009b"\n'}, ["get", "{doc.toml}", "s", "--raw"], "terminal"),
+])
+def test_no_control_character_reaches_the_terminal(tmp_path, files, args, status):
+    for name, text in files.items():
+        put(tmp_path, text.encode(), name)
+    names = {name: str(tmp_path / name) for name in files} | {"folder": str(tmp_path)}
+    for name, path in names.items():
+        args = [a.replace("{" + name + "}", path) for a in args]
+    if status == "terminal":
+        status, shown = run_on_terminal(*args)
+        assert status == 0
+    else:
+        proc = run(*args)
+        assert proc.returncode == status
+        shown = proc.stdout + proc.stderr
+    text = shown.decode()
+    assert text and CONTROL.search(text) is None, text
+    assert "\u241b" in text or "\\x1b" in text or "\\u001B" in text, text
 def test_the_console_script_names_main():
     target = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]["scripts"]["morvelan"]
     module, _, function = target.partition(":")

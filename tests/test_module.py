@@ -131,17 +131,18 @@ def test_unencodable_text_gets_a_note():
     (lambda: morvelan.loads("x = 1\ny = yes\n"),
      "TOML parse error at line 2, column 5\n  |\n2 | y = yes\n  |     ^^^\n"
      "string values must be quoted, expected literal string\n"),
-    # A NUL byte on the source line: the report reaches Python whole.
+    # A NUL byte on the source line: shown as its control picture, the report
+    # reaches Python whole.
     (lambda: morvelan.loads("a = 1\x00"),
-     "TOML parse error at line 1, column 6\n  |\n1 | a = 1\x00\n  |      ^\ninvalid integer number\n"),
+     "TOML parse error at line 1, column 6\n  |\n1 | a = 1\u2400\n  |      ^\ninvalid integer number\n"),
     (lambda: morvelan.load(io.BytesIO("a = 1".encode("utf-16-le"))),
-     "TOML parse error at line 1, column 2\n  |\n1 | a\x00 \x00=\x00 \x001\x00\n  |  ^\n"
+     "TOML parse error at line 1, column 2\n  |\n1 | a\u2400 \u2400=\u2400 \u24001\u2400\n  |  ^\n"
      "invalid unquoted key, expected letters, numbers, `-`, `_`\n"),
     (lambda: morvelan.Item.parse("[1,\x00]"),
-     "TOML parse error at line 1, column 4\n  |\n1 | [1,\x00]\n  |    ^\n"
+     "TOML parse error at line 1, column 4\n  |\n1 | [1,\u2400]\n  |    ^\n"
      "string values must be quoted, expected literal string\n"),
     (lambda: morvelan.Document.parse('a = "\x00"'),
-     'TOML parse error at line 1, column 6\n  |\n1 | a = "\x00"\n  |      ^\n'
+     'TOML parse error at line 1, column 6\n  |\n1 | a = "\u2400"\n  |      ^\n'
      "invalid basic string, expected non-double-quote visible characters, `\\`\n"),
 ])
 def test_parse_error_report_is_the_message(call, message):

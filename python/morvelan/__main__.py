@@ -35,12 +35,21 @@ VALUE_HELP = (
 )
 
 
+class _ArgumentParser(argparse.ArgumentParser):
+    """argparse quotes arguments in its messages ("unrecognized arguments: ..."):
+    they are shown without their control characters."""
+
+    def _print_message(self, message: str, file: Any = None) -> None:
+        super()._print_message(_cli.visible(message, lines=True) if message else message, file)
+
+
 def _parser() -> argparse.ArgumentParser:
-    ap = argparse.ArgumentParser(
+    ap = _ArgumentParser(
         prog="morvelan",
         description="Read and edit TOML files, keeping their formatting: only what an edit changes differs.",
         epilog="FILE may be '-': standard input, and for edits the result goes to standard output. "
-        "Edits replace the file atomically, keeping its permission bits. "
+        "Edits replace the file atomically, keeping its owner and permission bits, one process "
+        "at a time; a read-only file, or one that is not a regular file, is not edited. "
         "Exit status: 0 done, 1 a TOML, key, value or file error, 2 a usage error.",
     )
     commands = ap.add_subparsers(dest="command", required=True, metavar="COMMAND")
@@ -94,18 +103,27 @@ def _parser() -> argparse.ArgumentParser:
 
 
 class Io:
-    """The process's standard streams, as bytes."""
+    """The process's standard streams, as bytes. Messages never carry a control
+    character to the terminal; nor does output to a terminal (output to a file
+    or a pipe is the data as it is)."""
 
     def __init__(self, stdin: BinaryIO, stdout: BinaryIO, stderr: BinaryIO) -> None:
         self.stdin = stdin
         self.stdout = stdout
         self.stderr = stderr
+        self.terminal: bool = stdout.isatty()
 
     def out(self, text: str) -> None:
+        if self.terminal:
+            text = _cli.visible(text, lines=True)
         self.stdout.write(text.encode("utf-8"))
 
+    def message(self, text: str) -> None:
+        """A message on standard output (`check`)."""
+        self.stdout.write(_cli.visible(text, lines=True).encode("utf-8"))
+
     def err(self, text: str) -> None:
-        self.stderr.write(text.encode("utf-8"))
+        self.stderr.write(_cli.visible(text, lines=True).encode("utf-8"))
 
 
 def _load(io: Io, path: str) -> tuple[str, Any]:
@@ -122,23 +140,33 @@ def _value(opts: argparse.Namespace) -> Any:
         raise CliError(f"bad VALUE {opts.value!r}: {str(exc).rstrip()}") from None
 
 
-def _finish(io: Io, path: str, before: str, after: str, show_diff: bool) -> None:
-    """Write the edited text (or print its diff) where it belongs."""
-    if show_diff:
-        io.out(_cli.unified_diff(before, after, display_name(path)))
-    elif path == STDIN:
-        io.out(after)
-    elif after != before:
-        _cli.write_atomic(path, after.encode("utf-8"))
+def _rewrite(io: Io, path: str, show_diff: bool, change: Callable[[str], str]) -> None:
+    """Edit one file: change() takes its text and returns the new text, which
+    is written (under the file's lock), or printed as a diff, or for '-'
+    printed whole."""
+    if show_diff or path == STDIN:
+        before = _cli.decode(_cli.read_bytes(path, io.stdin), path)
+        after = change(before)
+        io.out(_cli.unified_diff(before, after, display_name(path)) if show_diff else after)
+        return
+    with _cli.lock_for_edit(path) as target:
+        before = _cli.decode(target.data, path)
+        after = change(before)
+        if after != before:
+            target.replace(after.encode("utf-8"))
 
 
 def _edit(io: Io, opts: argparse.Namespace, change: Callable[[Any], None]) -> int:
-    text, doc = _load(io, opts.file)
-    try:
-        change(doc)
-    except CliError as exc:
-        raise CliError(f"{display_name(opts.file)}: {exc}", exc.status) from None
-    _finish(io, opts.file, text, doc.as_toml(), opts.diff)
+    def edited(text: str) -> str:
+        doc = _cli.parse(text, opts.file)
+        try:
+            change(doc)
+        except CliError as exc:
+            raise CliError(f"{display_name(opts.file)}: {exc}", exc.status) from None
+        result: str = doc.as_toml()
+        return result
+
+    _rewrite(io, opts.file, opts.diff, edited)
     return 0
 
 
@@ -175,20 +203,28 @@ def cmd_append(io: Io, opts: argparse.Namespace) -> int:
     return _edit(io, opts, lambda doc: _cli.append(doc, steps, value))
 
 
+def _formatter(path: str) -> Callable[[str], str]:
+    def formatted(text: str) -> str:
+        _cli.parse(text, path)  # a parse error names the file
+        return _cli.format_text(text)
+
+    return formatted
+
+
 def cmd_fmt(io: Io, opts: argparse.Namespace) -> int:
     status = 0
     for path in opts.files:
         try:
-            text, _ = _load(io, path)
-            formatted = _cli.format_text(text)
             if opts.check:
+                text, _ = _load(io, path)
+                formatted = _cli.format_text(text)
                 if opts.diff:
                     io.out(_cli.unified_diff(text, formatted, display_name(path)))
                 if formatted != text:
                     io.err(f"would reformat {display_name(path)}\n")
                     status = max(status, 1)
             else:
-                _finish(io, path, text, formatted, opts.diff)
+                _rewrite(io, path, opts.diff, _formatter(path))
         except CliError as exc:
             io.err(f"morvelan: {exc}\n")
             status = max(status, exc.status)
@@ -201,7 +237,7 @@ def cmd_check(io: Io, opts: argparse.Namespace) -> int:
         try:
             _load(io, path)
         except CliError as exc:
-            io.out(f"{exc}\n")
+            io.message(f"{exc}\n")
             status = 1
     return status
 

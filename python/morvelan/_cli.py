@@ -8,12 +8,20 @@ TOML, key, value or file error, 2 for a usage error (a KEY that is not a key).
 
 from __future__ import annotations
 
+import contextlib
+import errno
 import math
 import os
 import re
 import stat
+import sys
 import tempfile
 from typing import Any, Iterator
+
+try:
+    import fcntl
+except ImportError:  # Windows: no advisory locks (see lock_for_edit)
+    fcntl = None  # type: ignore[assignment]
 
 from .morvelan import DictItem, Document, ListItem, loads
 
@@ -31,6 +39,33 @@ class CliError(Exception):
     def __init__(self, message: str, status: int = 1) -> None:
         super().__init__(message)
         self.status = status
+
+
+# ---------------------------------------------------------------------------
+# Text shown to a person. A control character would act on the terminal (an
+# escape sequence can retitle the window, clear the screen, or forge output),
+# so messages show each one as a visible symbol, as the library's parse error
+# reports do: the control picture U+2400 + code for C0, U+2421 for DEL, U+2426
+# for C1, and U+FFFD for a lone surrogate (the bytes of a file name that are
+# not UTF-8).
+
+_CONTROLS = re.compile("[\x00-\x08\x0a-\x1f\x7f-\x9f\ud800-\udfff]")
+_CONTROLS_BUT_LINE_BREAKS = re.compile("[\x00-\x08\x0b-\x1f\x7f-\x9f\ud800-\udfff]")
+
+
+def _symbol(found: re.Match[str]) -> str:
+    code = ord(found.group())
+    if code < 0x20:
+        return chr(0x2400 + code)
+    if code == 0x7F:
+        return "\u2421"
+    return "\u2426" if code <= 0x9F else "\ufffd"
+
+
+def visible(text: str, lines: bool = False) -> str:
+    """text with each control character but tab (and line breaks, when lines
+    is true) shown as one visible character."""
+    return (_CONTROLS_BUT_LINE_BREAKS if lines else _CONTROLS).sub(_symbol, text)
 
 
 # ---------------------------------------------------------------------------
@@ -61,8 +96,19 @@ def _segment(text: str, pos: int) -> tuple[str, int]:
         # with TOML's rules for basic and literal strings.
         value = loads("k = " + quoted.group())["k"].value
     except ValueError as exc:
-        raise _bad_key(text, pos, "invalid quoted key (" + str(exc).strip().splitlines()[-1] + ")") from None
+        why = str(exc).strip().splitlines() or [type(exc).__name__]
+        raise _bad_key(text, pos, "invalid quoted key (" + why[-1] + ")") from None
     return str(value), quoted.end()
+
+
+def _index(text: str, pos: int, digits: str) -> int:
+    """The index an [N] spells; no array holds more than sys.maxsize elements,
+    so a larger one is no index (and a huge one no int: int() refuses more
+    than a few thousand digits)."""
+    magnitude = int(digits.lstrip("-").lstrip("0")[: len(str(sys.maxsize)) + 1] or "0")
+    if magnitude > sys.maxsize:
+        raise _bad_key(text, pos, "index too large")
+    return -magnitude if digits.startswith("-") else magnitude
 
 
 def _skip_blank(text: str, pos: int) -> int:
@@ -94,7 +140,7 @@ def parse_key(text: str) -> list[Step]:
             index = _INDEX.match(text, pos)
             if index is None:
                 raise _bad_key(text, pos, "expected an index such as [0] or [-1]")
-            steps.append(int(index.group(1)))
+            steps.append(_index(text, pos, index.group(1)))
             pos = index.end()
         else:
             raise _bad_key(text, pos, "expected '.' or '[' after a key")
@@ -151,10 +197,10 @@ def _child(node: Any, step: Step, where: list[Step]) -> Any:
             raise CliError(f"key {show_key(where + [step])} not found") from None
     if not isinstance(node, ListItem):
         raise CliError(f"{here} is {_a(kind(node))}, not an array: no index [{step}]")
-    try:
-        return node[step]
-    except IndexError:
-        raise CliError(f"index {show_key(where + [step])} out of range ({here} has {len(node)} elements)") from None
+    size = len(node)
+    if not -size <= step < size:
+        raise CliError(f"index {show_key(where + [step])} out of range ({here} has {size} elements)")
+    return node[step]
 
 
 def lookup(doc: Any, steps: list[Step]) -> Any:
@@ -397,7 +443,7 @@ def unified_diff(old: str, new: str, name: str) -> str:
 
 
 def display_name(path: str) -> str:
-    return "<stdin>" if path == STDIN else path
+    return "<stdin>" if path == STDIN else visible(path)
 
 
 def read_bytes(path: str, stdin: Any) -> bytes:
@@ -408,7 +454,7 @@ def read_bytes(path: str, stdin: Any) -> bytes:
         with open(path, "rb") as f:
             return f.read()
     except OSError as exc:
-        raise CliError(f"cannot read {path}: {exc.strerror or exc}") from None
+        raise CliError(f"cannot read {display_name(path)}: {exc.strerror or exc}") from None
 
 
 def decode(data: bytes, path: str) -> str:
@@ -425,22 +471,139 @@ def parse(text: str, path: str) -> Any:
         raise CliError(f"{display_name(path)}: {str(exc).rstrip()}") from None
 
 
-def write_atomic(path: str, data: bytes) -> None:
-    """Replace the file at path (or the file a symbolic link there points at)
-    with data: a temporary file in the same folder, written, flushed and synced
-    with the original's permission bits, then renamed over it. On any failure
-    the original is untouched and the temporary file removed."""
-    target = os.path.realpath(path)
+_NOT_REGULAR = [
+    (stat.S_ISDIR, "a folder"),
+    (stat.S_ISFIFO, "a FIFO"),
+    (stat.S_ISCHR, "a character device"),
+    (stat.S_ISBLK, "a block device"),
+    (stat.S_ISSOCK, "a socket"),
+]
+
+
+def _check_regular(path: str, st: os.stat_result) -> None:
+    """An edit replaces the file by a new regular file: a FIFO, a device or a
+    folder given as FILE is refused rather than replaced."""
+    if not stat.S_ISREG(st.st_mode):
+        what = next((name for test, name in _NOT_REGULAR if test(st.st_mode)), "a special file")
+        raise CliError(f"cannot edit {display_name(path)}: not a regular file ({what})")
+
+
+def _check_writable(path: str, target: str, st: os.stat_result) -> None:
+    """Refuses a file that the user could not write, as an editor does: the
+    rename that replaces it needs only the folder's permission. Root may write
+    any file, but not one with no write bit for anyone."""
+    effective = os.access in os.supports_effective_ids
+    if not os.access(target, os.W_OK, effective_ids=effective) or not st.st_mode & 0o222:
+        raise CliError(f"cannot edit {display_name(path)}: the file is read-only")
+
+
+class EditTarget:
+    """A file being edited: its bytes as read under the lock, and the way to
+    replace them."""
+
+    def __init__(self, path: str, target: str, st: os.stat_result, data: bytes) -> None:
+        self.path = path
+        self.data = data
+        self._target = target
+        self._stat = st
+
+    def replace(self, data: bytes) -> None:
+        write_atomic(self.path, self._target, self._stat, data)
+
+
+@contextlib.contextmanager
+def lock_for_edit(path: str) -> Iterator[EditTarget]:
+    """The file at path (or at the end of its symbolic links), read under an
+    exclusive advisory lock held until the block ends, so that edits of one
+    file by several processes follow one another and none is lost.
+
+    The lock is taken on the file itself, so no lock file is left behind. An
+    edit replaces the file, so a process that waited for the lock may hold it
+    on a file that is no longer there: after locking, the path must still name
+    the locked file, else it starts again with the new one. Processes that do
+    not lock (other programs) are not held back: the lock is advisory."""
+    name = display_name(path)
+    for _ in range(10000):
+        target = os.path.realpath(path)
+        try:
+            # A FIFO is not opened at all (it would block), nor a device (opening
+            # one can act on it).
+            st = os.stat(target)
+            _check_regular(path, st)
+            flags = os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_NOCTTY", 0)
+            fd = os.open(target, flags | getattr(os, "O_CLOEXEC", 0) | getattr(os, "O_BINARY", 0))
+        except OSError as exc:
+            raise CliError(f"cannot read {name}: {exc.strerror or exc}") from None
+        try:
+            try:
+                st = os.fstat(fd)
+                _check_regular(path, st)
+                if fcntl is not None:
+                    fcntl.flock(fd, fcntl.LOCK_EX)
+                    if os.path.realpath(path) != target or not os.path.samestat(st, os.stat(target)):
+                        continue  # replaced while this process waited
+                    st = os.fstat(fd)
+                _check_writable(path, target, st)
+                with os.fdopen(fd, "rb", closefd=False) as f:
+                    data = f.read()
+            except OSError as exc:
+                if exc.errno == errno.ENOENT:
+                    continue  # removed or replaced while this process waited
+                raise CliError(f"cannot read {name}: {exc.strerror or exc}") from None
+            if fcntl is None:
+                # Windows has no flock, and cannot rename over a file that is
+                # open: edits there are not serialised.
+                os.close(fd)
+                fd = -1
+            yield EditTarget(path, target, st, data)
+            return
+        finally:
+            if fd >= 0:
+                os.close(fd)  # releases the lock
+    raise CliError(f"cannot edit {name}: it kept being replaced while waiting for its lock")
+
+
+def _keep_owner(fd: int, original: os.stat_result, mode: int) -> int:
+    """Gives the new file the original's owner and group where this process
+    may, and returns the permission bits to set on it: the original's, less a
+    set-user-ID or set-group-ID bit for an owner or group that could not be
+    kept (that would make a file run as someone else). Ownership goes first:
+    changing it clears those bits, so they are set again after."""
+    chown = getattr(os, "fchown", None)
+    if chown is None:
+        return mode
+    for uid in (original.st_uid, -1):
+        try:
+            chown(fd, uid, original.st_gid)
+            break
+        except OSError as exc:
+            # Not allowed: another user's file (EPERM), or a group this user is
+            # not in; EINVAL for an ID this system cannot map.
+            if exc.errno not in (errno.EPERM, errno.EINVAL):
+                raise
+    now = os.fstat(fd)
+    if now.st_uid != original.st_uid:
+        mode &= ~stat.S_ISUID
+    if now.st_gid != original.st_gid:
+        mode &= ~stat.S_ISGID
+    return mode
+
+
+def write_atomic(path: str, target: str, original: os.stat_result, data: bytes) -> None:
+    """Replace the file target (path as given, for messages) with data: a
+    temporary file in the same folder, written, flushed and synced with the
+    original's owner, group and permission bits, then renamed over it. On any
+    failure the original is untouched and the temporary file removed."""
     folder = os.path.dirname(target)
     try:
-        mode = stat.S_IMODE(os.stat(target).st_mode)
         fd, temporary = tempfile.mkstemp(dir=folder, prefix="." + os.path.basename(target) + ".", suffix=".tmp")
     except OSError as exc:
-        raise CliError(f"cannot write {path}: {exc.strerror or exc}") from None
+        raise CliError(f"cannot write {display_name(path)}: {exc.strerror or exc}") from None
     try:
         with os.fdopen(fd, "wb") as f:
             f.write(data)
             f.flush()
+            mode = _keep_owner(f.fileno(), original, stat.S_IMODE(original.st_mode))
             os.fchmod(f.fileno(), mode)
             os.fsync(f.fileno())
         os.replace(temporary, target)
@@ -450,7 +613,7 @@ def write_atomic(path: str, data: bytes) -> None:
         except OSError:
             pass
         if isinstance(exc, OSError):
-            raise CliError(f"cannot write {path}: {exc.strerror or exc}") from None
+            raise CliError(f"cannot write {display_name(path)}: {exc.strerror or exc}") from None
         raise
     try:
         # Make the rename itself durable; not every file system syncs folders.

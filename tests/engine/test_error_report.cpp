@@ -102,12 +102,13 @@ TEST(ErrorReport, Display) {
          "1 | a = \n"
          "  |     ^\n"
          "msg\n"},
-        // Carets stop at the end of the line; a carriage return stays in the line.
+        // Carets stop at the end of the line; the carriage return before the
+        // line break is shown, as a symbol.
         {"x = 'abc\r\ny = 2",
          {4, 15},
          "TOML parse error at line 1, column 5\n"
          "  |\n"
-         "1 | x = 'abc\r\n"
+         "1 | x = 'abc\xe2\x90\x8d\n"
          "  |     ^^^^^\n"
          "msg\n"},
         {"",
@@ -132,6 +133,8 @@ TEST(ErrorReport, DisplayWithoutSourceOrSpan) {
     EXPECT_EQ(report.display(), "duplicate key\nin `server.port`\n");
     report.raw = SharedText("a = 1");
     EXPECT_EQ(report.display(), "duplicate key\nin `server.port`\n");
+    report.keys = {"a\x1b[2J", "b\x07"};
+    EXPECT_EQ(report.display(), "duplicate key\nin `a\xe2\x90\x9b[2J.b\xe2\x90\x87`\n");
 }
 
 // The report of a large input is built with linear scans; a quadratic one
@@ -269,4 +272,73 @@ TEST(ErrorReport, LongLineReportIsBounded) {
     const std::string text = report.display();
     EXPECT_LT(text.size(), 500u);
     EXPECT_EQ(text.rfind("TOML parse error at line 1, column 5000001\n", 0), 0u);
+}
+
+// A control character in the source line would act on the terminal that
+// shows the report: each one (C0 but tab, DEL, C1), and each malformed UTF-8
+// sequence, is shown as one visible character, and the carets stay under the
+// characters the span covers. A tab stays a tab, in the caret line too.
+TEST(ErrorReport, ControlCharactersShownVisibly) {
+    struct Case {
+        const char* name;
+        std::string input;
+        Span span;
+        std::string position;  // "{line}, column {column}"
+        std::string excerpt;   // the source line as shown
+        std::string indent;    // what stands before the first caret
+        std::size_t carets;
+    };
+    // What the report shows for them, in UTF-8: the control pictures of ESC,
+    // BEL, NUL, SOH, US, CR, DEL, the symbol for C1 (U+2426) and U+FFFD.
+    const std::string esc = "\xe2\x90\x9b", bel = "\xe2\x90\x87", nul = "\xe2\x90\x80", soh = "\xe2\x90\x81",
+                      us = "\xe2\x90\x9f", cr = "\xe2\x90\x8d", del = "\xe2\x90\xa1", c1 = "\xe2\x90\xa6",
+                      bad = "\xef\xbf\xbd";
+    const std::string csi = "\xc2\x9b", nel = "\xc2\x85", e_acute = "\xc3\xa9";
+    const std::string a500(500, 'a');
+    const Case cases[] = {
+        {"terminal title (OSC ... BEL)",
+         "a = \"\x1b]0;pwned\x07\"",
+         {5, 6},
+         "1, column 6",
+         "a = \"" + esc + "]0;pwned" + bel + "\"",
+         "     ",
+         1},
+        {"clear screen", "\x1b[2J = 1", {0, 4}, "1, column 1", esc + "[2J = 1", "", 4},
+        {"C0 from NUL to US",
+         std::string("x\0\x01\x1f", 4),
+         {1, 4},
+         "1, column 2",
+         "x" + nul + soh + us,
+         " ",
+         3},
+        {"DEL", std::string("a\x7f") + "b", {1, 2}, "1, column 2", "a" + del + "b", " ", 1},
+        {"a lone carriage return", "a = 1\rb", {5, 6}, "1, column 6", "a = 1" + cr + "b", "     ", 1},
+        // C1 characters are two bytes in UTF-8: one column each, one caret.
+        {"C1 before the error", csi + nel + "@", {4, 5}, "1, column 3", c1 + c1 + "@", "  ", 1},
+        {"at a C1 character", e_acute + "=" + csi, {3, 5}, "1, column 4", e_acute + "=" + c1, "  ", 1},
+        {"malformed UTF-8",
+         std::string("a\xff") + "b\xe2\x82",
+         {2, 5},
+         "1, column 3",
+         "a" + bad + "b" + bad,
+         "  ",
+         2},
+        {"tabs", "\tx =\t\x01", {5, 6}, "1, column 6", "\tx =\t" + soh, "\t   \t", 1},
+        {"in a long line's window",
+         a500 + "\x1b" + a500,
+         {500, 501},
+         "1, column 501",
+         "..." + std::string(80, 'a') + esc + std::string(79, 'a') + "...",
+         std::string(83, ' '),
+         1},
+    };
+    for (const Case& c : cases) {
+        const ParseErrorReport report = make_report(Problem{"msg", std::nullopt, c.span}, c.input);
+        const std::string line = c.position.substr(0, c.position.find(','));
+        const std::string gutter(line.size() + 1, ' ');
+        const std::string expected = "TOML parse error at line " + c.position + "\n" + gutter + "|\n" + line +
+                                     " | " + c.excerpt + "\n" + gutter + "| " + c.indent +
+                                     std::string(c.carets, '^') + "\nmsg\n";
+        EXPECT_EQ(report.display(), expected) << c.name;
+    }
 }
