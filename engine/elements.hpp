@@ -154,14 +154,17 @@ public:
         head_ = 0;
     }
 
-    // Gives back the room at both ends.
+    // Gives back the room at both ends, but for an eighth of the items at
+    // the end of a long list (as a Python list keeps), so that the first
+    // items added to a parsed list do not move all the others.
     void shrink_to_fit() {
-        if (size_ == cap_) return;
         if (size_ == 0) {
             release();
             return;
         }
-        regrow_exact(0, 0);
+        const std::size_t keep = size_ < 64 ? 0 : size_ / 8;
+        if (head_ == 0 && back_room() <= keep) return;
+        regrow_exact(0, keep);
     }
 
 private:

@@ -388,7 +388,10 @@ void clear_elements(TreeItem& list, KeptText* kept) {
     v.clear();
 }
 
-void reserve_elements(TreeItem& list, std::size_t more) { elements_of(list).reserve_more(more); }
+void reserve_elements(TreeItem& list, std::size_t more) {
+    // An array's packed run stays packed: the new elements go after the items.
+    (list.is_array() ? list.as_array().stored_items() : elements_of(list)).reserve_more(more);
+}
 
 void set_multiline(Array& a, std::size_t indent) {
     Elements& v = a.items();

@@ -507,7 +507,7 @@ PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         }
         // Converted before it is removed: an element Python cannot hold (or
         // one nested too deeply) raises, and the element stays.
-        MV_ASSIGN(Ref value, to_python(elements_of(*e.list)[at], where_of(e.place, at)));
+        MV_ASSIGN(Ref value, to_python(element_at(*e.list, at), where_of(e.place, at)));
         remove_element(*e.list, at, &e.kept);
         e.removed();
         stamp_from(e.place, at);
