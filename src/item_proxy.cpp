@@ -255,7 +255,7 @@ Result<Comparand> Comparand::from(PyObject* other) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError) && !PyErr_ExceptionMatches(PyExc_OverflowError))
             return Error::pending();
         PyErr_Clear();
-    } else if (e.type != PyExc_TypeError && e.type != PyExc_OverflowError) {
+    } else if (e.type != PyExc_TypeError && e.type != PyExc_OverflowError && !is_sub_minute_offset(e)) {
         return std::move(e);
     }
     c.never_ = true;
