@@ -503,6 +503,10 @@ int comment_setter(PyObject* self, PyObject* value, void*) {
                 return key_error(std::move(key));
             }
             case CommentEdit::Unsupported: break;
+            case CommentEdit::NoLine:
+                return type_error(
+                    "inline comments are not supported on a table written without a header "
+                    "(dotted keys or an implicit table)");
         }
         return type_error(quoted_kind(*item) + " does not support comments");
     });
