@@ -79,7 +79,7 @@ UNARY = [
     ("float", float, float),
     # the value's own __index__: a float or str value has none (AttributeError)
     ("index", operator.index, lambda v: v.__index__()),
-    ("range", lambda x: list(range(x)), lambda v: list(range(v.__index__()))),
+    ("range", lambda x: range(x)[-2:], lambda v: range(v.__index__())[-2:]),
     ("hash", hash, hash),
     # exact for an integer (not through float()), Python's float result for a float
     ("floor", math.floor, math.floor),
