@@ -179,19 +179,29 @@ Text inline_comment(const Array& a, std::size_t index) {
     return c.empty() ? line_comment(a.items()[index].decor().suffix.view()) : c;
 }
 
+std::optional<LineEnd> line_end(Table& t, std::string_view key) {
+    Entry* e = t.entries.get(key);
+    if (!e || e->item.is_none()) return std::nullopt;
+    std::vector<Line> lines;
+    collect_lines(t, kNoEntry, lines);
+    // The entry's line, or the last line of a dotted entry's.
+    std::vector<Line> mine;
+    if (is_dotted(e->item)) collect_lines(e->item.as_table(), kNoEntry, mine);
+    const TreeItem* last_value = mine.empty() ? &e->item : mine.back().value;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].value != last_value) continue;
+        const bool next = i + 1 < lines.size();
+        return LineEnd{&lines[i].value->decor().suffix,
+                       next ? &lines[i + 1].key->leaf_decor.prefix : &t.trailing, next};
+    }
+    return std::nullopt;
+}
+
 Text inline_comment(const Table& t, std::string_view key) {
-    const std::ptrdiff_t i = t.entries.find(key);
-    if (i < 0) return {};
-    const Entry& e = t.entries.at(static_cast<std::size_t>(i));
-    Text c = line_comment(e.item.decor().suffix.view());
-    if (!c.empty()) return c;
-    std::size_t next = static_cast<std::size_t>(i) + 1;
-    while (next < t.entries.size() && t.entries.at(next).item.is_none()) ++next;
-    if (next == t.entries.size()) return line_comment(t.trailing.view());
-    // The next entry's first line: its key's, or a dotted table's first line's.
-    Entry& n = const_cast<Entry&>(t.entries.at(next));  // read only
-    const RawText* p = block_place(n, true);
-    return p ? line_comment(p->view()) : Text();
+    const std::optional<LineEnd> end = line_end(const_cast<Table&>(t), key);  // read only
+    if (!end) return {};
+    const Text c = line_comment(end->own->view());
+    return c.empty() ? line_comment(end->after->view()) : c;
 }
 
 // ---------------------------------------------------------------------------
@@ -257,6 +267,14 @@ bool header_hidden(const TreeItem& item) noexcept {
     }
     return any;
 }
+
+}  // namespace
+
+bool has_header_line(const TreeItem& item) noexcept {
+    return item.is_table() && !item.as_table().dotted && !header_hidden(item);
+}
+
+namespace {
 
 // The prefix of the header a section writes first: its own, or that of its
 // first sub-section when its own is not written.
@@ -452,7 +470,8 @@ std::optional<std::string> line_comment_of(const TreeItem& parent, const EntrySl
         c = inline_comment(parent.as_table(), slot.key);
     } else if (slot.by_key && parent.is_table()) {
         Entry* e = entry_of(const_cast<TreeItem&>(parent).as_table(), slot.key);
-        if (e && (e->item.is_value() || e->item.is_table())) c = line_comment(e->item.decor().suffix.view());
+        if (e && (e->item.is_value() || has_header_line(e->item)))
+            c = line_comment(e->item.decor().suffix.view());
     } else if (!slot.by_key && parent.is_array()) {
         c = inline_comment(parent.as_array(), slot.index);
     } else if (!slot.by_key && parent.is_array_of_tables()) {
@@ -552,6 +571,7 @@ CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::opt
     if (slot.by_key && parent.is_table()) {
         Entry* e = entry_of(parent.as_table(), slot.key);
         if (!e) return CommentEdit::NoEntry;
+        if (e->item.is_table() && !has_header_line(e->item)) return CommentEdit::NoLine;
         if (!e->item.is_value() && !e->item.is_table()) return CommentEdit::Unsupported;
         e->item.decor().suffix = RawText::owned(stored);
         return CommentEdit::Done;
@@ -564,23 +584,15 @@ CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::opt
     bool next_prefix = false;  // `after` is the prefix of the next entry (absent: one space)
     if (slot.by_key && parent.is_inline_table()) {
         Table& t = parent.as_table();
-        Entry* e = entry_of(t, slot.key);
-        if (!e) return CommentEdit::NoEntry;
-        std::vector<Line> lines;
-        collect_lines(t, kNoEntry, lines);
-        std::size_t last = lines.size();  // the entry's last line
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            if (lines[i].value == &e->item) last = i;
-            if (is_dotted(e->item)) {
-                std::vector<Line> mine;
-                collect_lines(e->item.as_table(), kNoEntry, mine);
-                if (!mine.empty() && lines[i].value == mine.back().value) last = i;
-            }
-        }
-        if (last == lines.size()) return CommentEdit::Unsupported;
-        own = &lines[last].value->decor().suffix;
-        next_prefix = last + 1 < lines.size();
-        after = next_prefix ? &lines[last + 1].key->leaf_decor.prefix : &t.trailing;
+        if (!entry_of(t, slot.key)) return CommentEdit::NoEntry;
+        const std::optional<LineEnd> end = line_end(t, slot.key);
+        if (!end) return CommentEdit::Unsupported;
+        own = end->own;
+        // The lines of a dotted table end in text of the inline table that
+        // holds it, not in this table's `trailing`, which is never written:
+        // the comment goes before the comma.
+        after = t.dotted ? nullptr : end->after;
+        next_prefix = end->next_prefix;
     } else if (!slot.by_key && parent.is_array()) {
         Array& a = parent.as_array();
         Elements& v = a.items();
@@ -592,11 +604,14 @@ CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::opt
         return CommentEdit::NoEntry;
     }
     RawText* target = after;
-    Text text = text_or(*after, next_prefix ? Text(" ") : Text());
+    Text text = after ? text_or(*after, next_prefix ? Text(" ") : Text()) : Text();
     // Where the getter reads first: after the comma for an array element, in
-    // the value's own suffix for an inline-table entry.
+    // the value's own suffix for an inline-table entry. The own suffix takes
+    // the comment when it holds one, and when it holds a line break: the
+    // entry's line ends there, and text after it is on the next line.
     const bool own_first = parent.is_inline_table() || line_comment(text).empty();
-    if (own_first && !line_comment(own->view()).empty()) {
+    const Text own_text = own->view();
+    if (!after || (own_first && (!line_comment(own_text).empty() || has_break(own_text)))) {
         target = own;
         text = own->view();
     }

@@ -114,6 +114,12 @@ void collect_lines(Table& t, std::size_t entry, std::vector<Line>& out);
 // tables below them), sorted by address for lookup.
 std::vector<const TreeItem*> tables_in(const TreeItem& item);
 
+// Whether a table is written with a header line of its own, where its
+// header decor suffix (its inline comment) is written: not a dotted table
+// (written as dotted keys of its parent), not an implicit table whose header
+// is left out.
+bool has_header_line(const TreeItem& item) noexcept;
+
 // The header decor prefix of a section: a table's, or an array of tables'
 // first member's; null when there is no header.
 RawText* header_prefix(TreeItem& item) noexcept;
@@ -168,6 +174,17 @@ const RawText* after_comma(const Array& a, std::size_t i);
 Text inline_comment(const Array& a, std::size_t index);
 Text inline_comment(const Table& inline_table, std::string_view key);
 
+// Where the line of an entry of an inline table ends: the suffix of its
+// value (of the last value of a dotted entry) and the text after its comma,
+// the next line's key prefix (`next_prefix`) or the table's trailing text.
+// Nothing when the key is not there or the entry writes no line.
+struct LineEnd {
+    RawText* own;
+    RawText* after;
+    bool next_prefix;
+};
+std::optional<LineEnd> line_end(Table& inline_table, std::string_view key);
+
 // ---------------------------------------------------------------------------
 // The comments of an entry, read and written (the comment properties of
 // handles).
@@ -195,13 +212,14 @@ std::optional<std::string> line_comment_of(const TreeItem& parent, const EntrySl
 std::optional<std::string> block_comment_error(Text comment);
 std::optional<std::string> inline_comment_error(Text comment);
 
-enum class CommentEdit { Done, NoEntry, Unsupported };
+enum class CommentEdit { Done, NoEntry, Unsupported, NoLine };
 
 // Writes (or, with nothing, clears) the block comment above an entry, or
 // the inline comment at the end of its line; the comment has been checked.
 // Only decor text changes. NoEntry when a key is not in the table;
 // Unsupported when the entry cannot take an inline comment (an array of
-// tables by key, a placeholder).
+// tables by key, a placeholder); NoLine when it is a table that writes no
+// header line to end with the comment (see has_header_line).
 CommentEdit set_block_comment(TreeItem& parent, const EntrySlot& slot, std::optional<Text> comment);
 CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::optional<Text> comment);
 

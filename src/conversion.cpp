@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -271,10 +272,12 @@ enum Name {
     kUtcoffset,
     kDays,
     kSeconds,
+    kMicroseconds,
     kNameCount
 };
-constexpr const char* kNameText[kNameCount] = {"year",   "month",       "day",       "hour", "minute",
-                                               "second", "microsecond", "utcoffset", "days", "seconds"};
+constexpr const char* kNameText[kNameCount] = {"year",   "month",   "day",         "hour",
+                                               "minute", "second",  "microsecond", "utcoffset",
+                                               "days",   "seconds", "microseconds"};
 
 Result<PyObject*> name(Name n) {
     static PyObject* names[kNameCount] = {};
@@ -326,35 +329,64 @@ Result<Time> time_of(PyObject* o) {
     return t;
 }
 
-// The result of `o.utcoffset()`: nothing for None, else the offset in whole
-// minutes (any sub-minute part dropped).
-Result<std::optional<Offset>> offset_of(PyObject* o, const DatetimeApi& api) {
+// The start of the message that refuses an offset with seconds.
+constexpr std::string_view kSubMinuteOffset = "UTC offset ";
+
+// An integer attribute of a timedelta.
+Result<long long> delta_part(PyObject* delta, Name n) {
+    MV_ASSIGN(Ref v, attr(delta, n));
+    const long long x = PyLong_AsLongLong(v.get());
+    if (x == -1 && PyErr_Occurred()) return Error::pending();
+    return x;
+}
+
+// An offset of `micros` microseconds as isoformat() writes it: +HH:MM:SS,
+// with .ffffff when there are microseconds.
+std::string offset_text(long long micros) {
+    const char sign = micros < 0 ? '-' : '+';
+    const long long m = micros < 0 ? -micros : micros;
+    const long long secs = m / 1000000;
+    char text[32];
+    if (m % 1000000)
+        std::snprintf(text, sizeof text, "%c%02lld:%02lld:%02lld.%06lld", sign, secs / 3600, secs / 60 % 60,
+                      secs % 60, m % 1000000);
+    else
+        std::snprintf(text, sizeof text, "%c%02lld:%02lld:%02lld", sign, secs / 3600, secs / 60 % 60,
+                      secs % 60);
+    return text;
+}
+
+// The result of `o.utcoffset()`: nothing for None, else the offset in
+// minutes. TOML writes an offset in whole minutes: one with seconds or
+// microseconds would be written as a different instant, so it is refused
+// (ValueError) where `whole_minutes` asks for the minutes.
+Result<std::optional<Offset>> offset_of(PyObject* o, const DatetimeApi& api, bool whole_minutes) {
     MV_ASSIGN(PyObject * method, name(kUtcoffset));
     MV_ASSIGN(Ref r, checked(PyObject_CallMethodObjArgs(o, method, nullptr)));
     if (r.get() == Py_None) return std::optional<Offset>();
     if (!PyObject_TypeCheck(r.get(), as_type(api.timedelta_type))) return wrong_type(r.get(), "timedelta");
-    MV_ASSIGN(Ref days_obj, attr(r.get(), kDays));
-    MV_ASSIGN(Ref seconds_obj, attr(r.get(), kSeconds));
-    long long days = PyLong_AsLongLong(days_obj.get());
-    if (days == -1 && PyErr_Occurred()) return Error::pending();
-    long long seconds = PyLong_AsLongLong(seconds_obj.get());
-    if (seconds == -1 && PyErr_Occurred()) return Error::pending();
+    // A timedelta keeps 0 <= seconds < 86400 and 0 <= microseconds < 10**6.
+    MV_ASSIGN(const long long days, delta_part(r.get(), kDays));
+    MV_ASSIGN(const long long seconds, delta_part(r.get(), kSeconds));
+    MV_ASSIGN(const long long micros, delta_part(r.get(), kMicroseconds));
     // The standard classes check this range; an overriding utcoffset() may not.
-    long long total = days * 86400 + seconds;
-    if (total <= -86400 || total >= 86400) {
+    const long long total = (days * 86400 + seconds) * 1000000 + micros;
+    if (total <= -86400LL * 1000000 || total >= 86400LL * 1000000) {
         return value_error(
             "offset must be a timedelta strictly between -timedelta(hours=24) and timedelta(hours=24)");
     }
-    // A timedelta keeps 0 <= seconds < 86400: truncating division is the floor.
-    long long minutes = days * 1440 + seconds / 60;
-    return std::optional<Offset>(Offset::custom(static_cast<std::int16_t>(minutes)));
+    if (whole_minutes && (seconds % 60 != 0 || micros != 0)) {
+        return value_error(std::string(kSubMinuteOffset) + offset_text(total) +
+                           " is not a whole number of minutes: a TOML offset has hours and minutes only");
+    }
+    return std::optional<Offset>(Offset::custom(static_cast<std::int16_t>(days * 1440 + seconds / 60)));
 }
 
 Result<TreeItem> datetime_item(PyObject* o, const DatetimeApi& api) {
     Datetime dt;
     MV_ASSIGN(dt.date, date_of(o));
     MV_ASSIGN(dt.time, time_of(o));
-    MV_ASSIGN(dt.offset, offset_of(o, api));
+    MV_ASSIGN(dt.offset, offset_of(o, api, true));
     return TreeItem::datetime(dt);
 }
 
@@ -365,7 +397,8 @@ Result<TreeItem> date_item(PyObject* o) {
 }
 
 Result<TreeItem> time_item(PyObject* o, const DatetimeApi& api) {
-    MV_ASSIGN(std::optional<Offset> offset, offset_of(o, api));
+    // Any offset is refused, whole minutes or not.
+    MV_ASSIGN(std::optional<Offset> offset, offset_of(o, api, false));
     if (offset) return type_error("TOML local times cannot have timezone information");
     Datetime dt;
     MV_ASSIGN(dt.time, time_of(o));
@@ -1048,6 +1081,24 @@ Result<TreeItem> to_toml(PyObject* obj) {
     if (flags & Py_TPFLAGS_LONG_SUBCLASS) return integer_item(obj);
     if (PyFloat_Check(obj)) return float_item(obj);
     return type_error("Could not convert object of type '" + type_name(obj) + "' to TOML value");
+}
+
+Result<TreeItem> mapping_argument(PyObject* obj, const char* function, const char* what) {
+    if (!PyDict_Check(obj)) {
+        // Every collections.abc.Mapping has items(); so may a mapping that
+        // is not registered as one.
+        Ref items = Ref::steal(PyObject_GetAttrString(obj, "items"));
+        if (!items) {
+            if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return Error::pending();
+            PyErr_Clear();
+            return type_error(std::string(function) + " takes " + what + ", not " + type_name(obj));
+        }
+    }
+    return mapping_to_document(obj);
+}
+
+bool is_sub_minute_offset(const Error& e) noexcept {
+    return e.type == PyExc_ValueError && e.message.starts_with(kSubMinuteOffset);
 }
 
 Result<TreeItem> mapping_to_table(PyObject* obj) {

@@ -19,6 +19,17 @@ namespace morvelan::py {
 // ArrayOfTables (non-empty lists of mappings).
 Result<TreeItem> to_toml(PyObject* obj);
 
+// To-TOML of the mapping a function was given to write or to hold (dumps(),
+// dump(), Document()): as mapping_to_table, after a check that `obj` is one
+// (a dict, or an object with items()); anything else is a TypeError
+// "{function} takes {what}, not {type}".
+Result<TreeItem> mapping_argument(PyObject* obj, const char* function, const char* what);
+
+// Whether `e` is the ValueError of to_toml() for a datetime whose UTC offset
+// has seconds or microseconds, which no TOML value has: a value that equals
+// nothing, as one that cannot be converted at all.
+bool is_sub_minute_offset(const Error& e) noexcept;
+
 // To-TOML of a mapping: an exact dict directly, anything else through its
 // items(). The result is a Table; the mapping is a level of nesting (at the
 // top of Document(data) and dumps() too).

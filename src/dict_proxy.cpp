@@ -4,6 +4,8 @@
 // dict_ops).
 #include "dict_proxy.hpp"
 
+#include <optional>
+
 #include "conversion.hpp"
 #include "dict_ops.hpp"
 #include "item_proxy.hpp"
@@ -28,6 +30,15 @@ Result<TreeItem*> table_at(const Place& p, const char* op) {
 bool is_ours(PyObject* o) noexcept {
     PyObject* type = dict_item_type();
     return is_document(o) || (type && PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(type)));
+}
+
+// The text of a key argument, or nothing when it is not a str (a key no
+// table holds). Taken before the document is locked; the place is still
+// checked, so that a stale handle raises whatever the key.
+Result<std::optional<std::string_view>> key_text(PyObject* key) {
+    if (!PyUnicode_Check(key)) return std::optional<std::string_view>();
+    MV_ASSIGN(std::string_view k, utf8_of(key));
+    return std::optional<std::string_view>(k);
 }
 
 // A table handle, a document or any other mapping.
@@ -181,12 +192,11 @@ Py_ssize_t mapping_len(PyObject* self) {
 
 int mapping_contains(PyObject* self, PyObject* key) {
     return frame_int([&]() -> Result<int> {
-        if (!PyUnicode_Check(key)) return 0;
-        MV_ASSIGN(std::string_view k, utf8_of(key));
+        MV_ASSIGN(const std::optional<std::string_view> k, key_text(key));
         Place p = Place::of(self);
         MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
         MV_ASSIGN(TreeItem * t, table_at(p, "'in'"));
-        return t->as_table().contains(k) ? 1 : 0;
+        return k && t->as_table().contains(*k) ? 1 : 0;
     });
 }
 
@@ -259,14 +269,13 @@ PyObject* mapping_get(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
         PyObject* key = a.values[0];
         Ref fallback = Ref::borrow(a.values[1] ? a.values[1] : Py_None);
-        if (!PyUnicode_Check(key)) return fallback;
-        MV_ASSIGN(std::string_view k, utf8_of(key));
+        MV_ASSIGN(const std::optional<std::string_view> k, key_text(key));
         Place p = Place::of(self);
         MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
         MV_ASSIGN(TreeItem * t, table_at(p, "key lookup"));
-        const TreeItem* child = t->as_table().get_visible(k);
+        const TreeItem* child = k ? t->as_table().get_visible(*k) : nullptr;
         if (!child) return fallback;
-        return new_handle(p.document, *p.path, PathStep::key(k), *child);
+        return new_handle(p.document, *p.path, PathStep::key(*k), *child);
     });
 }
 
@@ -279,15 +288,17 @@ PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
             return type_error("pop expected at most 2 arguments, got " + std::to_string(a.extra_count + 1));
         PyObject* key = a.values[0];
         PyObject* fallback = a.extra_count == 1 ? a.extra[0] : nullptr;
-        if (!PyUnicode_Check(key)) {
+        MV_ASSIGN(const std::optional<std::string_view> key_str, key_text(key));
+        Place p = Place::of(self);
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "pop()"));
+        if (!key_str) {
+            guard.unlock();  // repr() runs Python code
             if (fallback) return Ref::borrow(fallback);
             MV_ASSIGN(Ref text, checked(PyObject_Repr(key)));
             return key_error(std::move(text));
         }
-        MV_ASSIGN(std::string_view k, utf8_of(key));
-        Place p = Place::of(self);
-        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
-        MV_ASSIGN(TreeItem * t, table_at(p, "pop()"));
+        const std::string_view k = *key_str;
         const TreeItem* child = t->as_table().get_visible(k);
         if (!child) {
             if (fallback) return Ref::borrow(fallback);

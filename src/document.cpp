@@ -36,7 +36,8 @@ PyObject* document_new(PyObject* type, PyObject* args, PyObject* kwargs) {
         MV_ASSIGN(Args a, parse_args(sig, call.data(), call.positional(), call.kwnames()));
         DocumentRoot tree;
         if (a.values[0] && a.values[0] != Py_None) {
-            MV_ASSIGN(tree.root(), for_argument("data", mapping_to_document(a.values[0])));
+            MV_ASSIGN(tree.root(),
+                      for_argument("data", mapping_argument(a.values[0], "Document()", "a mapping or None")));
         }
         (void)type;
         return new_document(std::move(tree));

@@ -292,7 +292,7 @@ Result<Comparand> Comparand::from(PyObject* other) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError) && !PyErr_ExceptionMatches(PyExc_OverflowError))
             return Error::pending();
         PyErr_Clear();
-    } else if (e.type != PyExc_TypeError && e.type != PyExc_OverflowError) {
+    } else if (e.type != PyExc_TypeError && e.type != PyExc_OverflowError && !is_sub_minute_offset(e)) {
         return std::move(e);
     }
     c.never_ = true;
@@ -540,6 +540,10 @@ int comment_setter(PyObject* self, PyObject* value, void*) {
                 return key_error(std::move(key));
             }
             case CommentEdit::Unsupported: break;
+            case CommentEdit::NoLine:
+                return type_error(
+                    "inline comments are not supported on a table written without a header "
+                    "(dotted keys or an implicit table)");
         }
         return type_error(quoted_kind(*item) + " does not support comments");
     });

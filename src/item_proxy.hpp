@@ -115,7 +115,8 @@ std::string quoted_kind(const TreeItem& item);
 // A Python value prepared for comparison with tree items: handles and
 // documents are compared by their tree items, anything else is converted
 // first (before any lock is taken); a value that cannot be converted
-// (TypeError, OverflowError) equals nothing.
+// (TypeError, OverflowError) or that no TOML value can equal (a datetime
+// whose offset has seconds) equals nothing.
 class Comparand {
 public:
     static Result<Comparand> from(PyObject* other);

@@ -32,26 +32,43 @@ Result<TreeItem*> list_at(const Place& p, const char* op) {
     return t;
 }
 
-// An index argument as a signed 64-bit integer: an Item stands for its
-// value, anything else goes through __index__.
-Result<long long> index_value(PyObject* index) {
+// What an index too large for the machine gives, as for a Python list:
+// IndexError where it names an element (l[i], l[i] = v, del l[i]),
+// OverflowError where list takes a C integer (insert, pop), and the nearest
+// end where it is a bound (the start and stop of index()).
+enum class Huge { IndexError, OverflowError, Clamp };
+
+// An index argument as a Py_ssize_t: an Item stands for its value, anything
+// else goes through __index__.
+Result<Py_ssize_t> index_value(PyObject* index, Huge huge) {
+    Ref number;
     if (PyLong_CheckExact(index)) {
-        const long long i = PyLong_AsLongLong(index);
-        if (i != -1 || !PyErr_Occurred()) return i;
-        PyErr_Clear();
-        return type_error("TOML array indices must be integers or slices, not int");
+        number = Ref::borrow(index);
+    } else {
+        Ref value = Ref::borrow(index);
+        if (is_item(index)) {
+            value = Ref::steal(PyObject_GetAttrString(index, "value"));
+            if (!value) return Error::pending();
+        }
+        number = Ref::steal(PyNumber_Index(value.get()));
+        if (!number) {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) return Error::pending();
+            PyErr_Clear();
+            return type_error("TOML array indices must be integers or slices, not " + type_name(index));
+        }
     }
-    Ref value = Ref::borrow(index);
-    if (is_item(index)) {
-        value = Ref::steal(PyObject_GetAttrString(index, "value"));
-        if (!value) return Error::pending();
+    if (huge == Huge::Clamp) {
+        const Py_ssize_t i = PyNumber_AsSsize_t(number.get(), nullptr);  // saturates
+        if (i == -1 && PyErr_Occurred()) return Error::pending();
+        return i;
     }
-    long long i = -1;
-    Ref number = Ref::steal(PyNumber_Index(value.get()));
-    if (number) i = PyLong_AsLongLong(number.get());
-    if (!number || (i == -1 && PyErr_Occurred())) {
-        PyErr_Clear();
-        return type_error("TOML array indices must be integers or slices, not " + type_name(index));
+    const Py_ssize_t i = PyLong_AsSsize_t(number.get());
+    if (i == -1 && PyErr_Occurred()) {
+        if (huge == Huge::IndexError && PyErr_ExceptionMatches(PyExc_OverflowError)) {
+            PyErr_Clear();
+            return index_error("cannot fit 'int' into an index-sized integer");
+        }
+        return Error::pending();
     }
     return i;
 }
@@ -193,7 +210,7 @@ Result<Ref> element_handle(PyObject* self, long long i) {
 PyObject* list_subscript(PyObject* self, PyObject* index) {
     return frame([&]() -> Result<Ref> {
         if (!PySlice_Check(index)) {
-            MV_ASSIGN(const long long i, index_value(index));
+            MV_ASSIGN(const Py_ssize_t i, index_value(index, Huge::IndexError));
             return element_handle(self, i);
         }
         Place p = Place::of_record(self);
@@ -316,11 +333,12 @@ PyObject* list_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
     });
 }
 
-// A start or stop bound of index(): None for the default, else an index.
+// A start or stop bound of index(): None for the default, else an index
+// (one beyond the machine's range is the nearest end, as for list.index).
 Result<Py_ssize_t> bound(PyObject* o, Py_ssize_t fallback) {
     if (!o || o == Py_None) return fallback;
-    MV_ASSIGN(long long v, index_value(o));
-    return static_cast<Py_ssize_t>(std::clamp<long long>(v, -PY_SSIZE_T_MAX, PY_SSIZE_T_MAX));
+    MV_ASSIGN(const Py_ssize_t v, index_value(o, Huge::Clamp));
+    return std::max(v, -PY_SSIZE_T_MAX);
 }
 
 PyObject* list_index(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -422,7 +440,7 @@ int list_ass_subscript(PyObject* self, PyObject* index, PyObject* value) {
         if (PySlice_Check(index)) {
             MV_CHECK(value ? set_slice(self, index, value) : delete_slice(self, index));
         } else {
-            MV_ASSIGN(const long long i, index_value(index));
+            MV_ASSIGN(const Py_ssize_t i, index_value(index, Huge::IndexError));
             MV_CHECK(value ? set_at(self, i, value) : delete_at(self, i));
         }
         return 0;
@@ -455,7 +473,7 @@ PyObject* list_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         static const char* const names[] = {"index", "value"};
         static const Signature sig{"insert()", names, 2, 2, 2, 2, false, false};
         MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
-        MV_ASSIGN(long long i, index_value(a.values[0]));
+        MV_ASSIGN(long long i, index_value(a.values[0], Huge::OverflowError));
         MV_ASSIGN(TreeItem item, to_toml(a.values[1]));
         MV_ASSIGN(Editing e, edit(self, "insert()"));
         const auto n = static_cast<long long>(length_of(*e.list));
@@ -496,7 +514,7 @@ PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
         std::optional<long long> i;
         if (a.values[0] && a.values[0] != Py_None) {
-            MV_ASSIGN(i, index_value(a.values[0]));
+            MV_ASSIGN(i, index_value(a.values[0], Huge::OverflowError));
         }
         MV_ASSIGN(Editing e, edit(self, "pop()"));
         const std::size_t n = length_of(*e.list);
@@ -562,7 +580,8 @@ bool is_list_item(PyObject* o) noexcept {
     return type && PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(type));
 }
 
-// The operand of + that may be added: a list, a tuple or a ListItem.
+// The operand of + that may be added: a list, a tuple or a ListItem (+=
+// takes any iterable, as extend() does).
 bool addable(PyObject* o) noexcept { return PyList_Check(o) || PyTuple_Check(o) || is_list_item(o); }
 
 // A copy of the list at the handle, with its layout.
@@ -611,9 +630,20 @@ PyObject* list_add(PyObject* a, PyObject* b) {
     });
 }
 
-// The number of copies of `count`: a Python integer.
+// Whether `count` may be a count of copies: an integer, or an object with
+// __index__ (a handle on an integer among them), as for a list.
+bool countable(PyObject* count) noexcept { return PyIndex_Check(count); }
+
+// The number of copies of `count` (a handle stands for its value); as for a
+// list, one beyond the machine's range is an OverflowError.
 Result<long long> repeat_count(PyObject* count) {
-    const long long n = PyLong_AsLongLong(count);
+    Ref value = Ref::borrow(count);
+    if (is_item(count)) {
+        value = Ref::steal(PyObject_GetAttrString(count, "value"));
+        if (!value) return Error::pending();
+    }
+    MV_ASSIGN(Ref number, checked(PyNumber_Index(value.get())));
+    const Py_ssize_t n = PyNumber_AsSsize_t(number.get(), PyExc_OverflowError);
     if (n == -1 && PyErr_Occurred()) return Error::pending();
     return n;
 }
@@ -640,7 +670,7 @@ Result<Vector<TreeItem>> repeated(const TreeItem& list, long long times) {
 PyObject* list_multiply(PyObject* a, PyObject* b) {
     PyObject* item = is_list_item(a) ? a : b;
     PyObject* count = item == a ? b : a;
-    if (!PyLong_Check(count)) Py_RETURN_NOTIMPLEMENTED;
+    if (!countable(count)) Py_RETURN_NOTIMPLEMENTED;
     return frame([&]() -> Result<Ref> {
         MV_ASSIGN(const long long n, repeat_count(count));
         MV_ASSIGN(TreeItem copy, copy_list(item, "__mul__()"));
@@ -650,8 +680,8 @@ PyObject* list_multiply(PyObject* a, PyObject* b) {
     });
 }
 
+// item += values: extend() with any iterable, as list's += takes.
 PyObject* list_inplace_add(PyObject* self, PyObject* other) {
-    if (!addable(other)) Py_RETURN_NOTIMPLEMENTED;
     return frame([&]() -> Result<Ref> {
         MV_CHECK(extend_with(self, other, "extend()"));
         return Ref::borrow(self);
@@ -659,7 +689,7 @@ PyObject* list_inplace_add(PyObject* self, PyObject* other) {
 }
 
 PyObject* list_inplace_multiply(PyObject* self, PyObject* count) {
-    if (!PyLong_Check(count)) Py_RETURN_NOTIMPLEMENTED;
+    if (!countable(count)) Py_RETURN_NOTIMPLEMENTED;
     return frame([&]() -> Result<Ref> {
         MV_ASSIGN(const long long n, repeat_count(count));
         MV_ASSIGN(Editing e, edit(self, "__imul__()"));

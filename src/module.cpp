@@ -59,10 +59,10 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     });
 }
 
-// The text of dumps(obj).
-Result<Ref> dumps_text(PyObject* obj) {
+// The text of dumps(obj) (`function` names the caller in errors).
+Result<Ref> dumps_text(PyObject* obj, const char* function) {
     if (is_document(obj)) return document_text(state_of(obj));
-    MV_ASSIGN(TreeItem table, mapping_to_document(obj));
+    MV_ASSIGN(TreeItem table, mapping_argument(obj, function, "a Document or a mapping"));
     String text;
     {
         GilRelease unlocked;
@@ -78,7 +78,7 @@ PyObject* fn_dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject*
         static const char* const names[] = {"obj"};
         static const Signature sig{"dumps()", names, 1, 0, 1, 1, false, false};
         MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
-        return dumps_text(a.values[0]);
+        return dumps_text(a.values[0], "dumps()");
     });
 }
 
@@ -87,7 +87,7 @@ PyObject* fn_dump(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
         static const char* const names[] = {"obj", "fp"};
         static const Signature sig{"dump()", names, 2, 0, 2, 2, false, false};
         MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
-        MV_ASSIGN(Ref text, dumps_text(a.values[0]));
+        MV_ASSIGN(Ref text, dumps_text(a.values[0], "dump()"));
         MV_ASSIGN(Ref data, checked(PyUnicode_AsUTF8String(text.get())));
         Ref r = Ref::steal(PyObject_CallMethod(a.values[1], "write", "O", data.get()));
         if (!r) {

@@ -84,6 +84,42 @@ PyObject* scalar_index(PyObject* self) {
     });
 }
 
+// math.floor(x), math.ceil(x), math.trunc(x) and round(x[, ndigits]): the
+// function applied to the current value. Without these members math.floor
+// and math.ceil would go through float(x), which loses the low digits of a
+// large integer; an integer value gives the exact integer, a float value
+// Python's float result, any other value the function's own TypeError.
+enum Rounding { kFloor, kCeil, kTrunc, kRound, kRoundingCount };
+
+Result<PyObject*> rounding_function(Rounding r) {
+    static PyObject* functions[kRoundingCount] = {};  // held for the process
+    static const char* const places[kRoundingCount][2] = {
+        {"math", "floor"}, {"math", "ceil"}, {"math", "trunc"}, {"builtins", "round"}};
+    if (!functions[r]) {
+        MV_ASSIGN(Ref module, checked(PyImport_ImportModule(places[r][0])));
+        functions[r] = PyObject_GetAttrString(module.get(), places[r][1]);
+        if (!functions[r]) return Error::pending();
+    }
+    return functions[r];
+}
+
+template <Rounding R>
+PyObject* scalar_rounding(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"ndigits"};
+        static const char* const functions[kRoundingCount] = {"__floor__()", "__ceil__()", "__trunc__()",
+                                                              "__round__()"};
+        constexpr int n = R == kRound ? 1 : 0;  // ndigits, positional-only
+        static const Signature sig{functions[R], names, n, n, n, 0, false, false};
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(PyObject * function, rounding_function(R));
+        MV_ASSIGN(Ref v, current_value(self));
+        if (a.values[0])
+            return checked(PyObject_CallFunctionObjArgs(function, v.get(), a.values[0], nullptr));
+        return checked(PyObject_CallFunctionObjArgs(function, v.get(), nullptr));
+    });
+}
+
 // ---- hashing, comparison, containment --------------------------------------
 
 Py_hash_t scalar_hash(PyObject* self) {
@@ -234,6 +270,14 @@ PyMethodDef methods[] = {
     {"__format__", fastcall(scalar_format), kFastcall,
      "__format__($self, spec)\n--\n\n"
      "Format the current value as format(value, spec) does."},
+    {"__floor__", fastcall(scalar_rounding<kFloor>), kFastcall,
+     "__floor__($self, /)\n--\n\nmath.floor() of the current value."},
+    {"__ceil__", fastcall(scalar_rounding<kCeil>), kFastcall,
+     "__ceil__($self, /)\n--\n\nmath.ceil() of the current value."},
+    {"__trunc__", fastcall(scalar_rounding<kTrunc>), kFastcall,
+     "__trunc__($self, /)\n--\n\nmath.trunc() of the current value."},
+    {"__round__", fastcall(scalar_rounding<kRound>), kFastcall,
+     "__round__($self, ndigits=None, /)\n--\n\nround() of the current value, with ndigits when given."},
 };
 
 }  // namespace

@@ -18,21 +18,17 @@ PyObject* alloc_instance(PyObject* type);
 void free_instance(PyObject* self);
 
 // tp_richcompare of a class that defines equality only: `==` is
-// `equals(self, other)`, `!=` negates the interpreter's `==`, and the
-// orderings are NotImplemented.
+// `equals(self, other)`, `!=` its negation, and the orderings are
+// NotImplemented. The negation is of `equals` itself, not of the
+// interpreter's `==`, which takes an object to equal itself without asking:
+// a handle on NaN equals nothing, itself included, and so is unequal to
+// itself, as float("nan") is.
 template <Result<bool> (*equals)(PyObject*, PyObject*)>
 PyObject* equality_only(PyObject* self, PyObject* other, int op) {
     if (op != Py_EQ && op != Py_NE) Py_RETURN_NOTIMPLEMENTED;
     return frame([&]() -> Result<Ref> {
-        bool eq;
-        if (op == Py_EQ) {
-            MV_ASSIGN(eq, equals(self, other));
-        } else {
-            const int r = PyObject_RichCompareBool(self, other, Py_EQ);
-            if (r < 0) return Error::pending();
-            eq = r == 0;
-        }
-        return Ref::borrow(eq ? Py_True : Py_False);
+        MV_ASSIGN(const bool eq, equals(self, other));
+        return Ref::borrow(eq == (op == Py_EQ) ? Py_True : Py_False);
     });
 }
 

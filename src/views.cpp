@@ -129,9 +129,21 @@ PyObject* view_reversed(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     });
 }
 
+// Checks the view (a stale one raises) before an answer that needs no table.
+template <class E>
+Status check_view(PyObject* self, E&& error) {
+    Place p = Place::of_record(self);
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_CHECK(viewed_table(p, std::forward<E>(error)));
+    return ok();
+}
+
 int keys_contains(PyObject* self, PyObject* x) {
     return frame_int([&]() -> Result<int> {
-        if (!PyUnicode_Check(x)) return 0;
+        if (!PyUnicode_Check(x)) {
+            MV_CHECK(check_view(self, does_not_support("key lookup")));
+            return 0;
+        }
         MV_ASSIGN(std::string_view key, utf8_of(x));
         Place p = Place::of_record(self);
         MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
@@ -157,9 +169,11 @@ int values_contains(PyObject* self, PyObject* x) {
 
 int items_contains(PyObject* self, PyObject* x) {
     return frame_int([&]() -> Result<int> {
-        if (!PyTuple_Check(x) || PyTuple_Size(x) != 2) return 0;
+        if (!PyTuple_Check(x) || PyTuple_Size(x) != 2 || !PyUnicode_Check(PyTuple_GetItem(x, 0))) {
+            MV_CHECK(check_view(self, does_not_support("__contains__")));
+            return 0;
+        }
         PyObject* key = PyTuple_GetItem(x, 0);
-        if (!PyUnicode_Check(key)) return 0;
         MV_ASSIGN(std::string_view text, utf8_of(key));
         MV_ASSIGN(Comparand c, Comparand::from(PyTuple_GetItem(x, 1)));
         Place p = Place::of_record(self);
@@ -217,7 +231,10 @@ Result<bool> items_equal(PyObject* self, PyObject* other) {
     MV_ASSIGN(PyObject * set_abc, abc_set());
     int is_set = PyObject_IsInstance(other, set_abc);
     if (is_set < 0) return Error::pending();
-    if (!is_set) return false;
+    if (!is_set) {
+        MV_CHECK(check_view(self, no_len));
+        return false;
+    }
     Py_ssize_t other_len = PyObject_Size(other);
     if (other_len < 0) return Error::pending();
     // The pairs, converted under the lock; membership tested after it.

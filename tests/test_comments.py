@@ -81,6 +81,36 @@ def test_setter_errors_write_nothing(path, attr, value, exc, message):
     assert d.as_toml() == TEXT
 
 
+def implicit(d):
+    d["a"].implicit = True
+
+
+# A table written without a header line of its own (as dotted keys, or an
+# implicit table whose header is left out) has no line to end with an inline
+# comment: setting one is refused, and none reads back. Its block comment is
+# written above its first line or header (tests/engine/test_comments.cpp).
+@pytest.mark.parametrize("text, path, prepare", [
+    ("x.y = 1\n", ["x"], None),
+    ("[t]\nx.y = 1\n", ["t", "x"], None),
+    ("[impl.child]\n", ["impl"], None),
+    ("[a]  # hidden with the header\n[a.b]\n", ["a"], implicit),
+])
+def test_tables_without_a_header_line_take_no_inline_comment(text, path, prepare):
+    d = morvelan.loads(text)
+    if prepare:
+        prepare(d)
+    before = d.as_toml()
+    h = d
+    for step in path:
+        h = h[step]
+    for comment in ("# c", None):
+        with pytest.raises(TypeError) as info:
+            h.inline_comment = comment
+        assert str(info.value) == ("inline comments are not supported on a table written without a header "
+                                   "(dotted keys or an implicit table)")
+    assert h.inline_comment is None and d.as_toml() == before
+
+
 @pytest.mark.parametrize("attr", ["comment", "inline_comment", "implicit"])
 def test_no_deleter(attr):
     d = doc()

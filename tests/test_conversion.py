@@ -92,8 +92,7 @@ def dumps_a(value):
     (time(12, 30), "a = 12:30:00\n"),
     (datetime(2024, 1, 2, 3, 4, 5, 6), "a = 2024-01-02T03:04:05.000006\n"),
     (datetime(2024, 1, 2, tzinfo=timezone.utc), "a = 2024-01-02T00:00:00+00:00\n"),
-    (datetime(2024, 1, 2, tzinfo=Zone(timedelta(hours=-5, minutes=-30, seconds=-7))),
-     "a = 2024-01-02T00:00:00-05:31\n"),
+    (datetime(2024, 1, 2, tzinfo=Zone(timedelta(hours=-5, minutes=-30))), "a = 2024-01-02T00:00:00-05:30\n"),
     (datetime(2024, 1, 2, tzinfo=Zone(None)), "a = 2024-01-02T00:00:00\n"),
     (time(1, 2, tzinfo=Zone(None)), "a = 01:02:00\n"),
     (date(2024, 1, 2), "a = 2024-01-02\n"),
@@ -125,6 +124,16 @@ def test_scalar_kinds_round_trip():
     ({"\ud800": 1}, UnicodeEncodeError, "'utf-8' codec can't encode character '\\ud800' in position 0: surrogates not allowed"),
     (time(1, 2, tzinfo=timezone.utc), TypeError, "TOML local times cannot have timezone information"),
     (BadOffset(2024, 1, 2), TypeError, "'int' object is not an instance of 'timedelta'"),
+    # TOML offsets are whole minutes: any other offset would be written as another instant
+    (datetime(2024, 1, 2, tzinfo=timezone(timedelta(seconds=-90))), ValueError,
+     "UTC offset -00:01:30 is not a whole number of minutes: a TOML offset has hours and minutes only"),
+    (datetime(2024, 1, 2, tzinfo=timezone(timedelta(seconds=30))), ValueError,
+     "UTC offset +00:00:30 is not a whole number of minutes: a TOML offset has hours and minutes only"),
+    (datetime(2024, 1, 2, tzinfo=timezone(timedelta(microseconds=1))), ValueError,
+     "UTC offset +00:00:00.000001 is not a whole number of minutes: a TOML offset has hours and minutes only"),
+    (datetime(2024, 1, 2, tzinfo=Zone(timedelta(hours=-5, minutes=-30, seconds=-7))), ValueError,
+     "UTC offset -05:30:07 is not a whole number of minutes: a TOML offset has hours and minutes only"),
+    (time(1, 2, tzinfo=timezone(timedelta(seconds=30))), TypeError, "TOML local times cannot have timezone information"),
 ])
 def test_to_toml_errors(value, exc, message):
     with pytest.raises(exc) as info:

@@ -87,6 +87,28 @@ def test_equality_and_hashing():
             hash(h)
 
 
+NAN = "n = nan\nt = {x = nan}\na = [nan]\n[[aot]]\nx = nan\n"
+
+
+# `!=` is the negation of `==` on every handle and view, also for an object
+# compared with itself: TOML compares floats as IEEE does, so NaN equals
+# nothing, not even itself, as float("nan") does not.
+@pytest.mark.parametrize("get, equal", [
+    (lambda d: d["n"], False),
+    (lambda d: d["t"], False),
+    (lambda d: d["a"], False),
+    (lambda d: d["aot"], False),
+    (lambda d: d["aot"][0], False),
+    (lambda d: d["t"].items(), False),
+    (lambda d: d["t"].keys(), True),
+    (lambda d: d, True),  # a document is equal to itself
+])
+def test_not_equal_negates_equal_for_an_object_and_itself(get, equal):
+    x = get(loads(NAN))
+    assert (x == x) is equal
+    assert (x != x) is (not equal)
+
+
 @pytest.mark.parametrize(
     "text, index, expected",
     [("a = [\n  1,  # one\n  # above two\n  2,\n]", 1, "# above two\n  2"),
@@ -486,6 +508,34 @@ def test_items_view_equality_with_unhashable_values():
     doc = loads("a = [1, 2]\n")
     assert doc.items() == ItemsLike([("a", [1, 2])])
     assert doc.items() != ItemsLike([("a", [1])])
+
+
+# Every use of a stale handle or view raises, also one whose answer needs no
+# look at the table (a key that is not a str, an object that is not a set).
+@pytest.mark.parametrize("make, use", [
+    (lambda d: d["t"], lambda t: 1 in t),
+    (lambda d: d["t"], lambda t: t.get(1)),
+    (lambda d: d["t"], lambda t: t.pop(1, None)),
+    (lambda d: d["t"], lambda t: t != t),
+    (lambda d: d["it"], lambda t: 1 in t),
+    (lambda d: d["a"], lambda a: object() in a),
+    (lambda d: d["a"], lambda a: a != a),
+    (lambda d: d["aot"], lambda a: object() in a),
+    (lambda d: d["s"], lambda s: "a" in s),
+    (lambda d: d["s"], lambda s: s != s),
+    (lambda d: d["t"].keys(), lambda v: 1 in v),
+    (lambda d: d["t"].values(), lambda v: 1 in v),
+    (lambda d: d["t"].items(), lambda v: 1 in v),
+    (lambda d: d["t"].items(), lambda v: ("x", 1, 2) in v),
+    (lambda d: d["t"].items(), lambda v: v == 1),
+    (lambda d: d["t"].items(), lambda v: v != 1),
+])
+def test_stale_handles_and_views_raise(make, use):
+    doc = loads("s = 'ab'\na = [1]\nit = {x = 1}\n[t]\nx = 1\n[[aot]]\nx = 1\n")
+    obj = make(doc)
+    doc.clear()
+    with pytest.raises(RuntimeError, match=f"^{STALE}$"):
+        use(obj)
 
 
 def test_views_go_stale_with_their_table():

@@ -3,6 +3,7 @@ Document object and the module functions."""
 
 import collections.abc as abc
 import copy
+import datetime
 import importlib.machinery
 import importlib.resources
 import inspect
@@ -169,7 +170,8 @@ def test_document_from_mapping():
 
 
 @pytest.mark.parametrize("data, exc_type, message", [
-    (5, AttributeError, None),
+    (5, TypeError, "Document() takes a mapping or None, not int"),
+    ([("a", 1)], TypeError, "Document() takes a mapping or None, not list"),
     ({1: 2}, TypeError, "keys must be strings"),
     ({"a": None}, TypeError, "None is not a valid TOML value (TOML has no null type)"),
 ])
@@ -216,6 +218,8 @@ def test_clear_keeps_trailing_text():
 @pytest.mark.parametrize("other, equal", [
     ({"a": 1}, True), ({"a": 1.0}, True), ({"a": 2}, False), ({}, False), (object(), False),
     ([("a", 1)], False), ({"a": None}, False), ({"a": 2 ** 70}, False),
+    # an offset with seconds, which no TOML value has
+    ({"a": datetime.datetime(2024, 1, 2, tzinfo=datetime.timezone(datetime.timedelta(seconds=30)))}, False),
 ])
 def test_equality_with_values(other, equal):
     d = morvelan.loads("a = 1")
@@ -303,15 +307,17 @@ def test_dump_write_errors():
 
 
 @pytest.mark.parametrize("obj, exc_type, message", [
-    ([("a", 1)], AttributeError, None),
+    ([("a", 1)], TypeError, "{f}() takes a Document or a mapping, not list"),
     ({"a": None}, TypeError, "None is not a valid TOML value (TOML has no null type)"),
-    (5, AttributeError, None),
+    (5, TypeError, "{f}() takes a Document or a mapping, not int"),
+    (None, TypeError, "{f}() takes a Document or a mapping, not NoneType"),
+    (morvelan.loads("a = [1]")["a"], TypeError, "{f}() takes a Document or a mapping, not ListItem"),
 ])
-def test_dumps_errors_have_no_note(obj, exc_type, message):
-    e = _exc(morvelan.dumps, obj)
+@pytest.mark.parametrize("f", ["dumps", "dump"])
+def test_dumps_errors_have_no_note(obj, exc_type, message, f):
+    e = _exc(morvelan.dumps, obj) if f == "dumps" else _exc(morvelan.dump, obj, io.BytesIO())
     assert type(e) is exc_type
-    if message:
-        assert str(e) == message
+    assert str(e) == message.format(f=f)
     assert not getattr(e, "__notes__", None)
 
 

@@ -4,6 +4,7 @@ handle resolves to at the time of the call."""
 
 import datetime
 import inspect
+import math
 import operator
 
 import pytest
@@ -15,6 +16,8 @@ STALE = "stale: the document has been modified since this reference was created"
 
 DOC = """\
 i = 7
+big = 9007199254740993
+max = 9223372036854775807
 f = 2.5
 b = true
 s = "ab"
@@ -76,12 +79,20 @@ UNARY = [
     ("float", float, float),
     # the value's own __index__: a float or str value has none (AttributeError)
     ("index", operator.index, lambda v: v.__index__()),
-    ("range", lambda x: list(range(x)), lambda v: list(range(v.__index__()))),
+    ("range", lambda x: range(x)[-2:], lambda v: range(v.__index__())[-2:]),
     ("hash", hash, hash),
+    # exact for an integer (not through float()), Python's float result for a float
+    ("floor", math.floor, math.floor),
+    ("ceil", math.ceil, math.ceil),
+    ("trunc", math.trunc, math.trunc),
+    ("round", round, round),
+    ("round-ndigits", lambda x: round(x, -1), lambda v: round(v, -1)),
+    ("round-none", lambda x: round(x, None), lambda v: round(v, None)),
+    ("round-2", lambda x: round(x, 2), lambda v: round(v, 2)),
 ]
 
 
-@pytest.mark.parametrize("key", ["i", "f", "b", "s", "n", "d", "day"])
+@pytest.mark.parametrize("key", ["i", "big", "max", "f", "b", "s", "n", "d", "day"])
 @pytest.mark.parametrize("name, on_handle, on_value", UNARY, ids=[u[0] for u in UNARY])
 def test_unary_operators_and_conversions_act_on_the_value(name, on_handle, on_value, key):
     h, v = operands(H(key))

@@ -61,6 +61,65 @@ def test_errors_leave_the_document_alone(call, exc, message):
     assert d.as_toml() == TEXT
 
 
+HUGE = 10**20
+
+
+def as_list(op, target):
+    """What `op` does to `target`: its result (a handle read as its value) and
+    what the list holds after it, or the type of the exception raised."""
+    try:
+        r = op(target)
+    except Exception as e:  # noqa: BLE001 - the exception is the outcome
+        return type(e)
+    return (r.value if isinstance(r, morvelan.Item) else r,
+            target.value if isinstance(target, morvelan.Item) else target)
+
+
+# An index beyond the machine's integers: what a list raises (IndexError where
+# it names an element, OverflowError for insert() and pop()), and index()
+# takes it as a bound, as list.index does.
+@pytest.mark.parametrize("op", [
+    lambda l: l[HUGE],
+    lambda l: l[-HUGE],
+    lambda l: l.__setitem__(HUGE, 1),
+    lambda l: l.__delitem__(-HUGE),
+    lambda l: l.insert(HUGE, 1),
+    lambda l: l.insert(-HUGE, 1),
+    lambda l: l.pop(HUGE),
+    lambda l: l.pop(-HUGE),
+    lambda l: l.index(1, -HUGE),
+    lambda l: l.index(3, 0, HUGE),
+    lambda l: l.index(1, HUGE),
+    lambda l: l.index(1, 0, -HUGE),
+    lambda l: l * HUGE,
+    lambda l: l.__imul__(-HUGE),
+])
+def test_huge_indices_act_as_on_a_list(op):
+    assert as_list(op, doc()["arr"]) == as_list(op, [1, 2, 3])
+
+
+class Countable:
+    def __index__(self):
+        return 2
+
+
+# += takes any iterable, as a list's does; * and *= any integer-like count.
+@pytest.mark.parametrize("op", [
+    lambda l: l.__iadd__(i for i in range(2)),
+    lambda l: l.__iadd__("ab"),
+    lambda l: l.__iadd__((4,)),
+    lambda l: l.__iadd__(range(2)),
+    lambda l: l.__iadd__({"k": 1}),
+    lambda l: l.__iadd__(3),
+    lambda l: l.__imul__(Countable()),
+    lambda l: l.__imul__(True),
+    lambda l: l.__imul__(-1),
+    lambda l: l * Countable(),
+])
+def test_in_place_operators_take_what_a_list_takes(op):
+    assert as_list(op, doc()["arr"]) == as_list(op, [1, 2, 3])
+
+
 def test_indent_errors_name_the_argument():
     with pytest.raises(ValueError) as info:
         doc()["arr"].set_multiline(indent=-1)

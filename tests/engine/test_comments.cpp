@@ -180,6 +180,19 @@ TEST(Comments, Writing) {
          "# about two",
          "arr = [\n  1,  # one\n  # about two\n  2,\n]\n"},
         {"arr = [ 1 # one\n, 2\n]\n", {"arr", "#0"}, W::Inline, "# uno", "arr = [ 1 # uno\n, 2\n]\n"},
+        // an element whose line ends in its own text: the comment ends that line
+        {"arr = [1, 2\n]\n", {"arr", "#1"}, W::Inline, "# two", "arr = [1, 2 # two\n]\n"},
+        {"arr = [1\n, 2]\n", {"arr", "#0"}, W::Inline, "# one", "arr = [1 # one\n, 2]\n"},
+        {"t = {\n  a = 1\n}\n", {"t", "a"}, W::Inline, "# one", "t = {\n  a = 1 # one\n}\n"},
+        // dotted keys in an inline table: the line of the dotted table's last
+        // value, which a value of the dotted table ends too
+        {"m = { a = 1, b.c = 2 }\n", {"m", "b"}, W::Inline, "# c", "m = { a = 1, b.c = 2  # c\n}\n"},
+        {"m = { a = 1, b.c = 2 }\n", {"m/b", "c"}, W::Inline, "# c", "m = { a = 1, b.c = 2 # c\n }\n"},
+        {"m = { b.c = 2, a = 1 }\n", {"m/b", "c"}, W::Inline, "# c", "m = { b.c = 2 # c\n, a = 1 }\n"},
+        // a dotted table and an implicit table: above their first line or header
+        {"x.y = 1\n", {"", "x"}, W::Block, "# c", "# c\nx.y = 1\n"},
+        {"[t]\nx.y = 1\n", {"t", "x"}, W::Block, "# c", "[t]\n# c\nx.y = 1\n"},
+        {"[impl.child]\na = 1\n", {"", "impl"}, W::Block, "# c", "# c\n[impl.child]\na = 1\n"},
     };
     for (const Case& c : cases) run(c);
 }
