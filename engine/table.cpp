@@ -73,21 +73,18 @@ EntryMap& EntryMap::operator=(EntryMap&& o) noexcept {
         slots_ = std::move(o.slots_);
         head_ = o.head_;
         index_ = o.index_;
-        index_mask_ = o.index_mask_;
         holes_ = o.holes_;
         o.slots_.clear();
         o.head_ = 0;
         o.holes_ = 0;
         o.index_ = nullptr;
-        o.index_mask_ = 0;
     }
     return *this;
 }
 
 void EntryMap::drop_index() noexcept {
-    if (index_) mem_free(index_);
+    if (index_) mem_free(index_ - 1);
     index_ = nullptr;
-    index_mask_ = 0;
 }
 
 void EntryMap::index_all() {
@@ -98,8 +95,9 @@ void EntryMap::index_all() {
 }
 
 void EntryMap::index_insert(std::size_t slot) noexcept {
-    std::size_t i = hash_key(slots_[slot].key.text()) & index_mask_;
-    while (index_[i] != 0) i = (i + 1) & index_mask_;
+    const std::size_t mask = index_mask();
+    std::size_t i = hash_key(slots_[slot].key.text()) & mask;
+    while (index_[i] != 0) i = (i + 1) & mask;
     index_[i] = static_cast<std::uint32_t>(slot + 1);
 }
 
@@ -110,12 +108,13 @@ void EntryMap::rebuild_index() {
 bool EntryMap::reindex() noexcept {
     std::size_t cap = 16;
     while (cap < count() * 2) cap <<= 1;
-    auto* fresh = static_cast<std::uint32_t*>(mem_alloc(cap * sizeof(std::uint32_t)));
+    // The mask goes in a word before the slots.
+    auto* fresh = static_cast<std::uint32_t*>(mem_alloc((cap + 1) * sizeof(std::uint32_t)));
     if (!fresh) return false;
     drop_index();
-    std::memset(fresh, 0, cap * sizeof(std::uint32_t));
-    index_ = fresh;
-    index_mask_ = cap - 1;
+    fresh[0] = static_cast<std::uint32_t>(cap - 1);
+    index_ = fresh + 1;
+    std::memset(index_, 0, cap * sizeof(std::uint32_t));
     for (std::size_t s = head_; s < slots_.size(); ++s)
         if (!is_hole(s)) index_insert(s);
     return true;
@@ -124,23 +123,25 @@ bool EntryMap::reindex() noexcept {
 // The index position that holds `slot`, whose entry has this key text.
 std::size_t EntryMap::index_slot_of(std::string_view key, std::size_t slot) const noexcept {
     const auto v = static_cast<std::uint32_t>(slot + 1);
-    std::size_t i = hash_key(key) & index_mask_;
-    while (index_[i] != v) i = (i + 1) & index_mask_;
+    const std::size_t mask = index_mask();
+    std::size_t i = hash_key(key) & mask;
+    while (index_[i] != v) i = (i + 1) & mask;
     return i;
 }
 
 // Empties index position `at` and moves later members of its probe run back
 // into the hole where their home allows, so lookups never need tombstones.
 void EntryMap::index_erase(std::size_t at) noexcept {
+    const std::size_t mask = index_mask();
     std::size_t hole = at;
     std::size_t j = at;
     for (;;) {
         index_[hole] = 0;
         for (;;) {
-            j = (j + 1) & index_mask_;
+            j = (j + 1) & mask;
             const std::uint32_t v = index_[j];
             if (v == 0) return;
-            const std::size_t home = hash_key(slots_[v - 1].key.text()) & index_mask_;
+            const std::size_t home = hash_key(slots_[v - 1].key.text()) & mask;
             // Stays when its home lies cyclically in (hole, j].
             const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
             if (!stays) {
@@ -159,7 +160,7 @@ void EntryMap::compact() noexcept {
     slots_.erase(slots_.begin(), slots_.begin() + static_cast<std::ptrdiff_t>(head_));
     head_ = 0;
     if (index_)
-        for (std::size_t i = 0; i <= index_mask_; ++i)
+        for (std::size_t i = 0, mask = index_mask(); i <= mask; ++i)
             if (index_[i]) index_[i] -= shift;
 }
 
@@ -177,7 +178,7 @@ void EntryMap::squeeze() noexcept {
     holes_ = 0;
     if (index_ && !reindex()) {
         // Without memory for a fresh index, the old one is refilled.
-        std::memset(index_, 0, (index_mask_ + 1) * sizeof(std::uint32_t));
+        std::memset(index_, 0, (index_mask() + 1) * sizeof(std::uint32_t));
         for (std::size_t s = 0; s < slots_.size(); ++s) index_insert(s);
     }
 }
@@ -188,10 +189,11 @@ std::ptrdiff_t EntryMap::find(std::string_view key) const noexcept {
             if (slots_[s].key.text() == key && !is_hole(s)) return static_cast<std::ptrdiff_t>(s - head_);
         return -1;
     }
-    std::size_t i = hash_key(key) & index_mask_;
+    const std::size_t mask = index_mask();
+    std::size_t i = hash_key(key) & mask;
     while (std::uint32_t v = index_[i]) {
         if (slots_[v - 1].key.text() == key) return static_cast<std::ptrdiff_t>(v - 1 - head_);
-        i = (i + 1) & index_mask_;
+        i = (i + 1) & mask;
     }
     return -1;
 }
@@ -200,7 +202,7 @@ Entry& EntryMap::append(Key&& key, TreeItem&& item) {
     slots_.emplace_back(std::move(key), std::move(item));
     const std::size_t n = count();
     if (index_) {
-        if (n * 2 > index_mask_ + 1)
+        if (n * 2 > index_mask() + 1)
             rebuild_index();
         else
             index_insert(slots_.size() - 1);
@@ -230,13 +232,14 @@ Entry* EntryMap::try_append(Key&& key, TreeItem&& item) {
         if (find(key.text()) >= 0) return nullptr;
         return &append(std::move(key), std::move(item));
     }
-    std::size_t i = hash_key(key.text()) & index_mask_;
+    const std::size_t mask = index_mask();
+    std::size_t i = hash_key(key.text()) & mask;
     while (std::uint32_t v = index_[i]) {
         if (slots_[v - 1].key.text() == key.text()) return nullptr;
-        i = (i + 1) & index_mask_;
+        i = (i + 1) & mask;
     }
     slots_.emplace_back(std::move(key), std::move(item));
-    if (count() * 2 > index_mask_ + 1)
+    if (count() * 2 > mask + 1)
         rebuild_index();
     else
         index_[i] = static_cast<std::uint32_t>(slots_.size());
@@ -271,7 +274,7 @@ Entry EntryMap::remove_at(std::size_t i) noexcept {
     if (index_) {
         if (count() <= kLinearMax)
             drop_index();
-        else if (index_mask_ + 1 > 16 && count() * 8 < index_mask_ + 1)
+        else if (index_mask() + 1 > 16 && count() * 8 < index_mask() + 1)
             reindex();  // shrinking: without memory for it the larger index stays
     }
     return out;

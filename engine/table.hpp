@@ -52,16 +52,11 @@ public:
     }
     EntryMap& operator=(const EntryMap& o);
     EntryMap(EntryMap&& o) noexcept
-        : slots_(std::move(o.slots_)),
-          index_(o.index_),
-          head_(o.head_),
-          index_mask_(o.index_mask_),
-          holes_(o.holes_) {
+        : slots_(std::move(o.slots_)), index_(o.index_), head_(o.head_), holes_(o.holes_) {
         o.slots_.clear();
         o.head_ = 0;
         o.holes_ = 0;
         o.index_ = nullptr;
-        o.index_mask_ = 0;
     }
     EntryMap& operator=(EntryMap&& o) noexcept;
     ~EntryMap() { drop_index(); }
@@ -133,11 +128,13 @@ private:
     // slots before head_ are moved-from, left by removals at the front and
     // reclaimed in one move once they are as many as the entries.
     Vector<Entry> slots_;
-    std::uint32_t* index_ = nullptr;  // open addressing: slot + 1, 0 = free
+    // Open addressing: slot + 1, 0 = free; the word before the first holds
+    // the mask (the number of places - 1).
+    std::uint32_t* index_ = nullptr;
+    std::uint32_t index_mask() const noexcept { return index_[-1]; }
     // 32 bits, like the slots of the index: a table holds fewer than 2^32
     // entries.
     std::uint32_t head_ = 0;
-    std::uint32_t index_mask_ = 0;
     std::uint32_t holes_ = 0;
 };
 
