@@ -23,6 +23,11 @@ the kind. Each time is the best of several runs (the container is made afresh, u
 before each), with the cyclic garbage collector off while timing. `growth` is the
 per-edit time at the larger size / at the smaller: 1 means an edit costs the same at both.
 The exit status is 1 when some growth exceeds --limit (default 1.5).
+
+With --instructions each case runs under valgrind's callgrind instead, with and without its
+edits, and the difference gives the instructions per edit: a count that, unlike the time,
+does not grow with the memory a larger container spreads over (cache misses). --only picks
+the cases whose name contains a text.
 """
 
 from __future__ import annotations
@@ -30,7 +35,10 @@ from __future__ import annotations
 import argparse
 import functools
 import gc
+import os
 import random
+import re
+import subprocess
 import sys
 import time
 from pathlib import Path
@@ -191,37 +199,90 @@ def per_edit(make: Callable[[int], Any], edit: Edit, x: Any, n: int, count: int,
     return best
 
 
+def counts(make: Callable[[int], Any], small: int, big: int) -> tuple[int, int]:
+    """Edits a run makes on containers of the two sizes."""
+    # A new array is grown from empty: its count of appends is its size. The
+    # table of 64 sees the same edits at both sizes of the document; an edit
+    # of a table of sections reads the whole written order (see
+    # bench/README.md): a few hundred show its cost.
+    if make is new_array:
+        return small, big
+    if make is section:
+        return 1000, 1000
+    if make is sections:
+        return small // 40, small // 40
+    return small // 8, big // 8
+
+
+def child(case: str, n: int, count: int, edit_too: bool) -> None:
+    """One run for --instructions: makes the container and, with edit_too, edits it."""
+    for name, make, edit, x in CASES:
+        if name == case:
+            if edit in PREPARE:
+                PREPARE[edit](n, count)
+            target = make(n)
+            if edit_too:
+                edit(target, count, n, x)
+
+
+def instructions(case: str, n: int, count: int) -> float:
+    """Instructions per edit, counted by callgrind: the run with the edits less the run
+    without them. Unlike time, the count does not grow with the memory a run touches."""
+    collected = []
+    for edit_too in (False, True):
+        out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable,
+                              __file__, "--child", case, str(n), str(count), str(int(edit_too))],
+                             capture_output=True, text=True, check=True, env={**os.environ, "PYTHONHASHSEED": "0"})
+        found = re.search(r"Collected : (\d+)", out.stderr)
+        if not found:
+            raise SystemExit("no instruction count from valgrind:\n" + out.stderr[-2000:])
+        collected.append(int(found.group(1)))
+    return (collected[1] - collected[0]) / count
+
+
 def main() -> int:
     global mv
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--quick", action="store_true", help="smaller sizes, one repetition")
     ap.add_argument("--limit", type=float, default=1.5)
     ap.add_argument("--markdown", help="also write the tables to this file")
+    ap.add_argument("--only", help="the edit kinds whose name contains this text")
+    ap.add_argument("--instructions", action="store_true",
+                    help="count instructions per edit with valgrind's callgrind instead of timing")
+    ap.add_argument("--child", nargs=4, help=argparse.SUPPRESS)
     a = ap.parse_args()
     mv = import_morvelan()
     if mv is None:
         return 1
+    if a.child:
+        child(a.child[0], int(a.child[1]), int(a.child[2]), a.child[3] == "1")
+        return 0
     small, reps = (2_000, 1) if a.quick else (10_000, 3)
     big = small * 8
     rows = []
     grows = 0
+    unit = "instructions" if a.instructions else "µs"
     for name, make, edit, x in CASES:
-        # A new array is grown from empty: its count of appends is its size.
-        # The table of 64 sees the same edits at both sizes of the document;
-        # an edit of a table of sections reads the whole written order (see
-        # bench/README.md): a few hundred show its cost.
-        c_small, c_big = ((small, big) if make is new_array else (1000, 1000) if make is section
-                          else (small // 40, small // 40) if make is sections else (small // 8, big // 8))
-        s = per_edit(make, edit, x, small, c_small, reps)
-        b = per_edit(make, edit, x, big, c_big, reps)
+        if a.only and a.only not in name:
+            continue
+        c_small, c_big = counts(make, small, big)
+        if a.instructions:
+            s = instructions(name, small, c_small)
+            b = instructions(name, big, c_big)
+            shown = [f"{s:,.0f}", f"{b:,.0f}"]
+        else:
+            s = per_edit(make, edit, x, small, c_small, reps) * 1e6
+            b = per_edit(make, edit, x, big, c_big, reps) * 1e6
+            shown = [f"{s:.2f} µs", f"{b:.2f} µs"]
         r = b / s
         grows += r > a.limit
-        rows.append([name, f"{s * 1e6:.2f} µs", f"{b * 1e6:.2f} µs", f"{r:.2f}" + (" (grows)" if r > a.limit else "")])
-        print(f"{name:45} {s * 1e6:9.2f} µs {b * 1e6:9.2f} µs {r:6.2f}", flush=True)
+        rows.append([name, *shown, f"{r:.2f}" + (" (grows)" if r > a.limit else "")])
+        print(f"{name:45} {shown[0]:>14} {shown[1]:>14} {r:6.2f}", flush=True)
     out: list[str] = []
-    emit(out, [f"### Per-edit time, N = {small:,} and {big:,} (N/8 edits a run)", ""]
+    what = "Instructions per edit" if a.instructions else "Per-edit time"
+    emit(out, [f"### {what}, N = {small:,} and {big:,} (N/8 edits a run)", ""]
          + table(["edit, container", f"N = {small:,}", f"N = {big:,}", "growth"], rows, {1, 2, 3}))
-    print(f"{grows} of {len(CASES)} edit kinds grow by more than {a.limit}x")
+    print(f"{grows} of {len(rows)} edit kinds grow by more than {a.limit}x ({unit})")
     write_markdown(a.markdown, out)
     return 1 if grows else 0
 
