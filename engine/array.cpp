@@ -43,12 +43,16 @@ std::size_t Array::unpack_from(std::size_t first) {
     std::size_t k = marks_ ? std::min(first / kMarkEvery, marks_->at.size()) : 0;
     const std::size_t from = k * kMarkEvery;
     const std::size_t at = k == 0 ? 0 : marks_->at[k - 1];
-    // The elements from `from` on, then the items after the run.
+    // The elements from `from` on go in front of the items after the run
+    // (with room at the end, as a parsed list keeps, when they are all).
+    const std::size_t count = packed_count_ - from;
     Elements items;
-    items.reserve(packed_count_ - from + values_.size() + (packed_count_ - from) / 8);
-    read_packed(packed_text().substr(at), packed_.is_owned(), packed_count_ - from, items);
-    for (TreeItem& item : values_) items.push_back(std::move(item));
-    values_ = std::move(items);
+    if (values_.empty()) items.reserve(count + count / 8);
+    read_packed(packed_text().substr(at), packed_.is_owned(), count, items);
+    if (values_.empty())
+        values_ = std::move(items);
+    else
+        values_.prepend(std::move(items));
     if (from == 0) {
         packed_ = RawText::absent();
         packed_count_ = 0;

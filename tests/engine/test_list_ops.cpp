@@ -306,6 +306,15 @@ TEST(ListOps, EditsAtTheEndOfAPackedArray) {
         EXPECT_FALSE(reader.next());
         EXPECT_TRUE(a.as_array().packed());
         EXPECT_TRUE(values_equal(copy, b));
+        // Replacing elements ever further from the end reads runs of them in
+        // front of the items read before, down to the first.
+        for (std::size_t at = length_of(a) - 1;; at = at * 3 / 4) {
+            replace(at, "\"r\"")(a);
+            replace(at, "\"r\"")(b);
+            ASSERT_EQ(write(lazy.value()), write(whole.value())) << "replaced at " << at;
+            if (at == 0) break;
+        }
+        EXPECT_FALSE(a.as_array().packed());
         EXPECT_TRUE(values_equal(a, b));
         ParseResult<DocumentRoot> back = parse_document(write(lazy.value()));
         ASSERT_TRUE(back.ok());
