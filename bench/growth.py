@@ -202,15 +202,11 @@ def per_edit(make: Callable[[int], Any], edit: Edit, x: Any, n: int, count: int,
 def counts(make: Callable[[int], Any], small: int, big: int) -> tuple[int, int]:
     """Edits a run makes on containers of the two sizes."""
     # A new array is grown from empty: its count of appends is its size. The
-    # table of 64 sees the same edits at both sizes of the document; an edit
-    # of a table of sections reads the whole written order (see
-    # bench/README.md): a few hundred show its cost.
+    # table of 64 sees the same edits at both sizes of the document.
     if make is new_array:
         return small, big
     if make is section:
         return 1000, 1000
-    if make is sections:
-        return small // 40, small // 40
     return small // 8, big // 8
 
 

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "alloc.hpp"
@@ -22,6 +23,38 @@
 #include "tree_item.hpp"
 
 namespace morvelan {
+
+// The first table written with a header and the last table written (see
+// written_tables in encode.hpp). Reading them from the tree costs a walk
+// over every table; an edit that adds or removes a table mostly knows how it
+// moved them, so edits keep them for one another (see src/dict_ops.cpp).
+struct OrderEnds {
+    const Table* first_header = nullptr;  // null when no table writes a header
+    const Table* last = nullptr;          // the root when no other table is written
+    friend bool operator==(const OrderEnds&, const OrderEnds&) = default;
+};
+
+// The ends as the last edit left them, if it knew them. An edit of the
+// tables takes them before it changes anything; a copy of a document knows
+// nothing of them.
+class KeptEnds {
+public:
+    KeptEnds() = default;
+    KeptEnds(const KeptEnds&) noexcept {}
+    KeptEnds& operator=(const KeptEnds&) noexcept {
+        ends_.reset();
+        return *this;
+    }
+    std::optional<OrderEnds> take() noexcept {
+        const std::optional<OrderEnds> e = ends_;
+        ends_.reset();
+        return e;
+    }
+    void keep(OrderEnds e) noexcept { ends_ = e; }
+
+private:
+    std::optional<OrderEnds> ends_;
+};
 
 class DocumentRoot {
 public:
@@ -47,6 +80,9 @@ public:
     // that way too (see encode.cpp).
     bool crlf = false;
 
+    // Kept by the edits (see KeptEnds).
+    KeptEnds written_ends;
+
     // The buffer the tree's pieces view (null for documents built in memory).
     const SourceBuffer& source() const noexcept { return source_; }
     void set_source(SourceBuffer s) noexcept { source_ = std::move(s); }
@@ -59,6 +95,7 @@ public:
         bom = false;
         crlf = false;
         source_.reset();
+        written_ends = KeptEnds();
     }
 
     // Copy: the tree is copied, pieces keep viewing the shared buffer.

@@ -172,6 +172,10 @@ public:
         part(doc.trailing, "");
     }
 
+    // Whether the table (not dotted; `member` of an array of tables) writes
+    // a header.
+    bool header_written(const TreeItem& table, bool member) { return writes_header(table, member); }
+
     Vector<WrittenTable> tables(const DocumentRoot& doc) {
         collect(doc.root());
         sort_sections();
@@ -315,9 +319,10 @@ private:
 
     // An implicit table left with nothing in it still exists: without its
     // header it would vanish from the text.
-    bool writes_header(const Section& s) {
-        const Table& t = s.item->as_table();
-        return s.array_element || !t.implicit || has_body(t) || !has_visible(t);
+    bool writes_header(const Section& s) { return writes_header(*s.item, s.array_element); }
+    bool writes_header(const TreeItem& item, bool member) {
+        const Table& t = item.as_table();
+        return member || !t.implicit || has_body(t) || !has_visible(t);
     }
 
     // Walks depth first from the root (a Table), collecting with its header
@@ -705,6 +710,11 @@ String write_document(const DocumentRoot& doc) {
     out.reserve(doc.source() ? doc.source()->view().size() + 256 : 256);
     Writer(out).document(doc);
     return out;
+}
+
+bool writes_header(const TreeItem& table, bool member) {
+    String unused;
+    return Writer(unused).header_written(table, member);
 }
 
 Vector<WrittenTable> written_tables(const DocumentRoot& doc) {

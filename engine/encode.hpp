@@ -27,5 +27,8 @@ struct WrittenTable {
     bool header;
 };
 [[nodiscard]] Vector<WrittenTable> written_tables(const DocumentRoot& doc);
+// Whether a table that is not dotted (`member`: of an array of tables) is
+// written with a header, as written_tables says of it.
+[[nodiscard]] bool writes_header(const TreeItem& table, bool member);
 
 }  // namespace morvelan

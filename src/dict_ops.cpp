@@ -28,6 +28,7 @@
 #include "comments.hpp"
 #include "engine/array_of_tables.hpp"
 #include "engine/encode.hpp"
+#include "written_order.hpp"
 
 namespace morvelan {
 
@@ -39,14 +40,6 @@ RawText owned(Text s) { return RawText::owned(s); }
 
 // ---------------------------------------------------------------------------
 // Entries and the lines they are written as
-
-std::size_t first_visible(const Table& t) noexcept {
-    for (std::size_t i = 0; i < t.entries.size(); ++i)
-        if (!t.entries.at(i).item.is_none()) return i;
-    return kNone;
-}
-
-bool writes_lines(const Table& t, std::size_t skip = static_cast<std::size_t>(-1)) noexcept;
 
 void strip_leading_break(RawText& prefix) {
     Text p = prefix.view();
@@ -68,63 +61,6 @@ RawText part_of(const RawText& whole, Text part) {
 // Headers are written in an order of their own (by recorded position, see
 // engine/encode.hpp): the text that a table's lines stand next to is found in
 // that order, not among the entries.
-
-// Whether the table writes a key/value line (as the writer decides it).
-bool writes_lines(const Table& t, std::size_t skip) noexcept {
-    for (std::size_t i = 0; i < t.entries.size(); ++i) {
-        const TreeItem& item = t.entries.at(i).item;
-        if (i == skip) continue;
-        if (is_dotted(item)) {
-            if (first_visible(item.as_table()) == kNone || writes_lines(item.as_table())) return true;
-        } else if (item.is_value()) {
-            return true;
-        } else if (item.is_array_of_tables()) {
-            const auto& members = item.as_array_of_tables().values;
-            if (std::none_of(members.begin(), members.end(), [](const TreeItem& m) { return m.is_table(); }))
-                return true;
-        }
-    }
-    return false;
-}
-
-bool holds(const std::vector<const TreeItem*>& sorted, const TreeItem* t) {
-    return std::binary_search(sorted.begin(), sorted.end(), t);
-}
-
-// The tables of a document in the order they are written. The document is
-// the caller's to edit: the items are handed out for editing.
-class Written {
-public:
-    explicit Written(const DocumentRoot& doc) : order_(written_tables(doc)) {}
-
-    std::size_t index_of(const TreeItem* t) const noexcept {
-        for (std::size_t i = 0; i < order_.size(); ++i)
-            if (order_[i].item == t) return i;
-        return kNone;
-    }
-    TreeItem* item(std::size_t i) const noexcept { return const_cast<TreeItem*>(order_[i].item); }
-    bool header(std::size_t i) const noexcept { return order_[i].header; }
-    std::size_t size() const noexcept { return order_.size(); }
-
-    // The first table after `from` that writes a header and is not one of
-    // `skip`; null when none.
-    TreeItem* next_header(std::size_t from, const std::vector<const TreeItem*>& skip = {}) const {
-        for (std::size_t i = from + 1; i < order_.size(); ++i)
-            if (order_[i].header && !holds(skip, order_[i].item)) return item(i);
-        return nullptr;
-    }
-
-    // Whether nothing is written before the table at `at`.
-    bool at_start(std::size_t at) const {
-        if (writes_lines(order_[0].item->as_table())) return false;
-        for (std::size_t i = 1; i < at && i < order_.size(); ++i)
-            if (order_[i].header) return false;
-        return true;
-    }
-
-private:
-    Vector<WrittenTable> order_;
-};
 
 // New text goes in before `header` (null: before the document's trailing
 // text): a new section, the first lines of the root, or the header and the
@@ -378,7 +314,10 @@ Text body_indent(const Table& t) noexcept {
 RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
 
 // A new section (no recorded position) is written after the table before
-// it in the walk: what ended that table's body stays with it.
+// it in the walk: what ended that table's body stays with it. `ends` are
+// those of the written order before the section came, if known: when the
+// table before it is the one written last, so is the new section, with no
+// header after it, and nothing is written before it unless some header is.
 void section_placed(DocumentRoot& doc, TreeItem& item) {
     // The header written first: an implicit table writes none of its own.
     RawText* p = written_prefix(item);
@@ -390,6 +329,35 @@ void section_placed(DocumentRoot& doc, TreeItem& item) {
     const std::size_t i = order.index_of(first_table);
     if (i == kNone) return;
     insert_before(doc, order.next_header(i, tables_in(item)), order.at_start(i), *p, false);
+}
+
+// The same for the section at entry `at` of `target`, just added, keeping
+// the ends when it is written last.
+void section_placed(DocumentRoot& doc, TreeItem& target, std::size_t at,
+                    const std::optional<OrderEnds>& ends) {
+    TreeItem& item = target.as_table().entries.at(at).item;
+    // (An implicit table may stop writing its header once it holds something.)
+    const bool implicit = &target != &doc.root() && target.as_table().implicit;
+    if (!ends || implicit || section_before(doc, target, at) != ends->last) {
+        section_placed(doc, item);
+        return;
+    }
+    if (RawText* p = written_prefix(item)) {
+        const bool at_start = !ends->first_header && !writes_lines(doc.table());
+#ifndef NDEBUG
+        const TreeItem* first_table = nullptr;
+        for (const TreeItem* x : tables_in(item))
+            if (&x->decor().prefix == p) first_table = x;
+        const Written order(doc);
+        const std::size_t i = order.index_of(first_table);
+        check_ends_answer(
+            i == kNone || (!order.next_header(i, tables_in(item)) && order.at_start(i) == at_start),
+            "a new section written last");
+#endif
+        insert_before(doc, nullptr, at_start, *p, false);
+    }
+    const Table* first = ends->first_header ? ends->first_header : first_header_in(item, false);
+    keep_order_ends(doc, OrderEnds{first, last_section_in(item, false)});
 }
 
 // The table's first line has just been written into it (`key` is its key):
@@ -484,8 +452,32 @@ void opens_document(DocumentRoot& doc, Text opening) {
     }
 }
 
+// A section of the root (`item`, its top table at `place`) has taken the
+// place of another (whose tables were `old`): the ends before it were
+// `ends`. It is written where the old one's first table was, its tables one
+// after another. Kept when that settles them: the first header is the new
+// section's when it was the old one's; another first header, or the last
+// table, stays when it is none of the old one's and has a position of its
+// own (one without follows the table before it, which may have gone), the
+// first header before `place`, and while the section after it has a
+// position (`followed`).
+void replaced_in_place(DocumentRoot& doc, OrderEnds ends, const std::vector<const Table*>& old,
+                       HeaderPosition place, const TreeItem& item, bool followed) {
+    if (!place || !followed || among(old, ends.last) || !ends.last->doc_position) return;
+    if (among(old, ends.first_header)) {
+        ends.first_header = first_header_in(item, false);
+        if (!ends.first_header) return;
+    } else if (ends.first_header) {
+        const HeaderPosition p = ends.first_header->doc_position;
+        if (!p || *p >= *place) return;
+    }
+    keep_order_ends(doc, ends);
+}
+
+// `ends`: those of the written order before the edit, if known; kept again
+// where the edit knows where it leaves them.
 void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std::string_view key,
-                     TreeItem item) {
+                     TreeItem item, std::optional<OrderEnds> ends) {
     Table& t = target.as_table();
     // A table or an array of tables becomes a section of its own; a dotted
     // table taken from elsewhere is one too, and an inline table stored as a
@@ -500,8 +492,8 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
                 m.as_table().implicit = false;
             }
     const std::size_t first = first_visible(t);
-
-    const bool had_lines = writes_lines(t);
+    // (A section added or in place of another leaves the lines as they are.)
+    const bool had_lines = !section && writes_lines(t);
     if (at < 0) {
         Key k(key);
         if (section) {
@@ -513,11 +505,15 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             k.leaf_decor.prefix = indent_prefix(body_indent(t));
             if (first == kNone && is_dotted(target)) dotted_key_text_to_line(doc, target, k);
         }
+        // Where the new section goes follows from the ends before it came.
+        if (section && !ends) ends = Written(doc).ends();
         Entry& added = t.entries.append(std::move(k), std::move(item));
         if (section) {
-            section_placed(doc, added.item);
+            section_placed(doc, target, t.entries.size() - 1, ends);
         } else if (!had_lines) {
             lines_begin(doc, target, added.key);
+        } else if (ends) {
+            keep_order_ends(doc, *ends);  // one more line where there were lines
         }
         return;
     }
@@ -561,27 +557,50 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     }
     if (old_section || old_dotted || moves) keep_free_comments(doc, target, i, i + 1, !moves);
     Entry& e = t.entries.at(i);
+    // A section of the root in place of another: written where that was,
+    // which the ends of the written order tell without reading it whole.
+    const bool in_place = old_section && section && &target == &doc.root();
+    if (!in_place) {
+        if (old_section || old_dotted || section) ends.reset();
+    } else if (!ends) {
+        ends = Written(doc).ends();
+    }
+    const std::vector<const Table*> old_tables = in_place ? tables_of(e.item) : std::vector<const Table*>();
+    const HeaderPosition place = old_section ? place_of(e.item) : HeaderPosition();
     // A section that opens the table (written right under its header, or
     // first in the document) is not set off by a blank line.
     // A section in place of a section: where its first header is written,
     // first in the document or right under the table's own header.
-    bool opens = !writes_lines(t, i);
-    if (opens && old_section) {
+    bool opens = false;
+    if (old_section) {
         const RawText* p = written_prefix(e.item);
         const TreeItem* header = nullptr;
         for (const TreeItem* x : tables_in(e.item))
             if (&x->decor().prefix == p) header = x;
-        const Written order(doc);
-        const std::size_t j = header ? order.index_of(header) : kNone;
-        if (j == kNone) {
-            opens = i == first;
-        } else if (!order.at_start(j)) {
-            std::size_t k = j - 1;
-            while (k > 0 && !order.header(k)) --k;
-            opens = k > 0 && order.item(k) == &target;
+        if (!header) {
+            opens = i == first && !writes_lines(t, i);
+        } else if (in_place) {
+            // No header is written between the root's lines and another.
+            opens = ends->first_header == &header->as_table() && !writes_lines(t, i);
+#ifndef NDEBUG
+            const Written order(doc);
+            check_ends_answer((!writes_lines(t, i) && order.at_start(order.index_of(header))) == opens,
+                              "a section replaced in the root");
+#endif
+        } else if (!writes_lines(t, i)) {
+            opens = true;
+            const Written order(doc);
+            const std::size_t j = order.index_of(header);
+            if (j == kNone) {
+                opens = i == first;
+            } else if (!order.at_start(j)) {
+                std::size_t k = j - 1;
+                while (k > 0 && !order.header(k)) --k;
+                opens = k > 0 && order.item(k) == &target;
+            }
         }
     } else {
-        opens = opens && i == first;
+        opens = i == first && !writes_lines(t, i);
     }
     RawText old_block = block_text(e);
     if (const Text kept = moves ? free_comments(old_block.view()) : Text(); !kept.empty())
@@ -607,6 +626,7 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             e.key.leaf_decor.prefix = std::move(prefix);
         }
         e.item = std::move(item);
+        if (ends) keep_order_ends(doc, *ends);  // a value in place of a value
         const bool in_root = &target == &doc.root();
         if (!opening.empty() && in_root)
             e.key.leaf_decor.prefix = owned(join_paragraphs(opening, e.key.leaf_decor.prefix.view()));
@@ -624,7 +644,7 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     e.key.clear_decor();
     if (old_section) {
         // A table in place of a table is written where the old one was.
-        if (const HeaderPosition place = place_of(e.item)) {
+        if (place) {
             if (item.is_table()) {
                 item.as_table().doc_position = place;
             } else {
@@ -652,6 +672,8 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     e.item = std::move(item);
     if (!old_section) section_placed(doc, e.item);
     if (!opening.empty()) opens_document(doc, opening);
+    if (in_place)
+        replaced_in_place(doc, *ends, old_tables, place, e.item, followed_by_position(doc, target, i));
 }
 
 // A dotted table left without entries stays, written `key = {}` where its
@@ -678,18 +700,37 @@ void dotted_text_to_key(DocumentRoot& doc, TreeItem& target) {
     }
 }
 
-std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::size_t at) {
+// `ends`: those of the written order before the edit, if known; kept again
+// where the edit knows where it leaves them.
+std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::size_t at,
+                                     std::optional<OrderEnds> ends) {
     Table& t = target.as_table();
     TreeItem& owner = line_owner(doc, target);
-    const bool had_lines = writes_lines(owner.as_table());
+    const bool section = is_section(t.entries.at(at).item);
+    // (Removing a section leaves the lines as they are.)
+    const bool had_lines = !section && writes_lines(owner.as_table());
+    const bool in_root = &owner == &doc.root();
+    // The tables that go (a value has none).
+    const std::vector<const Table*> gone = tables_of(t.entries.at(at).item);
+    const bool followed = !gone.empty() && followed_by_position(doc, target, at);
     // The entry's header came first after the table's own header (or first
-    // in the document).
+    // in the document): in the root, the header written first, when the
+    // root writes no line.
     bool came_first = false;
-    if (!had_lines && is_section(t.entries.at(at).item)) {
+    if (section && in_root) {
+        if (!ends) ends = Written(doc).ends();
+        came_first = among(gone, ends->first_header) && !writes_lines(owner.as_table());
+#ifndef NDEBUG
+        const TreeItem* next = Written(doc).next_header(0);
+        check_ends_answer(
+            (!writes_lines(owner.as_table()) && next && among(gone, &next->as_table())) == came_first,
+            "a section of the root removed");
+#endif
+    } else if (section && !writes_lines(owner.as_table())) {
         const Written order(doc);
         const std::size_t i = order.index_of(&owner);
         const TreeItem* next = i == kNone ? nullptr : order.next_header(i);
-        came_first = next && holds(tables_in(t.entries.at(at).item), next);
+        came_first = next && among(gone, &next->as_table());
     }
     // An implicit table left empty starts writing its header: where the
     // header of what it held stood, under the comments that stood free above
@@ -727,6 +768,16 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
             TreeItem* next = order.next_header(i);
             if (next && (i == 0 || holds(tables_in(owner), next))) strip_leading_break(next->decor().prefix);
         }
+        keep_order_ends(doc, order.ends());
+    } else if (ends && !starts_header && !last_line && (&target == &doc.root() || !t.implicit)) {
+        // Tables that are neither end went: the ends stay, when they and the
+        // section after the entry have positions of their own (a table
+        // without one is written after the table before it, which may have
+        // gone).
+        const bool settled = !among(gone, ends->last) && !among(gone, ends->first_header) &&
+                             (gone.empty() || (followed && ends->last->doc_position &&
+                                               (!ends->first_header || ends->first_header->doc_position)));
+        if (settled) keep_order_ends(doc, *ends);
     }
     return out;
 }
@@ -931,28 +982,39 @@ bool assign_entry(DocumentRoot& doc, TreeItem& target, std::string_view key, Tre
         t.entries.remove_at(static_cast<std::size_t>(at));
         at = -1;
     }
+    std::optional<OrderEnds> ends = take_order_ends(doc);
     if (target.is_inline_table()) {
         assign_inline(t, at, key, std::move(item));
+        if (ends) keep_order_ends(doc, *ends);  // an inline table holds no sections
     } else {
-        assign_standard(doc, target, at, key, std::move(item));
+        assign_standard(doc, target, at, key, std::move(item), ends);
     }
     return existed;
 }
+
+namespace {
+
+std::optional<Entry> remove_entry_at(DocumentRoot& doc, TreeItem& target, std::size_t i) {
+    std::optional<OrderEnds> ends = take_order_ends(doc);
+    if (!target.is_inline_table()) return remove_standard(doc, target, i, ends);
+    std::optional<Entry> out = remove_inline(target.as_table(), i);
+    if (ends) keep_order_ends(doc, *ends);  // an inline table holds no sections
+    return out;
+}
+
+}  // namespace
 
 std::optional<Entry> remove_entry(DocumentRoot& doc, TreeItem& target, std::string_view key) {
     Table& t = target.as_table();
     const std::ptrdiff_t at = t.entries.find(key);
     if (at < 0 || t.entries.at(static_cast<std::size_t>(at)).item.is_none()) return std::nullopt;
-    const auto i = static_cast<std::size_t>(at);
-    return target.is_inline_table() ? remove_inline(t, i) : remove_standard(doc, target, i);
+    return remove_entry_at(doc, target, static_cast<std::size_t>(at));
 }
 
 std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target) {
     Table& t = target.as_table();
-    for (std::size_t i = t.entries.size(); i-- > 0;) {
-        if (t.entries.at(i).item.is_none()) continue;
-        return target.is_inline_table() ? remove_inline(t, i) : remove_standard(doc, target, i);
-    }
+    for (std::size_t i = t.entries.size(); i-- > 0;)
+        if (!t.entries.at(i).item.is_none()) return remove_entry_at(doc, target, i);
     return std::nullopt;
 }
 
@@ -1045,10 +1107,29 @@ CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySl
     return r;
 }
 
-void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line) {
+void keep_removed_text(DocumentRoot& doc, KeptText& kept, RawText* line) {
     if (!kept.set_off && kept.text.empty()) return;
+    const bool from_ends = kept.set_off && kept.set_off_member && kept.ends;
+    if (from_ends) {
+        // Written first when it is the first header and the root writes no
+        // line (the ends are those after the removal).
+        const bool at_start = kept.ends->first_header == kept.set_off && !writes_lines(doc.table());
+#ifndef NDEBUG
+        const Written order(doc);
+        check_ends_answer(order.at_start(order.index_of(kept.set_off_member)) == at_start,
+                          "a member after a removed one");
+#endif
+        if (at_start) {
+            RawText& prefix = kept.set_off_member->decor().prefix;
+            prefix = part_of(prefix, prefix.view().substr(leading_breaks(prefix.view()).size()));
+        }
+        if (kept.text.empty()) return;
+    }
     const Written order(doc);
-    if (kept.set_off) {
+    // Read whole now: the edit keeps its ends (the decor changed below does
+    // not move them).
+    kept.ends = order.ends();
+    if (kept.set_off && !from_ends) {
         // Nothing is written above it now: no blank line either.
         for (std::size_t i = 0; i < order.size(); ++i) {
             if (!order.header(i) || &order.item(i)->as_table() != kept.set_off) continue;
@@ -1084,6 +1165,7 @@ void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line) {
 }
 
 void clear_entries(DocumentRoot& doc, TreeItem& target) {
+    take_order_ends(doc);
     Table& t = target.as_table();
     if (is_dotted(target) && !target.is_inline_table()) {
         dotted_text_to_key(doc, target);

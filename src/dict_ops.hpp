@@ -74,6 +74,6 @@ CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySl
 // the next header written after them; with none, before `line` (the prefix
 // of the line an emptied array of tables is written as) or to the end of
 // the document.
-void keep_removed_text(DocumentRoot& doc, const KeptText& kept, RawText* line);
+void keep_removed_text(DocumentRoot& doc, KeptText& kept, RawText* line);
 
 }  // namespace morvelan

@@ -17,6 +17,7 @@
 #include "list_proxy.hpp"
 #include "scalar_proxy.hpp"
 #include "types.hpp"
+#include "written_order.hpp"
 
 namespace morvelan::py {
 
@@ -408,6 +409,7 @@ PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         else if (item->is_array() || item->is_array_of_tables()) {
             const bool had_members = length_of(*item) != 0;
             KeptText kept;
+            if (item->is_array_of_tables()) take_order_ends(p.doc().tree);
             clear_elements(*item, &kept);
             after_removal(p, *item, had_members, kept);
         } else
@@ -468,7 +470,10 @@ int item_set_implicit(PyObject* self, PyObject* value, void*) {
         Place p = Place::of_record(self);
         MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
         MV_ASSIGN(TreeItem * item, resolve(p));
-        if (item->is_table()) item->as_table().implicit = value == Py_True;
+        if (item->is_table()) {
+            take_order_ends(p.doc().tree);  // whether the table writes a header may change
+            item->as_table().implicit = value == Py_True;
+        }
         return 0;
     });
 }
@@ -681,7 +686,7 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
 
 }  // namespace
 
-void after_removal(const Place& p, const TreeItem& list, bool had_members, const KeptText& kept) {
+void after_removal(const Place& p, const TreeItem& list, bool had_members, KeptText& kept) {
     Key* key = nullptr;  // of an array of tables left without members
     Holder h{nullptr, EntrySlot()};
     if (had_members && list.is_array_of_tables() && length_of(list) == 0) {
@@ -690,7 +695,10 @@ void after_removal(const Place& p, const TreeItem& list, bool had_members, const
             if (Entry* e = h.parent->as_table().entries.get(h.slot.key)) key = &e->key;
     }
     // The key is written as a line's from now on, not with a header's spacing.
-    if (key) key->leaf_decor.clear();
+    if (key) {
+        key->leaf_decor.clear();
+        kept.ends.reset();  // a line of the table that holds it now
+    }
     keep_removed_text(p.doc().tree, kept, key ? &key->leaf_decor.prefix : nullptr);
     if (key) array_of_tables_emptied(p.doc().tree, *h.parent, h.slot.key);
 }

@@ -143,7 +143,7 @@ Result<bool> handle_string(PyObject* obj, std::string& text);
 // removed headers and stays (`kept`) goes in before the next header; an
 // array of tables that had members (`had_members`) and has none left is
 // written as a key/value line from now on.
-void after_removal(const Place& p, const TreeItem& list, bool had_members, const KeptText& kept);
+void after_removal(const Place& p, const TreeItem& list, bool had_members, KeptText& kept);
 
 // Inserts `element` at `at` into the list at `p`. An array of tables without
 // members is written as a key/value line: what that line carried goes where

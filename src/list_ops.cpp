@@ -20,6 +20,7 @@
 
 #include "comments.hpp"
 #include "engine/table.hpp"
+#include "written_order.hpp"
 
 namespace morvelan {
 
@@ -284,28 +285,40 @@ void insert_into_aot(ArrayOfTables& aot, std::size_t k, TreeItem&& x) {
 
 TreeItem remove_from_aot(ArrayOfTables& aot, std::size_t i, KeptText* kept) {
     Elements& v = aot.values;
+    if (kept) {
+        member_goes(*kept, v, i);
+        kept->set_off_member = nullptr;
+    }
     if (i + 1 == v.size() && kept) kept->add(v[i]);
-    const RawText& removed = v[i].decor().prefix;
-    if (i + 1 < v.size() && removed.is_present()) {
+    bool sets_off = false;
+    if (i + 1 < v.size()) {
         // The next header takes the removed one's place: any comment
         // paragraph set off from it by a blank line stays; the comment lines
         // directly above the removed header go with it. It stays set off by
         // the blank lines that stood above either header, so that a header
         // set off from the lines above before is not glued to them now (one
         // written first in the document loses them again: see KeptText).
+        // An absent prefix is the writer's default, right wherever the
+        // header stands (none first in the document, a blank line
+        // elsewhere): it stays absent unless comments come above it.
         RawText& next = v[i + 1].decor().prefix;
-        const auto [removed_lead, free] = above_header(removed.view());
-        Text lead = removed_lead;
-        const Text next_lead = leading_breaks(next.view());
-        if (next_lead.size() > lead.size()) {
-            lead = next_lead;
-            if (kept && v[i + 1].is_table()) kept->set_off = &v[i + 1].as_table();
+        const auto [removed_lead, free] = above_header(v[i].decor().prefix.view());
+        if (next.is_present() || !free.empty()) {
+            const Text next_text = next.is_present() ? next.view() : Text("\n");
+            Text lead = removed_lead;
+            const Text next_lead = leading_breaks(next_text);
+            if (next_lead.size() > lead.size()) {
+                lead = next_lead;
+                sets_off = kept && v[i + 1].is_table();
+                if (sets_off) kept->set_off = &v[i + 1].as_table();
+            }
+            const Text own = next_text.substr(next_lead.size());
+            next = owned(std::string(lead) + std::string(free) + std::string(own));
         }
-        const Text own = next.view().substr(next_lead.size());
-        next = owned(std::string(lead) + std::string(free) + std::string(own));
     }
     TreeItem out = std::move(v[i]);
     v.erase(v.begin() + static_cast<std::ptrdiff_t>(i));
+    if (sets_off) kept->set_off_member = &v[i];
     return out;
 }
 
@@ -383,8 +396,10 @@ void clear_elements(TreeItem& list, KeptText* kept) {
         return;
     }
     Elements& v = list.as_array_of_tables().values;
-    if (kept)
+    if (kept) {
         for (const TreeItem& m : v) kept->add(m);
+        kept->ends.reset();
+    }
     v.clear();
 }
 

@@ -14,6 +14,7 @@
 
 #include "engine/array.hpp"
 #include "engine/array_of_tables.hpp"
+#include "engine/document.hpp"
 #include "engine/table.hpp"
 #include "engine/tree_item.hpp"
 
@@ -60,6 +61,10 @@ struct KeptText {
     // own blank lines above it: it loses them when it is now written first
     // in the document.
     const Table* set_off = nullptr;
+    TreeItem* set_off_member = nullptr;  // its member, where it stands after the removal
+    // The ends of the written order as the edit leaves them, while known
+    // (see written_order.hpp).
+    std::optional<OrderEnds> ends;
     void add(const TreeItem& member);
 };
 

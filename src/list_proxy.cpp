@@ -19,6 +19,7 @@
 #include "item_proxy.hpp"
 #include "list_ops.hpp"
 #include "types.hpp"
+#include "written_order.hpp"
 
 namespace morvelan::py {
 
@@ -167,7 +168,11 @@ void stamp_list(const Place& p) {
     p.state->version.store(c, std::memory_order_release);
 }
 
-// An exclusive hold of the document with the list of the acting handle.
+// An exclusive hold of the document with the list of the acting handle. The
+// members of an array of tables are tables of the document: the edit takes
+// the ends of the written order (see written_order.hpp) in `kept.ends`,
+// moves them with each member inserted or removed, and keeps them when it
+// is done (done()); an edit that cannot tell where it leaves them drops them.
 struct Editing {
     Place place;
     LockGuard guard;
@@ -176,11 +181,20 @@ struct Editing {
     KeptText kept;     // text above removed headers that stays
 
     // After elements were removed (see after_removal).
-    void removed() const { after_removal(place, *list, had_members, kept); }
+    void removed() { after_removal(place, *list, had_members, kept); }
 
     // Inserts one element at `at` (see insert_into_list).
     void insert(std::size_t at, TreeItem&& element) {
         insert_into_list(place, *list, at, std::move(element));
+        member_came(kept, *list, at);
+    }
+    // Replaces element `at`.
+    void replace(std::size_t at, TreeItem&& element) {
+        replace_element(*list, at, std::move(element));
+        kept.ends.reset();
+    }
+    void done() {
+        if (kept.ends) keep_order_ends(place.doc().tree, *kept.ends);
     }
     // Appends the elements (made by make_elements) at the end.
     void append_all(Vector<TreeItem>&& elements) {
@@ -194,7 +208,9 @@ Result<Editing> edit(PyObject* self, const char* op) {
     MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
     MV_ASSIGN(TreeItem * list, list_at(p, op));
     const bool had_members = length_of(*list) != 0;
-    return Editing{p, std::move(guard), list, had_members, KeptText()};
+    Editing e{p, std::move(guard), list, had_members, KeptText()};
+    if (list->is_array_of_tables()) e.kept.ends = take_order_ends(p.doc().tree);
+    return e;
 }
 
 // ---- reading ---------------------------------------------------------------
@@ -368,7 +384,7 @@ Status set_at(PyObject* self, long long i, PyObject* value) {
     MV_ASSIGN(const std::size_t at, position(i, length_of(*e.list)));
     MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
     MV_CHECK(check_readable(e.place, element));
-    replace_element(*e.list, at, std::move(element));
+    e.replace(at, std::move(element));
     stamp_positions(e.place, at, at + 1);
     return ok();
 }
@@ -379,6 +395,7 @@ Status delete_at(PyObject* self, long long i) {
     MV_ASSIGN(const std::size_t at, position(i, n));
     remove_element(*e.list, at, &e.kept);
     e.removed();
+    e.done();
     stamp_from(e.place, at);
     return ok();
 }
@@ -399,7 +416,7 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
         // Only the replaced positions are stamped: those between them keep
         // their elements and their handles.
         for (Py_ssize_t k = 0; k < s.count; ++k) {
-            replace_element(list, s.at(k), std::move(items[static_cast<std::size_t>(k)]));
+            e.replace(s.at(k), std::move(items[static_cast<std::size_t>(k)]));
             stamp_positions(e.place, s.at(k), s.at(k) + 1);
         }
         return ok();
@@ -410,10 +427,11 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
     const auto start = static_cast<std::size_t>(s.start);
     const auto count = static_cast<std::size_t>(s.count);
     const std::size_t common = std::min(count, items.size());
-    for (std::size_t k = 0; k < common; ++k) replace_element(list, start + k, std::move(items[k]));
+    for (std::size_t k = 0; k < common; ++k) e.replace(start + k, std::move(items[k]));
     for (std::size_t k = count; k > common; --k) remove_element(list, start + k - 1, &e.kept);
     if (common == items.size()) e.removed();
     for (std::size_t k = common; k < items.size(); ++k) e.insert(start + k, std::move(items[k]));
+    e.done();
     if (count == items.size())
         stamp_positions(e.place, start, start + count);
     else
@@ -431,6 +449,7 @@ Status delete_slice(PyObject* self, PyObject* slice) {
     std::sort(at.begin(), at.end());
     for (std::size_t k = at.size(); k-- > 0;) remove_element(*e.list, at[k], &e.kept);
     e.removed();
+    e.done();
     stamp_from(e.place, at.front());
     return ok();
 }
@@ -464,6 +483,7 @@ PyObject* list_append(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
         MV_CHECK(check_readable(e.place, element));
         e.insert(length_of(*e.list), std::move(element));
+        e.done();
         return Ref::borrow(Py_None);
     });
 }
@@ -483,6 +503,7 @@ PyObject* list_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
         MV_CHECK(check_readable(e.place, element));
         e.insert(at, std::move(element));
+        e.done();
         stamp_from(e.place, at);
         return Ref::borrow(Py_None);
     });
@@ -494,6 +515,7 @@ Status extend_with(PyObject* self, PyObject* values, const char* op) {
     MV_CHECK(make_elements(*e.list, items));
     MV_CHECK(check_elements(e.place, items));
     e.append_all(std::move(items));
+    e.done();
     return ok();
 }
 
@@ -528,6 +550,7 @@ PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         MV_ASSIGN(Ref value, to_python(element_at(*e.list, at), where_of(e.place, at)));
         remove_element(*e.list, at, &e.kept);
         e.removed();
+        e.done();
         stamp_from(e.place, at);
         return value;
     });
@@ -544,6 +567,7 @@ PyObject* list_remove(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         if (found.empty()) return value_error("value not in array");
         remove_element(*e.list, found.front(), &e.kept);
         e.removed();
+        e.done();
         stamp_from(e.place, found.front());
         return Ref::borrow(Py_None);
     });
@@ -701,6 +725,7 @@ PyObject* list_inplace_multiply(PyObject* self, PyObject* count) {
             MV_CHECK(make_elements(*e.list, more));
             e.append_all(std::move(more));
         }
+        e.done();
         stamp_list(e.place);
         return Ref::borrow(self);
     });

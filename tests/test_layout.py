@@ -2,6 +2,9 @@
 input, an edit and the exact output, and the output must read back as the
 edited document."""
 
+import copy
+import random
+
 import pytest
 
 morvelan = pytest.importorskip("morvelan")
@@ -266,3 +269,44 @@ def test_popitem_takes_the_last_appended_entry():
     assert t.popitem() == ("c", 3)
     assert t.popitem() == ("b", 2)
     assert doc.as_toml() == "[t]\na = 1\n"
+
+
+# Edits one after another on one document: an edit that adds, replaces or
+# removes a section, or a member of an array of tables, reads what it needs
+# of the order the tables are written in from what the edit before it left.
+# Each step must write what the same edit writes on a copy of the document,
+# which knows nothing from edits before.
+SEQUENCE_DOCS = [
+    "[[p]]\nname = 'a'\n\n[[p]]\nname = 'b'\n\n[[p]]\nname = 'c'\n\n[[p]]\nname = 'd'\n",
+    "# lock file\n\n[[p]]\nname = 'a'\n[p.deps]\nx = 1\n\n[[p]]\nname = 'b'\n\n[other]\nk = 1\n\n[[p]]\nname = 'c'\n",
+    "top = 1\n[[p]]\nname = 'a'\n\n[[p]]\nname = 'b'\n",
+    "[s0]\nv = 0\n\n[s1]\nv = 1\n\n[s1.sub]\nw = 1\n\n[s2]\nv = 2\n\n[tool.x]\nv = 3\n\n[s3]\nv = 4\n",
+    "title = 'x'\n\n[s0]\nv = 0\n\n[s1]\nv = 1\n",
+]
+SEQUENCE_EDITS = {
+    "pop(0)": lambda d: d["p"].pop(0) if "p" in d and len(d["p"]) > 1 else None,
+    "pop()": lambda d: d["p"].pop() if "p" in d and len(d["p"]) > 1 else None,
+    "append": lambda d: d["p"].append({"name": "n"}) if "p" in d else None,
+    "insert(0)": lambda d: d["p"].insert(0, {"name": "m"}) if "p" in d else None,
+    "new section": lambda d: d.__setitem__("new%d" % len(d), {"v": len(d)}),
+    "new nested section": lambda d: d.__setitem__("n%d" % len(d), {"t": {"v": 1}}),
+    "replace a section": lambda d: d.__setitem__(sorted(k for k in d if k.startswith("s"))[0], {"r": 1})
+    if any(k.startswith("s") for k in d) else None,
+    "del a section": lambda d: d.__delitem__(sorted(k for k in d if k not in ("p", "title", "top"))[-1])
+    if any(k not in ("p", "title", "top") for k in d) else None,
+    "del the first section": lambda d: d.__delitem__(next(iter(k for k in d if k not in ("title", "top"))))
+    if any(k not in ("title", "top") for k in d) else None,
+}
+
+
+@pytest.mark.parametrize("text", SEQUENCE_DOCS)
+@pytest.mark.parametrize("seed", range(6))
+def test_edit_sequences_write_as_single_edits_do(text, seed):
+    rng = random.Random(seed)
+    doc = morvelan.loads(text)
+    for step in range(12):
+        name = rng.choice(sorted(SEQUENCE_EDITS))
+        fresh = copy.copy(doc)
+        SEQUENCE_EDITS[name](doc)
+        SEQUENCE_EDITS[name](fresh)
+        assert doc.as_toml() == fresh.as_toml(), f"step {step}: {name}"
