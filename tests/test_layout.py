@@ -182,6 +182,14 @@ CASES = [
     ("assign-to-emptied-array", "# doc\n\n[[ c ]]\nx = 1\n[b]\ny = 2\n", run("doc['c'].pop(); doc['c'] = [1, 2]"),
      "# doc\n\nc = [1, 2]\n\n[b]\ny = 2\n"),
     # Comments that close the body before a removed last member stay there.
+    # A member added in memory has no header text of its own (the default:
+    # none first in the document, a blank line elsewhere): taking it away
+    # sets the next one off, or not, by where it stands; taking the one
+    # before it away leaves it the default.
+    ("pop-new-first-member", "[[p]]\na = 1\n\n[[p]]\na = 2\n", run("doc['p'].insert(0, {'a': 0}); doc['p'].pop(0)"),
+     "[[p]]\na = 1\n\n[[p]]\na = 2\n"),
+    ("pop-before-new-member", "top = 1\n[[p]]\na = 1\n", run("doc['p'].append({'a': 2}); doc['p'].pop(0)"),
+     "top = 1\n\n[[p]]\na = 2\n"),
     ("pop-last-member", '[[r]]\nx = 1\n# end of the first\n\n[[r]]\nx = 2\n[t]\n', run("doc['r'].pop()"),
      '[[r]]\nx = 1\n# end of the first\n\n[t]\n'),
     # A table replaced by a copy of itself keeps the blank line that sets its
