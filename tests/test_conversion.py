@@ -5,10 +5,10 @@ import collections.abc as abc
 import enum
 import math
 import sys
-import threading
 from datetime import date, datetime, time, timedelta, timezone, tzinfo
 
 import pytest
+from toml_cases import deep_text, on_stack
 
 pytestmark = pytest.mark.needs_module
 morvelan = pytest.importorskip("morvelan")
@@ -299,19 +299,6 @@ def test_nesting_is_capped_even_with_a_raised_recursion_limit():
 NESTING = "maximum TOML nesting depth (1000) exceeded while converting to TOML"
 
 
-def deep_text(tables):
-    """A document whose root holds `tables` tables "a" in each other, written
-    as dotted keys of 80 keys in nested inline tables (as deep as the parser
-    reads): `levels` = tables + 1 levels of conversion."""
-    parts, left = [], tables
-    while True:
-        keys = min(80, left)
-        left -= keys
-        parts.append(".".join(["a"] * keys) + (" = {}" if left == 0 else " = { "))
-        if left == 0:
-            return "".join(parts) + " }" * (len(parts) - 1) + "\n"
-
-
 @pytest.fixture(scope="module")
 def deep_doc():
     """A document of 1000 levels: the root table and 999 tables "a" in each
@@ -365,26 +352,7 @@ def on_large_stack(fn):
     """Runs `fn` in a thread with a 64 MiB stack (1000 levels of conversion
     take more than the main thread's stack in sanitized builds) and the
     recursion limit raised; gives its result or raises its exception."""
-    out = {}
-
-    def run():
-        try:
-            out["value"] = fn()
-        except BaseException as e:  # raised again in the calling thread
-            out["error"] = e
-
-    old_limit, old_size = sys.getrecursionlimit(), threading.stack_size(64 << 20)
-    sys.setrecursionlimit(10_000)
-    try:
-        thread = threading.Thread(target=run)
-        thread.start()
-        thread.join()
-    finally:
-        threading.stack_size(old_size)
-        sys.setrecursionlimit(old_limit)
-    if "error" in out:
-        raise out["error"]
-    return out["value"]
+    return on_stack(64 << 20, fn, recursion_limit=10_000)
 
 
 @pytest.mark.parametrize("build, outcome", [

@@ -2,11 +2,13 @@
 threads with small C stacks, trees nested past the limit by copying
 documents, and sub-interpreters. Each case runs in a child interpreter."""
 
+import inspect
 import subprocess
 import sys
 import textwrap
 
 import pytest
+from toml_cases import deep_text
 
 pytestmark = pytest.mark.needs_module
 morvelan = pytest.importorskip("morvelan")
@@ -51,16 +53,7 @@ STACK_CHILD = """
             value = make(value)
         return value
 
-    def deep_text(tables):
-        # `tables` tables "a" in each other under the root, as dotted keys of
-        # 80 keys in nested inline tables (as deep as the parser reads).
-        parts, left = [], tables
-        while True:
-            keys = min(80, left)
-            left -= keys
-            parts.append(".".join(["a"] * keys) + (" = {}" if left == 0 else " = { "))
-            if left == 0:
-                return "".join(parts) + " }" * (len(parts) - 1) + "\\n"
+    DEEP_TEXT
 
     def deep_doc(levels):
         return morvelan.loads(deep_text(levels - 1))
@@ -101,6 +94,8 @@ STACK_CHILD = """
     thread.start()
     thread.join()
 """
+
+STACK_CHILD = STACK_CHILD.replace("    DEEP_TEXT", textwrap.indent(inspect.getsource(deep_text), "    ").rstrip())
 
 
 @pytest.mark.parametrize("stack", [256 << 10, 512 << 10, 1 << 20])

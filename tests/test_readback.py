@@ -1,11 +1,10 @@
 """What the library writes it reads back; a failed removal changes nothing; a
 value Python cannot hold names where it stands."""
 
-import threading
-
 import pytest
 
 import morvelan
+from toml_cases import on_stack
 
 pytestmark = pytest.mark.needs_module
 
@@ -52,23 +51,7 @@ def on_small_stack(fn):
     """fn() in a thread with a 40 KiB stack, too little to convert 80 levels (the
     C stack is checked the same way on every Python version; the recursion
     limit is not)."""
-    failure = []
-
-    def run():
-        try:
-            fn()
-        except BaseException as exc:  # handed to the caller
-            failure.append(exc)
-
-    old = threading.stack_size(40 * 1024)
-    try:
-        thread = threading.Thread(target=run)
-        thread.start()
-        thread.join()
-    finally:
-        threading.stack_size(old)
-    if failure:
-        raise failure[0]
+    return on_stack(40 * 1024, fn)
 
 
 # An operation that raises leaves the document as it was: pop() and popitem()

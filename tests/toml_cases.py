@@ -5,6 +5,8 @@ import datetime as dt
 import json
 import math
 import re
+import sys
+import threading
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -118,3 +120,42 @@ def same_value(a, b):
     if isinstance(a, list) and isinstance(b, list):
         return len(a) == len(b) and all(same_value(x, y) for x, y in zip(a, b))
     return type(a) is type(b) and a == b
+
+
+def deep_text(tables):
+    """A document whose root holds `tables` tables "a" in each other, written
+    as dotted keys of 80 keys in nested inline tables (as deep as the parser
+    reads): `levels` = tables + 1 levels of conversion."""
+    parts, left = [], tables
+    while True:
+        keys = min(80, left)
+        left -= keys
+        parts.append(".".join(["a"] * keys) + (" = {}" if left == 0 else " = { "))
+        if left == 0:
+            return "".join(parts) + " }" * (len(parts) - 1) + "\n"
+
+
+def on_stack(size, fn, recursion_limit=None):
+    """fn() in a thread with a stack of `size` bytes (and the recursion limit
+    set, when given): gives its result or raises its exception."""
+    out = {}
+
+    def run():
+        try:
+            out["value"] = fn()
+        except BaseException as e:  # raised again in the calling thread
+            out["error"] = e
+
+    old_limit, old_size = sys.getrecursionlimit(), threading.stack_size(size)
+    if recursion_limit:
+        sys.setrecursionlimit(recursion_limit)
+    try:
+        thread = threading.Thread(target=run)
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(old_size)
+        sys.setrecursionlimit(old_limit)
+    if "error" in out:
+        raise out["error"]
+    return out["value"]

@@ -8,9 +8,7 @@
 #include <functional>
 #include <string>
 
-#if __has_include(<pthread.h>)
-#include <pthread.h>
-#endif
+#include "on_stack.hpp"
 
 #include "encode.hpp"
 
@@ -22,23 +20,7 @@ constexpr std::size_t kDepth = 100000;
 
 // Runs f on a thread with a 512 KB stack (the calling thread when threads
 // with a chosen stack size are not available).
-void on_small_stack(const std::function<void()>& f) {
-#if __has_include(<pthread.h>)
-    pthread_attr_t attr;
-    ASSERT_EQ(pthread_attr_init(&attr), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attr, 512 * 1024), 0);
-    pthread_t thread;
-    auto run = [](void* arg) -> void* {
-        (*static_cast<const std::function<void()>*>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&f)), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
-#else
-    f();
-#endif
-}
+void on_small_stack(const std::function<void()>& f) { on_stack(512 * 1024, f); }
 
 std::string repeat(std::string_view s, std::size_t n) {
     std::string out;

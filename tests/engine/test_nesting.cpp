@@ -8,12 +8,9 @@
 #include <functional>
 #include <string>
 
-#if __has_include(<pthread.h>)
-#include <pthread.h>
-#endif
-
 #include "encode.hpp"
 #include "nesting.hpp"
+#include "on_stack.hpp"
 #include "parser.hpp"
 #include "thread_stack.hpp"
 
@@ -83,22 +80,7 @@ INSTANTIATE_TEST_SUITE_P(Shapes, Readable, testing::ValuesIn(kShapes),
                              return std::string(info.param.name);
                          });
 
-#if __has_include(<pthread.h>)
-// Runs f on a thread with a stack of `size` bytes.
-void on_stack(std::size_t size, const std::function<void()>& f) {
-    pthread_attr_t attr;
-    ASSERT_EQ(pthread_attr_init(&attr), 0);
-    ASSERT_EQ(pthread_attr_setstacksize(&attr, size), 0);
-    pthread_t thread;
-    auto run = [](void* arg) -> void* {
-        (*static_cast<const std::function<void()>*>(arg))();
-        return nullptr;
-    };
-    ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&f)), 0);
-    pthread_join(thread, nullptr);
-    pthread_attr_destroy(&attr);
-}
-
+#ifdef MORVELAN_TEST_HAS_STACK_CHOICE
 std::string repeat(std::string_view s, std::size_t n) {
     std::string out;
     for (std::size_t i = 0; i < n; ++i) out.append(s);
