@@ -314,10 +314,7 @@ Text body_indent(const Table& t) noexcept {
 RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
 
 // A new section (no recorded position) is written after the table before
-// it in the walk: what ended that table's body stays with it. `ends` are
-// those of the written order before the section came, if known: when the
-// table before it is the one written last, so is the new section, with no
-// header after it, and nothing is written before it unless some header is.
+// it in the walk: what ended that table's body stays with it.
 void section_placed(DocumentRoot& doc, TreeItem& item) {
     // The header written first: an implicit table writes none of its own.
     RawText* p = written_prefix(item);
@@ -331,8 +328,11 @@ void section_placed(DocumentRoot& doc, TreeItem& item) {
     insert_before(doc, order.next_header(i, tables_in(item)), order.at_start(i), *p, false);
 }
 
-// The same for the section at entry `at` of `target`, just added, keeping
-// the ends when it is written last.
+// The same for the section at entry `at` of `target`, just added. `ends` are
+// those of the written order before it came, if known: when the table
+// before it in the walk is the one written last, so is the new section, with
+// no header after it, and nothing is written before it unless some header
+// is; the ends are then kept with it as the last.
 void section_placed(DocumentRoot& doc, TreeItem& target, std::size_t at,
                     const std::optional<OrderEnds>& ends) {
     TreeItem& item = target.as_table().entries.at(at).item;

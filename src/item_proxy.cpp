@@ -245,8 +245,7 @@ Status check_readable(const Place& p, const TreeItem& item) {
         if (step.is_key()) {
             cur = cur->as_table().get_visible(step.key_text());
         } else {
-            cur = &(cur->is_array() ? cur->as_array().items()
-                                    : cur->as_array_of_tables().values)[step.index_value()];
+            cur = &element_at(*cur, step.index_value());
         }
         scope = scope_below(scope, *cur);
     }
