@@ -127,6 +127,8 @@ private:
     mutable std::uint32_t packed_count_ = 0;
 
 public:
+    // Whether a comma follows the last element. (Declared here, next to the
+    // 32-bit count, so that an array takes 80 bytes.)
     bool trailing_comma = false;
 
 private:

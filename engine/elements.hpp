@@ -169,16 +169,17 @@ public:
         head_ = 0;
     }
 
-    // Gives back the room at both ends, but for an eighth of the items at
-    // the end of a long list (as a Python list keeps), so that the first
-    // items added to a parsed list do not move all the others.
+    // Sizes the block to the items: no room at the front, and at the end
+    // none for a short list and an eighth of the items for a long one (as a
+    // Python list keeps), so that the first items added to a parsed list do
+    // not move all the others.
     void shrink_to_fit() {
         if (size_ == 0) {
             release();
             return;
         }
         const std::size_t keep = size_ < 64 ? 0 : size_ / 8;
-        if (head_ == 0 && back_room() <= keep) return;
+        if (head_ == 0 && back_room() == keep) return;
         regrow_exact(0, keep);
     }
 

@@ -105,9 +105,9 @@ void EntryMap::rebuild_index() {
     if (!reindex()) throw std::bad_alloc();
 }
 
-bool EntryMap::reindex() noexcept {
+bool EntryMap::reindex(std::size_t room) noexcept {
     std::size_t cap = 16;
-    while (cap < count() * 2) cap <<= 1;
+    while (cap < std::max(room, count()) * 2) cap <<= 1;
     // The mask goes in a word before the slots.
     auto* fresh = static_cast<std::uint32_t*>(mem_alloc((cap + 1) * sizeof(std::uint32_t)));
     if (!fresh) return false;
@@ -216,7 +216,8 @@ void EntryMap::shrink_to_fit() {
     if (holes_ != 0 || head_ != 0) squeeze();
     const std::size_t n = slots_.size();
     const std::size_t keep = n < 64 ? n : n + n / 8;
-    if (slots_.capacity() <= keep) return;
+    if (index_ && keep * 2 > index_mask() + 1U) reindex(keep);  // without memory for it, it grows later
+    if (slots_.capacity() == keep) return;
     if (keep == n) {
         slots_.shrink_to_fit();
         return;

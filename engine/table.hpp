@@ -103,11 +103,12 @@ public:
     }
     // Makes room for n entries.
     void reserve(std::size_t n) { slots_.reserve(n); }
-    // Squeezes out holes and gives back the room the slots grew into beyond
-    // the entries, but for an eighth of them in a large table (as a Python
-    // list keeps), so that the first entries added to a parsed table do not
-    // move all the others. The parser calls it on each table it has
-    // finished reading.
+    // Squeezes out holes and sizes the slots to the entries: with room for an
+    // eighth more in a large table (as a Python list keeps), and an index
+    // that holds that room too, so that the first entries added to a parsed
+    // table neither move all the others nor index them all again; with none
+    // in a small one. The parser calls it on each table it has finished
+    // reading.
     void shrink_to_fit();
 
 private:
@@ -116,7 +117,9 @@ private:
     // Builds the index when the map is over the linear size (drops it otherwise).
     void index_all();
     void rebuild_index();
-    bool reindex() noexcept;
+    // Indexes the entries afresh, with room for `room` entries (at least
+    // their count) before the index must grow.
+    bool reindex(std::size_t room = 0) noexcept;
     void index_insert(std::size_t slot) noexcept;
     std::size_t index_slot_of(std::string_view key, std::size_t slot) const noexcept;
     void index_erase(std::size_t at) noexcept;

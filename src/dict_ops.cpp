@@ -711,7 +711,9 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
     const bool had_lines = !section && writes_lines(owner.as_table());
     const bool in_root = &owner == &doc.root();
     // The tables that go (a value has none).
-    const std::vector<const Table*> gone = tables_of(t.entries.at(at).item);
+    const TreeItem& removed = t.entries.at(at).item;
+    const std::vector<const Table*> gone =
+        removed.is_table() || removed.is_array_of_tables() ? tables_of(removed) : std::vector<const Table*>();
     const bool followed = !gone.empty() && followed_by_position(doc, target, at);
     // The entry's header came first after the table's own header (or first
     // in the document): in the root, the header written first, when the

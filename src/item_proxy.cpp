@@ -44,7 +44,7 @@ Place Place::of_record(PyObject* obj) noexcept {
 
 Place Place::of(PyObject* obj) noexcept { return py::is_document(obj) ? of_document(obj) : of_record(obj); }
 
-TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept {
+TreeItem* resolve_path(DocumentState& s, const Path& path) {
     TreeItem* cur = &s.tree.root();
     for (const PathStep& step : path) {
         if (step.is_key()) {

@@ -70,7 +70,7 @@ struct Place {
 };
 
 // The tree item at `path`, or null when it does not resolve.
-TreeItem* resolve_path(DocumentState& s, const Path& path) noexcept;
+TreeItem* resolve_path(DocumentState& s, const Path& path);
 
 // Checks the place against the version registry: the stale error
 // (RuntimeError) when an edit at or above its path came after it was made.

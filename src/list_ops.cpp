@@ -44,15 +44,15 @@ struct NewDecor {
     bool commas_first = false;
 };
 
-NewDecor new_decor(const TreeItem& first, const TreeItem* second_item) {
+NewDecor new_decor(const Decor& first, const Decor* second_decor) {
     NewDecor d;
-    if (!second_item) {
-        const Text p = prefix_text(first, true);
+    if (!second_decor) {
+        const Text p = first.prefix.view();  // absent: nothing before the first
         d.prefix = has_break(p) ? "\n" + std::string(tail_of(p)) : " ";
         return d;
     }
-    const Text first_suffix = suffix_text(first);
-    const RawText& second = second_item->decor().prefix;
+    const Text first_suffix = first.suffix.view();
+    const RawText& second = second_decor->prefix;
     if (has_break(first_suffix)) {
         const Text p = second.view();
         d.prefix = p.substr(0, p.find_first_not_of(" \t"));
@@ -71,17 +71,10 @@ NewDecor new_decor(const TreeItem& first, const TreeItem* second_item) {
 // The layout a new element takes (new_decor) from the first two elements
 // of a non-empty array, read from its packed run if they are in it.
 NewDecor new_decor(const Array& a) {
-    TreeItem read[2];
-    const std::size_t packed = std::min<std::size_t>(a.packed_size(), 2);
-    if (packed != 0) {
-        PackedElements reader(a.packed_text());
-        for (std::size_t i = 0; i < packed; ++i) reader.next(read[i]);
-    }
-    auto element = [&](std::size_t i) -> const TreeItem* {
-        if (i >= a.size()) return nullptr;
-        return i < packed ? &read[i] : &a.stored_items()[i - a.packed_size()];
-    };
-    return new_decor(*element(0), element(1));
+    ElementReader reader(a);
+    const Decor first = reader.next()->decor();  // the reader reuses its item for the next
+    const TreeItem* second = reader.next();
+    return new_decor(first, second ? &second->decor() : nullptr);
 }
 
 // The elements an edit at position i looks at (the one before it and those
