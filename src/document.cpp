@@ -4,6 +4,7 @@
 #include "document.hpp"
 
 #include "conversion.hpp"
+#include "decode_error.hpp"
 #include "dict_ops.hpp"
 #include "dict_proxy.hpp"
 #include "engine/encode.hpp"
@@ -106,6 +107,16 @@ PyObject* document_deepcopy(PyObject* self, PyObject* const* args, Py_ssize_t na
     });
 }
 
+// Pickled as its text: unpickling parses it again (with morvelan.loads).
+PyObject* document_reduce(PyObject* self, PyObject*) {
+    return frame([&]() -> Result<Ref> {
+        MV_ASSIGN(Ref text, document_text(state_of(self)));
+        MV_ASSIGN(Ref module, checked(PyImport_ImportModule("morvelan")));
+        MV_ASSIGN(Ref loads, checked(PyObject_GetAttrString(module.get(), "loads")));
+        return checked(Py_BuildValue("(O(O))", loads.get(), text.get()));
+    });
+}
+
 // ---- properties and slots --------------------------------------------------
 
 Result<Ref> document_value(PyObject* self) {
@@ -172,6 +183,8 @@ PyMethodDef document_methods[] = {
      "clear($self)\n--\n\nRemove every entry of the document. Every existing reference into it becomes "
      "stale."},
     {"__copy__", fastcall(document_copy), kFastcall, "__copy__($self)\n--\n\nReturn an independent copy."},
+    {"__reduce__", document_reduce, METH_NOARGS,
+     "__reduce__($self)\n--\n\nPickle support: a Document pickles as its TOML text."},
     {"__deepcopy__", fastcall(document_deepcopy), kFastcall,
      "__deepcopy__($self, _memo=None)\n--\n\nReturn an independent copy."},
     {nullptr, nullptr, 0, nullptr},
@@ -298,17 +311,6 @@ Result<TreeItem> copy_root(PyObject* doc) {
     guard.unlock();
     copy.detach();
     return copy;
-}
-
-Error parse_failure(const ParseErrorReport& report) {
-    if (!report.out_of_stack) return value_error(report.display());
-    std::string message = "maximum TOML nesting depth exceeded while parsing";
-    if (report.raw && report.span) {
-        const LineColumn at = line_column(report.raw->view(), report.span->start);
-        message += " (line " + std::to_string(at.line) + ", column " + std::to_string(at.column) + ")";
-    }
-    message += ": not enough C stack left in this thread";
-    return Error{PyExc_RecursionError, std::move(message), {}};
 }
 
 Result<Ref> parse_text(PyObject* text) {

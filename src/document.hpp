@@ -56,11 +56,6 @@ Result<TreeItem> copy_root(PyObject* doc);
 // released while parsing; a parse error is a ValueError with the report.
 Result<Ref> parse_text(PyObject* text);
 
-// The exception of a failed parse: ValueError with the report's text, or
-// RecursionError when the thread's stack could not hold the nesting
-// ("maximum TOML nesting depth exceeded while parsing (line 1, column 45):
-// not enough C stack left in this thread"); a larger stack reads the text.
-Error parse_failure(const ParseErrorReport& report);
 // The same for UTF-8 text held by `owner` (a str or bytes object), which the
 // document keeps and reads in place.
 Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8);

@@ -8,6 +8,7 @@
 
 #include "comments.hpp"
 #include "conversion.hpp"
+#include "decode_error.hpp"
 #include "dict_ops.hpp"
 #include "dict_proxy.hpp"
 #include "engine/encode.hpp"
@@ -373,6 +374,25 @@ PyObject* item_get_value(PyObject* self, void*) {
     return frame([&]() -> Result<Ref> { return current_value(self); });
 }
 
+PyObject* item_get_kind(PyObject* self, void*) {
+    return frame([&]() -> Result<Ref> {
+        Place p = Place::of_record(self);
+        MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+        MV_ASSIGN(const TreeItem* item, resolve(p));
+        return str_from(kind_name(item->kind()));
+    });
+}
+
+// A handle names a place in its document: pickling or copying one alone
+// (copy.copy goes through __reduce_ex__ too) would lose the document.
+PyObject* item_reduce_ex(PyObject* self, PyObject*) {
+    return frame([&]() -> Result<Ref> {
+        return type_error("cannot pickle or copy 'morvelan." + type_name(self) +
+                          "' object: a handle refers to a place in its Document; use its .value (a plain "
+                          "copy), or pickle or copy the Document");
+    });
+}
+
 PyObject* item_as_toml(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
         MV_CHECK(no_arguments("Item.as_toml()", args, nargs, kwnames));
@@ -633,12 +653,17 @@ PyMethodDef item_methods[] = {
     {"clear", fastcall(item_clear), kFastcall,
      "clear($self)\n--\n\nRemove all entries or elements of this item."},
     {"parse", fastcall(item_parse), kFastcall | METH_STATIC, kParseDoc},
+    {"__reduce_ex__", item_reduce_ex, METH_O, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyGetSetDef item_getset[] = {
     {"value", item_get_value, nullptr,
      "The underlying data as a native Python object (int, str, list, dict, etc).", nullptr},
+    {"kind", item_get_kind, nullptr,
+     "The kind of value this item refers to: \"string\", \"integer\", \"float\", \"boolean\",\n"
+     "\"datetime\", \"array\", \"inline table\", \"table\" or \"array of tables\".",
+     nullptr},
     {"comment", comment_getter<block_comment>, comment_setter<block_comment_error, set_entry_comment>,
      "The comment lines before this entry, or None.\n\n"
      "Set or clear the block comment above this entry. Each non-empty line of the string\n"

@@ -1,6 +1,7 @@
 // The module: its entry point, the execution step that adds the classes and
 // functions, and the module functions loads, load, dumps and dump.
 #include "conversion.hpp"
+#include "decode_error.hpp"
 #include "document.hpp"
 #include "engine/encode.hpp"
 #include "engine/lexer.hpp"
@@ -163,6 +164,8 @@ int exec_module(PyObject* module) {
             Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, package.get()));
             if (!fn || add(module, def.ml_name, fn.get()) < 0) return Error::pending();
         }
+        if (add(module, "TOMLDecodeError", decode_error_type()) < 0) return Error::pending();
+        if (PyModule_AddStringConstant(module, "__version__", MORVELAN_VERSION) < 0) return Error::pending();
         Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
         if (!abc) return Error::pending();
         const std::pair<const char*, const char*> registrations[] = {

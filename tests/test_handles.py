@@ -5,6 +5,7 @@ import collections.abc
 import copy
 import datetime
 import inspect
+import pickle
 
 import pytest
 from toml_cases import CORPUS_FILES, case_id
@@ -48,6 +49,11 @@ def test_class_and_kind_of_handles(key, cls, kind):
     assert type(h) is getattr(morvelan, cls)
     assert isinstance(h, morvelan.Item)
     assert repr(h).startswith(f"Item({kind}, ")
+    assert h.kind == kind
+    # A handle is a place in its document: it neither pickles nor copies alone.
+    for operation in (pickle.dumps, copy.copy, copy.deepcopy):
+        with pytest.raises(TypeError, match=rf"^cannot pickle or copy 'morvelan.{cls}' object: .* use its .value"):
+            operation(h)
 
 
 def test_repr_str_and_abc_registration():

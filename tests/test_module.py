@@ -8,7 +8,13 @@ import importlib.machinery
 import importlib.resources
 import inspect
 import io
+import importlib.metadata
 import math
+import pickle
+import subprocess
+import sys
+import tomllib
+from pathlib import Path
 
 import pytest
 
@@ -16,7 +22,7 @@ pytestmark = pytest.mark.needs_module
 morvelan = pytest.importorskip("morvelan")
 
 NAMES = ["Document", "Item", "DictItem", "ListItem", "ScalarItem", "KeysView", "ValuesView", "ItemsView",
-         "load", "loads", "dump", "dumps"]
+         "load", "loads", "dump", "dumps", "TOMLDecodeError"]
 CLASSES = NAMES[:8]
 
 
@@ -103,7 +109,7 @@ def _exc(fn, *args, **kwargs):
      "Document() takes from 0 to 1 positional arguments but 2 were given"),
     (lambda: morvelan.Document().as_toml(1), TypeError,
      "Document.as_toml() takes 0 positional arguments but 1 was given"),
-    (lambda: morvelan.loads("a = "), ValueError, "TOML parse error at line 1, column 5\n"),
+    (lambda: morvelan.loads("a = "), morvelan.TOMLDecodeError, "TOML parse error at line 1, column 5\n"),
 ])
 def test_argument_and_parse_errors(call, exc_type, message):
     e = _exc(call)
@@ -148,7 +154,64 @@ def test_unencodable_text_gets_a_note():
 ])
 def test_parse_error_report_is_the_message(call, message):
     e = _exc(call)
-    assert type(e) is ValueError and str(e) == message
+    assert type(e) is morvelan.TOMLDecodeError and str(e) == message
+
+
+PARSERS = {
+    "loads": morvelan.loads,
+    "load": lambda text: morvelan.load(io.BytesIO(text.encode())),
+    "Document.parse": morvelan.Document.parse,
+    "Item.parse": morvelan.Item.parse,
+}
+
+
+# (text, pos, lineno, colno): pos indexes the str (characters, not bytes);
+# an error at the end of a text that ends in a newline is shown, and placed,
+# after the last character of its last line.
+@pytest.mark.parametrize("text, pos, lineno, colno", [
+    ("a = ", 4, 1, 5),
+    ('e = "ü" 1', 8, 1, 9),
+    ("a = 1\nb = [1,\n", 14, 2, 9),
+    ("a = 1\r\na = 2\r\n", 7, 2, 1),
+    ("[t]\nx = 1\n[t]\n", 11, 3, 2),
+])
+@pytest.mark.parametrize("parser", PARSERS)
+def test_decode_error_attributes(parser, text, pos, lineno, colno):
+    if parser == "Item.parse":
+        text = text.partition(" = ")[2] or "{ x = "
+        pos, lineno, colno = None, None, None
+    e = _exc(PARSERS[parser], text)
+    assert isinstance(e, ValueError) and type(e) is morvelan.TOMLDecodeError
+    assert (e.doc, e.msg) == (text, str(e).splitlines()[-1])
+    assert str(e).startswith(f"TOML parse error at line {e.lineno}, column {e.colno}\n")
+    if pos is not None:
+        assert (e.pos, e.lineno, e.colno) == (pos, lineno, colno)
+    again = pickle.loads(pickle.dumps(e))
+    assert (type(again), str(again), again.args) == (type(e), str(e), e.args)
+    assert (again.msg, again.doc, again.pos, again.lineno, again.colno) == (e.msg, e.doc, e.pos, e.lineno, e.colno)
+
+
+def test_decode_error_made_by_hand():
+    e = morvelan.TOMLDecodeError("bad value", "a = 1\nb = é x\n", 10)
+    assert isinstance(e, ValueError)
+    assert (e.msg, e.pos, e.lineno, e.colno) == ("bad value", 10, 2, 5)
+    assert str(e) == "TOML parse error at line 2, column 5\n  |\n2 | b = é x\n  |     ^\nbad value\n"
+    with pytest.raises(TypeError, match="missing 2 required positional arguments"):
+        morvelan.TOMLDecodeError("bad value")
+
+
+def test_version_is_the_package_version():
+    with open(Path(__file__).resolve().parents[1] / "pyproject.toml", "rb") as f:
+        version = tomllib.load(f)["project"]["version"]
+    assert morvelan.__version__ == version
+    try:   # an installed wheel records it in its metadata too
+        dist = importlib.metadata.distribution("morvelan")
+    except importlib.metadata.PackageNotFoundError:
+        dist = None
+    if dist is not None and Path(dist.locate_file("morvelan")) == Path(morvelan.__file__).parent:
+        assert dist.version == version
+    done = subprocess.run([sys.executable, "-m", "morvelan", "--version"], capture_output=True, text=True)
+    assert (done.returncode, done.stdout, done.stderr) == (0, f"morvelan {version}\n", "")
 
 
 # ---- Document --------------------------------------------------------------
@@ -196,11 +259,13 @@ def test_parse_round_trip_and_value():
 
 def test_copies_are_independent_and_equal():
     d = morvelan.loads(TEXT)
-    for c in (copy.copy(d), copy.deepcopy(d), d.__deepcopy__({})):
+    d["server"]["hosts"].append("c")   # an edited document pickles as its text
+    text = d.as_toml()
+    for c in (copy.copy(d), copy.deepcopy(d), d.__deepcopy__({}), pickle.loads(pickle.dumps(d))):
         assert c is not d and c == d and c.as_toml() == d.as_toml()
-    c = copy.copy(d)
-    c.clear()
-    assert d.as_toml() == TEXT and c.as_toml() == ""
+    for c in (copy.copy(d), pickle.loads(pickle.dumps(d))):
+        c.clear()
+        assert d.as_toml() == text and c.as_toml() == ""
 
 
 def test_fmt_normalises_root_entries_only():

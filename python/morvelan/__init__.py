@@ -2,4 +2,4 @@
 # names in its order, its __all__ and its (empty) docstring. Pure-Python parts
 # of the package go beside this file.
 from .morvelan import *  # noqa: F401,F403
-from .morvelan import __all__, __doc__  # noqa: F401
+from .morvelan import __all__, __doc__, __version__  # noqa: F401

@@ -20,7 +20,7 @@ import os
 import sys
 from typing import Any, BinaryIO, Callable
 
-from . import _cli
+from . import __version__, _cli
 from ._cli import STDIN, CliError, display_name
 from .morvelan import Item
 
@@ -52,6 +52,7 @@ def _parser() -> argparse.ArgumentParser:
         "at a time; a read-only file, or one that is not a regular file, is not edited. "
         "Exit status: 0 done, 1 a TOML, key, value or file error, 2 a usage error.",
     )
+    ap.add_argument("--version", action="version", version=f"morvelan {__version__}")
     commands = ap.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     def command(name: str, summary: str) -> argparse.ArgumentParser:

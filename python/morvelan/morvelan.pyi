@@ -8,12 +8,15 @@ from morvelan import (
     KeysView as KeysView,
     ListItem as ListItem,
     ScalarItem as ScalarItem,
+    TOMLDecodeError as TOMLDecodeError,
     ValuesView as ValuesView,
     dump as dump,
     dumps as dumps,
     load as load,
     loads as loads,
 )
+
+__version__: str
 
 __all__ = [
     "Document",
@@ -28,4 +31,5 @@ __all__ = [
     "loads",
     "dump",
     "dumps",
+    "TOMLDecodeError",
 ]

@@ -23,6 +23,10 @@ def mistakes(doc: Document, table: DictItem, array: ListItem, scalar: ScalarItem
     doc.value = {}  # E: misc
     table.value = {}  # E: misc
     scalar.value = 2  # E: misc
+    table.kind = "table"  # E: misc
+    if array.kind == "table":  # E: comparison-overlap
+        pass
+    morvelan.TOMLDecodeError("bad")  # E: call-arg
     doc["x"] = None  # E: assignment
     doc["x"] = (1, 2)  # E: assignment
     doc["x"] = {1: "a"}  # E: dict-item
@@ -38,6 +42,5 @@ def mistakes(doc: Document, table: DictItem, array: ListItem, scalar: ScalarItem
     morvelan.dumps([("a", 1)])  # E: arg-type
     morvelan.dump(doc, io.StringIO())  # E: arg-type
     morvelan.Document(5)  # E: arg-type
-    name: str = doc.value["name"]  # E: assignment
     key: int = next(iter(doc))  # E: assignment
     doc["t"] = {"at": timezone.utc}  # E: dict-item

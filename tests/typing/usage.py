@@ -8,16 +8,17 @@ from __future__ import annotations
 
 import copy
 import io
+import pickle
 from collections.abc import Iterator, Mapping, MutableMapping, MutableSequence
 from datetime import date, datetime, time, timezone
-from typing import TYPE_CHECKING, assert_type
+from typing import TYPE_CHECKING, Any, assert_type
 
 import morvelan
 from morvelan import DictItem, Document, Item, ListItem, ScalarItem
 
 if TYPE_CHECKING:
-    # The stubs' name for what `value` gives (no such name exists at run time).
-    from morvelan import _TOMLValue
+    # The stubs' name for what `pop` gives (no such name exists at run time).
+    from morvelan import _Kind, _TOMLValue
 
 TEXT = """\
 # settings
@@ -66,12 +67,17 @@ def reading() -> None:
     assert doc.get("missing") is None
     assert "title" in doc and len(doc) == 7 and bool(doc)
 
-    # Values come out as plain Python data.
+    # Values come out as plain Python data, typed as tomllib's are: plain
+    # data is indexed without a narrowing at each step.
     value = doc.value
-    assert_type(value, "dict[str, _TOMLValue]")
-    assert_type(table(doc, "server").value, "dict[str, _TOMLValue]")
-    assert_type(array(doc, "ports").value, "list[_TOMLValue]")
-    assert value["title"] == "demo"
+    assert_type(value, dict[str, Any])
+    assert_type(table(doc, "server").value, dict[str, Any])
+    assert_type(array(doc, "ports").value, list[Any])
+    plain: dict[str, object] = doc.value
+    host: str = value["server"]["host"]
+    assert plain["title"] == "demo" and host == "localhost"
+    assert_type(doc["title"].kind, "_Kind")
+    assert table(doc, "server").kind == "table" and array(doc, "users").kind == "array of tables"
     title = scalar(doc, "title")
     assert_type(title.value, str | int | float | bool | datetime | date | time)
     assert title.value == "demo" and str(title) == "demo" and title == "demo"
@@ -195,9 +201,24 @@ def walk(item: Item, depth: int = 0) -> Iterator[str]:
             yield from walk(child, depth + 1)
 
 
+def errors_and_pickling() -> None:
+    try:
+        morvelan.loads("a = 1\nb = \n")
+    except morvelan.TOMLDecodeError as e:
+        assert isinstance(e, ValueError)
+        assert (e.msg, e.pos, e.lineno, e.colno) == ("missing value for key", 10, 2, 5)
+        assert e.doc[e.pos] == "\n" and str(e).startswith("TOML parse error at line 2, column 5")
+    doc = morvelan.loads(TEXT)
+    again = pickle.loads(pickle.dumps(doc))
+    assert_type(again, Any)
+    assert isinstance(again, Document) and again.as_toml() == TEXT
+    assert isinstance(morvelan.__version__, str)
+
+
 def main() -> None:
     reading()
     editing()
+    errors_and_pickling()
     doc = Document.parse(TEXT)
     assert list(walk(table(doc, "server"))) == ["host"]
 
