@@ -1,15 +1,20 @@
 """The type stubs (morvelan/__init__.pyi, morvelan/morvelan.pyi) of the
-imported package: mypy --strict accepts the typed usage and the demo, reports
-exactly the marked mistakes of tests/typing/misuse.py, and stubtest finds the
-stubs in agreement with the module."""
+imported package: mypy --strict accepts the typed usage, the demo and the
+Python examples of the README and the guide, reports exactly the marked
+mistakes of tests/typing/misuse.py, and stubtest finds the stubs in agreement
+with the module."""
 
+import doctest
+import json
 import re
 import runpy
+import shutil
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
+from test_docs import DOCS, PYTHON
 
 pytestmark = pytest.mark.needs_module
 pytest.importorskip("morvelan")
@@ -40,6 +45,47 @@ def test_typed_usage_passes_strict(mypy):
     done = mypy("mypy", "--strict", str(USAGE), str(DEMO))
     assert done.returncode == 0, done.stdout + done.stderr
     runpy.run_path(str(USAGE), run_name="__main__")   # and what it does works
+
+
+def examples_as_modules(folder):
+    """The Python examples of each Markdown file, as one module per file (the
+    examples of a file share one namespace), each statement on the line it has
+    in the Markdown so that a report names that line. Doctests give their
+    statements, without their output."""
+    modules = []
+    for doc in DOCS:
+        lines = doc.read_text(encoding="utf-8").splitlines()
+        code = [""] * len(lines)
+        for block in (b for b in PYTHON if b.doc == doc):
+            first = block.line  # the index of the line after the fence
+            if block.text.lstrip().startswith(">>> "):
+                for example in doctest.DocTestParser().get_examples(block.text):
+                    for i, line in enumerate(example.source.splitlines()):
+                        code[first + example.lineno + i] = line
+            else:
+                code[first:first + block.text.count("\n")] = block.text.splitlines()
+        module = folder / f"{doc.stem.lower()}_examples.py"
+        module.write_text("\n".join(code) + "\n", encoding="utf-8")
+        modules.append(module)
+    return modules
+
+
+def test_doc_examples_pass_strict(mypy, tmp_path):
+    modules = examples_as_modules(tmp_path)
+    done = mypy("mypy", "--strict", "--no-pretty", *map(str, modules))
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+@pytest.mark.skipif(shutil.which("pyright") is None, reason="pyright is not installed (scripts/setup.sh installs it)")
+@pytest.mark.parametrize("mode", ["standard", "strict"])
+def test_doc_examples_pass_pyright(tmp_path, mode):
+    modules = examples_as_modules(tmp_path)
+    import morvelan
+    package_root = str(Path(morvelan.__file__).resolve().parent.parent)
+    (tmp_path / "pyrightconfig.json").write_text(json.dumps({"typeCheckingMode": mode, "extraPaths": [package_root]}))
+    done = subprocess.run(["pyright", "--pythonpath", sys.executable, *map(str, modules)], cwd=tmp_path,
+                          capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
 
 
 def expected_errors():
