@@ -77,12 +77,11 @@ def test_doc_examples_pass_strict(mypy, tmp_path):
 
 
 @pytest.mark.skipif(shutil.which("pyright") is None, reason="pyright is not installed (scripts/setup.sh installs it)")
-@pytest.mark.parametrize("mode", ["standard", "strict"])
-def test_doc_examples_pass_pyright(tmp_path, mode):
+def test_doc_examples_pass_pyright(tmp_path):
     modules = examples_as_modules(tmp_path)
     import morvelan
     package_root = str(Path(morvelan.__file__).resolve().parent.parent)
-    (tmp_path / "pyrightconfig.json").write_text(json.dumps({"typeCheckingMode": mode, "extraPaths": [package_root]}))
+    (tmp_path / "pyrightconfig.json").write_text(json.dumps({"typeCheckingMode": "standard", "extraPaths": [package_root]}))
     done = subprocess.run(["pyright", "--pythonpath", sys.executable, *map(str, modules)], cwd=tmp_path,
                           capture_output=True, text=True)
     assert done.returncode == 0, done.stdout + done.stderr
