@@ -27,7 +27,7 @@ namespace morvelan {
 // The first table written with a header and the last table written (see
 // written_tables in encode.hpp). Reading them from the tree costs a walk
 // over every table; an edit that adds or removes a table mostly knows how it
-// moved them, so edits keep them for one another (see src/dict_ops.cpp).
+// moved them, so edits keep them for one another (see edit/dict_ops.cpp).
 struct OrderEnds {
     const Table* first_header = nullptr;  // null when no table writes a header
     const Table* last = nullptr;          // the root when no other table is written

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "document.hpp"
+#include "edit/list_ops.hpp"
 #include "engine/array.hpp"
 #include "engine/array_of_tables.hpp"
 #include "engine/datetime.hpp"
@@ -33,7 +34,6 @@
 #include "engine/table.hpp"
 #include "engine/thread_stack.hpp"
 #include "item_proxy.hpp"
-#include "list_ops.hpp"
 
 namespace morvelan::py {
 

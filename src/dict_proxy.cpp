@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "conversion.hpp"
-#include "dict_ops.hpp"
+#include "edit/dict_ops.hpp"
 #include "item_proxy.hpp"
 #include "types.hpp"
 #include "views.hpp"

@@ -5,8 +5,8 @@
 
 #include "conversion.hpp"
 #include "decode_error.hpp"
-#include "dict_ops.hpp"
 #include "dict_proxy.hpp"
+#include "edit/dict_ops.hpp"
 #include "engine/encode.hpp"
 #include "engine/parser.hpp"
 #include "gil.hpp"

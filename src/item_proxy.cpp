@@ -6,19 +6,19 @@
 #include <deque>
 #include <span>
 
-#include "comments.hpp"
 #include "conversion.hpp"
 #include "decode_error.hpp"
-#include "dict_ops.hpp"
 #include "dict_proxy.hpp"
+#include "edit/comments.hpp"
+#include "edit/dict_ops.hpp"
+#include "edit/list_ops.hpp"
+#include "edit/written_order.hpp"
 #include "engine/encode.hpp"
 #include "engine/nesting.hpp"
 #include "engine/parser.hpp"
-#include "list_ops.hpp"
 #include "list_proxy.hpp"
 #include "scalar_proxy.hpp"
 #include "types.hpp"
-#include "written_order.hpp"
 
 namespace morvelan::py {
 

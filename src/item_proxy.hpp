@@ -11,7 +11,7 @@
 
 #include "conversion.hpp"
 #include "document.hpp"
-#include "list_ops.hpp"
+#include "edit/list_ops.hpp"
 #include "registry.hpp"
 
 namespace morvelan::py {

@@ -15,11 +15,11 @@
 #include <algorithm>
 
 #include "conversion.hpp"
+#include "edit/list_ops.hpp"
+#include "edit/written_order.hpp"
 #include "engine/nesting.hpp"
 #include "item_proxy.hpp"
-#include "list_ops.hpp"
 #include "types.hpp"
-#include "written_order.hpp"
 
 namespace morvelan::py {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "edit/comments.hpp"
 #include "encode.hpp"
 #include "parser.hpp"
-#include "src/comments.hpp"
 
 using namespace morvelan;
 

@@ -11,10 +11,10 @@
 
 #include "array.hpp"
 #include "array_of_tables.hpp"
+#include "edit/comments.hpp"
+#include "edit/dict_ops.hpp"
 #include "encode.hpp"
 #include "parser.hpp"
-#include "src/comments.hpp"
-#include "src/dict_ops.hpp"
 
 using namespace morvelan;
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "edit/list_ops.hpp"
 #include "encode.hpp"
 #include "parser.hpp"
-#include "src/list_ops.hpp"
 
 using namespace morvelan;
 
