@@ -26,9 +26,9 @@
 
 namespace morvelan {
 
-// A broken internal invariant of the engine, one that valid use never
-// reaches. It is thrown; the binding's call frame reports it as an internal
-// error.
+// A broken internal invariant, one that valid use never reaches (the one
+// name for it in the engine, the edit layer and the module). It is thrown;
+// the module's call frame reports it as PanicException.
 struct InternalFault {
     const char* message;
 };

@@ -18,12 +18,12 @@ namespace morvelan::py {
 namespace {
 
 const Table& root_table(const DocumentState& s) {
-    if (!s.tree.root().is_table()) panic("root should always be a table");
+    if (!s.tree.root().is_table()) throw InternalFault{"root should always be a table"};
     return s.tree.table();
 }
 
 Table& root_table(DocumentState& s) {
-    if (!s.tree.root().is_table()) panic("root should always be a table");
+    if (!s.tree.root().is_table()) throw InternalFault{"root should always be a table"};
     return s.tree.table();
 }
 

@@ -11,8 +11,6 @@ Error key_error(Ref key) { return Error{PyExc_KeyError, {}, std::move(key)}; }
 Error index_error(std::string message) { return Error{PyExc_IndexError, std::move(message), {}}; }
 Error runtime_error(std::string message) { return Error{PyExc_RuntimeError, std::move(message), {}}; }
 
-void panic(std::string message) { throw Panic{std::move(message)}; }
-
 PyObject* panic_exception_type() {
     static PyObject* type = nullptr;
     if (!type)
@@ -43,10 +41,10 @@ void raise(Error& error) {
     }
 }
 
-void raise_panic(const Panic& p) {
+void raise_panic(const char* message) {
     PyObject* type = panic_exception_type();
     if (!type) return;  // creating the class failed: that error is set
-    set_message(type, p.message);
+    set_message(type, message);
 }
 
 void add_note(std::string_view note) {

@@ -4,9 +4,9 @@
 // Logic returns Result<T>: a value or an Error. An Error names a Python
 // exception type and message, or says that an exception is already set (an
 // exception raised by Python code the logic called propagates unchanged).
-// Only the frame raises. A broken internal invariant is reported with panic(),
-// which unwinds (releasing every lock through its guard) to the frame, where
-// it becomes PanicException.
+// Only the frame raises. A broken internal invariant throws InternalFault
+// (engine/error.hpp), which unwinds (releasing every lock through its guard)
+// to the frame, where it becomes PanicException.
 #pragma once
 
 #include <cstdint>
@@ -72,12 +72,6 @@ inline Status ok() { return Unit{}; }
     if (!MV_CAT(_mv_r, __LINE__).ok()) return std::move(MV_CAT(_mv_r, __LINE__).error()); \
     target = MV_CAT(_mv_r, __LINE__).take()
 
-// An internal invariant failed: unwinds to the call frame.
-struct Panic {
-    std::string message;
-};
-[[noreturn]] void panic(std::string message);
-
 // The PanicException class (derives from BaseException); created once.
 PyObject* panic_exception_type();
 
@@ -107,7 +101,8 @@ inline Result<std::string_view> utf8_of(PyObject* s) {
     return std::string_view(data, static_cast<std::size_t>(n));
 }
 
-void raise_panic(const Panic& p);
+// Raises PanicException with `message`.
+void raise_panic(const char* message);
 
 // Runs `f` (returning Result<T>) with every failure caught: an error value
 // is raised as a Python exception, a panic as PanicException (the guards of
@@ -124,14 +119,12 @@ T frame_as(F&& f, T failed) noexcept {
                 return r.value();
         }
         raise(r.error());
-    } catch (const Panic& p) {
-        raise_panic(p);
     } catch (const InternalFault& f) {
-        raise_panic(Panic{f.message});
+        raise_panic(f.message);
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (...) {
-        raise_panic(Panic{"unexpected internal error"});
+        raise_panic("unexpected internal error");
     }
     return failed;
 }

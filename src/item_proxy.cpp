@@ -83,7 +83,7 @@ Status check(const Place& p) {
 
 Result<TreeItem*> resolve(const Place& p) {
     DocumentState& s = p.doc();
-    if (!s.tree.root().is_table()) panic("root should always be a table");
+    if (!s.tree.root().is_table()) throw InternalFault{"root should always be a table"};
     if (p.state) {
         if (s.registry.is_stale(p.version, *p.path)) return stale_error();
         if (p.state->resolved && p.state->generation == s.lock.generation()) return p.state->resolved;
