@@ -5,13 +5,13 @@
 
 #include "document.hpp"
 #include "encode.hpp"
+#include "helpers.hpp"
 #include "parser.hpp"
 
 using namespace morvelan;
+using namespace morvelan::test;
 
 namespace {
-
-std::string text_of(const String& s) { return std::string(s.data(), s.size()); }
 
 std::string decor_of(const TreeItem& v) {
     auto part = [](const RawText& t) {

@@ -8,9 +8,11 @@
 
 #include "edit/comments.hpp"
 #include "encode.hpp"
+#include "helpers.hpp"
 #include "parser.hpp"
 
 using namespace morvelan;
+using namespace morvelan::test;
 
 namespace {
 
@@ -20,22 +22,6 @@ struct Where {
     const char* container;
     const char* entry;
 };
-
-TreeItem* container(DocumentRoot& doc, std::string_view path) {
-    TreeItem* item = &doc.root();
-    while (!path.empty()) {
-        const std::size_t cut = path.find('/');
-        const std::string step(path.substr(0, cut));
-        path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
-        if (step.find_first_not_of("0123456789") == std::string::npos) {
-            const std::size_t i = std::stoul(step);
-            item = item->is_array() ? &item->as_array().items()[i] : &item->as_array_of_tables().values[i];
-        } else {
-            item = item->as_table().get(step);
-        }
-    }
-    return item;
-}
 
 EntrySlot slot_of(const char* entry) {
     EntrySlot s;
@@ -62,7 +48,7 @@ void run(const Case& c) {
     SCOPED_TRACE(std::string(c.input) + " @ " + c.where.container + ":" + c.where.entry);
     ParseResult<DocumentRoot> r = parse_document(c.input);
     ASSERT_TRUE(r.ok());
-    TreeItem* parent = container(r.value(), c.where.container);
+    TreeItem* parent = resolve(r.value(), c.where.container);
     ASSERT_TRUE(parent);
     const EntrySlot slot = slot_of(c.where.entry);
     std::optional<Text> comment;
@@ -76,7 +62,7 @@ void run(const Case& c) {
     ASSERT_TRUE(back.ok()) << text;
     EXPECT_TRUE(values_equal(back.value().root(), r.value().root()));
     // It reads back as it was set.
-    TreeItem* again = container(back.value(), c.where.container);
+    TreeItem* again = resolve(back.value(), c.where.container);
     const std::optional<std::string> read =
         c.which == Which::Block ? block_comment(*again, slot) : line_comment_of(*again, slot);
     if (c.comment && c.which == Which::Inline) {
@@ -114,7 +100,7 @@ TEST(Comments, Reading) {
         SCOPED_TRACE(c.input);
         ParseResult<DocumentRoot> r = parse_document(c.input);
         ASSERT_TRUE(r.ok());
-        const TreeItem* parent = container(r.value(), c.where.container);
+        const TreeItem* parent = resolve(r.value(), c.where.container);
         EXPECT_EQ(block_comment(*parent, slot_of(c.where.entry)), c.block);
         EXPECT_EQ(line_comment_of(*parent, slot_of(c.where.entry)), c.line);
     }

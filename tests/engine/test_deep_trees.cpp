@@ -11,8 +11,10 @@
 #include "on_stack.hpp"
 
 #include "encode.hpp"
+#include "helpers.hpp"
 
 using namespace morvelan;
+using namespace morvelan::test;
 
 namespace {
 
@@ -21,13 +23,6 @@ constexpr std::size_t kDepth = 100000;
 // Runs f on a thread with a 512 KB stack (the calling thread when threads
 // with a chosen stack size are not available).
 void on_small_stack(const std::function<void()>& f) { on_stack(512 * 1024, f); }
-
-std::string repeat(std::string_view s, std::size_t n) {
-    std::string out;
-    out.reserve(s.size() * n);
-    for (std::size_t i = 0; i < n; ++i) out.append(s);
-    return out;
-}
 
 TreeItem with_entry(TreeItem t, std::string_view key, TreeItem item) {
     t.as_table().entries.append(Key(key), std::move(item));

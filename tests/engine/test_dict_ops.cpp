@@ -14,44 +14,13 @@
 #include "edit/comments.hpp"
 #include "edit/dict_ops.hpp"
 #include "encode.hpp"
+#include "helpers.hpp"
 #include "parser.hpp"
 
 using namespace morvelan;
+using namespace morvelan::test;
 
 namespace {
-
-DocumentRoot parse(std::string_view text) {
-    ParseResult<DocumentRoot> r = parse_document(text);
-    EXPECT_TRUE(r.ok()) << "does not parse:\n" << text << "\n" << (r.ok() ? "" : r.error().message);
-    return r.ok() ? std::move(r.value()) : DocumentRoot();
-}
-
-std::string write(const DocumentRoot& doc) { return std::string(write_document(doc)); }
-
-// A path of keys and member indices, written "a/b/0/c"; "" is the root.
-TreeItem* resolve(DocumentRoot& doc, std::string_view path) {
-    TreeItem* item = &doc.root();
-    while (!path.empty()) {
-        std::size_t cut = path.find('/');
-        std::string_view step = path.substr(0, cut);
-        path = cut == std::string_view::npos ? std::string_view() : path.substr(cut + 1);
-        if (!step.empty() && step.find_first_not_of("0123456789") == std::string_view::npos) {
-            std::size_t i = std::stoul(std::string(step));
-            if (item->is_array_of_tables()) {
-                item = &item->as_array_of_tables().values[i];
-            } else if (item->is_array()) {
-                item = &item->as_array().items()[i];
-            } else {
-                return nullptr;
-            }
-        } else {
-            if (!item->is_table_like()) return nullptr;
-            item = item->as_table().get(step);
-            if (!item) return nullptr;
-        }
-    }
-    return item;
-}
 
 // What the value conversion makes: no spelling, no decor, no position, no flags.
 void make_plain(TreeItem& item) {
@@ -190,14 +159,6 @@ void apply(DocumentRoot& doc, const Op& op) {
     }
 }
 
-// The edited tree is written, and the text reads back as the same data.
-void expect_round_trip(const DocumentRoot& doc, const std::string& text) {
-    ParseResult<DocumentRoot> back = parse_document(text);
-    ASSERT_TRUE(back.ok()) << "written text does not parse:\n" << text << "\n" << back.error().message;
-    EXPECT_TRUE(values_equal(back.value().root(), doc.root())) << "reads back as other data:\n" << text;
-    EXPECT_EQ(write(back.value()), text) << "not stable when written again";
-}
-
 struct Case {
     const char* name;
     const char* input;
@@ -218,7 +179,7 @@ TEST_P(TableEdit, WritesExpectedTextThatReadsBack) {
     }
     const std::string out = write(doc);
     EXPECT_EQ(out, c.expected);
-    expect_round_trip(doc, out);
+    expect_reads_back(doc, out);
 }
 
 // Marks the value of `key` in the target inline table with an inline comment
@@ -661,7 +622,7 @@ protected:
             apply(doc, op);
             if (HasFatalFailure()) return;
         }
-        expect_round_trip(doc, write(doc));
+        expect_reads_back(doc, write(doc));
     }
 };
 
@@ -694,9 +655,9 @@ TEST_P(EditSweep, EveryEditReadsBack) {
             SCOPED_TRACE("empty " + path);
             DocumentRoot doc = parse(GetParam());
             for (const Op& op : *seq) apply(doc, op);
-            expect_round_trip(doc, write(doc));
+            expect_reads_back(doc, write(doc));
             apply(doc, set(path, "zz", V("1")));
-            expect_round_trip(doc, write(doc));
+            expect_reads_back(doc, write(doc));
         }
     }
 }

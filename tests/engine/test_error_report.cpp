@@ -3,8 +3,10 @@
 #include <string>
 
 #include "error.hpp"
+#include "helpers.hpp"
 
 using namespace morvelan;
+using namespace morvelan::test;
 
 TEST(ErrorReport, ProblemMessage) {
     using E = Expected;
@@ -152,15 +154,7 @@ TEST(ErrorReport, LargeInput) {
     EXPECT_NE(text.find("\n2000001 | b = ?\n        |     ^\n"), std::string::npos);
 }
 
-namespace {
-
-std::string rep(std::string_view piece, std::size_t n) {
-    std::string out;
-    for (std::size_t i = 0; i < n; ++i) out += piece;
-    return out;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // A line longer than 320 bytes shows 160 bytes around the error (80 before
 // it where the line allows), "..." on each cut side; the line and column stay
@@ -229,24 +223,24 @@ TEST(ErrorReport, LongLineWindow) {
          1},
         // Three-byte characters: both cuts fall inside one and move out of it.
         {"multi-byte at both cuts",
-         rep("\xe2\x82\xac", 400),
+         repeat("\xe2\x82\xac", 400),
          {600, 612},
          "1, column 601",
-         "..." + rep("\xe2\x82\xac", 52) + "...",
+         "..." + repeat("\xe2\x82\xac", 52) + "...",
          29,
          4},
         {"multi-byte at the left cut",
-         rep("\xe2\x82\xac", 200) + std::string(600, 'a'),
+         repeat("\xe2\x82\xac", 200) + std::string(600, 'a'),
          {600, 601},
          "1, column 201",
-         "..." + rep("\xe2\x82\xac", 26) + std::string(80, 'a') + "...",
+         "..." + repeat("\xe2\x82\xac", 26) + std::string(80, 'a') + "...",
          29,
          1},
         {"multi-byte at the right cut",
-         std::string(600, 'a') + rep("\xe2\x82\xac", 200),
+         std::string(600, 'a') + repeat("\xe2\x82\xac", 200),
          {600, 603},
          "1, column 601",
-         "..." + std::string(80, 'a') + rep("\xe2\x82\xac", 26) + "...",
+         "..." + std::string(80, 'a') + repeat("\xe2\x82\xac", 26) + "...",
          83,
          1},
         // The threshold: 320 bytes are shown whole, 321 are cut.

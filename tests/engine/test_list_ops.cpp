@@ -8,13 +8,13 @@
 
 #include "edit/list_ops.hpp"
 #include "encode.hpp"
+#include "helpers.hpp"
 #include "parser.hpp"
 
 using namespace morvelan;
+using namespace morvelan::test;
 
 namespace {
-
-std::string write(const DocumentRoot& doc) { return std::string(write_document(doc)); }
 
 // A new value as the conversion from Python makes it: a fragment of TOML
 // with its layout and spelling forgotten.
@@ -81,9 +81,7 @@ void run(const Case& c) {
     c.edit(*doc.table().get("a"));
     const std::string text = write(doc);
     EXPECT_EQ(text, c.expected);
-    ParseResult<DocumentRoot> back = parse_document(text);
-    ASSERT_TRUE(back.ok()) << "written text does not parse:\n" << text;
-    EXPECT_TRUE(values_equal(back.value().root(), doc.root())) << "reads back as other data:\n" << text;
+    expect_reads_back(doc, text);
 }
 
 constexpr const char* kDeps =

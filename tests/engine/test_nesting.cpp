@@ -9,12 +9,14 @@
 #include <string>
 
 #include "encode.hpp"
+#include "helpers.hpp"
 #include "nesting.hpp"
 #include "on_stack.hpp"
 #include "parser.hpp"
 #include "thread_stack.hpp"
 
 using namespace morvelan;
+using namespace morvelan::test;
 
 namespace {
 
@@ -81,12 +83,6 @@ INSTANTIATE_TEST_SUITE_P(Shapes, Readable, testing::ValuesIn(kShapes),
                          });
 
 #ifdef MORVELAN_TEST_HAS_STACK_CHOICE
-std::string repeat(std::string_view s, std::size_t n) {
-    std::string out;
-    for (std::size_t i = 0; i < n; ++i) out.append(s);
-    return out;
-}
-
 // The deepest texts the parser reads, with work at the bottom (a string with
 // escapes, a long float, a dotted key of 80 keys, an error report).
 class SmallStack : public testing::TestWithParam<std::string> {};
