@@ -135,6 +135,13 @@ def test_get_prints_the_value(tmp_path, name, key, flags, expected):
     ("pyproject.toml", ["set", "project.version", '"2.6.0"'], b'version = "2.5.0.dev0"', b'version = "2.6.0"'),
     ("pyproject.toml", ["append", "project.keywords", '"toml"'], b'"dependency", "poetry"]', b'"dependency", "poetry", "toml"]'),
     ("poetry.lock", ["set", "package[10].version", '"9.9"'], b'version = "7.13.5"', b'version = "9.9"'),
+    # Selectors, in each command that edits.
+    ("sample", ["set", "products[name=nail].sku", "1"], b"sku = 0x2A", b"sku = 1"),
+    ("sample", ["set", "products[name=nail]", "{ name = 'saw' }"], b'name = "nail"\nsku = 0x2A\n', b"name = 'saw'\n"),
+    ("sample", ["del", "products[name=hammer]"], b'[[products]]\nname = "hammer"\n\n', b""),
+    ("sample", ["del", "products[name='nail'].sku"], b"sku = 0x2A\n", b""),
+    ("poetry.lock", ["append", "package[name=anyio].groups", '"dev"'], b'groups = ["main"]\nfiles = [\n    {file = "anyio',
+     b'groups = ["main", "dev"]\nfiles = [\n    {file = "anyio'),
     # The library writes LF and no byte order mark; the file keeps its own.
     ("crlf", ["set", "b", "3"], b"b = 2\r\n", b"b = 3\r\n"),
     ("crlf", ["set", "c", "3"], b"b = 2\r\n", b"b = 2\r\nc = 3\r\n"),
@@ -148,6 +155,74 @@ def test_edit_changes_only_the_edited_text(tmp_path, name, args, old, new):
     assert (proc.returncode, proc.stdout, proc.stderr) == (0, b"", b"")
     assert path.read_bytes() == data.replace(old, new)
     assert [p.name for p in tmp_path.iterdir()] == [path.name]   # no temporary file left
+
+
+# --- selectors: KEY steps [field=value] ---------------------------------------
+
+SELECT = b"""\
+[[package]]
+name = "rich"
+n = 3
+tags = ["a]b"]
+
+[[package]]
+name = "click"
+n = "3"
+deps = [{ name = "colorama", "my.field" = "x]" }, { name = "other", ok = true, v = '1.0', at = 2024-05-01 }]
+grid = [[{ k = "v", x = 1 }], [{ k = "w", x = 2 }, { k = "w ", x = 3 }]]
+
+[[package]]
+name = "click"
+n = 3.5
+"""
+
+
+@pytest.mark.parametrize("key, status, expected", [
+    ("package[name=rich].n", 0, "3\n"),
+    ("package[name=\"rich\"].n", 0, "3\n"),
+    ("package[ name = 'rich' ].n", 0, "3\n"),
+    ("package[n=3].name", 0, '"rich"\n'),                      # equal as TOML values: 3 is not "3"
+    ("package[n=\"3\"].name", 0, '"click"\n'),
+    ("package[n=3.5].name", 0, '"click"\n'),
+    ("package[name=rich].tags[0]", 0, '"a]b"\n'),               # selector, key, index
+    ("package[name=rich]", 0, 'name = "rich"\nn = 3\ntags = ["a]b"]\n'),
+    ("package[1].deps[\"my.field\"=\"x]\"].name", 0, '"colorama"\n'),   # quoted field, ']' in quotes
+    ("package[1].deps['my.field'='x]']", 0, '{ name = "colorama", "my.field" = "x]" }\n'),
+    ("package[1].deps[ok=true].name", 0, '"other"\n'),
+    ("package[1].deps[v='1.0'].name", 0, '"other"\n'),
+    ("package[1].deps[at=2024-05-01].name", 0, '"other"\n'),
+    ("package[1].grid[1][k=\"w \"].x", 0, "3\n"),               # index, index, selector
+    ("package[1].grid[-1][k=w].x", 0, "2\n"),                   # a bare word is the string itself
+    # What is found is not one element.
+    ("package[name=click]", 1, "morvelan: {doc}: 2 elements of package match [name=click]: [1], [2] (select by index instead)\n"),
+    ("package[name=nope].n", 1, "morvelan: {doc}: no element of package matches [name=nope]\n"),
+    ("package[n=4]", 1, "morvelan: {doc}: no element of package matches [n=4]\n"),
+    ("package[1].deps[v=1.0]", 1, "morvelan: {doc}: no element of package[1].deps matches [v=1.0] (1.0 is a float; "
+     "package[1].deps[1].v is the string \"1.0\": [v=\"1.0\"] selects it)\n"),
+    ("package[1].deps[ok=1]", 1, "morvelan: {doc}: no element of package[1].deps matches [ok=1]\n"),   # 1 is no boolean
+    ("package[1].grid[k=v]", 1, "morvelan: {doc}: package[1].grid[0] is an array, not a table: "
+     "package[1].grid has no element [k=v] to select\n"),
+    ("package[0].tags[x=1]", 1, "morvelan: {doc}: package[0].tags[0] is a string, not a table: "
+     "package[0].tags has no element [x=1] to select\n"),
+    ("package[0].name[x=1]", 1, "morvelan: {doc}: package[0].name is a string, not an array of tables: no element [x=1]\n"),
+    ("package[name=rich][0]", 1, "morvelan: {doc}: package[name=rich] is a table, not an array: no index [0]\n"),
+    # Not a selector.
+    ("package[x]", 2, "morvelan: bad KEY 'package[x]': expected an index such as [0] or a selector such as [name=value] at column 8\n"),
+    ("package[=x]", 2, "morvelan: bad KEY 'package[=x]': expected an index such as [0] or a selector such as [name=value] at column 8\n"),
+    ("package[name=]", 2, "morvelan: bad KEY 'package[name=]': expected a value after '=' in the selector at column 14\n"),
+    ("package[name= ]", 2, "morvelan: bad KEY 'package[name= ]': expected a value after '=' in the selector at column 15\n"),
+    ("package[name=\"a]", 2, "morvelan: bad KEY 'package[name=\"a]': unterminated string in a selector at column 14\n"),
+    ("package[name=a b]", 2, "morvelan: bad KEY 'package[name=a b]': expected a TOML value or a bare word after '=' in the selector at column 14\n"),
+    ("package[name=rich", 2, "morvelan: bad KEY 'package[name=rich': expected ']' to close the selector at column 18\n"),
+    ("package[v=[1, 2]", 2, "morvelan: bad KEY 'package[v=[1, 2]': expected ']' to close the selector at column 17\n"),
+    ("package[v=}]", 2, "morvelan: bad KEY 'package[v=}]': unbalanced '}' in a selector at column 11\n"),
+])
+def test_a_selector_picks_the_one_matching_element(tmp_path, key, status, expected):
+    path = put(tmp_path, SELECT)
+    proc = run("get", path, key)
+    assert proc.returncode == status
+    assert (proc.stdout if status == 0 else proc.stderr).decode() == expected.replace("{doc}", str(path))
+    assert (proc.stderr if status == 0 else proc.stdout) == b""
 
 
 def test_diff_and_stdin_leave_the_file_alone(tmp_path):
@@ -273,7 +348,11 @@ def test_to_json_holds_the_whole_document(tmp_path, name):
     (["get", "{doc}", ""], 2, "morvelan: bad KEY '': expected a bare or quoted key at column 1\n"),
     (["get", "{doc}", "a."], 2, "morvelan: bad KEY 'a.': expected a bare or quoted key at column 3\n"),
     (["get", "{doc}", "a b"], 2, "morvelan: bad KEY 'a b': expected '.' or '[' after a key at column 3\n"),
-    (["get", "{doc}", "a[x]"], 2, "morvelan: bad KEY 'a[x]': expected an index such as [0] or [-1] at column 2\n"),
+    (["get", "{doc}", "a[x]"], 2,
+     "morvelan: bad KEY 'a[x]': expected an index such as [0] or a selector such as [name=value] at column 2\n"),
+    (["set", "{doc}", "products[name=saw].sku", "1"], 1, "morvelan: {doc}: no element of products matches [name=saw]\n"),
+    (["del", "{doc}", "products[sku=0x2A].name[x=1]"], 1,
+     "morvelan: {doc}: products[sku=0x2A].name is a string, not an array of tables: no element [x=1]\n"),
     (["get", "{doc}", "[0]"], 2, "morvelan: bad KEY '[0]': expected a bare or quoted key at column 1\n"),
     (["get", "{doc}", '"a'], 2, "morvelan: bad KEY '\"a': unterminated quoted key at column 1\n"),
     (["get", "{doc}", '"\\q"'], 2, "morvelan: bad KEY '\"\\\\q\"': invalid quoted key ("),

@@ -25,9 +25,11 @@ from ._cli import STDIN, CliError, display_name
 from .morvelan import Item
 
 KEY_HELP = (
-    "a TOML dotted key, each key optionally followed by indices: project.version, "
+    "a TOML dotted key, each key optionally followed by indices and selectors: project.version, "
     "tool.poetry.dependencies.\"my.pkg\", package[3].version, a.'b c'[0][-1] "
-    "(negative indices count from the end)"
+    "(negative indices count from the end), package[name=rich].version (the one element of an "
+    "array of tables or inline tables whose field equals a TOML value or, for a bare word, that "
+    "string; quote a ']' inside the value: [k=\"a]b\"])"
 )
 VALUE_HELP = (
     "a TOML value as it would stand after `key =`, kept as spelled: '\"1.2.3\"', '[1, 2]', "

@@ -23,12 +23,29 @@ try:
 except ImportError:  # Windows: no advisory locks (see lock_for_edit)
     fcntl = None  # type: ignore[assignment]
 
-from .morvelan import DictItem, Document, ListItem, loads
+from .morvelan import DictItem, Document, Item, ListItem, loads
 
 # copy, datetime, difflib and json are imported where they are used: a command
 # that needs none of them starts a few milliseconds sooner.
 
-Step = str | int
+
+
+class Select:
+    """The step [field=value] of a KEY: the one element of an array of tables
+    or of inline tables whose field equals value (a handle parsed from the
+    TOML text raw, or raw itself for a bare word). text is the step as shown
+    between the brackets in messages."""
+
+    __slots__ = ("field", "value", "raw", "text")
+
+    def __init__(self, field: str, value: Any, raw: str, text: str) -> None:
+        self.field = field
+        self.value = value
+        self.raw = raw
+        self.text = text
+
+
+Step = str | int | Select
 
 STDIN = "-"
 
@@ -69,8 +86,9 @@ def visible(text: str, lines: bool = False) -> str:
 
 
 # ---------------------------------------------------------------------------
-# KEY: a TOML dotted key whose segments may be followed by indices,
-# `package[3].version`, `a.'b c'[0][-1]`, `tool."my.pkg"`.
+# KEY: a TOML dotted key whose segments may be followed by indices and
+# selectors: `package[3].version`, `a.'b c'[0][-1]`, `tool."my.pkg"`,
+# `package[name=rich].version`, `a[k="x]"][0]`.
 
 _BARE = re.compile(r"[A-Za-z0-9_-]+")
 _BASIC_KEY = re.compile(r'"(?:[^"\\\n]|\\.)*"')
@@ -117,9 +135,68 @@ def _skip_blank(text: str, pos: int) -> int:
     return pos
 
 
+# The value of a selector ends at the first ']' outside quotes and outside
+# brackets or braces of its own: `[v=[1, 2]]`, `[k="a]b"]`.
+_SELECT_SPECIAL = re.compile(r"[\"'\[\]{}]")
+# A bare word: a value that is no TOML value and holds no blank, quote,
+# bracket or brace, taken as a string (`[name=rich]`, `[req=rich>=13]`).
+_BARE_WORD = re.compile(r"[^\s\"'\[\]{}]+")
+
+
+def _selector_end(text: str, pos: int) -> int:
+    """The position of the ']' that closes the selector whose value starts at
+    pos."""
+    depth = 0
+    while True:
+        found = _SELECT_SPECIAL.search(text, pos)
+        if found is None:
+            raise _bad_key(text, len(text), "expected ']' to close the selector")
+        at = found.start()
+        char = text[at]
+        if char in "\"'":
+            pos = _string_end(text, at)
+            if pos < 0:
+                raise _bad_key(text, at, "unterminated string in a selector")
+            continue
+        if char in "[{":
+            depth += 1
+        elif depth == 0:
+            if char == "]":
+                return at
+            raise _bad_key(text, at, "unbalanced '}' in a selector")
+        else:
+            depth -= 1
+        pos = at + 1
+
+
+def _selector(text: str, start: int) -> tuple[Select, int]:
+    """The selector [field=value] at start (a '['), and the position after it."""
+    pos = _skip_blank(text, start + 1)
+    field, end = _segment(text, pos)
+    if end < 0:
+        raise _bad_key(text, start, "expected an index such as [0] or a selector such as [name=value]")
+    pos = _skip_blank(text, end)
+    if pos == len(text) or text[pos] != "=":
+        raise _bad_key(text, start, "expected an index such as [0] or a selector such as [name=value]")
+    close = _selector_end(text, pos + 1)
+    raw = text[pos + 1 : close].strip(" \t")
+    at = _skip_blank(text, pos + 1)
+    if not raw:
+        raise _bad_key(text, at, "expected a value after '=' in the selector")
+    value: Any
+    try:
+        value = Item.parse(raw)
+    except ValueError:
+        if not _BARE_WORD.fullmatch(raw):
+            raise _bad_key(text, at, "expected a TOML value or a bare word after '=' in the selector") from None
+        value = raw
+    return Select(field, value, raw, show_key([field]) + "=" + raw), close + 1
+
+
 def parse_key(text: str) -> list[Step]:
     """The steps of KEY: strings for keys, ints for indices (negative ones count
-    from the end). Raises CliError with status 2 when KEY is not a key."""
+    from the end), Select for [field=value]. Raises CliError with status 2
+    when KEY is not a key."""
     steps: list[Step] = []
     pos = _skip_blank(text, 0)
     want_key = True
@@ -139,9 +216,11 @@ def parse_key(text: str) -> list[Step]:
         elif text[pos] == "[":
             index = _INDEX.match(text, pos)
             if index is None:
-                raise _bad_key(text, pos, "expected an index such as [0] or [-1]")
-            steps.append(_index(text, pos, index.group(1)))
-            pos = index.end()
+                select, pos = _selector(text, pos)
+                steps.append(select)
+            else:
+                steps.append(_index(text, pos, index.group(1)))
+                pos = index.end()
         else:
             raise _bad_key(text, pos, "expected '.' or '[' after a key")
 
@@ -153,14 +232,19 @@ def show_key(steps: list[Step]) -> str:
         if isinstance(step, int):
             out += f"[{step}]"
             continue
+        if isinstance(step, Select):
+            out += f"[{step.text}]"
+            continue
         if out:
             out += "."
-        if _BARE.fullmatch(step):
-            out += step
-        else:
-            escaped = step.replace("\\", "\\\\").replace('"', '\\"')
-            out += '"' + "".join(c if c.isprintable() else f"\\u{ord(c):04X}" for c in escaped) + '"'
+        out += step if _BARE.fullmatch(step) else _quoted(step)
     return out
+
+
+def _quoted(text: str) -> str:
+    """text as a TOML basic string, with every unprintable character escaped."""
+    escaped = text.replace("\\", "\\\\").replace('"', '\\"')
+    return '"' + "".join(c if c.isprintable() else f"\\u{ord(c):04X}" for c in escaped) + '"'
 
 
 # ---------------------------------------------------------------------------
@@ -184,9 +268,46 @@ def _is_table(node: Any) -> bool:
     return isinstance(node, (Document, DictItem))
 
 
+def _select(node: Any, step: Select, where: list[Step]) -> int:
+    """The index of the one element of node that step selects, or a CliError:
+    node is no array of tables or of inline tables, or no element or several
+    match."""
+    here = show_key(where) or "the document"
+    if not isinstance(node, ListItem):
+        raise CliError(f"{here} is {_a(kind(node))}, not an array of tables: no element [{step.text}]")
+    elements = list(node)
+    for i, element in enumerate(elements):
+        if not isinstance(element, DictItem):
+            raise CliError(
+                f"{show_key(where + [i])} is {_a(kind(element))}, not a table: "
+                f"{here} has no element [{step.text}] to select"
+            )
+    field = step.field
+    found = [i for i, element in enumerate(elements) if field in element and element[field] == step.value]
+    if len(found) == 1:
+        return found[0]
+    if found:
+        at = ", ".join(f"[{i}]" for i in found)
+        raise CliError(f"{len(found)} elements of {here} match [{step.text}]: {at} (select by index instead)")
+    hint = ""
+    if not isinstance(step.value, str):
+        # [version=1.0] is the float 1.0; a file that spells it as a string
+        # needs it quoted.
+        spelled = [i for i, element in enumerate(elements) if field in element and element[field] == step.raw]
+        if spelled:
+            shown = show_key([field]) + "=" + _quoted(step.raw)
+            hint = (
+                f" ({step.raw} is {_a(kind(step.value))}; {show_key(where + [spelled[0], field])}"
+                f" is the string {_quoted(step.raw)}: [{shown}] selects it)"
+            )
+    raise CliError(f"no element of {here} matches [{step.text}]{hint}")
+
+
 def _child(node: Any, step: Step, where: list[Step]) -> Any:
     """node[step], or a CliError naming what is missing or in the way."""
     here = show_key(where) or "the document"
+    if isinstance(step, Select):
+        return node[_select(node, step, where)]
     if isinstance(step, str):
         if not _is_table(node):
             hint = f" (index it: {show_key(where + [0, step])})" if kind(node) == "array of tables" else ""
@@ -233,6 +354,8 @@ def set_value(doc: Any, steps: list[Step], value: Any) -> None:
             made = None
     last = steps[-1]
     where = steps[:-1]
+    if isinstance(last, Select):
+        last = _select(node, last, where)
     if isinstance(last, int):
         _child(node, last, where)  # the element must exist
     elif not _is_table(node):
@@ -244,9 +367,13 @@ def set_value(doc: Any, steps: list[Step], value: Any) -> None:
 
 
 def delete(doc: Any, steps: list[Step]) -> None:
-    parent = lookup(doc, steps[:-1])
-    _child(parent, steps[-1], steps[:-1])
-    del parent[steps[-1]]
+    where = steps[:-1]
+    parent = lookup(doc, where)
+    last = steps[-1]
+    if isinstance(last, Select):
+        last = _select(parent, last, where)
+    _child(parent, last, where)
+    del parent[last]
 
 
 def append(doc: Any, steps: list[Step], value: Any) -> None:
@@ -270,6 +397,27 @@ _ML_BASIC_BODY = re.compile(r'(?:[^"\\]|\\[\s\S]|"(?!""))*"""')
 _ML_LITERAL_BODY = re.compile(r"(?:[^']|'(?!''))*'''")
 
 
+def _string_end(text: str, start: int) -> int:
+    """The end of the string (basic, literal, or either multi-line) that starts
+    at start, or -1 if it is not closed."""
+    char = text[start]
+    triple = text.startswith(char * 3, start)
+    if triple:
+        body = (_ML_BASIC_BODY if char == '"' else _ML_LITERAL_BODY).match(text, start + 3)
+    else:
+        body = (_BASIC_BODY if char == '"' else _LITERAL_BODY).match(text, start + 1)
+    if body is None:
+        return -1
+    end = body.end()
+    if triple:
+        # A closing run of four or five quotes ends with the last three.
+        extra = 0
+        while extra < 2 and end < len(text) and text[end] == char:
+            end += 1
+            extra += 1
+    return end
+
+
 def _tokens(text: str) -> Iterator[tuple[str, int, int]]:
     """("string" | "comment" | "open" | "close" | "newline", start, end) for
     each string, comment, bracket and line break outside strings and comments."""
@@ -288,19 +436,8 @@ def _tokens(text: str) -> Iterator[tuple[str, int, int]]:
                 end -= 1
             yield "comment", start, end
         elif char in "\"'":
-            triple = text.startswith(char * 3, start)
-            if triple:
-                body = (_ML_BASIC_BODY if char == '"' else _ML_LITERAL_BODY).match(text, start + 3)
-            else:
-                body = (_BASIC_BODY if char == '"' else _LITERAL_BODY).match(text, start + 1)
-            end = body.end() if body else size
-            if triple:
-                # A closing run of four or five quotes ends with the last three.
-                extra = 0
-                while extra < 2 and end < size and text[end] == char:
-                    end += 1
-                    extra += 1
-            yield "string", start, end
+            end = _string_end(text, start)
+            yield "string", start, size if end < 0 else end
         elif char == "\n":
             end = start + 1
             yield "newline", start, end
