@@ -225,6 +225,84 @@ def test_a_selector_picks_the_one_matching_element(tmp_path, key, status, expect
     assert (proc.stderr if status == 0 else proc.stdout) == b""
 
 
+# --- edit: several edits, one write -------------------------------------------
+
+@pytest.mark.parametrize("script, changes", [
+    # Blank lines and comment lines are skipped; words are split as a shell does.
+    ("# bump\n\nset title '\"new\"'\n  # indented comment\n\tdel s\n",
+     [(b'title = "demo"', b'title = "new"'), (b's = "a # b"  # note\n', b"")]),
+    ("set title 'x \"y\" # z' --string\nappend server.ports 8003\nset special[0] -- -inf\n",
+     [(b'title = "demo"', b"title = 'x \"y\" # z'"), (b"8002 ]", b"8002, 8003 ]"), (b"[nan,", b"[-inf,")]),
+    # In order, each on the document the ones before it left.
+    ("set new.k 1\nset new.k 2\nappend products '{ name = \"saw\" }'\nset products[name=saw].sku 3\n"
+     "del products[name=hammer]\n",
+     [(b"sku = 0x2A\n", b'sku = 0x2A\n\n[[products]]\nname = "saw"\nsku = 3\n\n[new]\nk = 2\n'),
+      (b'[[products]]\nname = "hammer"\n\n', b"")]),
+    ("set title 1\r\ndel day\r\n", [(b'"demo"', b"1"), (b"day = 1979-05-27\n", b"")]),   # CRLF lines
+    ("\n# nothing to do\n", []),
+])
+@pytest.mark.parametrize("source", ["stdin", "script", "stdout"])
+def test_edit_applies_a_script_in_one_write(tmp_path, script, changes, source):
+    expected = SAMPLE
+    for old, new in changes:
+        assert expected.count(old) == 1
+        expected = expected.replace(old, new)
+    path = put(tmp_path, SAMPLE)
+    script_path = put(tmp_path, script.encode(), "edits.txt")
+    if source == "stdin":
+        proc = run("edit", path, stdin=script.encode())
+    elif source == "script":
+        proc = run("edit", path, "--script", script_path)
+    else:
+        proc = run("edit", "-", "--script", script_path, stdin=SAMPLE)
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    assert proc.stdout == (expected if source == "stdout" else b"")
+    assert path.read_bytes() == (SAMPLE if source == "stdout" else expected)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["doc.toml", "edits.txt"]
+
+
+# If any line fails, nothing is written: exit 1 (a bad KEY too: the script is
+# data), and the message names the line, quoted with its control characters
+# escaped.
+@pytest.mark.parametrize("script, message", [
+    ("set title 1\nset title\n", "line 2: 'set title': the following arguments are required: VALUE"),
+    ("sett title 1\n", "line 1: 'sett title 1': argument EDIT: invalid choice: 'sett' (choose from 'set', 'del', 'append')"),
+    ("del title extra\n", "line 1: 'del title extra': unrecognized arguments: extra"),
+    ("set title 1 --help\n", "line 1: 'set title 1 --help': unrecognized arguments: --help"),
+    ("set title '1\n", "line 1: \"set title '1\": no closing quotation"),
+    ("set title 1\n\nset a..b 1\n", "line 3: 'set a..b 1': bad KEY 'a..b': expected a bare or quoted key at column 3"),
+    ("set title 1.2.3\n", "line 1: 'set title 1.2.3': bad VALUE '1.2.3': TOML parse error at line 1, column 4\n"),
+    ("set title 1\ndel nope\n", "line 2: 'del nope': key nope not found"),
+    ("del products[0]\ndel products[1]\n", "line 2: 'del products[1]': index products[1] out of range (products has 1 elements)"),
+    ("set products[name=saw].sku 1\n", "line 1: 'set products[name=saw].sku 1': no element of products matches [name=saw]"),
+    ("append title 1\n", "line 1: 'append title 1': title is a string, not an array: cannot append"),
+    ("set title \x1b[2J\n", "line 1: 'set title \\x1b[2J': bad VALUE '\\x1b[2J': TOML parse error"),
+])
+def test_edit_writes_nothing_if_a_line_fails(tmp_path, script, message):
+    path = put(tmp_path, SAMPLE)
+    proc = run("edit", path, stdin=script.encode())
+    assert (proc.returncode, proc.stdout) == (1, b"")
+    assert proc.stderr.decode().startswith(f"morvelan: {path}: <stdin>, {message}")
+    assert CONTROL.search(proc.stderr.decode()) is None
+    assert path.read_bytes() == SAMPLE
+    assert [p.name for p in tmp_path.iterdir()] == [path.name]
+
+
+@pytest.mark.parametrize("args, stdin, status, message", [
+    (["edit", "-"], b"a = 1\n", 2, "morvelan: edit: FILE '-' reads the document from standard input, which "
+     "cannot hold the edits too: give them with --script PATH\n"),
+    (["edit", "-", "--script", "-"], b"a = 1\n", 2, "morvelan: edit: FILE '-' reads the document"),
+    (["edit", "{doc}", "--script", "{missing}"], b"", 1, "morvelan: cannot read {missing}: No such file or directory\n"),
+    (["edit", "{doc}"], b"set title '\xe9'\n", 1, "morvelan: <stdin>: not UTF-8 text ("),
+])
+def test_edit_refuses_a_script_it_cannot_read(tmp_path, args, stdin, status, message):
+    names = {"doc": str(put(tmp_path, SAMPLE)), "missing": str(tmp_path / "missing.txt")}
+    proc = run(*(a.format(**names) for a in args), stdin=stdin)
+    assert (proc.returncode, proc.stdout) == (status, b"")
+    assert proc.stderr.decode().startswith(message.format(**names))
+    assert (tmp_path / "doc.toml").read_bytes() == SAMPLE
+
+
 def test_diff_and_stdin_leave_the_file_alone(tmp_path):
     path = put(tmp_path, SAMPLE)
     edited = SAMPLE.replace(b"8001", b"1")

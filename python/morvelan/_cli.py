@@ -345,7 +345,9 @@ def set_value(doc: Any, steps: list[Step], value: Any) -> None:
     node = doc
     made: Any = None
     for i, step in enumerate(steps[:-1]):
-        if isinstance(step, str) and _is_table(node) and step not in node:
+        # A missing key is made a table only if a key follows it: an index or a
+        # selector needs an array that is there.
+        if isinstance(step, str) and isinstance(steps[i + 1], str) and _is_table(node) and step not in node:
             if made is not None:
                 made.implicit = True
             node = made = node.setdefault(step, {})
