@@ -21,10 +21,11 @@ from pathlib import Path
 
 import pytest
 
-from toml_cases import ROOT, SHARED
+from toml_cases import CORPUS_FILES, ROOT, SHARED, VALID
 
 pytestmark = pytest.mark.needs_module
-pytest.importorskip("morvelan")
+morvelan = pytest.importorskip("morvelan")
+from morvelan import _cli  # noqa: E402
 
 BENCH_DATA = SHARED / "bench-data"
 
@@ -345,26 +346,93 @@ def test_fmt_formats_where_no_comment_is_lost(tmp_path, before, after):
     assert run("fmt", "--check", path).returncode == 0
 
 
-@pytest.mark.parametrize("name", [
-    "corpus/rust-lang__cargo__Cargo.toml",
-    "corpus/python-poetry__poetry__pyproject.toml",
-    "corpus/influxdata__telegraf__config__testdata__telegraf-agent.toml",
-    "corpus/helix-editor__helix__languages.toml",
-    "pyproject.toml",
-    "tomli-benchmark.toml",
+# An array whose one-line form makes its line longer than the width goes one
+# element a line, indented as the file's multi-line arrays (else by 4 spaces a
+# level); no line within the width is made longer, nor a longer one longer still.
+X45, Y45 = '"' + "x" * 45 + '"', '"' + "y" * 45 + '"'
+
+
+@pytest.mark.parametrize("width, before, after", [
+    (None, f"a = [{X45}, {Y45}]\nb = [{X45}, 1]\n", f"a = [\n    {X45},\n    {Y45},\n]\nb = [{X45}, 1]\n"),   # 100
+    (30, 'a = ["aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc"]\nb = [1, 2]\n',
+     'a = [\n    "aaaaaaaaaa",\n    "bbbbbbbbbb",\n    "cccccccccc",\n]\nb = [1, 2]\n'),
+    # The file's own indentation, from the arrays that stay multi-line.
+    (30, 'a = ["aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc"]\nb = [\n  1,  # one\n  2,\n]\n',
+     'a = [\n  "aaaaaaaaaa",\n  "bbbbbbbbbb",\n  "cccccccccc",\n]\nb = [\n  1,  # one\n  2,\n]\n'),
+    (30, 'a = ["aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc"]\nb = [\n\t1,  # one\n\t2,\n]\n',
+     'a = [\n\t"aaaaaaaaaa",\n\t"bbbbbbbbbb",\n\t"cccccccccc",\n]\nb = [\n\t1,  # one\n\t2,\n]\n'),
+    # Most arrays indent by 2 spaces but fmt() joins them: the ones left, and so
+    # the new one, indent by a tab (formatting again keeps it).
+    (30, 'a = [\n  1,\n]\nb = [\n  2,\n]\nc = [\n  3,\n]\nd = [\n\t4,  # four\n]\ne = [\n\t5,  # five\n]\n'
+     'f = ["aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc"]\n',
+     'a = [1]\nb = [2]\nc = [3]\nd = [\n\t4,  # four\n]\ne = [\n\t5,  # five\n]\n'
+     'f = [\n\t"aaaaaaaaaa",\n\t"bbbbbbbbbb",\n\t"cccccccccc",\n]\n'),
+    # An element still too long is broken in turn, one level further in; the
+    # comment after the array stays after it.
+    (24, 'a = [[1, 2, 3], ["xxxxxxxxxx", "yyyyyyyyyy"]]  # note\n',
+     'a = [\n    [1, 2, 3],\n    [\n        "xxxxxxxxxx",\n        "yyyyyyyyyy",\n    ],\n]  # note\n'),
+    # A multi-line array is joined only where its one-line form fits.
+    (20, 'a = [\n  "xxxxxxxx",\n  "yyyyyyyy",\n]\nb = [\n  1,\n  2,\n]\n', 'a = [\n  "xxxxxxxx",\n  "yyyyyyyy",\n]\nb = [1, 2]\n'),
+    # In arrays of tables, and with CRLF line ends.
+    (20, '[[p]]\nx = [1111, 2222, 3333]\n[[p]]\nx = [4, 5]\n', '[[p]]\nx = [\n    1111,\n    2222,\n    3333,\n]\n[[p]]\nx = [4, 5]\n'),
+    (20, 'a = [111111, 222222, 333333]\r\n', 'a = [\r\n    111111,\r\n    222222,\r\n    333333,\r\n]\r\n'),
+    # Nothing breaks an inline table; its canonical form would lengthen the line.
+    (9, "x = {a=1}\n", "x = {a=1}\n"),
+    (10, "t = {a = [1, 2, 3]}\n", "t = {a = [1, 2, 3]}\n"),
+    (20, "t = {a=1}\ns = 'a string longer than the width'\n", "t = { a = 1 }\ns = 'a string longer than the width'\n"),
 ])
-def test_fmt_keeps_every_comment_and_the_data(tmp_path, name):
-    data = shared(name)
-    path = put(tmp_path, data)
-    assert run("fmt", path).returncode == 0
-    out = path.read_bytes()
-    # fmt() changes no string and removes nothing but layout and comments, so
+def test_fmt_width_breaks_long_arrays(tmp_path, width, before, after):
+    path = put(tmp_path, before.encode())
+    flags = [] if width is None else ["--width", width]
+    proc = run("fmt", path, *flags)
+    assert (proc.returncode, proc.stdout, proc.stderr) == (0, b"", b"")
+    assert path.read_bytes() == after.encode()
+    assert run("fmt", "--check", path, *flags).returncode == 0
+
+
+def _values(text):
+    """The data of TOML text, as the CLI's JSON has it (nan as a string)."""
+    try:
+        return plain(tomllib.loads(text))
+    except tomllib.TOMLDecodeError:   # TOML 1.1: tomllib reads 1.0
+        return plain(morvelan.loads(text).value)
+
+
+def _one_line_arrays(line):
+    """The number of elements of an array that line holds whole as a value, or
+    as an element (its trailing comma dropped), read by tomllib; 0 if none."""
+    for text in (line, "v = " + line.strip().removesuffix(",")):
+        try:
+            value = list(tomllib.loads(text).values())[-1]
+        except (tomllib.TOMLDecodeError, IndexError):
+            continue
+        return len(value) if isinstance(value, list) else 0
+    return 0
+
+
+@pytest.mark.parametrize("width", [100, 30])
+@pytest.mark.parametrize("path", CORPUS_FILES + sorted(BENCH_DATA.glob("*.[tl]o[mc]*")) + VALID,
+                         ids=lambda p: p.name if isinstance(p, Path) else str(p))
+def test_fmt_keeps_the_data_and_comments_and_is_idempotent(path, width):
+    data = path.read_bytes()
+    try:
+        text = data.decode()
+        morvelan.loads(text)
+    except (UnicodeDecodeError, ValueError):
+        pytest.skip("not a document the library reads")
+    out = _cli.format_text(text, width)
+    assert _values(out) == _values(text)
+    # fmt changes no string and removes nothing but layout and comments, so
     # every '#' that was there is still there exactly when no comment was lost.
-    assert out.count(b"#") == data.count(b"#")
-    if b"\n" not in data.replace(b"\r\n", b""):
-        assert b"\n" not in out.replace(b"\r\n", b"")     # CRLF line ends stay
-    assert tomllib.loads(out.decode()) == tomllib.loads(data.decode())
-    assert run("fmt", "--check", path).returncode == 0    # formatting it again changes nothing
+    assert out.count("#") == text.count("#")
+    assert _cli.format_text(out, width) == out
+    before, after = ([len(line) for line in t.splitlines()] or [0] for t in (text, out))
+    assert max(after) <= max(width, max(before))
+    # Each line over the width holds no array of several elements it could
+    # have broken.
+    for line in out.splitlines():
+        if len(line) > width and "{" not in line:
+            assert _one_line_arrays(line) < 2, line
 
 
 # --- check and to-json ---------------------------------------------------------
@@ -450,6 +518,8 @@ def test_to_json_holds_the_whole_document(tmp_path, name):
     (["get", "{doc}"], 2, "usage: morvelan get"),
     (["frob", "{doc}"], 2, "usage: morvelan"),
     (["get", "{doc}", "title", "--json", "--raw"], 2, "usage: morvelan get"),
+    (["fmt", "{doc}", "--width", "0"], 2, "usage: morvelan fmt"),
+    (["fmt", "{doc}", "--width", "wide"], 2, "usage: morvelan fmt"),
 ])
 def test_failures_exit_with_a_message_and_touch_nothing(tmp_path, args, status, message):
     files = {"doc": SAMPLE, "bad": b"a = \n", "latin1": b"a = '\xe9'\n"}

@@ -6,7 +6,7 @@ that an edit does not touch.
     morvelan del FILE KEY [--diff]
     morvelan append FILE KEY VALUE [--string] [--diff]
     morvelan edit FILE [--script PATH] [--diff]
-    morvelan fmt FILE... [--check] [--diff]
+    morvelan fmt FILE... [--check] [--diff] [--width N]
     morvelan check FILE...
     morvelan to-json FILE
 
@@ -124,6 +124,14 @@ def _parser() -> argparse.ArgumentParser:
     fmt = command("fmt", "normalise the layout, wherever that keeps every comment")
     fmt.add_argument("files", nargs="+", metavar="FILE", help="the TOML files, or '-' for standard input")
     fmt.add_argument("--check", action="store_true", help="write nothing; exit 1 if a file would change")
+    fmt.add_argument(
+        "--width",
+        type=_width,
+        default=_cli.WIDTH,
+        metavar="N",
+        help=f"write an array one element a line when its one-line form would make its line longer "
+        f"than N characters (default: {_cli.WIDTH}); no line within N is made longer than N",
+    )
     diff(fmt)
 
     check = command("check", "check that files parse; print each error report after the file's name")
@@ -305,12 +313,22 @@ def cmd_edit(io: Io, opts: argparse.Namespace) -> int:
     return _edit(io, opts, change)
 
 
-def _formatter(path: str) -> Callable[[str], str]:
+def _formatter(path: str, width: int) -> Callable[[str], str]:
     def formatted(text: str) -> str:
         _cli.parse(text, path)  # a parse error names the file
-        return _cli.format_text(text)
+        return _cli.format_text(text, width)
 
     return formatted
+
+
+def _width(text: str) -> int:
+    try:
+        width = int(text)
+    except ValueError:
+        width = 0
+    if width < 1:
+        raise argparse.ArgumentTypeError(f"not a positive number of characters: {text!r}")
+    return width
 
 
 def cmd_fmt(io: Io, opts: argparse.Namespace) -> int:
@@ -319,14 +337,14 @@ def cmd_fmt(io: Io, opts: argparse.Namespace) -> int:
         try:
             if opts.check:
                 text, _ = _load(io, path)
-                formatted = _cli.format_text(text)
+                formatted = _cli.format_text(text, opts.width)
                 if opts.diff:
                     io.out(_cli.unified_diff(text, formatted, display_name(path)))
                 if formatted != text:
                     io.err(f"would reformat {display_name(path)}\n")
                     status = max(status, 1)
             else:
-                _rewrite(io, path, opts.diff, _formatter(path))
+                _rewrite(io, path, opts.diff, _formatter(path, opts.width))
         except CliError as exc:
             io.err(f"morvelan: {exc}\n")
             status = max(status, exc.status)

@@ -8,6 +8,7 @@ TOML, key, value or file error, 2 for a usage error (a KEY that is not a key).
 
 from __future__ import annotations
 
+import bisect
 import contextlib
 import errno
 import math
@@ -473,7 +474,193 @@ def value_text(text: str) -> str:
 
 
 # ---------------------------------------------------------------------------
-# The formatter: `fmt()` wherever it keeps every comment.
+# The layout of TOML text that the library wrote or read: where each entry
+# (`key = value` in a table) and each array stands, with the path of each as
+# lookup() takes it. Only valid TOML is scanned.
+
+Path = tuple[Step, ...]
+
+_BLANK = re.compile(r"(?:[ \t\r\n]|#[^\n]*)*")  # white space, line breaks and comments
+_SPACE = re.compile(r"[ \t]*")
+_SCALAR = re.compile(r"[^ \t\r\n,\]}#]+")
+_DATE = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}")
+_SPACE_TIME = re.compile(r" [0-9]{2}:")  # `1979-05-27 07:32:00`: a date-time with a space
+
+
+class ArraySpan:
+    """An array in the text: its path, its brackets' offsets (end is after the
+    ']'), each element's text span, and whether it stands inside an inline
+    table."""
+
+    __slots__ = ("path", "start", "end", "elements", "inline")
+
+    def __init__(self, path: Path, start: int, end: int, elements: list[tuple[int, int]], inline: bool) -> None:
+        self.path = path
+        self.start = start
+        self.end = end
+        self.elements = elements
+        self.inline = inline
+
+
+class Layout:
+    """Where the entries and arrays of a TOML text stand."""
+
+    def __init__(self, text: str) -> None:
+        self.text = text
+        self.starts = [0] + [m.end() for m in re.finditer("\n", text)]
+        self.widths = [len(line.rstrip("\r")) for line in text.split("\n")]
+        self._bom = text.startswith("\ufeff")
+        self.widths[0] -= self._bom
+        # (table path, keys, first line, last line) of each `key = value`
+        self.entries: list[tuple[Path, Path, int, int]] = []
+        self.arrays: list[ArraySpan] = []
+        self._elements: dict[Path, int] = {}  # arrays of tables: elements so far
+        self._scan()
+
+    def line(self, offset: int) -> int:
+        return bisect.bisect_right(self.starts, offset) - 1
+
+    def indentation(self, line: int) -> str:
+        space = _SPACE.match(self.text, self.starts[line])
+        return space.group() if space else ""
+
+    def _keys(self, pos: int) -> tuple[Path, int]:
+        keys: list[str] = []
+        while True:
+            key, pos = _segment(self.text, _SPACE.match(self.text, pos).end())  # type: ignore[union-attr]
+            if pos < 0:
+                raise ValueError("no key")
+            keys.append(key)
+            pos = _SPACE.match(self.text, pos).end()  # type: ignore[union-attr]
+            if not self.text.startswith(".", pos):
+                return tuple(keys), pos
+            pos += 1
+
+    def _table(self, keys: Path, element: bool) -> Path:
+        """The path of the table a header names: the last element so far of each
+        array of tables on the way, and a new one for `[[...]]`."""
+        path: list[Step] = []
+        for i, key in enumerate(keys):
+            path.append(key)
+            here = tuple(path)
+            if element and i == len(keys) - 1:
+                self._elements[here] = self._elements.get(here, 0) + 1
+            if here in self._elements:
+                path.append(self._elements[here] - 1)
+        return tuple(path)
+
+    def _scan(self) -> None:
+        text = self.text
+        table: Path = ()
+        pos = int(self._bom)
+        while True:
+            pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
+            if pos >= len(text):
+                return
+            if text[pos] == "[":
+                element = text.startswith("[[", pos)
+                keys, pos = self._keys(pos + (2 if element else 1))
+                table = self._table(keys, element)
+                pos += 2 if element else 1
+                continue
+            first = self.line(pos)
+            keys, pos = self._keys(pos)
+            pos = _SPACE.match(text, pos + 1).end()  # type: ignore[union-attr]  # after '='
+            pos = self._value(pos, table + keys, False)
+            self.entries.append((table, keys, first, self.line(pos - 1)))
+
+    def _value(self, pos: int, path: Path, inline: bool) -> int:
+        text = self.text
+        char = text[pos]
+        if char == "[":
+            start = pos
+            elements: list[tuple[int, int]] = []
+            pos += 1
+            while True:
+                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
+                if text[pos] == "]":
+                    break
+                begin = pos
+                pos = self._value(pos, path + (len(elements),), inline)
+                elements.append((begin, pos))
+                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
+                if text[pos] == ",":
+                    pos += 1
+            self.arrays.append(ArraySpan(path, start, pos + 1, elements, inline))
+            return pos + 1
+        if char == "{":
+            pos += 1
+            while True:
+                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
+                if text[pos] == "}":
+                    return pos + 1
+                keys, pos = self._keys(pos)
+                pos = _SPACE.match(text, pos + 1).end()  # type: ignore[union-attr]
+                pos = self._value(pos, path + keys, True)
+                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
+                if text[pos] == ",":
+                    pos += 1
+        if char in "\"'":
+            return _string_end(text, pos)
+        scalar = _SCALAR.match(text, pos)
+        if scalar is None:
+            raise ValueError("no value")
+        end = scalar.end()
+        if _DATE.fullmatch(scalar.group()) and _SPACE_TIME.match(text, end):
+            end = _SCALAR.match(text, end + 1).end()  # type: ignore[union-attr]
+        return end
+
+    def longest(self, first: int, last: int) -> int:
+        return max(self.widths[first : last + 1])
+
+    def one_line(self, span: ArraySpan) -> bool:
+        return self.line(span.start) == self.line(span.end - 1)
+
+    def indent_unit(self) -> str | None:
+        """The indentation most of the multi-line arrays give their elements,
+        relative to the line where the array opens (the first seen of the most
+        used ones); None if no array has its first element on a line of its own."""
+        import collections
+
+        seen: collections.Counter[str] = collections.Counter()
+        for span in self.arrays:
+            if span.inline or not span.elements:
+                continue
+            opening, first = self.line(span.start), self.line(span.elements[0][0])
+            if first == opening:
+                continue
+            outer, inner = self.indentation(opening), self.indentation(first)
+            if len(inner) > len(outer) and inner.startswith(outer):
+                seen[inner[len(outer) :]] += 1
+        found = seen.most_common(1)
+        return found[0][0] if found else None
+
+
+class Kept:
+    """What a formatting pass leaves alone: the values of some entries (by path),
+    and the tables they stand in, down to the dotted keys' tables."""
+
+    def __init__(self) -> None:
+        self.entries: set[Path] = set()
+        self.tables: set[Path] = set()
+
+    def add(self, table: Path, keys: Path) -> None:
+        self.entries.add(table + keys)
+        for i in range(len(keys)):
+            self.tables.add(table + keys[:i])
+
+    def holds(self, path: Path) -> bool:
+        return any(path[:i] in self.entries for i in range(len(path) + 1))
+
+
+
+
+# ---------------------------------------------------------------------------
+# The formatter: `fmt()` wherever it keeps every comment, and arrays one
+# element a line wherever their one-line form would make a line too long.
+
+WIDTH = 100
+_INDENT = "    "
 
 
 def _fmt_if_comments_stay(doc: Any, steps: list[Step], whole: bool) -> None:
@@ -497,32 +684,108 @@ def _fmt_if_comments_stay(doc: Any, steps: list[Step], whole: bool) -> None:
     item.fmt()
 
 
-def _format_tree(doc: Any, steps: list[Step], whole: bool) -> None:
+def _format_tree(doc: Any, steps: list[Step], whole: bool, keep: Kept) -> None:
+    """fmt() on the value at steps and on every table, inline table and array
+    inside it, where that keeps every comment, except: the values of the
+    entries in keep.entries are left as they are, and the tables in
+    keep.tables are not formatted themselves (the values in them are)."""
+    path = tuple(steps)
+    if path in keep.entries:
+        return
     node = lookup(doc, steps)
-    if not (isinstance(node, ListItem) and kind(node) == "array of tables"):
+    if not (isinstance(node, ListItem) and kind(node) == "array of tables") and path not in keep.tables:
         _fmt_if_comments_stay(doc, steps, whole)
         node = lookup(doc, steps)
     children: list[Step] = list(node.keys()) if _is_table(node) else list(range(len(node)))
     for step in children:
         if isinstance(node[step], (DictItem, ListItem)):
-            _format_tree(doc, steps + [step], whole)
+            _format_tree(doc, steps + [step], whole, keep)
 
 
-def format_text(text: str) -> str:
-    """The text with `fmt()` applied to the document and to each table, inline
-    table and array inside it, where that keeps every comment."""
+def _break_arrays(doc: Any, out: str, width: int, unit: str, keep: Kept) -> tuple[str, bool]:
+    """Writes one element a line each array that stands on one line longer
+    than width (the outermost ones first, so that an element that still makes
+    its own line too long is broken next), outside inline tables and the kept
+    entries. The library's set_multiline() indents elements from the start of
+    the line and puts the ']' there: here elements go one unit further in than
+    the line that opens the array and the ']' back at its indentation, which
+    takes the new array's text, parsed with its layout (the same data, each
+    element spelled as it was)."""
+    broke = False
+    while True:
+        layout = Layout(out)
+        found = [
+            span
+            for span in layout.arrays
+            if span.elements
+            and not span.inline
+            and layout.widths[layout.line(span.start)] > width
+            and layout.one_line(span)
+            and not keep.holds(span.path)
+        ]
+        # arrays come inner first: keep those that no other array found holds
+        outermost = [a for a in found if not any(b.start < a.start and a.end <= b.end for b in found)]
+        if not outermost:
+            return out, broke
+        for span in outermost:
+            base = layout.indentation(layout.line(span.start))
+            lines = "".join(f"{base}{unit}{out[begin:end]},\n" for begin, end in span.elements)
+            parent = lookup(doc, list(span.path[:-1]))
+            parent[span.path[-1]] = Item.parse(f"[\n{lines}{base}]")
+        out = doc.as_toml()
+        broke = True
+
+
+def _format_pass(text: str, width: int, unit: str, keep: Kept) -> tuple[str, bool]:
     doc = loads(text)
     wanted = comments(text)
     # fmt() of a nested value only rewrites that value's text, so checking the
     # comments of that text is enough; should the result still have lost a
     # comment, start again and check the whole document at each step.
-    _format_tree(doc, [], whole=False)
+    _format_tree(doc, [], False, keep)
     out: str = doc.as_toml()
     if comments(out) != wanted:
         doc = loads(text)
-        _format_tree(doc, [], whole=True)
+        _format_tree(doc, [], True, keep)
         out = doc.as_toml()
-    return out
+    return _break_arrays(doc, out, width, unit, keep)
+
+
+def format_text(text: str, width: int = WIDTH) -> str:
+    """The text with `fmt()` applied to the document and to each table, inline
+    table and array inside it, where that keeps every comment, and with each
+    array whose one-line form makes its line longer than width written one
+    element a line. No entry gets a line longer than width unless it had one:
+    then none longer than its longest. An entry that would is left as it was
+    (its value untouched, the tables it stands in not formatted), and the pass
+    starts again."""
+    source = Layout(text)
+    longest = {table + keys: source.longest(first, last) for table, keys, first, last in source.entries}
+    # New multi-line arrays indent as most of the file's do. If, once formatted,
+    # most arrays of the result indent otherwise (fmt() joined many of them), the
+    # result's own way is taken: formatting the result again keeps it.
+    unit = source.indent_unit() or _INDENT
+    units_tried = {unit}
+    keep = Kept()
+    while True:
+        out, broke = _format_pass(text, width, unit, keep)
+        result = Layout(out)
+        grown = [
+            (table, keys)
+            for table, keys, first, last in result.entries
+            if table + keys not in keep.entries
+            and result.longest(first, last) > max(width, longest.get(table + keys, width))
+        ]
+        if grown:
+            for table, keys in grown:
+                keep.add(table, keys)
+            continue
+        own = result.indent_unit()
+        if broke and own is not None and own not in units_tried:
+            unit = own
+            units_tried.add(unit)
+            continue
+        return out
 
 
 # ---------------------------------------------------------------------------
