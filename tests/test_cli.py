@@ -442,8 +442,8 @@ def test_check_reports_each_bad_file(tmp_path):
     bad = put(tmp_path, b"a = 1\nb = \n", "bad.toml")
     assert run("check", good, good).returncode == 0
     proc = run("check", good, bad, tmp_path / "missing.toml")
-    assert proc.returncode == 1
-    assert proc.stdout.decode() == (
+    assert (proc.returncode, proc.stdout) == (1, b"")
+    assert proc.stderr.decode() == (
         f"{bad}: TOML parse error at line 2, column 5\n  |\n2 | b = \n  |     ^\nmissing value for key\n"
         f"cannot read {tmp_path / 'missing.toml'}: No such file or directory\n")
 
@@ -467,6 +467,54 @@ def test_to_json_holds_the_whole_document(tmp_path, name):
     proc = run("to-json", put(tmp_path, data))
     assert proc.returncode == 0
     assert json.loads(proc.stdout) == plain(tomllib.loads(data.decode()))
+
+
+# --- output streams --------------------------------------------------------------
+# Standard output carries only results (values, JSON, diffs, a document edited
+# from standard input, help asked for); everything about the run, errors and the
+# findings of check and fmt --check, goes to standard error.
+
+@pytest.mark.parametrize("args, stdin, status, out, err", [
+    (["get", "{doc}", "title"], b"", 0, "'x'\n", ""),
+    (["get", "{doc}", "nope"], b"", 1, "", "morvelan: {doc}: key nope not found\n"),
+    (["set", "{doc}", "title", "1"], b"", 0, "", ""),
+    (["set", "-", "title", "1"], b"title = 'x'\n", 0, "title = 1\n", ""),
+    (["set", "{doc}", "title", "1", "--diff"], b"", 0, "--- {doc}\n+++ {doc}\n@@ -1,2 +1,2 @@\n-title = 'x'\n+title = 1\n", ""),
+    (["set", "{doc}", "title", "1.2.3"], b"", 1, "", "morvelan: bad VALUE '1.2.3'"),
+    (["del", "{doc}", "list[0]"], b"", 0, "", ""),
+    (["del", "{doc}", "nope"], b"", 1, "", "morvelan: {doc}: key nope not found\n"),
+    (["append", "-", "list", "3"], b"list = []\n", 0, "list = [3]\n", ""),
+    (["append", "{doc}", "title", "3"], b"", 1, "", "morvelan: {doc}: title is a string, not an array"),
+    (["edit", "{doc}"], b"set title 2\n", 0, "", ""),
+    (["edit", "{doc}", "--diff"], b"set title 2\n", 0, "--- {doc}\n+++ {doc}\n", ""),
+    (["edit", "{doc}"], b"del nope\n", 1, "", "morvelan: {doc}: <stdin>, line 1: 'del nope': key nope not found\n"),
+    (["fmt", "{messy}"], b"", 0, "", ""),
+    (["fmt", "-"], b"a  =  1\n", 0, "a = 1\n", ""),
+    (["fmt", "--check", "{messy}", "{doc}"], b"", 1, "", "would reformat {messy}\n"),
+    (["fmt", "--check", "--diff", "{messy}"], b"", 1, "--- {messy}\n+++ {messy}\n@@ -1 +1 @@\n-a  =  1\n+a = 1\n",
+     "would reformat {messy}\n"),
+    (["fmt", "{bad}", "{messy}"], b"", 1, "", "morvelan: {bad}: TOML parse error at line 1, column 5\n"),
+    (["check", "{doc}"], b"", 0, "", ""),
+    (["check", "{doc}", "{bad}"], b"", 1, "", "{bad}: TOML parse error at line 1, column 5\n"),
+    (["to-json", "{doc}"], b"", 0, '{\n  "title": "x",\n  "list": [\n    1,\n    2\n  ]\n}\n', ""),
+    (["to-json", "{bad}"], b"", 1, "", "morvelan: {bad}: TOML parse error"),
+    (["--help"], b"", 0, "usage: morvelan", ""),
+    (["edit", "--help"], b"", 0, "usage: morvelan edit", ""),
+    (["fmt", "--width", "0", "{doc}"], b"", 2, "", "usage: morvelan fmt"),
+])
+def test_results_go_to_stdout_and_messages_to_stderr(tmp_path, args, stdin, status, out, err):
+    files = {"doc": b"title = 'x'\nlist = [1, 2]\n", "messy": b"a  =  1\n", "bad": b"a = \n"}
+    names = {name: str(put(tmp_path, data, name + ".toml")) for name, data in files.items()}
+    def fill(text):
+        for name, path in names.items():
+            text = text.replace("{" + name + "}", path)
+        return text
+
+    proc = run(*map(fill, args), stdin=stdin)
+    assert proc.returncode == status
+    for shown, expected in ((proc.stdout.decode(), out), (proc.stderr.decode(), err)):
+        expected = fill(expected)
+        assert shown.startswith(expected) and (shown == "") == (expected == ""), (shown, expected)
 
 
 # --- failures ------------------------------------------------------------------

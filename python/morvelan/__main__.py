@@ -10,8 +10,12 @@ that an edit does not touch.
     morvelan check FILE...
     morvelan to-json FILE
 
-Also run as `python -m morvelan`. Exit status: 0 done, 1 a TOML, key, value or
-file error, 2 a usage error (including a KEY that is not a key).
+Also run as `python -m morvelan`. Standard output carries only results: the
+value `get` prints, JSON, a diff, an edited document for FILE '-'. Everything
+said about the run goes to standard error: error messages, the reports of
+`check`, the files `fmt --check` would change. Exit status: 0 done, 1 a TOML,
+key, value or file error (or, for `check` and `fmt --check`, a file that fails
+the check), 2 a usage error (including a KEY that is not a key).
 """
 
 from __future__ import annotations
@@ -83,7 +87,10 @@ def _parser() -> argparse.ArgumentParser:
         epilog="FILE may be '-': standard input, and for edits the result goes to standard output. "
         "Edits replace the file atomically, keeping its owner and permission bits, one process "
         "at a time; a read-only file, or one that is not a regular file, is not edited. "
-        "Exit status: 0 done, 1 a TOML, key, value or file error, 2 a usage error.",
+        "Standard output carries only results (values, JSON, diffs, an edited document for "
+        "FILE '-'); messages, `check` reports and what `fmt --check` would change go to "
+        "standard error. Exit status: 0 done, 1 a TOML, key, value or file error or a failed "
+        "check, 2 a usage error.",
     )
     commands = ap.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
@@ -157,10 +164,6 @@ class Io:
         if self.terminal:
             text = _cli.visible(text, lines=True)
         self.stdout.write(text.encode("utf-8"))
-
-    def message(self, text: str) -> None:
-        """A message on standard output (`check`)."""
-        self.stdout.write(_cli.visible(text, lines=True).encode("utf-8"))
 
     def err(self, text: str) -> None:
         self.stderr.write(_cli.visible(text, lines=True).encode("utf-8"))
@@ -357,7 +360,7 @@ def cmd_check(io: Io, opts: argparse.Namespace) -> int:
         try:
             _load(io, path)
         except CliError as exc:
-            io.message(f"{exc}\n")
+            io.err(f"{exc}\n")
             status = 1
     return status
 
