@@ -485,6 +485,15 @@ _SPACE = re.compile(r"[ \t]*")
 _SCALAR = re.compile(r"[^ \t\r\n,\]}#]+")
 _DATE = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}")
 _SPACE_TIME = re.compile(r" [0-9]{2}:")  # `1979-05-27 07:32:00`: a date-time with a space
+# An inline table on one line with no array or inline table inside holds no
+# array: skipped at once.
+_FLAT_INLINE_TABLE = re.compile(r"""\{(?:[^{}\[\]"'#\n]|"(?:[^"\\\n]|\\.)*"|'[^'\n]*')*\}""")
+# Most entries are one bare key and one string or plain scalar: read at once.
+_SIMPLE_ENTRY = re.compile(
+    r"([A-Za-z0-9_-]+)[ \t]*=[ \t]*"
+    r"""(?:"(?:[^"\\\n]|\\.)*"(?!")|'[^'\n]*'(?!')"""
+    r"""|(?![0-9]{4}-[0-9]{2}-[0-9]{2} [0-9])[^ \t\r\n,\]}#\[{"']+)"""
+)
 
 
 class ArraySpan:
@@ -564,6 +573,11 @@ class Layout:
                 pos += 2 if element else 1
                 continue
             first = self.line(pos)
+            simple = _SIMPLE_ENTRY.match(text, pos)
+            if simple:
+                self.entries.append((table, (simple.group(1),), first, first))
+                pos = simple.end()
+                continue
             keys, pos = self._keys(pos)
             pos = _SPACE.match(text, pos + 1).end()  # type: ignore[union-attr]  # after '='
             pos = self._value(pos, table + keys, False)
@@ -589,6 +603,9 @@ class Layout:
             self.arrays.append(ArraySpan(path, start, pos + 1, elements, inline))
             return pos + 1
         if char == "{":
+            flat = _FLAT_INLINE_TABLE.match(text, pos)
+            if flat:
+                return flat.end()
             pos += 1
             while True:
                 pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
@@ -702,7 +719,7 @@ def _format_tree(doc: Any, steps: list[Step], whole: bool, keep: Kept) -> None:
             _format_tree(doc, steps + [step], whole, keep)
 
 
-def _break_arrays(doc: Any, out: str, width: int, unit: str, keep: Kept) -> tuple[str, bool]:
+def _break_arrays(doc: Any, out: str, width: int, unit: str, keep: Kept) -> tuple[str, Layout, bool]:
     """Writes one element a line each array that stands on one line longer
     than width (the outermost ones first, so that an element that still makes
     its own line too long is broken next), outside inline tables and the kept
@@ -710,10 +727,11 @@ def _break_arrays(doc: Any, out: str, width: int, unit: str, keep: Kept) -> tupl
     the line and puts the ']' there: here elements go one unit further in than
     the line that opens the array and the ']' back at its indentation, which
     takes the new array's text, parsed with its layout (the same data, each
-    element spelled as it was)."""
+    element spelled as it was). Returns the text, its layout, and whether an
+    array was broken."""
+    layout = Layout(out)
     broke = False
     while True:
-        layout = Layout(out)
         found = [
             span
             for span in layout.arrays
@@ -723,20 +741,31 @@ def _break_arrays(doc: Any, out: str, width: int, unit: str, keep: Kept) -> tupl
             and layout.one_line(span)
             and not keep.holds(span.path)
         ]
-        # arrays come inner first: keep those that no other array found holds
-        outermost = [a for a in found if not any(b.start < a.start and a.end <= b.end for b in found)]
+        # Arrays nest: in the order they start, one that starts before the end
+        # of the last one kept is inside it.
+        outermost: list[ArraySpan] = []
+        for span in sorted(found, key=lambda span: span.start):
+            if not outermost or span.start >= outermost[-1].end:
+                outermost.append(span)
         if not outermost:
-            return out, broke
+            return out, layout, broke
+        again = False
         for span in outermost:
             base = layout.indentation(layout.line(span.start))
-            lines = "".join(f"{base}{unit}{out[begin:end]},\n" for begin, end in span.elements)
+            elements = [out[begin:end] for begin, end in span.elements]
             parent = lookup(doc, list(span.path[:-1]))
-            parent[span.path[-1]] = Item.parse(f"[\n{lines}{base}]")
+            parent[span.path[-1]] = Item.parse("[\n" + "".join(f"{base}{unit}{e},\n" for e in elements) + base + "]")
+            # Only an element line still too long that holds an array can have
+            # an array to break next.
+            again = again or any(len(base) + len(unit) + len(e) + 1 > width and "[" in e for e in elements)
         out = doc.as_toml()
+        layout = Layout(out)
         broke = True
+        if not again:
+            return out, layout, broke
 
 
-def _format_pass(text: str, width: int, unit: str, keep: Kept) -> tuple[str, bool]:
+def _format_pass(text: str, width: int, unit: str, keep: Kept) -> tuple[str, Layout, bool]:
     doc = loads(text)
     wanted = comments(text)
     # fmt() of a nested value only rewrites that value's text, so checking the
@@ -768,8 +797,7 @@ def format_text(text: str, width: int = WIDTH) -> str:
     units_tried = {unit}
     keep = Kept()
     while True:
-        out, broke = _format_pass(text, width, unit, keep)
-        result = Layout(out)
+        out, result, broke = _format_pass(text, width, unit, keep)
         grown = [
             (table, keys)
             for table, keys, first, last in result.entries
