@@ -276,13 +276,14 @@ def _select(node: Any, step: Select, where: list[Step]) -> int:
     here = show_key(where) or "the document"
     if not isinstance(node, ListItem):
         raise CliError(f"{here} is {_a(kind(node))}, not an array of tables: no element [{step.text}]")
-    elements = list(node)
-    for i, element in enumerate(elements):
+    elements: list[DictItem] = []
+    for i, element in enumerate(node):
         if not isinstance(element, DictItem):
             raise CliError(
                 f"{show_key(where + [i])} is {_a(kind(element))}, not a table: "
                 f"{here} has no element [{step.text}] to select"
             )
+        elements.append(element)
     field = step.field
     found = [i for i, element in enumerate(elements) if field in element and element[field] == step.value]
     if len(found) == 1:
