@@ -21,10 +21,11 @@ from pathlib import Path
 
 import pytest
 
-from toml_cases import ROOT, SHARED
+from toml_cases import CORPUS_FILES, ROOT, SHARED, VALID
 
 pytestmark = pytest.mark.needs_module
-pytest.importorskip("morvelan")
+morvelan = pytest.importorskip("morvelan")
+from morvelan import _cli  # noqa: E402
 
 BENCH_DATA = SHARED / "bench-data"
 
@@ -135,6 +136,13 @@ def test_get_prints_the_value(tmp_path, name, key, flags, expected):
     ("pyproject.toml", ["set", "project.version", '"2.6.0"'], b'version = "2.5.0.dev0"', b'version = "2.6.0"'),
     ("pyproject.toml", ["append", "project.keywords", '"toml"'], b'"dependency", "poetry"]', b'"dependency", "poetry", "toml"]'),
     ("poetry.lock", ["set", "package[10].version", '"9.9"'], b'version = "7.13.5"', b'version = "9.9"'),
+    # Selectors, in each command that edits.
+    ("sample", ["set", "products[name=nail].sku", "1"], b"sku = 0x2A", b"sku = 1"),
+    ("sample", ["set", "products[name=nail]", "{ name = 'saw' }"], b'name = "nail"\nsku = 0x2A\n', b"name = 'saw'\n"),
+    ("sample", ["del", "products[name=hammer]"], b'[[products]]\nname = "hammer"\n\n', b""),
+    ("sample", ["del", "products[name='nail'].sku"], b"sku = 0x2A\n", b""),
+    ("poetry.lock", ["append", "package[name=anyio].groups", '"dev"'], b'groups = ["main"]\nfiles = [\n    {file = "anyio',
+     b'groups = ["main", "dev"]\nfiles = [\n    {file = "anyio'),
     # The library writes LF and no byte order mark; the file keeps its own.
     ("crlf", ["set", "b", "3"], b"b = 2\r\n", b"b = 3\r\n"),
     ("crlf", ["set", "c", "3"], b"b = 2\r\n", b"b = 2\r\nc = 3\r\n"),
@@ -148,6 +156,152 @@ def test_edit_changes_only_the_edited_text(tmp_path, name, args, old, new):
     assert (proc.returncode, proc.stdout, proc.stderr) == (0, b"", b"")
     assert path.read_bytes() == data.replace(old, new)
     assert [p.name for p in tmp_path.iterdir()] == [path.name]   # no temporary file left
+
+
+# --- selectors: KEY steps [field=value] ---------------------------------------
+
+SELECT = b"""\
+[[package]]
+name = "rich"
+n = 3
+tags = ["a]b"]
+
+[[package]]
+name = "click"
+n = "3"
+deps = [{ name = "colorama", "my.field" = "x]" }, { name = "other", ok = true, v = '1.0', at = 2024-05-01 }]
+grid = [[{ k = "v", x = 1 }], [{ k = "w", x = 2 }, { k = "w ", x = 3 }]]
+
+[[package]]
+name = "click"
+n = 3.5
+"""
+
+
+@pytest.mark.parametrize("key, status, expected", [
+    ("package[name=rich].n", 0, "3\n"),
+    ("package[name=\"rich\"].n", 0, "3\n"),
+    ("package[ name = 'rich' ].n", 0, "3\n"),
+    ("package[n=3].name", 0, '"rich"\n'),                      # equal as TOML values: 3 is not "3"
+    ("package[n=\"3\"].name", 0, '"click"\n'),
+    ("package[n=3.5].name", 0, '"click"\n'),
+    ("package[name=rich].tags[0]", 0, '"a]b"\n'),               # selector, key, index
+    ("package[name=rich]", 0, 'name = "rich"\nn = 3\ntags = ["a]b"]\n'),
+    ("package[1].deps[\"my.field\"=\"x]\"].name", 0, '"colorama"\n'),   # quoted field, ']' in quotes
+    ("package[1].deps['my.field'='x]']", 0, '{ name = "colorama", "my.field" = "x]" }\n'),
+    ("package[1].deps[ok=true].name", 0, '"other"\n'),
+    ("package[1].deps[v='1.0'].name", 0, '"other"\n'),
+    ("package[1].deps[at=2024-05-01].name", 0, '"other"\n'),
+    ("package[1].grid[1][k=\"w \"].x", 0, "3\n"),               # index, index, selector
+    ("package[1].grid[-1][k=w].x", 0, "2\n"),                   # a bare word is the string itself
+    # What is found is not one element.
+    ("package[name=click]", 1, "morvelan: {doc}: 2 elements of package match [name=click]: [1], [2] (select by index instead)\n"),
+    ("package[name=nope].n", 1, "morvelan: {doc}: no element of package matches [name=nope]\n"),
+    ("package[n=4]", 1, "morvelan: {doc}: no element of package matches [n=4]\n"),
+    ("package[1].deps[v=1.0]", 1, "morvelan: {doc}: no element of package[1].deps matches [v=1.0] (1.0 is a float; "
+     "package[1].deps[1].v is the string \"1.0\": [v=\"1.0\"] selects it)\n"),
+    ("package[1].deps[ok=1]", 1, "morvelan: {doc}: no element of package[1].deps matches [ok=1]\n"),   # 1 is no boolean
+    ("package[1].grid[k=v]", 1, "morvelan: {doc}: package[1].grid[0] is an array, not a table: "
+     "package[1].grid has no element [k=v] to select\n"),
+    ("package[0].tags[x=1]", 1, "morvelan: {doc}: package[0].tags[0] is a string, not a table: "
+     "package[0].tags has no element [x=1] to select\n"),
+    ("package[0].name[x=1]", 1, "morvelan: {doc}: package[0].name is a string, not an array of tables: no element [x=1]\n"),
+    ("package[name=rich][0]", 1, "morvelan: {doc}: package[name=rich] is a table, not an array: no index [0]\n"),
+    # Not a selector.
+    ("package[x]", 2, "morvelan: bad KEY 'package[x]': expected an index such as [0] or a selector such as [name=value] at column 8\n"),
+    ("package[=x]", 2, "morvelan: bad KEY 'package[=x]': expected an index such as [0] or a selector such as [name=value] at column 8\n"),
+    ("package[name=]", 2, "morvelan: bad KEY 'package[name=]': expected a value after '=' in the selector at column 14\n"),
+    ("package[name= ]", 2, "morvelan: bad KEY 'package[name= ]': expected a value after '=' in the selector at column 15\n"),
+    ("package[name=\"a]", 2, "morvelan: bad KEY 'package[name=\"a]': unterminated string in a selector at column 14\n"),
+    ("package[name=a b]", 2, "morvelan: bad KEY 'package[name=a b]': expected a TOML value or a bare word after '=' in the selector at column 14\n"),
+    ("package[name=rich", 2, "morvelan: bad KEY 'package[name=rich': expected ']' to close the selector at column 18\n"),
+    ("package[v=[1, 2]", 2, "morvelan: bad KEY 'package[v=[1, 2]': expected ']' to close the selector at column 17\n"),
+    ("package[v=}]", 2, "morvelan: bad KEY 'package[v=}]': unbalanced '}' in a selector at column 11\n"),
+])
+def test_a_selector_picks_the_one_matching_element(tmp_path, key, status, expected):
+    path = put(tmp_path, SELECT)
+    proc = run("get", path, key)
+    assert proc.returncode == status
+    assert (proc.stdout if status == 0 else proc.stderr).decode() == expected.replace("{doc}", str(path))
+    assert (proc.stderr if status == 0 else proc.stdout) == b""
+
+
+# --- edit: several edits, one write -------------------------------------------
+
+@pytest.mark.parametrize("script, changes", [
+    # Blank lines and comment lines are skipped; words are split as a shell does.
+    ("# bump\n\nset title '\"new\"'\n  # indented comment\n\tdel s\n",
+     [(b'title = "demo"', b'title = "new"'), (b's = "a # b"  # note\n', b"")]),
+    ("set title 'x \"y\" # z' --string\nappend server.ports 8003\nset special[0] -- -inf\n",
+     [(b'title = "demo"', b"title = 'x \"y\" # z'"), (b"8002 ]", b"8002, 8003 ]"), (b"[nan,", b"[-inf,")]),
+    # In order, each on the document the ones before it left.
+    ("set new.k 1\nset new.k 2\nappend products '{ name = \"saw\" }'\nset products[name=saw].sku 3\n"
+     "del products[name=hammer]\n",
+     [(b"sku = 0x2A\n", b'sku = 0x2A\n\n[[products]]\nname = "saw"\nsku = 3\n\n[new]\nk = 2\n'),
+      (b'[[products]]\nname = "hammer"\n\n', b"")]),
+    ("set title 1\r\ndel day\r\n", [(b'"demo"', b"1"), (b"day = 1979-05-27\n", b"")]),   # CRLF lines
+    ("\n# nothing to do\n", []),
+])
+@pytest.mark.parametrize("source", ["stdin", "script", "stdout"])
+def test_edit_applies_a_script_in_one_write(tmp_path, script, changes, source):
+    expected = SAMPLE
+    for old, new in changes:
+        assert expected.count(old) == 1
+        expected = expected.replace(old, new)
+    path = put(tmp_path, SAMPLE)
+    script_path = put(tmp_path, script.encode(), "edits.txt")
+    if source == "stdin":
+        proc = run("edit", path, stdin=script.encode())
+    elif source == "script":
+        proc = run("edit", path, "--script", script_path)
+    else:
+        proc = run("edit", "-", "--script", script_path, stdin=SAMPLE)
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    assert proc.stdout == (expected if source == "stdout" else b"")
+    assert path.read_bytes() == (SAMPLE if source == "stdout" else expected)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["doc.toml", "edits.txt"]
+
+
+# If any line fails, nothing is written: exit 1 (a bad KEY too: the script is
+# data), and the message names the line, quoted with its control characters
+# escaped.
+@pytest.mark.parametrize("script, message", [
+    ("set title 1\nset title\n", "line 2: 'set title': the following arguments are required: VALUE"),
+    ("sett title 1\n", "line 1: 'sett title 1': argument EDIT: invalid choice: 'sett' (choose from 'set', 'del', 'append')"),
+    ("del title extra\n", "line 1: 'del title extra': unrecognized arguments: extra"),
+    ("set title 1 --help\n", "line 1: 'set title 1 --help': unrecognized arguments: --help"),
+    ("set title '1\n", "line 1: \"set title '1\": no closing quotation"),
+    ("set title 1\n\nset a..b 1\n", "line 3: 'set a..b 1': bad KEY 'a..b': expected a bare or quoted key at column 3"),
+    ("set title 1.2.3\n", "line 1: 'set title 1.2.3': bad VALUE '1.2.3': TOML parse error at line 1, column 4\n"),
+    ("set title 1\ndel nope\n", "line 2: 'del nope': key nope not found"),
+    ("del products[0]\ndel products[1]\n", "line 2: 'del products[1]': index products[1] out of range (products has 1 elements)"),
+    ("set products[name=saw].sku 1\n", "line 1: 'set products[name=saw].sku 1': no element of products matches [name=saw]"),
+    ("append title 1\n", "line 1: 'append title 1': title is a string, not an array: cannot append"),
+    ("set title \x1b[2J\n", "line 1: 'set title \\x1b[2J': bad VALUE '\\x1b[2J': TOML parse error"),
+])
+def test_edit_writes_nothing_if_a_line_fails(tmp_path, script, message):
+    path = put(tmp_path, SAMPLE)
+    proc = run("edit", path, stdin=script.encode())
+    assert (proc.returncode, proc.stdout) == (1, b"")
+    assert proc.stderr.decode().startswith(f"morvelan: {path}: <stdin>, {message}")
+    assert CONTROL.search(proc.stderr.decode()) is None
+    assert path.read_bytes() == SAMPLE
+    assert [p.name for p in tmp_path.iterdir()] == [path.name]
+
+
+@pytest.mark.parametrize("args, stdin, status, message", [
+    (["edit", "-"], b"a = 1\n", 2, "morvelan: edit: FILE '-' reads the document from standard input, which "
+     "cannot hold the edits too: give them with --script PATH\n"),
+    (["edit", "-", "--script", "-"], b"a = 1\n", 2, "morvelan: edit: FILE '-' reads the document"),
+    (["edit", "{doc}", "--script", "{missing}"], b"", 1, "morvelan: cannot read {missing}: No such file or directory\n"),
+    (["edit", "{doc}"], b"set title '\xe9'\n", 1, "morvelan: <stdin>: not UTF-8 text ("),
+])
+def test_edit_refuses_a_script_it_cannot_read(tmp_path, args, stdin, status, message):
+    names = {"doc": str(put(tmp_path, SAMPLE)), "missing": str(tmp_path / "missing.txt")}
+    proc = run(*(a.format(**names) for a in args), stdin=stdin)
+    assert (proc.returncode, proc.stdout) == (status, b"")
+    assert proc.stderr.decode().startswith(message.format(**names))
+    assert (tmp_path / "doc.toml").read_bytes() == SAMPLE
 
 
 def test_diff_and_stdin_leave_the_file_alone(tmp_path):
@@ -192,26 +346,93 @@ def test_fmt_formats_where_no_comment_is_lost(tmp_path, before, after):
     assert run("fmt", "--check", path).returncode == 0
 
 
-@pytest.mark.parametrize("name", [
-    "corpus/rust-lang__cargo__Cargo.toml",
-    "corpus/python-poetry__poetry__pyproject.toml",
-    "corpus/influxdata__telegraf__config__testdata__telegraf-agent.toml",
-    "corpus/helix-editor__helix__languages.toml",
-    "pyproject.toml",
-    "tomli-benchmark.toml",
+# An array whose one-line form makes its line longer than the width goes one
+# element a line, indented as the file's multi-line arrays (else by 4 spaces a
+# level); no line within the width is made longer, nor a longer one longer still.
+X45, Y45 = '"' + "x" * 45 + '"', '"' + "y" * 45 + '"'
+
+
+@pytest.mark.parametrize("width, before, after", [
+    (None, f"a = [{X45}, {Y45}]\nb = [{X45}, 1]\n", f"a = [\n    {X45},\n    {Y45},\n]\nb = [{X45}, 1]\n"),   # 100
+    (30, 'a = ["aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc"]\nb = [1, 2]\n',
+     'a = [\n    "aaaaaaaaaa",\n    "bbbbbbbbbb",\n    "cccccccccc",\n]\nb = [1, 2]\n'),
+    # The file's own indentation, from the arrays that stay multi-line.
+    (30, 'a = ["aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc"]\nb = [\n  1,  # one\n  2,\n]\n',
+     'a = [\n  "aaaaaaaaaa",\n  "bbbbbbbbbb",\n  "cccccccccc",\n]\nb = [\n  1,  # one\n  2,\n]\n'),
+    (30, 'a = ["aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc"]\nb = [\n\t1,  # one\n\t2,\n]\n',
+     'a = [\n\t"aaaaaaaaaa",\n\t"bbbbbbbbbb",\n\t"cccccccccc",\n]\nb = [\n\t1,  # one\n\t2,\n]\n'),
+    # Most arrays indent by 2 spaces but fmt() joins them: the ones left, and so
+    # the new one, indent by a tab (formatting again keeps it).
+    (30, 'a = [\n  1,\n]\nb = [\n  2,\n]\nc = [\n  3,\n]\nd = [\n\t4,  # four\n]\ne = [\n\t5,  # five\n]\n'
+     'f = ["aaaaaaaaaa", "bbbbbbbbbb", "cccccccccc"]\n',
+     'a = [1]\nb = [2]\nc = [3]\nd = [\n\t4,  # four\n]\ne = [\n\t5,  # five\n]\n'
+     'f = [\n\t"aaaaaaaaaa",\n\t"bbbbbbbbbb",\n\t"cccccccccc",\n]\n'),
+    # An element still too long is broken in turn, one level further in; the
+    # comment after the array stays after it.
+    (24, 'a = [[1, 2, 3], ["xxxxxxxxxx", "yyyyyyyyyy"]]  # note\n',
+     'a = [\n    [1, 2, 3],\n    [\n        "xxxxxxxxxx",\n        "yyyyyyyyyy",\n    ],\n]  # note\n'),
+    # A multi-line array is joined only where its one-line form fits.
+    (20, 'a = [\n  "xxxxxxxx",\n  "yyyyyyyy",\n]\nb = [\n  1,\n  2,\n]\n', 'a = [\n  "xxxxxxxx",\n  "yyyyyyyy",\n]\nb = [1, 2]\n'),
+    # In arrays of tables, and with CRLF line ends.
+    (20, '[[p]]\nx = [1111, 2222, 3333]\n[[p]]\nx = [4, 5]\n', '[[p]]\nx = [\n    1111,\n    2222,\n    3333,\n]\n[[p]]\nx = [4, 5]\n'),
+    (20, 'a = [111111, 222222, 333333]\r\n', 'a = [\r\n    111111,\r\n    222222,\r\n    333333,\r\n]\r\n'),
+    # Nothing breaks an inline table; its canonical form would lengthen the line.
+    (9, "x = {a=1}\n", "x = {a=1}\n"),
+    (10, "t = {a = [1, 2, 3]}\n", "t = {a = [1, 2, 3]}\n"),
+    (20, "t = {a=1}\ns = 'a string longer than the width'\n", "t = { a = 1 }\ns = 'a string longer than the width'\n"),
 ])
-def test_fmt_keeps_every_comment_and_the_data(tmp_path, name):
-    data = shared(name)
-    path = put(tmp_path, data)
-    assert run("fmt", path).returncode == 0
-    out = path.read_bytes()
-    # fmt() changes no string and removes nothing but layout and comments, so
+def test_fmt_width_breaks_long_arrays(tmp_path, width, before, after):
+    path = put(tmp_path, before.encode())
+    flags = [] if width is None else ["--width", width]
+    proc = run("fmt", path, *flags)
+    assert (proc.returncode, proc.stdout, proc.stderr) == (0, b"", b"")
+    assert path.read_bytes() == after.encode()
+    assert run("fmt", "--check", path, *flags).returncode == 0
+
+
+def _values(text):
+    """The data of TOML text, as the CLI's JSON has it (nan as a string)."""
+    try:
+        return plain(tomllib.loads(text))
+    except tomllib.TOMLDecodeError:   # TOML 1.1: tomllib reads 1.0
+        return plain(morvelan.loads(text).value)
+
+
+def _one_line_arrays(line):
+    """The number of elements of an array that line holds whole as a value, or
+    as an element (its trailing comma dropped), read by tomllib; 0 if none."""
+    for text in (line, "v = " + line.strip().removesuffix(",")):
+        try:
+            value = list(tomllib.loads(text).values())[-1]
+        except (tomllib.TOMLDecodeError, IndexError):
+            continue
+        return len(value) if isinstance(value, list) else 0
+    return 0
+
+
+@pytest.mark.parametrize("width", [100, 30])
+@pytest.mark.parametrize("path", CORPUS_FILES + sorted(BENCH_DATA.glob("*.[tl]o[mc]*")) + VALID,
+                         ids=lambda p: p.name if isinstance(p, Path) else str(p))
+def test_fmt_keeps_the_data_and_comments_and_is_idempotent(path, width):
+    data = path.read_bytes()
+    try:
+        text = data.decode()
+        morvelan.loads(text)
+    except (UnicodeDecodeError, ValueError):
+        pytest.skip("not a document the library reads")
+    out = _cli.format_text(text, width)
+    assert _values(out) == _values(text)
+    # fmt changes no string and removes nothing but layout and comments, so
     # every '#' that was there is still there exactly when no comment was lost.
-    assert out.count(b"#") == data.count(b"#")
-    if b"\n" not in data.replace(b"\r\n", b""):
-        assert b"\n" not in out.replace(b"\r\n", b"")     # CRLF line ends stay
-    assert tomllib.loads(out.decode()) == tomllib.loads(data.decode())
-    assert run("fmt", "--check", path).returncode == 0    # formatting it again changes nothing
+    assert out.count("#") == text.count("#")
+    assert _cli.format_text(out, width) == out
+    before, after = ([len(line) for line in t.splitlines()] or [0] for t in (text, out))
+    assert max(after) <= max(width, max(before))
+    # Each line over the width holds no array of several elements it could
+    # have broken.
+    for line in out.splitlines():
+        if len(line) > width and "{" not in line:
+            assert _one_line_arrays(line) < 2, line
 
 
 # --- check and to-json ---------------------------------------------------------
@@ -221,8 +442,8 @@ def test_check_reports_each_bad_file(tmp_path):
     bad = put(tmp_path, b"a = 1\nb = \n", "bad.toml")
     assert run("check", good, good).returncode == 0
     proc = run("check", good, bad, tmp_path / "missing.toml")
-    assert proc.returncode == 1
-    assert proc.stdout.decode() == (
+    assert (proc.returncode, proc.stdout) == (1, b"")
+    assert proc.stderr.decode() == (
         f"{bad}: TOML parse error at line 2, column 5\n  |\n2 | b = \n  |     ^\nmissing value for key\n"
         f"cannot read {tmp_path / 'missing.toml'}: No such file or directory\n")
 
@@ -246,6 +467,54 @@ def test_to_json_holds_the_whole_document(tmp_path, name):
     proc = run("to-json", put(tmp_path, data))
     assert proc.returncode == 0
     assert json.loads(proc.stdout) == plain(tomllib.loads(data.decode()))
+
+
+# --- output streams --------------------------------------------------------------
+# Standard output carries only results (values, JSON, diffs, a document edited
+# from standard input, help asked for); everything about the run, errors and the
+# findings of check and fmt --check, goes to standard error.
+
+@pytest.mark.parametrize("args, stdin, status, out, err", [
+    (["get", "{doc}", "title"], b"", 0, "'x'\n", ""),
+    (["get", "{doc}", "nope"], b"", 1, "", "morvelan: {doc}: key nope not found\n"),
+    (["set", "{doc}", "title", "1"], b"", 0, "", ""),
+    (["set", "-", "title", "1"], b"title = 'x'\n", 0, "title = 1\n", ""),
+    (["set", "{doc}", "title", "1", "--diff"], b"", 0, "--- {doc}\n+++ {doc}\n@@ -1,2 +1,2 @@\n-title = 'x'\n+title = 1\n", ""),
+    (["set", "{doc}", "title", "1.2.3"], b"", 1, "", "morvelan: bad VALUE '1.2.3'"),
+    (["del", "{doc}", "list[0]"], b"", 0, "", ""),
+    (["del", "{doc}", "nope"], b"", 1, "", "morvelan: {doc}: key nope not found\n"),
+    (["append", "-", "list", "3"], b"list = []\n", 0, "list = [3]\n", ""),
+    (["append", "{doc}", "title", "3"], b"", 1, "", "morvelan: {doc}: title is a string, not an array"),
+    (["edit", "{doc}"], b"set title 2\n", 0, "", ""),
+    (["edit", "{doc}", "--diff"], b"set title 2\n", 0, "--- {doc}\n+++ {doc}\n", ""),
+    (["edit", "{doc}"], b"del nope\n", 1, "", "morvelan: {doc}: <stdin>, line 1: 'del nope': key nope not found\n"),
+    (["fmt", "{messy}"], b"", 0, "", ""),
+    (["fmt", "-"], b"a  =  1\n", 0, "a = 1\n", ""),
+    (["fmt", "--check", "{messy}", "{doc}"], b"", 1, "", "would reformat {messy}\n"),
+    (["fmt", "--check", "--diff", "{messy}"], b"", 1, "--- {messy}\n+++ {messy}\n@@ -1 +1 @@\n-a  =  1\n+a = 1\n",
+     "would reformat {messy}\n"),
+    (["fmt", "{bad}", "{messy}"], b"", 1, "", "morvelan: {bad}: TOML parse error at line 1, column 5\n"),
+    (["check", "{doc}"], b"", 0, "", ""),
+    (["check", "{doc}", "{bad}"], b"", 1, "", "{bad}: TOML parse error at line 1, column 5\n"),
+    (["to-json", "{doc}"], b"", 0, '{\n  "title": "x",\n  "list": [\n    1,\n    2\n  ]\n}\n', ""),
+    (["to-json", "{bad}"], b"", 1, "", "morvelan: {bad}: TOML parse error"),
+    (["--help"], b"", 0, "usage: morvelan", ""),
+    (["edit", "--help"], b"", 0, "usage: morvelan edit", ""),
+    (["fmt", "--width", "0", "{doc}"], b"", 2, "", "usage: morvelan fmt"),
+])
+def test_results_go_to_stdout_and_messages_to_stderr(tmp_path, args, stdin, status, out, err):
+    files = {"doc": b"title = 'x'\nlist = [1, 2]\n", "messy": b"a  =  1\n", "bad": b"a = \n"}
+    names = {name: str(put(tmp_path, data, name + ".toml")) for name, data in files.items()}
+    def fill(text):
+        for name, path in names.items():
+            text = text.replace("{" + name + "}", path)
+        return text
+
+    proc = run(*map(fill, args), stdin=stdin)
+    assert proc.returncode == status
+    for shown, expected in ((proc.stdout.decode(), out), (proc.stderr.decode(), err)):
+        expected = fill(expected)
+        assert shown.startswith(expected) and (shown == "") == (expected == ""), (shown, expected)
 
 
 # --- failures ------------------------------------------------------------------
@@ -273,7 +542,11 @@ def test_to_json_holds_the_whole_document(tmp_path, name):
     (["get", "{doc}", ""], 2, "morvelan: bad KEY '': expected a bare or quoted key at column 1\n"),
     (["get", "{doc}", "a."], 2, "morvelan: bad KEY 'a.': expected a bare or quoted key at column 3\n"),
     (["get", "{doc}", "a b"], 2, "morvelan: bad KEY 'a b': expected '.' or '[' after a key at column 3\n"),
-    (["get", "{doc}", "a[x]"], 2, "morvelan: bad KEY 'a[x]': expected an index such as [0] or [-1] at column 2\n"),
+    (["get", "{doc}", "a[x]"], 2,
+     "morvelan: bad KEY 'a[x]': expected an index such as [0] or a selector such as [name=value] at column 2\n"),
+    (["set", "{doc}", "products[name=saw].sku", "1"], 1, "morvelan: {doc}: no element of products matches [name=saw]\n"),
+    (["del", "{doc}", "products[sku=0x2A].name[x=1]"], 1,
+     "morvelan: {doc}: products[sku=0x2A].name is a string, not an array of tables: no element [x=1]\n"),
     (["get", "{doc}", "[0]"], 2, "morvelan: bad KEY '[0]': expected a bare or quoted key at column 1\n"),
     (["get", "{doc}", '"a'], 2, "morvelan: bad KEY '\"a': unterminated quoted key at column 1\n"),
     (["get", "{doc}", '"\\q"'], 2, "morvelan: bad KEY '\"\\\\q\"': invalid quoted key ("),
@@ -293,6 +566,8 @@ def test_to_json_holds_the_whole_document(tmp_path, name):
     (["get", "{doc}"], 2, "usage: morvelan get"),
     (["frob", "{doc}"], 2, "usage: morvelan"),
     (["get", "{doc}", "title", "--json", "--raw"], 2, "usage: morvelan get"),
+    (["fmt", "{doc}", "--width", "0"], 2, "usage: morvelan fmt"),
+    (["fmt", "{doc}", "--width", "wide"], 2, "usage: morvelan fmt"),
 ])
 def test_failures_exit_with_a_message_and_touch_nothing(tmp_path, args, status, message):
     files = {"doc": SAMPLE, "bad": b"a = \n", "latin1": b"a = '\xe9'\n"}

@@ -10,9 +10,10 @@ Conventions in the Markdown (an HTML comment on the line before a fence):
   prints (standard output and standard error together). Each block runs in a
   fresh temporary folder holding the files defined above it, through bash, with
   `python` standing for the interpreter that runs the tests.
-- `<!-- file: NAME -->` before a ```toml block makes the block's text the file
-  NAME of those folders; `<!-- file: NAME from PATH -->` (no block) copies
-  the project's file PATH there instead.
+- `<!-- file: NAME -->` before a ```toml block (or a ```text block, for a file
+  that is not TOML) makes the block's text the file NAME of those folders;
+  `<!-- file: NAME from PATH -->` (no block) copies the project's file PATH
+  there instead.
 - `<!-- skip -->` before a block leaves it out.
 
 Blocks in other languages (```sh, ```toml without a file marker) are not run.
@@ -34,6 +35,7 @@ pytestmark = pytest.mark.needs_module
 pytest.importorskip("morvelan")
 
 DOCS = [ROOT / "README.md", ROOT / "docs" / "guide.md"]
+FILE_LANGS = ("toml", "text")  # the blocks a file marker may stand before
 
 _FENCE = re.compile(r"^```(\w*)\s*$")
 _MARK = re.compile(r"^<!--\s*(skip|file:\s*(\S+)(?:\s+from\s+(\S+))?)\s*-->\s*$")
@@ -83,7 +85,7 @@ def files_before(block):
             continue
         if mark.group(3):
             files[mark.group(2)] = (ROOT / mark.group(3)).read_bytes()
-        elif other.lang == "toml":
+        elif other.lang in FILE_LANGS:
             files[mark.group(2)] = other.text.encode("utf-8")
     return files
 
@@ -190,15 +192,15 @@ def test_console_example(block, tmp_path):
 
 
 def test_markers_name_blocks():
-    """A file marker stands before a toml block or names a project file that
-    exists: a misplaced one would define no file."""
+    """A file marker stands before a toml or text block or names a project file
+    that exists: a misplaced one would define no file."""
     for doc in DOCS:
         for block in blocks(doc):
             mark = block.mark
             if mark is None or block.lang == "copy":
                 continue
             if mark.group(1) != "skip":
-                assert block.lang == "toml" or mark.group(3), f"{block.id}: file marker before a {block.lang} block"
+                assert block.lang in FILE_LANGS or mark.group(3), f"{block.id}: file marker before a {block.lang} block"
     copies = [b for doc in DOCS for b in blocks(doc) if b.lang == "copy"]
     for block in copies:
         assert (ROOT / block.mark.group(3)).is_file(), f"{block.id}: no file {block.mark.group(3)}"

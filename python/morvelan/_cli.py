@@ -8,6 +8,7 @@ TOML, key, value or file error, 2 for a usage error (a KEY that is not a key).
 
 from __future__ import annotations
 
+import bisect
 import contextlib
 import errno
 import math
@@ -23,12 +24,29 @@ try:
 except ImportError:  # Windows: no advisory locks (see lock_for_edit)
     fcntl = None  # type: ignore[assignment]
 
-from .morvelan import DictItem, Document, ListItem, loads
+from .morvelan import DictItem, Document, Item, ListItem, loads
 
 # copy, datetime, difflib and json are imported where they are used: a command
 # that needs none of them starts a few milliseconds sooner.
 
-Step = str | int
+
+
+class Select:
+    """The step [field=value] of a KEY: the one element of an array of tables
+    or of inline tables whose field equals value (a handle parsed from the
+    TOML text raw, or raw itself for a bare word). text is the step as shown
+    between the brackets in messages."""
+
+    __slots__ = ("field", "value", "raw", "text")
+
+    def __init__(self, field: str, value: Any, raw: str, text: str) -> None:
+        self.field = field
+        self.value = value
+        self.raw = raw
+        self.text = text
+
+
+Step = str | int | Select
 
 STDIN = "-"
 
@@ -69,8 +87,9 @@ def visible(text: str, lines: bool = False) -> str:
 
 
 # ---------------------------------------------------------------------------
-# KEY: a TOML dotted key whose segments may be followed by indices,
-# `package[3].version`, `a.'b c'[0][-1]`, `tool."my.pkg"`.
+# KEY: a TOML dotted key whose segments may be followed by indices and
+# selectors: `package[3].version`, `a.'b c'[0][-1]`, `tool."my.pkg"`,
+# `package[name=rich].version`, `a[k="x]"][0]`.
 
 _BARE = re.compile(r"[A-Za-z0-9_-]+")
 _BASIC_KEY = re.compile(r'"(?:[^"\\\n]|\\.)*"')
@@ -117,9 +136,68 @@ def _skip_blank(text: str, pos: int) -> int:
     return pos
 
 
+# The value of a selector ends at the first ']' outside quotes and outside
+# brackets or braces of its own: `[v=[1, 2]]`, `[k="a]b"]`.
+_SELECT_SPECIAL = re.compile(r"[\"'\[\]{}]")
+# A bare word: a value that is no TOML value and holds no blank, quote,
+# bracket or brace, taken as a string (`[name=rich]`, `[req=rich>=13]`).
+_BARE_WORD = re.compile(r"[^\s\"'\[\]{}]+")
+
+
+def _selector_end(text: str, pos: int) -> int:
+    """The position of the ']' that closes the selector whose value starts at
+    pos."""
+    depth = 0
+    while True:
+        found = _SELECT_SPECIAL.search(text, pos)
+        if found is None:
+            raise _bad_key(text, len(text), "expected ']' to close the selector")
+        at = found.start()
+        char = text[at]
+        if char in "\"'":
+            pos = _string_end(text, at)
+            if pos < 0:
+                raise _bad_key(text, at, "unterminated string in a selector")
+            continue
+        if char in "[{":
+            depth += 1
+        elif depth == 0:
+            if char == "]":
+                return at
+            raise _bad_key(text, at, "unbalanced '}' in a selector")
+        else:
+            depth -= 1
+        pos = at + 1
+
+
+def _selector(text: str, start: int) -> tuple[Select, int]:
+    """The selector [field=value] at start (a '['), and the position after it."""
+    pos = _skip_blank(text, start + 1)
+    field, end = _segment(text, pos)
+    if end < 0:
+        raise _bad_key(text, start, "expected an index such as [0] or a selector such as [name=value]")
+    pos = _skip_blank(text, end)
+    if pos == len(text) or text[pos] != "=":
+        raise _bad_key(text, start, "expected an index such as [0] or a selector such as [name=value]")
+    close = _selector_end(text, pos + 1)
+    raw = text[pos + 1 : close].strip(" \t")
+    at = _skip_blank(text, pos + 1)
+    if not raw:
+        raise _bad_key(text, at, "expected a value after '=' in the selector")
+    value: Any
+    try:
+        value = Item.parse(raw)
+    except ValueError:
+        if not _BARE_WORD.fullmatch(raw):
+            raise _bad_key(text, at, "expected a TOML value or a bare word after '=' in the selector") from None
+        value = raw
+    return Select(field, value, raw, show_key([field]) + "=" + raw), close + 1
+
+
 def parse_key(text: str) -> list[Step]:
     """The steps of KEY: strings for keys, ints for indices (negative ones count
-    from the end). Raises CliError with status 2 when KEY is not a key."""
+    from the end), Select for [field=value]. Raises CliError with status 2
+    when KEY is not a key."""
     steps: list[Step] = []
     pos = _skip_blank(text, 0)
     want_key = True
@@ -139,9 +217,11 @@ def parse_key(text: str) -> list[Step]:
         elif text[pos] == "[":
             index = _INDEX.match(text, pos)
             if index is None:
-                raise _bad_key(text, pos, "expected an index such as [0] or [-1]")
-            steps.append(_index(text, pos, index.group(1)))
-            pos = index.end()
+                select, pos = _selector(text, pos)
+                steps.append(select)
+            else:
+                steps.append(_index(text, pos, index.group(1)))
+                pos = index.end()
         else:
             raise _bad_key(text, pos, "expected '.' or '[' after a key")
 
@@ -153,14 +233,19 @@ def show_key(steps: list[Step]) -> str:
         if isinstance(step, int):
             out += f"[{step}]"
             continue
+        if isinstance(step, Select):
+            out += f"[{step.text}]"
+            continue
         if out:
             out += "."
-        if _BARE.fullmatch(step):
-            out += step
-        else:
-            escaped = step.replace("\\", "\\\\").replace('"', '\\"')
-            out += '"' + "".join(c if c.isprintable() else f"\\u{ord(c):04X}" for c in escaped) + '"'
+        out += step if _BARE.fullmatch(step) else _quoted(step)
     return out
+
+
+def _quoted(text: str) -> str:
+    """text as a TOML basic string, with every unprintable character escaped."""
+    escaped = text.replace("\\", "\\\\").replace('"', '\\"')
+    return '"' + "".join(c if c.isprintable() else f"\\u{ord(c):04X}" for c in escaped) + '"'
 
 
 # ---------------------------------------------------------------------------
@@ -184,9 +269,47 @@ def _is_table(node: Any) -> bool:
     return isinstance(node, (Document, DictItem))
 
 
+def _select(node: Any, step: Select, where: list[Step]) -> int:
+    """The index of the one element of node that step selects, or a CliError:
+    node is no array of tables or of inline tables, or no element or several
+    match."""
+    here = show_key(where) or "the document"
+    if not isinstance(node, ListItem):
+        raise CliError(f"{here} is {_a(kind(node))}, not an array of tables: no element [{step.text}]")
+    elements: list[DictItem] = []
+    for i, element in enumerate(node):
+        if not isinstance(element, DictItem):
+            raise CliError(
+                f"{show_key(where + [i])} is {_a(kind(element))}, not a table: "
+                f"{here} has no element [{step.text}] to select"
+            )
+        elements.append(element)
+    field = step.field
+    found = [i for i, element in enumerate(elements) if field in element and element[field] == step.value]
+    if len(found) == 1:
+        return found[0]
+    if found:
+        at = ", ".join(f"[{i}]" for i in found)
+        raise CliError(f"{len(found)} elements of {here} match [{step.text}]: {at} (select by index instead)")
+    hint = ""
+    if not isinstance(step.value, str):
+        # [version=1.0] is the float 1.0; a file that spells it as a string
+        # needs it quoted.
+        spelled = [i for i, element in enumerate(elements) if field in element and element[field] == step.raw]
+        if spelled:
+            shown = show_key([field]) + "=" + _quoted(step.raw)
+            hint = (
+                f" ({step.raw} is {_a(kind(step.value))}; {show_key(where + [spelled[0], field])}"
+                f" is the string {_quoted(step.raw)}: [{shown}] selects it)"
+            )
+    raise CliError(f"no element of {here} matches [{step.text}]{hint}")
+
+
 def _child(node: Any, step: Step, where: list[Step]) -> Any:
     """node[step], or a CliError naming what is missing or in the way."""
     here = show_key(where) or "the document"
+    if isinstance(step, Select):
+        return node[_select(node, step, where)]
     if isinstance(step, str):
         if not _is_table(node):
             hint = f" (index it: {show_key(where + [0, step])})" if kind(node) == "array of tables" else ""
@@ -224,7 +347,9 @@ def set_value(doc: Any, steps: list[Step], value: Any) -> None:
     node = doc
     made: Any = None
     for i, step in enumerate(steps[:-1]):
-        if isinstance(step, str) and _is_table(node) and step not in node:
+        # A missing key is made a table only if a key follows it: an index or a
+        # selector needs an array that is there.
+        if isinstance(step, str) and isinstance(steps[i + 1], str) and _is_table(node) and step not in node:
             if made is not None:
                 made.implicit = True
             node = made = node.setdefault(step, {})
@@ -233,6 +358,8 @@ def set_value(doc: Any, steps: list[Step], value: Any) -> None:
             made = None
     last = steps[-1]
     where = steps[:-1]
+    if isinstance(last, Select):
+        last = _select(node, last, where)
     if isinstance(last, int):
         _child(node, last, where)  # the element must exist
     elif not _is_table(node):
@@ -244,9 +371,13 @@ def set_value(doc: Any, steps: list[Step], value: Any) -> None:
 
 
 def delete(doc: Any, steps: list[Step]) -> None:
-    parent = lookup(doc, steps[:-1])
-    _child(parent, steps[-1], steps[:-1])
-    del parent[steps[-1]]
+    where = steps[:-1]
+    parent = lookup(doc, where)
+    last = steps[-1]
+    if isinstance(last, Select):
+        last = _select(parent, last, where)
+    _child(parent, last, where)
+    del parent[last]
 
 
 def append(doc: Any, steps: list[Step], value: Any) -> None:
@@ -270,6 +401,27 @@ _ML_BASIC_BODY = re.compile(r'(?:[^"\\]|\\[\s\S]|"(?!""))*"""')
 _ML_LITERAL_BODY = re.compile(r"(?:[^']|'(?!''))*'''")
 
 
+def _string_end(text: str, start: int) -> int:
+    """The end of the string (basic, literal, or either multi-line) that starts
+    at start, or -1 if it is not closed."""
+    char = text[start]
+    triple = text.startswith(char * 3, start)
+    if triple:
+        body = (_ML_BASIC_BODY if char == '"' else _ML_LITERAL_BODY).match(text, start + 3)
+    else:
+        body = (_BASIC_BODY if char == '"' else _LITERAL_BODY).match(text, start + 1)
+    if body is None:
+        return -1
+    end = body.end()
+    if triple:
+        # A closing run of four or five quotes ends with the last three.
+        extra = 0
+        while extra < 2 and end < len(text) and text[end] == char:
+            end += 1
+            extra += 1
+    return end
+
+
 def _tokens(text: str) -> Iterator[tuple[str, int, int]]:
     """("string" | "comment" | "open" | "close" | "newline", start, end) for
     each string, comment, bracket and line break outside strings and comments."""
@@ -288,19 +440,8 @@ def _tokens(text: str) -> Iterator[tuple[str, int, int]]:
                 end -= 1
             yield "comment", start, end
         elif char in "\"'":
-            triple = text.startswith(char * 3, start)
-            if triple:
-                body = (_ML_BASIC_BODY if char == '"' else _ML_LITERAL_BODY).match(text, start + 3)
-            else:
-                body = (_BASIC_BODY if char == '"' else _LITERAL_BODY).match(text, start + 1)
-            end = body.end() if body else size
-            if triple:
-                # A closing run of four or five quotes ends with the last three.
-                extra = 0
-                while extra < 2 and end < size and text[end] == char:
-                    end += 1
-                    extra += 1
-            yield "string", start, end
+            end = _string_end(text, start)
+            yield "string", start, size if end < 0 else end
         elif char == "\n":
             end = start + 1
             yield "newline", start, end
@@ -334,7 +475,210 @@ def value_text(text: str) -> str:
 
 
 # ---------------------------------------------------------------------------
-# The formatter: `fmt()` wherever it keeps every comment.
+# The layout of TOML text that the library wrote or read: where each entry
+# (`key = value` in a table) and each array stands, with the path of each as
+# lookup() takes it. Only valid TOML is scanned.
+
+Path = tuple[Step, ...]
+
+_BLANK = re.compile(r"(?:[ \t\r\n]|#[^\n]*)*")  # white space, line breaks and comments
+_SPACE = re.compile(r"[ \t]*")
+_SCALAR = re.compile(r"[^ \t\r\n,\]}#]+")
+_DATE = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}")
+_SPACE_TIME = re.compile(r" [0-9]{2}:")  # `1979-05-27 07:32:00`: a date-time with a space
+# An inline table on one line with no array or inline table inside holds no
+# array: skipped at once.
+_FLAT_INLINE_TABLE = re.compile(r"""\{(?:[^{}\[\]"'#\n]|"(?:[^"\\\n]|\\.)*"|'[^'\n]*')*\}""")
+# Most entries are one bare key and one string or plain scalar: read at once.
+_SIMPLE_ENTRY = re.compile(
+    r"([A-Za-z0-9_-]+)[ \t]*=[ \t]*"
+    r"""(?:"(?:[^"\\\n]|\\.)*"(?!")|'[^'\n]*'(?!')"""
+    r"""|(?![0-9]{4}-[0-9]{2}-[0-9]{2} [0-9])[^ \t\r\n,\]}#\[{"']+)"""
+)
+
+
+class ArraySpan:
+    """An array in the text: its path, its brackets' offsets (end is after the
+    ']'), each element's text span, and whether it stands inside an inline
+    table."""
+
+    __slots__ = ("path", "start", "end", "elements", "inline")
+
+    def __init__(self, path: Path, start: int, end: int, elements: list[tuple[int, int]], inline: bool) -> None:
+        self.path = path
+        self.start = start
+        self.end = end
+        self.elements = elements
+        self.inline = inline
+
+
+class Layout:
+    """Where the entries and arrays of a TOML text stand."""
+
+    def __init__(self, text: str) -> None:
+        self.text = text
+        self.starts = [0] + [m.end() for m in re.finditer("\n", text)]
+        self.widths = [len(line.rstrip("\r")) for line in text.split("\n")]
+        self._bom = text.startswith("\ufeff")
+        self.widths[0] -= self._bom
+        # (table path, keys, first line, last line) of each `key = value`
+        self.entries: list[tuple[Path, Path, int, int]] = []
+        self.arrays: list[ArraySpan] = []
+        self._elements: dict[Path, int] = {}  # arrays of tables: elements so far
+        self._scan()
+
+    def line(self, offset: int) -> int:
+        return bisect.bisect_right(self.starts, offset) - 1
+
+    def indentation(self, line: int) -> str:
+        space = _SPACE.match(self.text, self.starts[line])
+        return space.group() if space else ""
+
+    def _keys(self, pos: int) -> tuple[Path, int]:
+        keys: list[str] = []
+        while True:
+            key, pos = _segment(self.text, _SPACE.match(self.text, pos).end())  # type: ignore[union-attr]
+            if pos < 0:
+                raise ValueError("no key")
+            keys.append(key)
+            pos = _SPACE.match(self.text, pos).end()  # type: ignore[union-attr]
+            if not self.text.startswith(".", pos):
+                return tuple(keys), pos
+            pos += 1
+
+    def _table(self, keys: Path, element: bool) -> Path:
+        """The path of the table a header names: the last element so far of each
+        array of tables on the way, and a new one for `[[...]]`."""
+        path: list[Step] = []
+        for i, key in enumerate(keys):
+            path.append(key)
+            here = tuple(path)
+            if element and i == len(keys) - 1:
+                self._elements[here] = self._elements.get(here, 0) + 1
+            if here in self._elements:
+                path.append(self._elements[here] - 1)
+        return tuple(path)
+
+    def _scan(self) -> None:
+        text = self.text
+        table: Path = ()
+        pos = int(self._bom)
+        while True:
+            pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
+            if pos >= len(text):
+                return
+            if text[pos] == "[":
+                element = text.startswith("[[", pos)
+                keys, pos = self._keys(pos + (2 if element else 1))
+                table = self._table(keys, element)
+                pos += 2 if element else 1
+                continue
+            first = self.line(pos)
+            simple = _SIMPLE_ENTRY.match(text, pos)
+            if simple:
+                self.entries.append((table, (simple.group(1),), first, first))
+                pos = simple.end()
+                continue
+            keys, pos = self._keys(pos)
+            pos = _SPACE.match(text, pos + 1).end()  # type: ignore[union-attr]  # after '='
+            pos = self._value(pos, table + keys, False)
+            self.entries.append((table, keys, first, self.line(pos - 1)))
+
+    def _value(self, pos: int, path: Path, inline: bool) -> int:
+        text = self.text
+        char = text[pos]
+        if char == "[":
+            start = pos
+            elements: list[tuple[int, int]] = []
+            pos += 1
+            while True:
+                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
+                if text[pos] == "]":
+                    break
+                begin = pos
+                pos = self._value(pos, path + (len(elements),), inline)
+                elements.append((begin, pos))
+                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
+                if text[pos] == ",":
+                    pos += 1
+            self.arrays.append(ArraySpan(path, start, pos + 1, elements, inline))
+            return pos + 1
+        if char == "{":
+            flat = _FLAT_INLINE_TABLE.match(text, pos)
+            if flat:
+                return flat.end()
+            pos += 1
+            while True:
+                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
+                if text[pos] == "}":
+                    return pos + 1
+                keys, pos = self._keys(pos)
+                pos = _SPACE.match(text, pos + 1).end()  # type: ignore[union-attr]
+                pos = self._value(pos, path + keys, True)
+                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
+                if text[pos] == ",":
+                    pos += 1
+        if char in "\"'":
+            return _string_end(text, pos)
+        scalar = _SCALAR.match(text, pos)
+        if scalar is None:
+            raise ValueError("no value")
+        end = scalar.end()
+        if _DATE.fullmatch(scalar.group()) and _SPACE_TIME.match(text, end):
+            end = _SCALAR.match(text, end + 1).end()  # type: ignore[union-attr]
+        return end
+
+    def longest(self, first: int, last: int) -> int:
+        return max(self.widths[first : last + 1])
+
+    def one_line(self, span: ArraySpan) -> bool:
+        return self.line(span.start) == self.line(span.end - 1)
+
+    def indent_unit(self) -> str | None:
+        """The indentation most of the multi-line arrays give their elements,
+        relative to the line where the array opens (the first seen of the most
+        used ones); None if no array has its first element on a line of its own."""
+        import collections
+
+        seen: collections.Counter[str] = collections.Counter()
+        for span in self.arrays:
+            if span.inline or not span.elements:
+                continue
+            opening, first = self.line(span.start), self.line(span.elements[0][0])
+            if first == opening:
+                continue
+            outer, inner = self.indentation(opening), self.indentation(first)
+            if len(inner) > len(outer) and inner.startswith(outer):
+                seen[inner[len(outer) :]] += 1
+        found = seen.most_common(1)
+        return found[0][0] if found else None
+
+
+class Kept:
+    """What a formatting pass leaves alone: the values of some entries (by path),
+    and the tables they stand in, down to the dotted keys' tables."""
+
+    def __init__(self) -> None:
+        self.entries: set[Path] = set()
+        self.tables: set[Path] = set()
+
+    def add(self, table: Path, keys: Path) -> None:
+        self.entries.add(table + keys)
+        for i in range(len(keys)):
+            self.tables.add(table + keys[:i])
+
+    def holds(self, path: Path) -> bool:
+        return any(path[:i] in self.entries for i in range(len(path) + 1))
+
+
+
+
+# ---------------------------------------------------------------------------
+# The formatter: `fmt()` wherever it keeps every comment, and arrays one
+# element a line wherever their one-line form would make a line too long.
+
+WIDTH = 100
+_INDENT = "    "
 
 
 def _fmt_if_comments_stay(doc: Any, steps: list[Step], whole: bool) -> None:
@@ -358,32 +702,119 @@ def _fmt_if_comments_stay(doc: Any, steps: list[Step], whole: bool) -> None:
     item.fmt()
 
 
-def _format_tree(doc: Any, steps: list[Step], whole: bool) -> None:
+def _format_tree(doc: Any, steps: list[Step], whole: bool, keep: Kept) -> None:
+    """fmt() on the value at steps and on every table, inline table and array
+    inside it, where that keeps every comment, except: the values of the
+    entries in keep.entries are left as they are, and the tables in
+    keep.tables are not formatted themselves (the values in them are)."""
+    path = tuple(steps)
+    if path in keep.entries:
+        return
     node = lookup(doc, steps)
-    if not (isinstance(node, ListItem) and kind(node) == "array of tables"):
+    if not (isinstance(node, ListItem) and kind(node) == "array of tables") and path not in keep.tables:
         _fmt_if_comments_stay(doc, steps, whole)
         node = lookup(doc, steps)
     children: list[Step] = list(node.keys()) if _is_table(node) else list(range(len(node)))
     for step in children:
         if isinstance(node[step], (DictItem, ListItem)):
-            _format_tree(doc, steps + [step], whole)
+            _format_tree(doc, steps + [step], whole, keep)
 
 
-def format_text(text: str) -> str:
-    """The text with `fmt()` applied to the document and to each table, inline
-    table and array inside it, where that keeps every comment."""
+def _break_arrays(doc: Any, out: str, width: int, unit: str, keep: Kept) -> tuple[str, Layout, bool]:
+    """Writes one element a line each array that stands on one line longer
+    than width (the outermost ones first, so that an element that still makes
+    its own line too long is broken next), outside inline tables and the kept
+    entries. The library's set_multiline() indents elements from the start of
+    the line and puts the ']' there: here elements go one unit further in than
+    the line that opens the array and the ']' back at its indentation, which
+    takes the new array's text, parsed with its layout (the same data, each
+    element spelled as it was). Returns the text, its layout, and whether an
+    array was broken."""
+    layout = Layout(out)
+    broke = False
+    while True:
+        found = [
+            span
+            for span in layout.arrays
+            if span.elements
+            and not span.inline
+            and layout.widths[layout.line(span.start)] > width
+            and layout.one_line(span)
+            and not keep.holds(span.path)
+        ]
+        # Arrays nest: in the order they start, one that starts before the end
+        # of the last one kept is inside it.
+        outermost: list[ArraySpan] = []
+        for span in sorted(found, key=lambda span: span.start):
+            if not outermost or span.start >= outermost[-1].end:
+                outermost.append(span)
+        if not outermost:
+            return out, layout, broke
+        again = False
+        for span in outermost:
+            base = layout.indentation(layout.line(span.start))
+            elements = [out[begin:end] for begin, end in span.elements]
+            parent = lookup(doc, list(span.path[:-1]))
+            parent[span.path[-1]] = Item.parse("[\n" + "".join(f"{base}{unit}{e},\n" for e in elements) + base + "]")
+            # Only an element line still too long that holds an array can have
+            # an array to break next.
+            again = again or any(len(base) + len(unit) + len(e) + 1 > width and "[" in e for e in elements)
+        out = doc.as_toml()
+        layout = Layout(out)
+        broke = True
+        if not again:
+            return out, layout, broke
+
+
+def _format_pass(text: str, width: int, unit: str, keep: Kept) -> tuple[str, Layout, bool]:
     doc = loads(text)
     wanted = comments(text)
     # fmt() of a nested value only rewrites that value's text, so checking the
     # comments of that text is enough; should the result still have lost a
     # comment, start again and check the whole document at each step.
-    _format_tree(doc, [], whole=False)
+    _format_tree(doc, [], False, keep)
     out: str = doc.as_toml()
     if comments(out) != wanted:
         doc = loads(text)
-        _format_tree(doc, [], whole=True)
+        _format_tree(doc, [], True, keep)
         out = doc.as_toml()
-    return out
+    return _break_arrays(doc, out, width, unit, keep)
+
+
+def format_text(text: str, width: int = WIDTH) -> str:
+    """The text with `fmt()` applied to the document and to each table, inline
+    table and array inside it, where that keeps every comment, and with each
+    array whose one-line form makes its line longer than width written one
+    element a line. No entry gets a line longer than width unless it had one:
+    then none longer than its longest. An entry that would is left as it was
+    (its value untouched, the tables it stands in not formatted), and the pass
+    starts again."""
+    source = Layout(text)
+    longest = {table + keys: source.longest(first, last) for table, keys, first, last in source.entries}
+    # New multi-line arrays indent as most of the file's do. If, once formatted,
+    # most arrays of the result indent otherwise (fmt() joined many of them), the
+    # result's own way is taken: formatting the result again keeps it.
+    unit = source.indent_unit() or _INDENT
+    units_tried = {unit}
+    keep = Kept()
+    while True:
+        out, result, broke = _format_pass(text, width, unit, keep)
+        grown = [
+            (table, keys)
+            for table, keys, first, last in result.entries
+            if table + keys not in keep.entries
+            and result.longest(first, last) > max(width, longest.get(table + keys, width))
+        ]
+        if grown:
+            for table, keys in grown:
+                keep.add(table, keys)
+            continue
+        own = result.indent_unit()
+        if broke and own is not None and own not in units_tried:
+            unit = own
+            units_tried.add(unit)
+            continue
+        return out
 
 
 # ---------------------------------------------------------------------------
