@@ -1,8 +1,8 @@
-"""The type stubs (morvelan/__init__.pyi, morvelan/morvelan.pyi) of the
-imported package: mypy --strict accepts the typed usage, the demo and the
-Python examples of the README and the guide, reports exactly the marked
-mistakes of tests/typing/misuse.py, and stubtest finds the stubs in agreement
-with the module."""
+"""The type stub (morvelan/__init__.pyi) of the imported package: mypy
+--strict accepts the typed usage, the demo and the Python examples of the
+README and the guide, reports exactly the marked mistakes of
+tests/typing/misuse.py, and stubtest finds the stub in agreement with the
+module."""
 
 import doctest
 import json
@@ -111,6 +111,6 @@ def test_misuse_is_reported(mypy):
 
 
 def test_stubs_agree_with_the_module(mypy):
-    done = mypy("mypy.stubtest", "morvelan")
+    done = mypy("mypy.stubtest", "morvelan", "--allowlist", str(TYPING / "stubtest_allowlist.txt"))
     assert done.returncode == 0, done.stdout + done.stderr
     assert done.stdout.startswith("Success: no issues found"), done.stdout

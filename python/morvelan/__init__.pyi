@@ -1,7 +1,7 @@
-# Type stubs of the morvelan package. The package re-exports the compiled
-# extension (morvelan/morvelan.abi3.so), whose classes report "morvelan" as
-# their module, so the classes are declared here and morvelan/morvelan.pyi
-# re-exports them.
+# Type stubs of the morvelan package, the one stub file. The package re-exports
+# the compiled extension (morvelan/morvelan.abi3.so), whose classes report
+# "morvelan" as their module, so the classes are declared here; code imports
+# them from the package, not from the extension.
 #
 # Document, DictItem and ListItem are registered with MutableMapping and
 # MutableSequence at import rather than derived from them; the stubs list the

@@ -28,7 +28,7 @@ from typing import Any, BinaryIO, Callable, NoReturn
 
 from . import __version__, _cli
 from ._cli import STDIN, CliError, display_name
-from .morvelan import Item
+from . import Item
 
 KEY_HELP = (
     "a TOML dotted key, each key optionally followed by indices and selectors: project.version, "

@@ -24,7 +24,7 @@ try:
 except ImportError:  # Windows: no advisory locks (see lock_for_edit)
     fcntl = None  # type: ignore[assignment]
 
-from .morvelan import DictItem, Document, Item, ListItem, loads
+from . import DictItem, Document, Item, ListItem, loads
 
 # copy, datetime, difflib and json are imported where they are used: a command
 # that needs none of them starts a few milliseconds sooner.
