@@ -306,7 +306,12 @@ RawText* block_place(Entry& e, bool in_inline) {
     if (is_dotted(item)) {
         std::vector<Line> lines;
         collect_lines(item.as_table(), kNoEntry, lines);
-        return lines.empty() ? &e.key.leaf_decor.prefix : &lines.front().key->leaf_decor.prefix;
+        if (!lines.empty()) return &lines.front().key->leaf_decor.prefix;
+        // A dotted table that an edit left with sections only writes no line:
+        // its first section's header is the first thing written for it.
+        for (Entry& c : item.as_table().entries)
+            if (is_section(c.item)) return written_prefix(c.item);
+        return &e.key.leaf_decor.prefix;
     }
     if (in_inline || item.is_value()) return &e.key.leaf_decor.prefix;
     return is_section(item) ? written_prefix(item) : nullptr;

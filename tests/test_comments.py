@@ -111,6 +111,30 @@ def test_tables_without_a_header_line_take_no_inline_comment(text, path, prepare
     assert h.inline_comment is None and d.as_toml() == before
 
 
+def _sections_only(d):
+    d["x"]["s"] = {"k": 1}
+    del d["x"]["y"]
+
+
+# A block comment set on a table that writes no line of its own is written
+# above what is written first for it: a dotted table left with sections only
+# by edits writes its first section's header.
+@pytest.mark.parametrize("text, path, prepare, expected", [
+    ("x.y = 1\nb = 2\n", ["x"], _sections_only, "b = 2\n\n# about\n[x.s]\nk = 1\n"),
+    ("b = 2\n[t.s]\nk = 1\n", ["t"], None, "b = 2\n# about\n[t.s]\nk = 1\n"),
+])
+def test_block_comment_of_a_table_without_a_line_is_written(text, path, prepare, expected):
+    d = morvelan.loads(text)
+    if prepare:
+        prepare(d)
+    h = d
+    for step in path:
+        h = h[step]
+    h.comment = "# about"
+    assert d.as_toml() == expected
+    assert morvelan.loads(d.as_toml()) == d
+
+
 @pytest.mark.parametrize("attr", ["comment", "inline_comment", "implicit"])
 def test_no_deleter(attr):
     d = doc()
