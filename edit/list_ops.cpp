@@ -17,6 +17,7 @@
 #include "list_ops.hpp"
 
 #include <string>
+#include <vector>
 
 #include "comments.hpp"
 #include "engine/table.hpp"
@@ -399,6 +400,118 @@ void clear_elements(TreeItem& list, KeptText* kept) {
 void reserve_elements(TreeItem& list, std::size_t more) {
     // An array's packed run stays packed: the new elements go after the items.
     (list.is_array() ? list.as_array().stored_items() : elements_of(list)).reserve_more(more);
+}
+
+namespace {
+
+// The text before an element (or, for slot n, before "]") as the writer
+// writes it: an absent prefix is the separator it defaults to.
+Text text_before(const Array& a, std::size_t slot) {
+    const Elements& v = a.items();
+    if (slot == v.size()) return a.trailing.view();
+    const RawText& p = v[slot].decor().prefix;
+    return p.is_absent() ? Text(slot == 0 ? "" : " ") : p.view();
+}
+
+// A head without the comment of the line it ends: its line break alone.
+Text bare(Text head) noexcept {
+    if (!has_comment(head)) return head;
+    return head.ends_with("\r\n") ? Text("\r\n") : Text("\n");
+}
+
+// Stores `text` where `place` was, leaving an absent text absent when the
+// writer would write the same.
+void store(RawText& place, const std::string& text, Text default_text) {
+    if (place.is_absent() && text == default_text) return;
+    place = owned(text);
+}
+
+}  // namespace
+
+void reorder_elements(Array& a, const std::vector<std::size_t>& order) {
+    Elements& v = a.items();
+    const std::size_t n = v.size();
+    if (n < 2) return;
+    // Without a comma after the last element, the rest of its line and the
+    // lines up to "]" are its suffix: moved before "]", where the writer puts
+    // them all the same, they are laid out as after a comma.
+    if (!a.trailing_comma && has_break(v[n - 1].decor().suffix.view())) {
+        a.trailing = owned(std::string(v[n - 1].decor().suffix.view()) + std::string(a.trailing.view()));
+        v[n - 1].decor().suffix = RawText();
+    }
+    // The slots' texts, cut into what stays (head, free paragraphs, indentation)
+    // and what moves with an element (its comment block; the comment ending its
+    // line, which heads the next slot).
+    std::vector<std::string> before(n + 1);
+    for (std::size_t j = 0; j <= n; ++j) before[j] = std::string(text_before(a, j));
+    std::vector<Layout> layout(n + 1);
+    std::vector<Block> block(n + 1);
+    for (std::size_t j = 0; j <= n; ++j) {
+        layout[j] = split_layout(before[j]);
+        block[j] = split_block(layout[j].middle);
+    }
+    auto own = [&](std::size_t k) { return block[k].own; };
+    auto line_end = [&](std::size_t k) {
+        return has_comment(layout[k + 1].head) ? layout[k + 1].head : Text();
+    };
+    std::vector<std::string> suffix(n);
+    for (std::size_t k = 0; k < n; ++k) suffix[k] = std::string(v[k].decor().suffix.view());
+
+    // The indentation of an element that starts a line: its own where it
+    // started one, else that of the array's first element on a line of its own.
+    Text line_indent;
+    for (std::size_t j = 0; j < n; ++j) {
+        if (has_break(before[j])) {
+            line_indent = layout[j].tail;
+            break;
+        }
+    }
+    auto indent_of = [&](std::size_t k) { return has_break(before[k]) ? layout[k].tail : line_indent; };
+
+    std::vector<std::string> prefix(n + 1);
+    for (std::size_t j = 0; j <= n; ++j) {
+        Text head = layout[j].head;
+        if (j > 0) {
+            const Text moved = line_end(order[j - 1]);
+            head = moved.empty() ? bare(head) : moved;
+        }
+        // Slot n keeps every comment line before "]": they close the list.
+        const Text free = j == n ? layout[j].middle : block[j].free;
+        const Text comments = j == n ? Text() : own(order[j]);
+        std::string text(head);
+        if (!comments.empty() && !has_break(text)) {
+            // Comment lines open a line of their own.
+            text += comments.ends_with("\r\n") ? "\r\n" : "\n";
+        }
+        // An element that now starts a line where its place did not is
+        // indented as an element on a line of its own.
+        const Text indent =
+            j < n && has_break(text) && !has_break(before[j]) ? indent_of(order[j]) : layout[j].tail;
+        text.append(free).append(comments).append(indent);
+        prefix[j] = std::move(text);
+    }
+
+    Vector<TreeItem> moved;
+    moved.reserve(n);
+    std::vector<RawText> suffixes(n);
+    for (std::size_t j = 0; j < n; ++j) {
+        // A comment in a suffix (a comma written first on the next line) is
+        // the element's; any other suffix stays with its place.
+        const std::size_t k = order[j];
+        suffixes[j] = has_comment(suffix[k])   ? v[k].decor().suffix
+                      : has_comment(suffix[j]) ? RawText()
+                                               : v[j].decor().suffix;
+    }
+    std::vector<RawText> prefixes(n);
+    for (std::size_t j = 0; j < n; ++j) prefixes[j] = v[j].decor().prefix;
+    for (std::size_t j = 0; j < n; ++j) moved.push_back(std::move(v[order[j]]));
+    for (std::size_t j = 0; j < n; ++j) {
+        v[j] = std::move(moved[j]);
+        v[j].decor().prefix = prefixes[j];
+        store(v[j].decor().prefix, prefix[j], j == 0 ? "" : " ");
+        v[j].decor().suffix = suffixes[j];
+    }
+    store(a.trailing, prefix[n], "");
 }
 
 void set_multiline(Array& a, std::size_t indent) {

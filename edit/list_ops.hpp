@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/array.hpp"
 #include "engine/array_of_tables.hpp"
@@ -81,6 +82,14 @@ void clear_elements(TreeItem& list, KeptText* kept = nullptr);
 // Makes room for `more` elements, so that inserting them one by one does
 // not fail halfway for want of memory.
 void reserve_elements(TreeItem& list, std::size_t more);
+
+// Puts the elements of an array in a new order: the element at position j
+// comes from position order[j] (a permutation of the positions). Each
+// element takes with it its own comment block (the comment lines directly
+// above it) and the comment at the end of its line; the layout stays where
+// it is: line breaks, indentation, blank lines, comment paragraphs set off by
+// a blank line, the text after "[" and the comments before "]".
+void reorder_elements(Array& a, const std::vector<std::size_t>& order);
 
 // Lays a non-empty array out one element per line, each indented by
 // `indent` spaces, with a comma after the last; the elements' decor (and the

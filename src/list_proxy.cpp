@@ -597,6 +597,96 @@ PyObject* list_set_multiline(PyObject* self, PyObject* const* args, Py_ssize_t n
     });
 }
 
+// ---- reordering ----------------------------------------------------------------
+
+// The elements of an array put in `order` (see reorder_elements) in one edit;
+// `counter`, when given, is the modification counter the order was worked out
+// at: an edit since then (by a key function, or by another thread) leaves
+// the array as it is.
+Status apply_order(PyObject* self, const char* op, const std::vector<std::size_t>& order,
+                   std::optional<std::uint64_t> counter) {
+    MV_ASSIGN(Editing e, edit(self, op));
+    if (counter && e.place.doc().registry.counter() != *counter)
+        return value_error(std::string("array modified during ") + op);
+    if (!e.list->is_array()) return type_error(std::string(op) + " of an array of tables is not supported");
+    reorder_elements(e.list->as_array(), order);
+    e.done();
+    stamp_from(e.place, 0);
+    return ok();
+}
+
+PyObject* list_reverse(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        MV_CHECK(no_arguments("reverse()", args, nargs, kwnames, self));
+        std::size_t n = 0;
+        {
+            Place p = Place::of_record(self);
+            MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
+            MV_ASSIGN(TreeItem * list, list_at(p, "reverse()"));
+            n = length_of(*list);
+        }
+        std::vector<std::size_t> order(n);
+        for (std::size_t j = 0; j < n; ++j) order[j] = n - 1 - j;
+        MV_CHECK(apply_order(self, "reverse()", order, std::nullopt));
+        return Ref::borrow(Py_None);
+    });
+}
+
+// sort(*, key=None, reverse=False): the plain values are read, keyed and
+// sorted (stable, as list.sort()) with no lock held, since key runs Python
+// code; the order found is then applied.
+PyObject* list_sort(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"key", "reverse"};
+        static const Signature sig{"sort()", names, 2, 0, 0, 0, false, false};
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        PyObject* key = a.values[0] && a.values[0] != Py_None ? a.values[0] : nullptr;
+        bool descending = false;
+        if (a.values[1]) {
+            const int truth = PyObject_IsTrue(a.values[1]);
+            if (truth < 0) return Error::pending();
+            descending = truth != 0;
+        }
+        Ref values;
+        std::uint64_t counter = 0;
+        {
+            Place p = Place::of_record(self);
+            MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+            MV_ASSIGN(TreeItem * list, list_at(p, "sort()"));
+            if (!list->is_array()) return type_error("sort() of an array of tables is not supported");
+            counter = p.doc().registry.counter();
+            MV_ASSIGN(values, to_python(*list));
+        }
+        const Py_ssize_t n = PyList_Size(values.get());
+        Ref keys = values;
+        if (key) {
+            MV_ASSIGN(keys, checked(PyList_New(n)));
+            for (Py_ssize_t i = 0; i < n; ++i) {
+                MV_ASSIGN(Ref k, checked(PyObject_CallFunctionObjArgs(key, PyList_GetItem(values.get(), i),
+                                                                      nullptr)));
+                PyList_SetItem(keys.get(), i, k.release());
+            }
+        }
+        MV_ASSIGN(Ref getitem, checked(PyObject_GetAttrString(keys.get(), "__getitem__")));
+        MV_ASSIGN(Ref positions, checked(PyList_New(n)));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            MV_ASSIGN(Ref index, checked(PyLong_FromSsize_t(i)));
+            PyList_SetItem(positions.get(), i, index.release());
+        }
+        MV_ASSIGN(Ref sort, checked(PyObject_GetAttrString(positions.get(), "sort")));
+        MV_ASSIGN(Ref no_args, checked(PyTuple_New(0)));
+        MV_ASSIGN(Ref options, checked(Py_BuildValue("{sOsO}", "key", getitem.get(), "reverse",
+                                                     descending ? Py_True : Py_False)));
+        MV_CHECK(checked(PyObject_Call(sort.get(), no_args.get(), options.get())));
+        std::vector<std::size_t> order(static_cast<std::size_t>(n));
+        for (Py_ssize_t j = 0; j < n; ++j)
+            order[static_cast<std::size_t>(j)] =
+                static_cast<std::size_t>(PyLong_AsSsize_t(PyList_GetItem(positions.get(), j)));
+        MV_CHECK(apply_order(self, "sort()", order, counter));
+        return Ref::borrow(Py_None);
+    });
+}
+
 // ---- concatenation and repetition -------------------------------------------
 
 bool is_list_item(PyObject* o) noexcept {
@@ -753,6 +843,14 @@ const PyMethodDef kMethods[] = {
      "Each element goes on its own line, indented by *indent* spaces, with a trailing comma\n"
      "after the last element. `.fmt()` collapses the array back to a single line.\n\n"
      "No-op on empty arrays.  Any comments on the array elements will be removed."},
+    {"reverse", fastcall(list_reverse), kFastcall,
+     "reverse($self, /)\n--\n\nReverse the elements in place; each keeps its comments."},
+    {"sort", fastcall(list_sort), kFastcall,
+     "sort($self, /, *, key=None, reverse=False)\n--\n\n"
+     "Sort the elements in place, stably, by their plain values (or by key(value)).\n\n"
+     "Each element moves with its comment lines and the comment at the end of its line;\n"
+     "the layout (line breaks, indentation, blank lines) stays. Values that cannot be\n"
+     "compared raise TypeError and leave the array as it was."},
     {"__reversed__", fastcall(list_reversed), kFastcall,
      "__reversed__($self)\n--\n\nReturn a reverse iterator over the elements."},
 };

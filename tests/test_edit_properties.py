@@ -1240,7 +1240,7 @@ class Run:
     # ---------------------------------------------------------------- lists
 
     LIST_OPS = ["append", "insert", "extend", "iadd", "pop", "remove", "setitem", "setslice", "delitem",
-                "delslice", "imul", "multiline", "add"]
+                "delslice", "imul", "multiline", "add", "reverse", "sort"]
 
     def op_list(self, c, path):
         """One sequence operation on the list at `path` (an array or an array
@@ -1368,6 +1368,22 @@ class Run:
             assert h2 is h, self.script()
             lst[:] = [copy.deepcopy(x) for _ in range(times) for x in lst]   # copies: no aliasing
             touched.update(range(n) if times <= 0 else ())
+        elif op in ("reverse", "sort"):
+            descending = bool(c.int(0, 1))
+            call = f"{where}.reverse()" if op == "reverse" else f"{where}.sort(key=repr, reverse={descending})"
+            self.log.append(call)
+            if aot:
+                with pytest.raises(TypeError, match="of an array of tables is not supported"):
+                    h.reverse() if op == "reverse" else h.sort(key=repr, reverse=descending)
+                assert self.doc.as_toml() == text_before, self.script()
+                return
+            if op == "reverse":
+                h.reverse()
+                lst.reverse()
+            else:
+                h.sort(key=repr, reverse=descending)
+                lst.sort(key=repr, reverse=descending)
+            touched.update(range(n))
         elif op == "multiline":
             indent = c.int(0, 4)
             self.log.append(f"{where}.set_multiline(indent={indent})")

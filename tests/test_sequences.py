@@ -8,6 +8,7 @@ import collections.abc
 import datetime as dt
 
 import pytest
+from toml_cases import CORPUS_FILES, case_id
 
 pytestmark = pytest.mark.needs_module
 morvelan = pytest.importorskip("morvelan")
@@ -54,6 +55,12 @@ def raises(call, exc, message):
     (lambda d: d.keys().__reversed__(1), TypeError, "KeysView.__reversed__() takes 0 positional arguments but 1 was given"),
     (lambda d: d["arr"] * "x", TypeError, "can't multiply sequence by non-int of type 'morvelan.ListItem'"),
     (lambda d: d["arr"] + 1, TypeError, "unsupported operand type(s) for +: 'morvelan.ListItem' and 'int'"),
+    (lambda d: d["arr"].sort(key=lambda v: [1] if v == 2 else "x"), TypeError,
+     "'<' not supported between instances of 'list' and 'str'"),
+    (lambda d: d["arr"].sort(key=lambda v: (d.__setitem__("n", 1), v)[1]), ValueError, "array modified during sort()"),
+    (lambda d: d["aot"].sort(), TypeError, "sort() of an array of tables is not supported"),
+    (lambda d: d["aot"].reverse(), TypeError, "reverse() of an array of tables is not supported"),
+    (lambda d: d["arr"].sort(len), TypeError, "ListItem.sort() takes 0 positional arguments but 1 was given"),
 ])
 def test_errors_leave_the_document_alone(call, exc, message):
     d = doc()
@@ -145,6 +152,9 @@ def test_indent_errors_name_the_argument():
     (lambda l: l.__imul__(2), [0, 1, 2], [1, 2, 3, 1, 2, 3]),
     (lambda l: l.set_multiline(), [], [1, 2, 3]),
     (lambda l: l.clear(), [0, 1, 2], []),
+    (lambda l: l.reverse(), [0, 1, 2], [3, 2, 1]),
+    (lambda l: l.sort(key=lambda v: -v), [0, 1, 2], [3, 2, 1]),
+    (lambda l: l.sort(key=lambda v: v % 2, reverse=True), [0, 1, 2], [1, 3, 2]),
 ])
 def test_which_handles_go_stale(edit, stale, value):
     d = doc()
@@ -248,3 +258,32 @@ def test_moved_members_make_handles_below_them_stale():
     assert moved.value == 2 and aot.value == [{"x": 0}, {"x": 9}, {"x": 2}]
     with pytest.raises(RuntimeError, match="stale"):
         first.value
+
+
+# Reversing moves each element with its comments: on every array of the
+# corpus the text reads back as the reversed values and keeps every comment;
+# reversed again, the values are as they were.
+@pytest.mark.skipif(not CORPUS_FILES, reason="../shared/corpus is absent")
+@pytest.mark.parametrize("path", CORPUS_FILES, ids=case_id)
+def test_reversing_arrays_keeps_their_comments(path):
+    text = path.read_text(encoding="utf-8")
+    d = morvelan.loads(text)
+
+    def arrays(node):
+        children = node.values() if isinstance(node, (morvelan.Document, morvelan.DictItem)) else node
+        for child in children:
+            if isinstance(child, morvelan.ListItem) and child.kind == "array" and len(child) > 1:
+                yield child
+            if isinstance(child, (morvelan.DictItem, morvelan.ListItem)):
+                yield from arrays(child)
+
+    # Inner arrays first: reversing an array makes the handles inside it stale.
+    for array in reversed(list(arrays(d))):
+        value = array.value
+        array.reverse()
+        assert array.value == value[::-1]
+    after = d.as_toml()
+    assert morvelan.loads(after).as_toml() == after and after.count("#") == text.count("#")
+    for array in reversed(list(arrays(d))):
+        array.reverse()
+    assert d == morvelan.loads(text) and d.as_toml().count("#") == text.count("#")

@@ -8,12 +8,12 @@
 # ABCs as bases so that the handles are accepted wherever those ABCs are. Where
 # a method returns plain Python data instead of a handle (pop, popitem, the set
 # operators of ItemsView) its type differs from the ABC's on purpose.
-# Registration brings no mixin methods: the ABCs' ListItem.reverse() and the
-# views' isdisjoint() are not there at run time, though a type checker sees them.
+# Registration brings no mixin methods: the views' isdisjoint() is not there at
+# run time, though a type checker sees it.
 
 import collections.abc
 from _typeshed import SupportsRead, SupportsWrite
-from collections.abc import Iterable, Iterator, Mapping
+from collections.abc import Callable, Iterable, Iterator, Mapping
 from datetime import date, datetime, time
 from typing import Any, ClassVar, Literal, Self, SupportsIndex, TypeAlias, TypeVar, final, overload
 
@@ -211,6 +211,9 @@ class ListItem(Item, collections.abc.MutableSequence[Item]):
     def count(self, value: object, /) -> int: ...
     def index(self, value: object, start: SupportsIndex | None = None, stop: SupportsIndex | None = None, /) -> int: ...
     def set_multiline(self, *, indent: int = 4) -> None: ...
+    # Arrays only: an array of tables raises TypeError.
+    def reverse(self) -> None: ...
+    def sort(self, *, key: Callable[[Any], Any] | None = None, reverse: bool = False) -> None: ...
     # Lists and tuples are taken as sequences here; list elements are checked
     # when stored (list is invariant: list[int] is no list[_TOMLInput]).
     def __add__(self, value: list[Any] | tuple[_TOMLInput, ...] | ListItem, /) -> ListItem: ...

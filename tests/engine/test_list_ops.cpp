@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "edit/list_ops.hpp"
 #include "encode.hpp"
@@ -58,6 +59,9 @@ Edit replace(std::size_t at, std::string text) {
 }
 Edit multiline(std::size_t indent) {
     return [=](TreeItem& list) { set_multiline(list.as_array(), indent); };
+}
+Edit reorder(std::vector<std::size_t> order) {
+    return [=](TreeItem& list) { reorder_elements(list.as_array(), order); };
 }
 Edit both(Edit a, Edit b) {
     return [=](TreeItem& list) {
@@ -201,6 +205,29 @@ TEST(ListOps, ReplacingAndLayout) {
         {"multiline", "a = [1, 2] # c\n", multiline(2), "a = [\n  1,\n  2,\n] # c\n"},
         {"multiline, default", "a = [1,  # x\n 2]\n", multiline(4), "a = [\n    1,\n    2,\n]\n"},
         {"multiline of nothing", "a = []\n", multiline(4), "a = []\n"},
+    };
+    for (const Case& c : cases) run(c);
+}
+
+// An element moves with its comment block and the comment ending its line;
+// line breaks, indentation, free paragraphs and closing comments stay.
+TEST(ListOps, Reordering) {
+    const Case cases[] = {
+        {"one line", "a = [3, 1, 2]\n", reorder({1, 2, 0}), "a = [1, 2, 3]\n"},
+        {"canonical", "a = [1]\n", both(append("3"), reorder({1, 0})), "a = [3, 1]\n"},
+        {"line comments", kDeps, reorder({1, 0}),
+         "a = [\n    \"pillow\",  # images\n    \"numpy\",\n    # \"requests\",\n]\n"},
+        {"comment blocks", "a = [\n    # first\n    1,\n    # second\n    2,  # two\n]\n", reorder({1, 0}),
+         "a = [\n    # second\n    2,  # two\n    # first\n    1,\n]\n"},
+        {"free paragraph stays", "a = [\n    # group\n\n    # about 1\n    1,\n    2,\n]\n", reorder({1, 0}),
+         "a = [\n    # group\n\n    2,\n    # about 1\n    1,\n]\n"},
+        {"no comma after the last", "a = [\n  1,\n  2 # two\n]\n", reorder({1, 0}),
+         "a = [\n  2, # two\n  1\n]\n"},
+        {"comment in a one-line array", "a = [8000, # public\n 8001]\n", reorder({1, 0}),
+         "a = [8001,\n 8000 # public\n]\n"},
+        {"block into a one-line array", "a = [1,\n  # two\n  2]\n", reorder({1, 0}),
+         "a = [\n  # two\n  2,\n  1]\n"},
+        {"comma first", "a = [ 1 # one\n, 2\n]\n", reorder({1, 0}), "a = [ 2, 1 # one\n\n]\n"},
     };
     for (const Case& c : cases) run(c);
 }
