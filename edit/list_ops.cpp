@@ -16,6 +16,7 @@
 // comma after the last element, the text up to "]" is that element's suffix.
 #include "list_ops.hpp"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -512,6 +513,81 @@ void reorder_elements(Array& a, const std::vector<std::size_t>& order) {
         v[j].decor().suffix = suffixes[j];
     }
     store(a.trailing, prefix[n], "");
+}
+
+bool reorder_members(DocumentRoot& doc, TreeItem& list, const std::vector<std::size_t>& order) {
+    Elements& members = list.as_array_of_tables().values;
+    const std::size_t n = members.size();
+    if (n < 2) return true;
+    // Each member's sections placed in the document, in their order there.
+    std::vector<std::vector<Table*>> sections(n);
+    std::vector<const TreeItem*> mine;
+    std::size_t placed = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        for (const TreeItem* t : tables_in(members[k])) {
+            mine.push_back(t);
+            Table& table = const_cast<TreeItem*>(t)->as_table();
+            if (table.doc_position) sections[k].push_back(&table);
+        }
+        std::sort(sections[k].begin(), sections[k].end(),
+                  [](const Table* x, const Table* y) { return *x->doc_position < *y->doc_position; });
+        if (members[k].as_table().doc_position) ++placed;
+    }
+    std::vector<std::int32_t> places;
+    if (placed != 0) {
+        if (placed != n) return false;
+        // The members' places must be one run: in member order, and with no
+        // other header among them.
+        for (std::size_t k = 0; k < n; ++k)
+            for (const Table* t : sections[k]) {
+                if (!places.empty() && *t->doc_position < places.back()) return false;
+                places.push_back(*t->doc_position);
+            }
+        std::sort(mine.begin(), mine.end());
+        for (const TreeItem* t : tables_in(doc.root())) {
+            const auto& p = t->as_table().doc_position;
+            if (p && *p > places.front() && *p < places.back() &&
+                !std::binary_search(mine.begin(), mine.end(), t))
+                return false;
+        }
+    }
+    // The text above each header: what stays (the rest of the line before,
+    // blank lines, paragraphs set off, indentation) and the comment block.
+    std::vector<std::string> above(n);
+    std::vector<Layout> layout(n);
+    std::vector<Block> block(n);
+    for (std::size_t j = 0; j < n; ++j) {
+        above[j] = std::string(members[j].decor().prefix.view());
+        layout[j] = split_layout(above[j]);
+        block[j] = split_block(layout[j].middle);
+    }
+    // Comments above the first header of a document with no key lines before
+    // it open the document: they stay first.
+    bool opens_document = !places.empty();
+    for (const Entry& e : doc.table().entries)
+        if (!e.item.is_none() && !is_section(e.item)) opens_document = false;
+    if (opens_document)
+        for (const TreeItem* t : tables_in(doc.root()))
+            if (t->as_table().doc_position && *t->as_table().doc_position < places.front())
+                opens_document = false;
+    if (opens_document) block[0] = Block{layout[0].middle, Text()};
+    std::vector<RawText> prefixes(n);
+    for (std::size_t j = 0; j < n; ++j) {
+        std::string text(layout[j].head);
+        text.append(block[j].free).append(block[order[j]].own).append(layout[j].tail);
+        prefixes[j] = members[j].decor().prefix.is_absent() && text.empty() ? RawText() : owned(text);
+    }
+    std::size_t next = 0;
+    for (std::size_t j = 0; j < n; ++j)
+        for (Table* t : sections[order[j]]) t->doc_position = HeaderPosition(places[next++]);
+    Vector<TreeItem> moved;
+    moved.reserve(n);
+    for (std::size_t j = 0; j < n; ++j) moved.push_back(std::move(members[order[j]]));
+    for (std::size_t j = 0; j < n; ++j) {
+        members[j] = std::move(moved[j]);
+        members[j].decor().prefix = std::move(prefixes[j]);
+    }
+    return true;
 }
 
 void set_multiline(Array& a, std::size_t indent) {

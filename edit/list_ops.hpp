@@ -91,6 +91,16 @@ void reserve_elements(TreeItem& list, std::size_t more);
 // a blank line, the text after "[" and the comments before "]".
 void reorder_elements(Array& a, const std::vector<std::size_t>& order);
 
+// Puts the members of an array of tables in a new order, as reorder_elements
+// does for an array: each member goes with its sections (its header and the
+// headers below it, which take the places in the document the members'
+// sections held, in the new order), its comment block and its header's
+// comment; blank lines and comment paragraphs set off above a header stay
+// where they are. False, changing nothing, when the members' sections are
+// not written as one run of the document (another table's header stands among
+// them, or some members were read from the text and others added by edits).
+bool reorder_members(DocumentRoot& doc, TreeItem& list, const std::vector<std::size_t>& order);
+
 // Lays a non-empty array out one element per line, each indented by
 // `indent` spaces, with a comma after the last; the elements' decor (and the
 // comments in it) is replaced.

@@ -608,8 +608,17 @@ Status apply_order(PyObject* self, const char* op, const std::vector<std::size_t
     MV_ASSIGN(Editing e, edit(self, op));
     if (counter && e.place.doc().registry.counter() != *counter)
         return value_error(std::string("array modified during ") + op);
-    if (!e.list->is_array()) return type_error(std::string(op) + " of an array of tables is not supported");
-    reorder_elements(e.list->as_array(), order);
+    if (e.list->is_array()) {
+        reorder_elements(e.list->as_array(), order);
+    } else {
+        // The members' sections change places in the written order.
+        e.kept.ends.reset();
+        if (!reorder_members(e.place.doc().tree, *e.list, order))
+            return value_error(
+                std::string(op) +
+                " cannot move the members of this array of tables: other tables' headers stand "
+                "among them, or some were added by edits and others read from the text");
+    }
     e.done();
     stamp_from(e.place, 0);
     return ok();
@@ -653,7 +662,6 @@ PyObject* list_sort(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
             Place p = Place::of_record(self);
             MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
             MV_ASSIGN(TreeItem * list, list_at(p, "sort()"));
-            if (!list->is_array()) return type_error("sort() of an array of tables is not supported");
             counter = p.doc().registry.counter();
             MV_ASSIGN(values, to_python(*list));
         }
@@ -848,9 +856,10 @@ const PyMethodDef kMethods[] = {
     {"sort", fastcall(list_sort), kFastcall,
      "sort($self, /, *, key=None, reverse=False)\n--\n\n"
      "Sort the elements in place, stably, by their plain values (or by key(value)).\n\n"
-     "Each element moves with its comment lines and the comment at the end of its line;\n"
-     "the layout (line breaks, indentation, blank lines) stays. Values that cannot be\n"
-     "compared raise TypeError and leave the array as it was."},
+     "Each element moves with its comment lines and the comment at the end of its line\n"
+     "(a member of an array of tables with its sections); the layout (line breaks,\n"
+     "indentation, blank lines) stays. Values that cannot be compared raise TypeError and\n"
+     "leave the array as it was."},
     {"__reversed__", fastcall(list_reversed), kFastcall,
      "__reversed__($self)\n--\n\nReturn a reverse iterator over the elements."},
 };

@@ -1372,16 +1372,17 @@ class Run:
             descending = bool(c.int(0, 1))
             call = f"{where}.reverse()" if op == "reverse" else f"{where}.sort(key=repr, reverse={descending})"
             self.log.append(call)
-            if aot:
-                with pytest.raises(TypeError, match="of an array of tables is not supported"):
-                    h.reverse() if op == "reverse" else h.sort(key=repr, reverse=descending)
+            try:
+                h.reverse() if op == "reverse" else h.sort(key=repr, reverse=descending)
+            except ValueError as e:
+                # Members read from the text and members added by edits, or
+                # other headers among them: refused, nothing changed.
+                assert aot and "cannot move the members" in str(e), self.script()
                 assert self.doc.as_toml() == text_before, self.script()
                 return
             if op == "reverse":
-                h.reverse()
                 lst.reverse()
             else:
-                h.sort(key=repr, reverse=descending)
                 lst.sort(key=repr, reverse=descending)
             touched.update(range(n))
         elif op == "multiline":

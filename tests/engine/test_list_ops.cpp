@@ -232,6 +232,42 @@ TEST(ListOps, Reordering) {
     for (const Case& c : cases) run(c);
 }
 
+// Members of an array of tables move with their sections, comment blocks and
+// header comments; what stands above a header stays, and so do the comments
+// that open the document.
+TEST(ListOps, ReorderingMembers) {
+    struct Members {
+        const char* name;
+        const char* input;  // the array of tables is "a"
+        std::vector<std::size_t> order;
+        const char* expected;  // null: refused, the text unchanged
+    };
+    const Members cases[] = {
+        {"sections and comments",
+         "x = 1\n\n# one\n[[a]]\nn = 1\n\n[a.sub]\ns = 1\n\n[[a]]  # two\nn = 2\n",
+         {1, 0},
+         "x = 1\n\n[[a]]  # two\nn = 2\n\n# one\n[[a]]\nn = 1\n\n[a.sub]\ns = 1\n"},
+        {"opening comments stay",
+         "# lock\n[[a]]\nn = 1\n\n[[a]]\nn = 2\n",
+         {1, 0},
+         "# lock\n[[a]]\nn = 2\n\n[[a]]\nn = 1\n"},
+        {"the next table stays",
+         "[[a]]\nn = 1\n[[a]]\nn = 2\n[b]\n",
+         {1, 0},
+         "[[a]]\nn = 2\n[[a]]\nn = 1\n[b]\n"},
+        {"another header among them", "[[a]]\nn = 1\n[b]\n[[a]]\nn = 2\n", {1, 0}, nullptr},
+    };
+    for (const Members& c : cases) {
+        SCOPED_TRACE(c.name);
+        DocumentRoot doc = parse(c.input);
+        const bool done = reorder_members(doc, *doc.table().get("a"), c.order);
+        EXPECT_EQ(done, c.expected != nullptr);
+        const std::string text = write(doc);
+        EXPECT_EQ(text, c.expected ? c.expected : c.input);
+        expect_reads_back(doc, text);
+    }
+}
+
 // Every position of several layouts: each insertion and removal leaves text
 // that reads back as the edited data, and the lines of the other elements.
 TEST(ListOps, EveryPosition) {
