@@ -1166,6 +1166,18 @@ void keep_removed_text(DocumentRoot& doc, KeptText& kept, RawText* line) {
     }
 }
 
+bool rename_entry(TreeItem& target, std::string_view from, std::string_view to) {
+    EntryMap& entries = target.as_table().entries;
+    if (from == to) return true;
+    if (const Entry* there = entries.get(to)) {
+        if (!there->item.is_none()) return false;
+        // An invisible entry under the new key makes way.
+        entries.remove_at(static_cast<std::size_t>(entries.find(to)));
+    }
+    entries.rename_at(static_cast<std::size_t>(entries.find(from)), to);
+    return true;
+}
+
 void clear_entries(DocumentRoot& doc, TreeItem& target) {
     take_order_ends(doc);
     Table& t = target.as_table();

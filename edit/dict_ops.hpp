@@ -38,6 +38,12 @@ std::optional<Entry> remove_entry(DocumentRoot& doc, TreeItem& target, std::stri
 // Removes the last visible entry (popitem); nullopt when there is none.
 std::optional<Entry> remove_last_entry(DocumentRoot& doc, TreeItem& target);
 
+// Renames the visible entry `from` of `target` (a Table or an InlineTable)
+// to `to` in place: the same line or header, the same value text and
+// comments; headers below a renamed table follow it. False, changing
+// nothing, when `to` is a visible key already; `from` is visible.
+bool rename_entry(TreeItem& target, std::string_view from, std::string_view to);
+
 // Removes every entry (clear()); comment paragraphs that stood free among
 // them stay.
 void clear_entries(DocumentRoot& doc, TreeItem& target);

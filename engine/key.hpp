@@ -48,6 +48,13 @@ public:
     }
     bool is_removed() const noexcept { return text_.is_absent(); }
 
+    // Gives the key the decoded text `text`, spelled as a new key is; its
+    // decor stays.
+    void rename(RawText text) noexcept {
+        text_ = std::move(text);
+        repr_ = RawText::absent();
+    }
+
     // The decoded key text.
     std::string_view text() const noexcept { return text_.view(); }
     // The spelling in the source (bare, "basic" or 'literal'); absent for new keys.

@@ -247,6 +247,14 @@ Entry* EntryMap::try_append(Key&& key, TreeItem&& item) {
     return &slots_.back();
 }
 
+void EntryMap::rename_at(std::size_t i, std::string_view text) {
+    RawText renamed = RawText::owned(text);  // the one step that may fail
+    const std::size_t slot = head_ + i;
+    if (index_) index_erase(index_slot_of(slots_[slot].key.text(), slot));
+    slots_[slot].key.rename(std::move(renamed));
+    if (index_) index_insert(slot);
+}
+
 Entry EntryMap::remove_at(std::size_t i) noexcept {
     const std::size_t slot = head_ + i;
     if (index_) index_erase(index_slot_of(slots_[slot].key.text(), slot));

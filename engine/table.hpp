@@ -95,6 +95,9 @@ public:
     // squeezed out; references to entries stay valid only in the latter case
     // too, so callers take neither for granted.
     Entry remove_at(std::size_t i) noexcept;
+    // Gives entry i the key `text` (which no other entry has), keeping its
+    // place, its item and its key's decor (see Key::rename).
+    void rename_at(std::size_t i, std::string_view text);
     void clear() noexcept {
         slots_.clear();
         head_ = 0;

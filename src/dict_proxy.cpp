@@ -313,6 +313,30 @@ PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     });
 }
 
+// rename(old, new, /): the entry keeps its place, its value text and its
+// comments; the handles below it go stale, as for a removal.
+PyObject* mapping_rename(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"old", "new"};
+        static const Signature sig{"rename()", names, 2, 2, 2, 2, false, false};
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(const std::string_view from, str_argument("old", a.values[0]));
+        MV_ASSIGN(const std::string_view to, str_argument("new", a.values[1]));
+        Place p = Place::of(self);
+        MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+        MV_ASSIGN(TreeItem * t, table_at(p, "rename()"));
+        if (!t->as_table().get_visible(from)) return key_error(Ref::borrow(a.values[0]));
+        if (!rename_entry(*t, from, to)) {
+            guard.unlock();  // repr() runs Python code
+            MV_ASSIGN(Ref shown, checked(PyObject_Repr(a.values[1])));
+            MV_ASSIGN(const std::string_view text, utf8_of(shown.get()));
+            return key_error("rename(): the key " + std::string(text) + " is there already");
+        }
+        if (from != to) stamp(p, &from);
+        return Ref::borrow(Py_None);
+    });
+}
+
 PyObject* mapping_popitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
         MV_CHECK(no_arguments("popitem()", args, nargs, kwnames, self));
@@ -404,6 +428,11 @@ const PyMethodDef kMethods[] = {
      "pop($self, key, /, *default)\n--\n\n"
      "Remove key and return its value as a native Python object.\n\n"
      "If key is not found, default is returned if given, otherwise KeyError is raised."},
+    {"rename", fastcall(mapping_rename), kFastcall,
+     "rename($self, old, new, /)\n--\n\n"
+     "Rename the key old to new in place: same line or header, same value text and comments.\n\n"
+     "A table's headers, and the headers below it, follow. KeyError if old is missing or new\n"
+     "is already a key; handles below old become stale."},
     {"popitem", fastcall(mapping_popitem), kFastcall,
      "popitem($self)\n--\n\nRemove and return the last (key, value) pair as a 2-tuple."},
     {"update", fastcall(mapping_update), kFastcall,

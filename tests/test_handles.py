@@ -636,3 +636,25 @@ def test_copied_tables_keep_their_sub_tables_together():
     target["c"] = value["k"]
     target["d"] = other
     assert loads(target.as_toml()).value == target.value
+
+
+@pytest.mark.parametrize("old, new, exc, message", [
+    ("nope", "x", KeyError, "'nope'"),
+    ("a", "t", KeyError, "\"rename(): the key 't' is there already\""),
+    ("a", 1, TypeError, "'int' object is not an instance of 'str'"),
+])
+def test_rename_errors_change_nothing(old, new, exc, message):
+    doc = loads(DOC)
+    with pytest.raises(exc) as info:
+        doc.rename(old, new)
+    assert str(info.value) == message and doc.as_toml() == DOC
+
+
+def test_rename_makes_the_handles_below_stale():
+    doc = loads(DOC)
+    t, x, a = doc["t"], doc["t"]["x"], doc["a"]
+    doc.rename("t", "u")
+    assert a.value == 1 and doc["u"]["x"].value == [1, 2] and "t" not in doc
+    for h in (t, x):
+        with pytest.raises(RuntimeError, match=STALE):
+            h.value

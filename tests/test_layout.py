@@ -228,6 +228,18 @@ CASES = [
     # new line goes below the comments that open the document.
     ("dotted-headers-to-value", "# doc\n\nb.a = 1\nc = 2\n", run("doc['b']['a'] = {}; doc['b'] = 0"),
      "# doc\n\nb = 0\nc = 2\n"),
+    # A renamed key keeps its place, its spacing, its value text and its
+    # comments; the headers of a renamed table and of the tables below follow.
+    ("rename-line", "[t]\n  a   = 0x1  # one\n  c = 2\n", run("doc['t'].rename('a', 'b')"),
+     "[t]\n  b   = 0x1  # one\n  c = 2\n"),
+    ("rename-quoted", "'a b' = 1\nc = 2\n", run("doc.rename('a b', 'x'); doc.rename('c', 'd e')"),
+     'x = 1\n"d e" = 2\n'),
+    ("rename-sections", "# a\n[a]\nx = 1\n\n[a.b]  # b\ny = 2\n\n[[a.c]]\nz = 3\n", run("doc.rename('a', 'q')"),
+     "# a\n[q]\nx = 1\n\n[q.b]  # b\ny = 2\n\n[[q.c]]\nz = 3\n"),
+    ("rename-implicit", '[tool.black]\nx = 1\n["tool".black.sub]\n', run("doc.rename('tool', 'cfg')"),
+     "[cfg.black]\nx = 1\n[cfg.black.sub]\n"),
+    ("rename-dotted", "a.b = 1\na.c = 2\nt = { a.b = 1, c = 2 }\n",
+     run("doc.rename('a', 'z'); doc['t'].rename('a', 'y')"), "z.b = 1\nz.c = 2\nt = { y.b = 1, c = 2 }\n"),
     # An implicit table's comment stands above the first header written for it.
     ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
      'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
