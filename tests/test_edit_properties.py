@@ -1385,6 +1385,10 @@ class Run:
             else:
                 lst.sort(key=repr, reverse=descending)
             touched.update(range(n))
+            if aot:
+                # Members move with their headers' comments; which header
+                # lines stand glued to the line above stays with the places.
+                self.copied.add(path[0])
         elif op == "multiline":
             indent = c.int(0, 4)
             self.log.append(f"{where}.set_multiline(indent={indent})")
