@@ -143,6 +143,13 @@ def test_get_prints_the_value(tmp_path, name, key, flags, expected):
     ("sample", ["del", "products[name='nail'].sku"], b"sku = 0x2A\n", b""),
     ("poetry.lock", ["append", "package[name=anyio].groups", '"dev"'], b'groups = ["main"]\nfiles = [\n    {file = "anyio',
      b'groups = ["main", "dev"]\nfiles = [\n    {file = "anyio'),
+    # sort and rename move values with their comments.
+    ("sample", ["sort", "server.ports", "--reverse"], b"[ 8000, 8001, 8002 ]", b"[ 8002, 8001, 8000 ]"),
+    ("sample", ["sort", "products", "--by", "name", "--reverse"],
+     b'name = "hammer"\n\n[[products]]\nname = "nail"\nsku = 0x2A\n',
+     b'name = "nail"\nsku = 0x2A\n\n[[products]]\nname = "hammer"\n'),
+    ("sample", ["rename", "server.tls", "ssl"], b"[server.tls]", b"[server.ssl]"),
+    ("sample", ["rename", "title", "name"], b'title = "demo"   # the name', b'name = "demo"   # the name'),
     # The library writes LF and no byte order mark; the file keeps its own.
     ("crlf", ["set", "b", "3"], b"b = 2\r\n", b"b = 3\r\n"),
     ("crlf", ["set", "c", "3"], b"b = 2\r\n", b"b = 2\r\nc = 3\r\n"),
@@ -267,7 +274,7 @@ def test_edit_applies_a_script_in_one_write(tmp_path, script, changes, source):
 # escaped.
 @pytest.mark.parametrize("script, message", [
     ("set title 1\nset title\n", "line 2: 'set title': the following arguments are required: VALUE"),
-    ("sett title 1\n", "line 1: 'sett title 1': argument EDIT: invalid choice: 'sett' (choose from 'set', 'del', 'append')"),
+    ("sett title 1\n", "line 1: 'sett title 1': argument EDIT: invalid choice: 'sett' (choose from 'set', 'del', 'append', 'sort', 'rename')"),
     ("del title extra\n", "line 1: 'del title extra': unrecognized arguments: extra"),
     ("set title 1 --help\n", "line 1: 'set title 1 --help': unrecognized arguments: --help"),
     ("set title '1\n", "line 1: \"set title '1\": no closing quotation"),
@@ -563,6 +570,13 @@ def test_results_go_to_stdout_and_messages_to_stderr(tmp_path, args, stdin, stat
     (["del", "{doc}", "server.ports[-9223372036854775807]"], 1, "morvelan: {doc}: index server.ports[-9"),
     (["get", "{doc}", '"\udcff"'], 2, "morvelan: bad KEY '\"\\udcff\"': invalid quoted key ("),
     (["set", "{missing}", "a..b", "1"], 2, "morvelan: bad KEY"),   # KEY before the file
+    (["sort", "{doc}", "server"], 1, "morvelan: {doc}: server is a table, not an array\n"),
+    (["sort", "{doc}", "products", "--by", "sku"], 1,
+     "morvelan: {doc}: products[0] has no field sku: cannot sort products by it\n"),
+    (["sort", "{doc}", "products"], 1, "morvelan: {doc}: '<' not supported between instances of 'dict' and 'dict'\n"),
+    (["rename", "{doc}", "title", "s"], 1, "morvelan: {doc}: rename(): the key 's' is there already\n"),
+    (["rename", "{doc}", "server.ports[0]", "x"], 1,
+     "morvelan: {doc}: server.ports[0] is an array element, not a key: only keys are renamed\n"),
     (["get", "{doc}"], 2, "usage: morvelan get"),
     (["frob", "{doc}"], 2, "usage: morvelan"),
     (["get", "{doc}", "title", "--json", "--raw"], 2, "usage: morvelan get"),

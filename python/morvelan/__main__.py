@@ -5,6 +5,8 @@ that an edit does not touch.
     morvelan set FILE KEY VALUE [--string] [--diff]
     morvelan del FILE KEY [--diff]
     morvelan append FILE KEY VALUE [--string] [--diff]
+    morvelan sort FILE KEY [--by FIELD] [--reverse] [--diff]
+    morvelan rename FILE KEY NEW [--diff]
     morvelan edit FILE [--script PATH] [--diff]
     morvelan fmt FILE... [--check] [--diff] [--width N]
     morvelan check FILE...
@@ -53,6 +55,7 @@ class _ArgumentParser(argparse.ArgumentParser):
 
 SCRIPT_HELP = (
     "One edit a line: `set KEY VALUE [--string]`, `del KEY`, `append KEY VALUE [--string]`, "
+    "`sort KEY [--by FIELD] [--reverse]`, `rename KEY NEW`, "
     "the arguments of those commands without FILE. A line is split into words as a POSIX shell "
     "splits it (shlex): quote a word that holds blanks or quotes, set a.b '\"x y\"'. "
     "Blank lines and lines whose first non-blank character is '#' are skipped; a '#' elsewhere "
@@ -66,6 +69,15 @@ def _key_arguments(sub: argparse.ArgumentParser) -> None:
     sub.add_argument("key", metavar="KEY", help=KEY_HELP)
 
 
+def _sort_arguments(sub: argparse.ArgumentParser) -> None:
+    sub.add_argument("--by", metavar="FIELD", help="sort an array of tables (or of inline tables) by this field")
+    sub.add_argument("--reverse", action="store_true", help="sort in descending order")
+
+
+def _new_key_argument(sub: argparse.ArgumentParser) -> None:
+    sub.add_argument("new", metavar="NEW", help="the new name of the key (a plain string, not a TOML key)")
+
+
 def _value_arguments(sub: argparse.ArgumentParser) -> None:
     sub.add_argument("value", metavar="VALUE", help=VALUE_HELP)
     sub.add_argument("--string", action="store_true", help="take VALUE as a plain string, not as TOML")
@@ -77,6 +89,14 @@ EDITS: dict[str, tuple[str, list[Callable[[argparse.ArgumentParser], None]]]] = 
     "set": ("set a value, making missing tables on the way", [_key_arguments, _value_arguments]),
     "del": ("delete a key or an array element", [_key_arguments]),
     "append": ("append a value to an array or array of tables", [_key_arguments, _value_arguments]),
+    "sort": (
+        "sort an array, or an array of tables by a field; each element keeps its comments",
+        [_key_arguments, _sort_arguments],
+    ),
+    "rename": (
+        "rename a key in place, keeping its value and comments (a table's headers follow)",
+        [_key_arguments, _new_key_argument],
+    ),
 }
 
 
@@ -236,6 +256,10 @@ def _change(opts: argparse.Namespace) -> Callable[[Any], None]:
     steps = _cli.parse_key(opts.key)
     if opts.command == "del":
         return lambda doc: _cli.delete(doc, steps)
+    if opts.command == "sort":
+        return lambda doc: _cli.sort(doc, steps, opts.by, opts.reverse)
+    if opts.command == "rename":
+        return lambda doc: _cli.rename(doc, steps, opts.new)
     value = _value(opts)
     if opts.command == "set":
         return lambda doc: _cli.set_value(doc, steps, value)
@@ -377,6 +401,8 @@ COMMANDS: dict[str, Callable[[Io, argparse.Namespace], int]] = {
     "set": cmd_edit_one,
     "del": cmd_edit_one,
     "append": cmd_edit_one,
+    "sort": cmd_edit_one,
+    "rename": cmd_edit_one,
     "edit": cmd_edit,
     "fmt": cmd_fmt,
     "check": cmd_check,

@@ -370,6 +370,42 @@ def set_value(doc: Any, steps: list[Step], value: Any) -> None:
         raise _library_error(exc) from None
 
 
+def sort(doc: Any, steps: list[Step], by: str | None, descending: bool) -> None:
+    """Sorts the array at steps by its values, or an array of tables (or of
+    inline tables) by the field `by` of each element."""
+    node = lookup(doc, steps)
+    if not isinstance(node, ListItem):
+        raise CliError(f"{show_key(steps) or 'the document'} is {_a(kind(node))}, not an array")
+    key: Any = None
+    if by is not None:
+        values = node.value
+        for i, element in enumerate(values):
+            if not isinstance(element, dict) or by not in element:
+                what = f"has no field {show_key([by])}" if isinstance(element, dict) else "is not a table"
+                raise CliError(f"{show_key(steps + [i])} {what}: cannot sort {show_key(steps)} by it")
+
+        def key(element: dict[str, Any]) -> Any:
+            return element[by]
+
+    try:
+        node.sort(key=key, reverse=descending)
+    except (TypeError, ValueError) as exc:
+        raise _library_error(exc) from None
+
+
+def rename(doc: Any, steps: list[Step], new: str) -> None:
+    """Renames the key at steps to new, in place."""
+    where, last = steps[:-1], steps[-1]
+    parent = lookup(doc, where)
+    if not isinstance(last, str):
+        raise CliError(f"{show_key(steps)} is an array element, not a key: only keys are renamed")
+    _child(parent, last, where)  # the key must be there
+    try:
+        parent.rename(last, new)
+    except KeyError as exc:
+        raise _library_error(exc) from None
+
+
 def delete(doc: Any, steps: list[Step]) -> None:
     where = steps[:-1]
     parent = lookup(doc, where)
