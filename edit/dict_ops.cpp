@@ -975,8 +975,36 @@ std::optional<Entry> remove_inline(Table& t, std::size_t at) {
 
 }  // namespace
 
+namespace {
+
+// Whether the document writes nothing but its trailing text, and that holds
+// a comment: the comments that open a document with nothing else in it.
+bool only_comments(const DocumentRoot& doc) {
+    for (const Entry& e : doc.table().entries)
+        if (!e.item.is_none()) return false;
+    return has_comment(doc.trailing.view());
+}
+
+// The first entry of a document that held only comments (`e`): they open
+// the document, above what the entry writes, set off from it by a blank
+// line (so that they stay first when lines go in above a header).
+void comments_open(DocumentRoot& doc, Entry& e) {
+    RawText* place = block_place(e, false);
+    if (!place || !has_comment(doc.trailing.view())) return;
+    std::string opening(doc.trailing.view());
+    if (!opening.ends_with('\n')) opening += '\n';
+    if (!starts_blank(leading_breaks(place->view())) && !opening.ends_with("\n\n") &&
+        !opening.ends_with("\n\r\n"))
+        opening += opening.ends_with("\r\n") ? "\r\n" : "\n";
+    *place = owned(opening + std::string(place->view()));
+    doc.trailing = RawText();
+}
+
+}  // namespace
+
 bool assign_entry(DocumentRoot& doc, TreeItem& target, std::string_view key, TreeItem item) {
     Table& t = target.as_table();
+    const bool opening = &target == &doc.root() && only_comments(doc);
     std::ptrdiff_t at = t.entries.find(key);
     const bool existed = at >= 0 && !t.entries.at(static_cast<std::size_t>(at)).item.is_none();
     if (at >= 0 && !existed) {
@@ -991,6 +1019,8 @@ bool assign_entry(DocumentRoot& doc, TreeItem& target, std::string_view key, Tre
     } else {
         assign_standard(doc, target, at, key, std::move(item), ends);
     }
+    if (opening)
+        if (Entry* e = t.entries.get(key)) comments_open(doc, *e);
     return existed;
 }
 

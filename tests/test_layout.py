@@ -228,6 +228,11 @@ CASES = [
     # new line goes below the comments that open the document.
     ("dotted-headers-to-value", "# doc\n\nb.a = 1\nc = 2\n", run("doc['b']['a'] = {}; doc['b'] = 0"),
      "# doc\n\nb = 0\nc = 2\n"),
+    # A document that holds only comments: they open it, set off above the
+    # first entry, and stay first when lines go in above a header.
+    ("comments-only-new-key", "# Config for X\n", set_([], "k", 1), "# Config for X\n\nk = 1\n"),
+    ("comments-only-new-table-then-key", "# Comment", run("doc['t'] = {'a': 1}; doc['k'] = 2"),
+     "# Comment\n\nk = 2\n\n[t]\na = 1\n"),
     # A renamed key keeps its place, its spacing, its value text and its
     # comments; the headers of a renamed table and of the tables below follow.
     ("rename-line", "[t]\n  a   = 0x1  # one\n  c = 2\n", run("doc['t'].rename('a', 'b')"),
