@@ -537,10 +537,12 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
     // The same when the document's only lines give way to a section: they
     // go to whatever header is written first afterwards.
     std::string opening;
+    bool first_goes = false;  // the header written first in the document goes
     if (moves) {
         if (old_section && !writes_lines(doc.table())) {
             const Written order(doc);
             if (TreeItem* top = order.next_header(0); top && holds(tables_in(t.entries.at(i).item), top)) {
+                first_goes = true;
                 RawText& p = top->decor().prefix;
                 opening = free_comments(p.view());
                 p = part_of(p, p.view().substr(opening.size()));
@@ -636,6 +638,10 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             // A new line among the lines (a value in place of a value or of
             // dotted keys written as lines stays where that was).
             opening_stays_first(doc, target, e.key);
+        }
+        if (first_goes && !in_root && !writes_lines(doc.table())) {
+            // The header written first now starts the document.
+            if (TreeItem* top = Written(doc).next_header(0)) strip_leading_break(top->decor().prefix);
         }
         if (!opening.empty() && !in_root) opens_document(doc, opening);
         return;
@@ -734,6 +740,14 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
         const TreeItem* next = i == kNone ? nullptr : order.next_header(i);
         came_first = next && among(gone, &next->as_table());
     }
+    // Any other section whose header the document wrote first (a sub-table
+    // written above its table's header): the header written first after it
+    // starts the document.
+    bool first_in_document = false;
+    if (section && !came_first) {
+        if (!ends) ends = Written(doc).ends();
+        first_in_document = among(gone, ends->first_header) && !writes_lines(doc.table());
+    }
     // An implicit table left empty starts writing its header: where the
     // header of what it held stood, under the comments that stood free above
     // that header.
@@ -770,6 +784,10 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
             TreeItem* next = order.next_header(i);
             if (next && (i == 0 || holds(tables_in(owner), next))) strip_leading_break(next->decor().prefix);
         }
+        keep_order_ends(doc, order.ends());
+    } else if (first_in_document) {
+        const Written order(doc);
+        if (TreeItem* next = order.next_header(0)) strip_leading_break(next->decor().prefix);
         keep_order_ends(doc, order.ends());
     } else if (ends && !starts_header && !last_line && (&target == &doc.root() || !t.implicit)) {
         // Tables that are neither end went: the ends stay, when they and the

@@ -233,6 +233,11 @@ CASES = [
     ("comments-only-new-key", "# Config for X\n", set_([], "k", 1), "# Config for X\n\nk = 1\n"),
     ("comments-only-new-table-then-key", "# Comment", run("doc['t'] = {'a': 1}; doc['k'] = 2"),
      "# Comment\n\nk = 2\n\n[t]\na = 1\n"),
+    # A sub-table written above its table's header goes: the header written
+    # first after it starts the document, with no blank line before it.
+    ("first-header-deleted", "[a.b]\nx = 1\n\n[a]\ny = 2\n", del_(["a"], "b"), "[a]\ny = 2\n"),
+    ("first-header-to-value", "[foo.bar]\nopen = true\n\n[foo]\nx = 1\n",
+     run("doc['foo']['bar'] = morvelan.Item.parse('{ open = true }')"), "[foo]\nbar = { open = true }\nx = 1\n"),
     # A renamed key keeps its place, its spacing, its value text and its
     # comments; the headers of a renamed table and of the tables below follow.
     ("rename-line", "[t]\n  a   = 0x1  # one\n  c = 2\n", run("doc['t'].rename('a', 'b')"),
