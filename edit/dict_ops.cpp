@@ -366,6 +366,17 @@ void section_placed(DocumentRoot& doc, TreeItem& target, std::size_t at,
 // written already, it comes between that header and a sub-table right
 // under it. The header after the new line is set off by a blank line.
 void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
+    Table& t = target.as_table();
+    if (&target != &doc.root() && t.implicit && !t.doc_position) {
+        // Its header goes right above its first sub-table's: it takes that
+        // place (a table comes before the tables in it among equal places).
+        HeaderPosition first;
+        for (const TreeItem* x : tables_in(target)) {
+            const HeaderPosition& p = x->as_table().doc_position;
+            if (p && (!first || *p < *first)) first = p;
+        }
+        t.doc_position = first;
+    }
     const Written order(doc);
     const std::size_t i = order.index_of(&target);
     if (i == kNone) return;

@@ -238,6 +238,10 @@ CASES = [
     ("first-header-deleted", "[a.b]\nx = 1\n\n[a]\ny = 2\n", del_(["a"], "b"), "[a]\ny = 2\n"),
     ("first-header-to-value", "[foo.bar]\nopen = true\n\n[foo]\nx = 1\n",
      run("doc['foo']['bar'] = morvelan.Item.parse('{ open = true }')"), "[foo]\nbar = { open = true }\nx = 1\n"),
+    # An implicit table that gains a key writes its header right above its
+    # first sub-table's.
+    ("implicit-gains-key", "[a.x]\nx = 1\n\n[b.y]\ny = 1\n\n[a.z]\nz = 1\n\n[b.w]\nw = 1\n",
+     set_(["b"], "n", 1), "[a.x]\nx = 1\n\n[b]\nn = 1\n\n[b.y]\ny = 1\n\n[a.z]\nz = 1\n\n[b.w]\nw = 1\n"),
     # A renamed key keeps its place, its spacing, its value text and its
     # comments; the headers of a renamed table and of the tables below follow.
     ("rename-line", "[t]\n  a   = 0x1  # one\n  c = 2\n", run("doc['t'].rename('a', 'b')"),
