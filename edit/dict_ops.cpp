@@ -313,6 +313,53 @@ Text body_indent(const Table& t) noexcept {
 
 RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
 
+// The headers read from the text (but the first), in the order read, and
+// the first line of each table that has one.
+template <class F>
+void for_each_read_header(const DocumentRoot& doc, F&& f) {
+    std::vector<const TreeItem*> headers;
+    for (const TreeItem* x : tables_in(doc.root()))
+        if (x->as_table().doc_position && has_header_line(*x)) headers.push_back(x);
+    std::sort(headers.begin(), headers.end(), [](const TreeItem* a, const TreeItem* b) {
+        return *a->as_table().doc_position < *b->as_table().doc_position;
+    });
+    for (std::size_t i = 1; i < headers.size(); ++i) f(*headers[i]);
+}
+
+// How far the file indents a table's lines past its header line: as the
+// first table read with a header and lines does (not at all when none).
+std::string line_step(const DocumentRoot& doc) {
+    std::string step;
+    bool found = false;
+    for_each_read_header(doc, [&](const TreeItem& x) {
+        const Key* k = first_line_key(x.as_table());
+        if (found || !k) return;
+        const Text header = tail_of(x.decor().prefix.view());
+        const Text line = tail_of(k->leaf_decor.prefix.view());
+        if (line.starts_with(header)) step = std::string(line.substr(header.size()));
+        found = true;
+    });
+    return step;
+}
+
+// Whether the file sets a header off from the line above it by a blank
+// line: as most of its headers read from the text are (yes when none is).
+bool headers_set_off(const DocumentRoot& doc) {
+    std::size_t set_off = 0, glued = 0;
+    for_each_read_header(
+        doc, [&](const TreeItem& x) { ++(starts_blank(x.decor().prefix.view()) ? set_off : glued); });
+    return set_off >= glued;
+}
+
+// The indentation of a new line of `target`: like its lines; in a table
+// with none, its header's indentation and the file's step past a header.
+std::string new_line_indent(const DocumentRoot& doc, TreeItem& target) {
+    const Table& t = target.as_table();
+    if (first_line_key(t) || &target == &doc.root() || is_dotted(target)) return std::string(body_indent(t));
+    const RawText* header = has_header_line(target) ? &target.decor().prefix : written_prefix(target);
+    return std::string(header ? tail_of(header->view()) : Text()) + line_step(doc);
+}
+
 // A new section (no recorded position) is written after the table before
 // it in the walk: what ended that table's body stays with it.
 void section_placed(DocumentRoot& doc, TreeItem& item) {
@@ -366,6 +413,9 @@ void section_placed(DocumentRoot& doc, TreeItem& target, std::size_t at,
 // written already, it comes between that header and a sub-table right
 // under it. The header after the new line is set off by a blank line.
 void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
+    // A sub-table's header after the new line is set off as the file sets
+    // off its headers (one glued to its table's header stays glued).
+    const bool set_off = headers_set_off(doc);
     Table& t = target.as_table();
     if (&target != &doc.root() && t.implicit && !t.doc_position) {
         // Its header goes right above its first sub-table's: it takes that
@@ -382,10 +432,11 @@ void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
     if (i == kNone) return;
     TreeItem* next = order.next_header(i);
     if (i == 0) {
+        // The root has no header its first section could stay glued to.
         insert_before(doc, next, true, key.leaf_decor.prefix, true);
     } else if (target.as_table().implicit) {
-        insert_before(doc, next, order.at_start(i), target.decor().prefix, true);
-    } else if (next && holds(tables_in(target), next)) {
+        insert_before(doc, next, order.at_start(i), target.decor().prefix, set_off);
+    } else if (next && holds(tables_in(target), next) && set_off) {
         ensure_leading_break(next->decor().prefix);
     }
 }
@@ -513,7 +564,8 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
             if (p && first == kNone && is_dotted(target)) dotted_key_text_to_header(doc, target, *p);
         } else {
             item.decor().clear();
-            k.leaf_decor.prefix = indent_prefix(body_indent(t));
+            const std::string indent = new_line_indent(doc, target);
+            k.leaf_decor.prefix = indent_prefix(indent);
             if (first == kNone && is_dotted(target)) dotted_key_text_to_line(doc, target, k);
         }
         // Where the new section goes follows from the ends before it came.

@@ -242,6 +242,15 @@ CASES = [
     # first sub-table's.
     ("implicit-gains-key", "[a.x]\nx = 1\n\n[b.y]\ny = 1\n\n[a.z]\nz = 1\n\n[b.w]\nw = 1\n",
      set_(["b"], "n", 1), "[a.x]\nx = 1\n\n[b]\nn = 1\n\n[b.y]\ny = 1\n\n[a.z]\nz = 1\n\n[b.w]\nw = 1\n"),
+    # A key added to a table with only sub-tables: indented as the file
+    # indents a table's lines past its header, and a sub-table's header glued
+    # to its table's header stays glued where the file glues its headers.
+    ("indented-first-key", '[http.services]\n  [http.services.s2]\n    [http.services.s2.lb]\n      url = "x"\n',
+     run("doc['http']['services']['s2']['k'] = 1"),
+     '[http.services]\n  [http.services.s2]\n    k = 1\n    [http.services.s2.lb]\n      url = "x"\n'),
+    ("glued-headers-stay-glued", '[outputFormats]\n  [outputFormats.redir]\n  mediaType = "x"\n', set_(["outputFormats"], "k", 1),
+     '[outputFormats]\nk = 1\n  [outputFormats.redir]\n  mediaType = "x"\n'),
+    ("set-off-headers-stay-set-off", "[a]\n\n[a.b]\nx = 1\n", set_(["a"], "k", 1), "[a]\nk = 1\n\n[a.b]\nx = 1\n"),
     # A renamed key keeps its place, its spacing, its value text and its
     # comments; the headers of a renamed table and of the tables below follow.
     ("rename-line", "[t]\n  a   = 0x1  # one\n  c = 2\n", run("doc['t'].rename('a', 'b')"),
