@@ -301,16 +301,31 @@ RawText* written_prefix(TreeItem& item) {
     return first_written_header(first ? *first : item);
 }
 
+namespace {
+
+// The first section in a dotted table, looked for through the dotted tables
+// in it; null when there is none.
+TreeItem* first_section_in(TreeItem& dotted) {
+    for (Entry& c : dotted.as_table().entries) {
+        if (is_section(c.item)) return &c.item;
+        if (is_dotted(c.item))
+            if (TreeItem* s = first_section_in(c.item)) return s;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 RawText* block_place(Entry& e, bool in_inline) {
     TreeItem& item = e.item;
     if (is_dotted(item)) {
         std::vector<Line> lines;
         collect_lines(item.as_table(), kNoEntry, lines);
         if (!lines.empty()) return &lines.front().key->leaf_decor.prefix;
-        // A dotted table that an edit left with sections only writes no line:
-        // its first section's header is the first thing written for it.
-        for (Entry& c : item.as_table().entries)
-            if (is_section(c.item)) return written_prefix(c.item);
+        // A dotted table that edits left with sections only (perhaps below
+        // dotted tables of its own) writes no line: its first section's header
+        // is the first thing written for it.
+        if (TreeItem* s = first_section_in(item)) return written_prefix(*s);
         return &e.key.leaf_decor.prefix;
     }
     if (in_inline || item.is_value()) return &e.key.leaf_decor.prefix;

@@ -122,6 +122,8 @@ def _sections_only(d):
 @pytest.mark.parametrize("text, path, prepare, expected", [
     ("x.y = 1\nb = 2\n", ["x"], _sections_only, "b = 2\n\n# about\n[x.s]\nk = 1\n"),
     ("b = 2\n[t.s]\nk = 1\n", ["t"], None, "b = 2\n# about\n[t.s]\nk = 1\n"),
+    ("b = 2\nx.y.z = 1\n", ["x"], lambda d: (d["x"]["y"].__setitem__("s", [{"k": 1}]), d["x"]["y"].pop("z")),
+     "b = 2\n\n# about\n[[x.y.s]]\nk = 1\n"),
 ])
 def test_block_comment_of_a_table_without_a_line_is_written(text, path, prepare, expected):
     d = morvelan.loads(text)
