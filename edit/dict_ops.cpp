@@ -1216,6 +1216,14 @@ CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySl
         const Written order(doc);
         const std::size_t i = order.index_of(header);
         if (i != kNone && !order.at_start(i)) ensure_leading_break(*place);
+    } else if (r == CommentEdit::Done && header && !leading_breaks(place->view()).empty()) {
+        // The header written first in the document: its comment opens the
+        // document, with no blank line above it.
+        std::optional<OrderEnds> ends = take_order_ends(doc);
+        if (!ends) ends = Written(doc).ends();
+        keep_order_ends(doc, *ends);
+        if (ends->first_header == &header->as_table() && !writes_lines(doc.table()))
+            *place = part_of(*place, place->view().substr(leading_breaks(place->view()).size()));
     }
     return r;
 }

@@ -263,6 +263,8 @@ CASES = [
      "[cfg.black]\nx = 1\n[cfg.black.sub]\n"),
     ("rename-dotted", "a.b = 1\na.c = 2\nt = { a.b = 1, c = 2 }\n",
      run("doc.rename('a', 'z'); doc['t'].rename('a', 'y')"), "z.b = 1\nz.c = 2\nt = { y.b = 1, c = 2 }\n"),
+    # The comment of the header written first opens the document: no blank line above it.
+    ("comment-on-new-first-section", "", run("doc['s'] = {'k': 1}; doc['s'].comment = '# c'"), "# c\n[s]\nk = 1\n"),
     # An implicit table's comment stands above the first header written for it.
     ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
      'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
