@@ -313,8 +313,8 @@ Text body_indent(const Table& t) noexcept {
 
 RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
 
-// The headers read from the text (but the first), in the order read, and
-// the first line of each table that has one.
+// The headers read from the text (but the first), in the order read, each
+// with the header read before it.
 template <class F>
 void for_each_read_header(const DocumentRoot& doc, F&& f) {
     std::vector<const TreeItem*> headers;
@@ -323,7 +323,7 @@ void for_each_read_header(const DocumentRoot& doc, F&& f) {
     std::sort(headers.begin(), headers.end(), [](const TreeItem* a, const TreeItem* b) {
         return *a->as_table().doc_position < *b->as_table().doc_position;
     });
-    for (std::size_t i = 1; i < headers.size(); ++i) f(*headers[i]);
+    for (std::size_t i = 1; i < headers.size(); ++i) f(*headers[i], *headers[i - 1]);
 }
 
 // How far the file indents a table's lines past its header line: as the
@@ -331,7 +331,7 @@ void for_each_read_header(const DocumentRoot& doc, F&& f) {
 std::string line_step(const DocumentRoot& doc) {
     std::string step;
     bool found = false;
-    for_each_read_header(doc, [&](const TreeItem& x) {
+    for_each_read_header(doc, [&](const TreeItem& x, const TreeItem&) {
         const Key* k = first_line_key(x.as_table());
         if (found || !k) return;
         const Text header = tail_of(x.decor().prefix.view());
@@ -343,12 +343,15 @@ std::string line_step(const DocumentRoot& doc) {
 }
 
 // Whether the file sets a header off from the line above it by a blank
-// line: as most of its headers read from the text are (yes when none is).
+// line: as most of its headers read after a table's lines are, or where none
+// is, as most of those read right after a header (yes when none is).
 bool headers_set_off(const DocumentRoot& doc) {
-    std::size_t set_off = 0, glued = 0;
-    for_each_read_header(
-        doc, [&](const TreeItem& x) { ++(starts_blank(x.decor().prefix.view()) ? set_off : glued); });
-    return set_off >= glued;
+    std::size_t counts[2][2] = {};  // [after lines][set off]
+    for_each_read_header(doc, [&](const TreeItem& x, const TreeItem& before) {
+        ++counts[first_line_key(before.as_table()) != nullptr][starts_blank(x.decor().prefix.view())];
+    });
+    const std::size_t* c = counts[1][0] + counts[1][1] != 0 ? counts[1] : counts[0];
+    return c[1] >= c[0];
 }
 
 // The indentation of a new line of `target`: like its lines; in a table
@@ -1072,12 +1075,16 @@ bool only_comments(const DocumentRoot& doc) {
 void comments_open(DocumentRoot& doc, Entry& e) {
     RawText* place = block_place(e, false);
     if (!place || !has_comment(doc.trailing.view())) return;
+    // The paragraphs that stood free of the end may have gone above the
+    // entry already: the rest follows them.
+    const std::string there(place->view());
+    const Text above = free_comments(there);
+    const Text below = Text(there).substr(above.size());
     std::string opening(doc.trailing.view());
     if (!opening.ends_with('\n')) opening += '\n';
-    if (!starts_blank(leading_breaks(place->view())) && !opening.ends_with("\n\n") &&
-        !opening.ends_with("\n\r\n"))
+    if (!starts_blank(below) && !opening.ends_with("\n\n") && !opening.ends_with("\n\r\n"))
         opening += opening.ends_with("\r\n") ? "\r\n" : "\n";
-    *place = owned(opening + std::string(place->view()));
+    *place = owned(std::string(above) + opening + std::string(below));
     doc.trailing = RawText();
 }
 

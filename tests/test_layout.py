@@ -251,6 +251,10 @@ CASES = [
     ("glued-headers-stay-glued", '[outputFormats]\n  [outputFormats.redir]\n  mediaType = "x"\n', set_(["outputFormats"], "k", 1),
      '[outputFormats]\nk = 1\n  [outputFormats.redir]\n  mediaType = "x"\n'),
     ("set-off-headers-stay-set-off", "[a]\n\n[a.b]\nx = 1\n", set_(["a"], "k", 1), "[a]\nk = 1\n\n[a.b]\nx = 1\n"),
+    ("sections-set-off-after-lines", "[[arr]]\n[arr.s]\nv = 1\n\n[[arr]]\n[arr.s]\nv = 2\n", run("doc['arr'][0]['a'] = 0"),
+     "[[arr]]\na = 0\n\n[arr.s]\nv = 1\n\n[[arr]]\n[arr.s]\nv = 2\n"),
+    ("opening-stays-above-closing", "# open\n\n[t]\nx = 1\n\n# closing\n", run("del doc['t']; doc['a'] = 0"),
+     "# open\n\n# closing\n\na = 0\n"),
     # A renamed key keeps its place, its spacing, its value text and its
     # comments; the headers of a renamed table and of the tables below follow.
     ("rename-line", "[t]\n  a   = 0x1  # one\n  c = 2\n", run("doc['t'].rename('a', 'b')"),
