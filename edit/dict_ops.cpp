@@ -438,7 +438,7 @@ void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
         // The root has no header its first section could stay glued to.
         insert_before(doc, next, true, key.leaf_decor.prefix, true);
     } else if (target.as_table().implicit) {
-        insert_before(doc, next, order.at_start(i), target.decor().prefix, set_off);
+        insert_before(doc, next, order.at_start(i), target.decor().prefix, true);
     } else if (next && holds(tables_in(target), next) && set_off) {
         ensure_leading_break(next->decor().prefix);
     }

@@ -374,7 +374,7 @@ def scan(text):
     prev_end = None
     closing = []
     after = None      # the index of the statement the text directly follows
-    prev_path = None  # the key path of the header just before, if a header is just before
+    prev_path = None  # the key path of the header above, whose lines may stand between
 
     def settle(stmt_owner):
         for lines, closed, follows in paragraphs:
@@ -416,8 +416,9 @@ def scan(text):
             path = _header_path(text, k)
             end = _end_of_line(text, j)
             line = text[j:end].strip()
-            # A sub-table right under its parent's own header is not glued:
-            # the table's section starts there.
+            # A sub-table right under its parent's own header, or right after
+            # its parent's lines, is not glued: the table's section starts
+            # there (a file that glues its headers keeps them so).
             stuck = (prev_end is not None and text[prev_end:j].strip(" \t\r") == "\n"
                      and not (prev_path is not None and len(prev_path) < len(path)
                               and path[:len(prev_path)] == prev_path))
@@ -437,7 +438,6 @@ def scan(text):
         assert text[k] == "=", (text[j:k + 10], "scanner lost its way")
         end = _skip_value(text, k + 1)
         stmt_owner = owner if owner is not None else first
-        prev_path = None
         settle(stmt_owner)
         out.append(Statement(stmt_owner, comment_start if comment_start is not None else j, _line_end(text, end)))
         comment_start = None
