@@ -810,9 +810,10 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
     // written above its table's header): the header written first after it
     // starts the document.
     bool first_in_document = false;
-    if (section && !came_first) {
+    // (The written order is read only when no root line is written first.)
+    if (section && !came_first && !writes_lines(doc.table())) {
         if (!ends) ends = Written(doc).ends();
-        first_in_document = among(gone, ends->first_header) && !writes_lines(doc.table());
+        first_in_document = among(gone, ends->first_header);
     }
     // An implicit table left empty starts writing its header: where the
     // header of what it held stood, under the comments that stood free above
