@@ -425,13 +425,9 @@ PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         MV_ASSIGN(TreeItem * item, resolve(p));
         if (item->is_table_like())
             clear_entries(p.doc().tree, *item);
-        else if (item->is_array() || item->is_array_of_tables()) {
-            const bool had_members = length_of(*item) != 0;
-            KeptText kept;
-            if (item->is_array_of_tables()) take_order_ends(p.doc().tree);
-            clear_elements(*item, &kept);
-            after_removal(p, *item, had_members, kept);
-        } else
+        else if (item->is_array() || item->is_array_of_tables())
+            edit_list(p, *item).clear();
+        else
             return type_error(quoted_kind(*item) + " does not support clear()");
         p.state->version.store(stamp(p, nullptr), std::memory_order_release);
         return Ref::borrow(Py_None);
@@ -710,33 +706,10 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
 
 }  // namespace
 
-void after_removal(const Place& p, const TreeItem& list, bool had_members, KeptText& kept) {
-    Key* key = nullptr;  // of an array of tables left without members
+ListEdit edit_list(const Place& p, TreeItem& list) {
     Holder h{nullptr, EntrySlot()};
-    if (had_members && list.is_array_of_tables() && length_of(list) == 0) {
-        h = holder_of(p);
-        if (h.parent && h.slot.by_key && h.parent->is_table())
-            if (Entry* e = h.parent->as_table().entries.get(h.slot.key)) key = &e->key;
-    }
-    // The key is written as a line's from now on, not with a header's spacing.
-    if (key) {
-        key->leaf_decor.clear();
-        kept.ends.reset();  // a line of the table that holds it now
-    }
-    keep_removed_text(p.doc().tree, kept, key ? &key->leaf_decor.prefix : nullptr);
-    if (key) array_of_tables_emptied(p.doc().tree, *h.parent, h.slot.key);
-}
-
-void insert_into_list(const Place& p, TreeItem& list, std::size_t at, TreeItem&& element) {
-    Holder h{nullptr, EntrySlot()};
-    if (list.is_array_of_tables() && length_of(list) == 0) h = holder_of(p);
-    if (!h.parent || !h.slot.by_key || !h.parent->is_table()) {
-        insert_element(list, at, std::move(element));
-        return;
-    }
-    const Refill r = array_of_tables_refilling(p.doc().tree, *h.parent, h.slot.key);
-    insert_element(list, at, std::move(element));
-    array_of_tables_refilled(p.doc().tree, list.as_array_of_tables().values[at], r);
+    if (list.is_array_of_tables() && !p.path->empty()) h = holder_of(p);
+    return ListEdit(p.doc().tree, list, h.slot.by_key ? h.parent : nullptr, h.slot.key);
 }
 
 PyObject* item_type() {

@@ -11,7 +11,7 @@
 
 #include "conversion.hpp"
 #include "document.hpp"
-#include "edit/list_ops.hpp"
+#include "edit/list_edit.hpp"
 #include "registry.hpp"
 
 namespace morvelan::py {
@@ -139,15 +139,8 @@ Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj);
 // document's shared lock); its text is then copied into `text`.
 Result<bool> handle_string(PyObject* obj, std::string& text);
 
-// After elements of the list at `p` were removed: the text that stood above
-// removed headers and stays (`kept`) goes in before the next header; an
-// array of tables that had members (`had_members`) and has none left is
-// written as a key/value line from now on.
-void after_removal(const Place& p, const TreeItem& list, bool had_members, KeptText& kept);
-
-// Inserts `element` at `at` into the list at `p`. An array of tables without
-// members is written as a key/value line: what that line carried goes where
-// array_of_tables_refilling and array_of_tables_refilled put it.
-void insert_into_list(const Place& p, TreeItem& list, std::size_t at, TreeItem&& element);
+// The edit of the list (an array or an array of tables) at `p`, resolved to
+// `list`; an array of tables knows the table that holds it by key.
+ListEdit edit_list(const Place& p, TreeItem& list);
 
 }  // namespace morvelan::py

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "conversion.hpp"
+#include "edit/list_edit.hpp"
 #include "edit/list_ops.hpp"
 #include "edit/written_order.hpp"
 #include "engine/nesting.hpp"
@@ -168,49 +169,19 @@ void stamp_list(const Place& p) {
     p.state->version.store(c, std::memory_order_release);
 }
 
-// An exclusive hold of the document with the list of the acting handle. The
-// members of an array of tables are tables of the document: the edit takes
-// the ends of the written order (see written_order.hpp) in `kept.ends`,
-// moves them with each member inserted or removed, and keeps them when it
-// is done (done()); an edit that cannot tell where it leaves them drops them.
+// An exclusive hold of the document with the list of the acting handle, and
+// the edit of that list (see edit/list_edit.hpp).
 struct Editing {
     Place place;
     LockGuard guard;
-    TreeItem* list;
-    bool had_members;  // when the edit began
-    KeptText kept;     // text above removed headers that stays
-
-    // After elements were removed (see after_removal).
-    void removed() { after_removal(place, *list, had_members, kept); }
-
-    // Inserts one element at `at` (see insert_into_list).
-    void insert(std::size_t at, TreeItem&& element) {
-        insert_into_list(place, *list, at, std::move(element));
-        member_came(kept, *list, at);
-    }
-    // Replaces element `at`.
-    void replace(std::size_t at, TreeItem&& element) {
-        replace_element(*list, at, std::move(element));
-        kept.ends.reset();
-    }
-    void done() {
-        if (kept.ends) keep_order_ends(place.doc().tree, *kept.ends);
-    }
-    // Appends the elements (made by make_elements) at the end.
-    void append_all(Vector<TreeItem>&& elements) {
-        reserve_elements(*list, elements.size());
-        for (TreeItem& e : elements) insert(length_of(*list), std::move(e));
-    }
+    ListEdit list;
 };
 
 Result<Editing> edit(PyObject* self, const char* op) {
     Place p = Place::of_record(self);
     MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
     MV_ASSIGN(TreeItem * list, list_at(p, op));
-    const bool had_members = length_of(*list) != 0;
-    Editing e{p, std::move(guard), list, had_members, KeptText()};
-    if (list->is_array_of_tables()) e.kept.ends = take_order_ends(p.doc().tree);
-    return e;
+    return Editing{p, std::move(guard), edit_list(p, *list)};
 }
 
 // ---- reading ---------------------------------------------------------------
@@ -381,21 +352,18 @@ void append_all(TreeItem& list, Vector<TreeItem>&& elements) {
 Status set_at(PyObject* self, long long i, PyObject* value) {
     MV_ASSIGN(TreeItem item, to_toml(value));
     MV_ASSIGN(Editing e, edit(self, "__setitem__"));
-    MV_ASSIGN(const std::size_t at, position(i, length_of(*e.list)));
-    MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
+    MV_ASSIGN(const std::size_t at, position(i, length_of(e.list.list())));
+    MV_ASSIGN(TreeItem element, make_element(e.list.list(), std::move(item)));
     MV_CHECK(check_readable(e.place, element));
-    e.replace(at, std::move(element));
+    e.list.replace(at, std::move(element));
     stamp_positions(e.place, at, at + 1);
     return ok();
 }
 
 Status delete_at(PyObject* self, long long i) {
     MV_ASSIGN(Editing e, edit(self, "__delitem__"));
-    const std::size_t n = length_of(*e.list);
-    MV_ASSIGN(const std::size_t at, position(i, n));
-    remove_element(*e.list, at, &e.kept);
-    e.removed();
-    e.done();
+    MV_ASSIGN(const std::size_t at, position(i, length_of(e.list.list())));
+    e.list.remove(at);
     stamp_from(e.place, at);
     return ok();
 }
@@ -403,7 +371,7 @@ Status delete_at(PyObject* self, long long i) {
 Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
     MV_ASSIGN(Vector<TreeItem> items, convert_all(values, "can only assign an iterable"));
     MV_ASSIGN(Editing e, edit(self, "slice assignment"));
-    TreeItem& list = *e.list;
+    TreeItem& list = e.list.list();
     const std::size_t n = length_of(list);
     MV_ASSIGN(const Selection s, select(slice, n));
     const auto given = static_cast<Py_ssize_t>(items.size());
@@ -416,7 +384,7 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
         // Only the replaced positions are stamped: those between them keep
         // their elements and their handles.
         for (Py_ssize_t k = 0; k < s.count; ++k) {
-            e.replace(s.at(k), std::move(items[static_cast<std::size_t>(k)]));
+            e.list.replace(s.at(k), std::move(items[static_cast<std::size_t>(k)]));
             stamp_positions(e.place, s.at(k), s.at(k) + 1);
         }
         return ok();
@@ -427,11 +395,9 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
     const auto start = static_cast<std::size_t>(s.start);
     const auto count = static_cast<std::size_t>(s.count);
     const std::size_t common = std::min(count, items.size());
-    for (std::size_t k = 0; k < common; ++k) e.replace(start + k, std::move(items[k]));
-    for (std::size_t k = count; k > common; --k) remove_element(list, start + k - 1, &e.kept);
-    if (common == items.size()) e.removed();
-    for (std::size_t k = common; k < items.size(); ++k) e.insert(start + k, std::move(items[k]));
-    e.done();
+    for (std::size_t k = 0; k < common; ++k) e.list.replace(start + k, std::move(items[k]));
+    for (std::size_t k = count; k > common; --k) e.list.remove(start + k - 1);
+    for (std::size_t k = common; k < items.size(); ++k) e.list.insert(start + k, std::move(items[k]));
     if (count == items.size())
         stamp_positions(e.place, start, start + count);
     else
@@ -441,15 +407,12 @@ Status set_slice(PyObject* self, PyObject* slice, PyObject* values) {
 
 Status delete_slice(PyObject* self, PyObject* slice) {
     MV_ASSIGN(Editing e, edit(self, "slice deletion"));
-    const std::size_t n = length_of(*e.list);
-    MV_ASSIGN(const Selection s, select(slice, n));
+    MV_ASSIGN(const Selection s, select(slice, length_of(e.list.list())));
     if (s.count == 0) return ok();
     std::vector<std::size_t> at;
     for (Py_ssize_t k = 0; k < s.count; ++k) at.push_back(s.at(k));
     std::sort(at.begin(), at.end());
-    for (std::size_t k = at.size(); k-- > 0;) remove_element(*e.list, at[k], &e.kept);
-    e.removed();
-    e.done();
+    for (std::size_t k = at.size(); k-- > 0;) e.list.remove(at[k]);
     stamp_from(e.place, at.front());
     return ok();
 }
@@ -480,10 +443,9 @@ PyObject* list_append(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
         MV_ASSIGN(TreeItem item, to_toml(a.values[0]));
         MV_ASSIGN(Editing e, edit(self, "append()"));
-        MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
+        MV_ASSIGN(TreeItem element, make_element(e.list.list(), std::move(item)));
         MV_CHECK(check_readable(e.place, element));
-        e.insert(length_of(*e.list), std::move(element));
-        e.done();
+        e.list.insert(length_of(e.list.list()), std::move(element));
         return Ref::borrow(Py_None);
     });
 }
@@ -496,14 +458,13 @@ PyObject* list_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         MV_ASSIGN(long long i, index_value(a.values[0], Huge::OverflowError));
         MV_ASSIGN(TreeItem item, to_toml(a.values[1]));
         MV_ASSIGN(Editing e, edit(self, "insert()"));
-        const auto n = static_cast<long long>(length_of(*e.list));
+        const auto n = static_cast<long long>(length_of(e.list.list()));
         // As list.insert: counted from the end when negative, clamped to the list.
         if (i < 0) i = std::max(i + n, 0LL);
         const auto at = static_cast<std::size_t>(std::min(i, n));
-        MV_ASSIGN(TreeItem element, make_element(*e.list, std::move(item)));
+        MV_ASSIGN(TreeItem element, make_element(e.list.list(), std::move(item)));
         MV_CHECK(check_readable(e.place, element));
-        e.insert(at, std::move(element));
-        e.done();
+        e.list.insert(at, std::move(element));
         stamp_from(e.place, at);
         return Ref::borrow(Py_None);
     });
@@ -512,10 +473,9 @@ PyObject* list_insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 Status extend_with(PyObject* self, PyObject* values, const char* op) {
     MV_ASSIGN(Vector<TreeItem> items, convert_all(values));
     MV_ASSIGN(Editing e, edit(self, op));
-    MV_CHECK(make_elements(*e.list, items));
+    MV_CHECK(make_elements(e.list.list(), items));
     MV_CHECK(check_elements(e.place, items));
-    e.append_all(std::move(items));
-    e.done();
+    e.list.append_all(std::move(items));
     return ok();
 }
 
@@ -539,7 +499,7 @@ PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
             MV_ASSIGN(i, index_value(a.values[0], Huge::OverflowError));
         }
         MV_ASSIGN(Editing e, edit(self, "pop()"));
-        const std::size_t n = length_of(*e.list);
+        const std::size_t n = length_of(e.list.list());
         if (!i && n == 0) return index_error("pop from empty array");
         std::size_t at = n - 1;
         if (i) {
@@ -547,10 +507,8 @@ PyObject* list_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         }
         // Converted before it is removed: an element Python cannot hold (or
         // one nested too deeply) raises, and the element stays.
-        MV_ASSIGN(Ref value, to_python(element_at(*e.list, at), where_of(e.place, at)));
-        remove_element(*e.list, at, &e.kept);
-        e.removed();
-        e.done();
+        MV_ASSIGN(Ref value, to_python(element_at(e.list.list(), at), where_of(e.place, at)));
+        e.list.remove(at);
         stamp_from(e.place, at);
         return value;
     });
@@ -563,11 +521,9 @@ PyObject* list_remove(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
         MV_ASSIGN(Comparand c, Comparand::from(a.values[0]));
         MV_ASSIGN(Editing e, edit(self, "remove()"));
-        MV_ASSIGN(auto found, positions_equal(*e.list, c, 0, PY_SSIZE_T_MAX, true));
+        MV_ASSIGN(auto found, positions_equal(e.list.list(), c, 0, PY_SSIZE_T_MAX, true));
         if (found.empty()) return value_error("value not in array");
-        remove_element(*e.list, found.front(), &e.kept);
-        e.removed();
-        e.done();
+        e.list.remove(found.front());
         stamp_from(e.place, found.front());
         return Ref::borrow(Py_None);
     });
@@ -592,7 +548,7 @@ PyObject* list_set_multiline(PyObject* self, PyObject* const* args, Py_ssize_t n
             MV_ASSIGN(indent, for_argument("indent", indent_of(a.values[0])));
         }
         MV_ASSIGN(Editing e, edit(self, "set_multiline()"));
-        if (e.list->is_array()) set_multiline(e.list->as_array(), indent);
+        e.list.set_multiline(indent);
         return Ref::borrow(Py_None);
     });
 }
@@ -608,18 +564,10 @@ Status apply_order(PyObject* self, const char* op, const std::vector<std::size_t
     MV_ASSIGN(Editing e, edit(self, op));
     if (counter && e.place.doc().registry.counter() != *counter)
         return value_error(std::string("array modified during ") + op);
-    if (e.list->is_array()) {
-        reorder_elements(e.list->as_array(), order);
-    } else {
-        // The members' sections change places in the written order.
-        e.kept.ends.reset();
-        if (!reorder_members(e.place.doc().tree, *e.list, order))
-            return value_error(
-                std::string(op) +
-                " cannot move the members of this array of tables: other tables' headers stand "
-                "among them, or some were added by edits and others read from the text");
-    }
-    e.done();
+    if (!e.list.reorder(order))
+        return value_error(std::string(op) +
+                           " cannot move the members of this array of tables: other tables' headers stand "
+                           "among them, or some were added by edits and others read from the text");
     stamp_from(e.place, 0);
     return ok();
 }
@@ -816,14 +764,12 @@ PyObject* list_inplace_multiply(PyObject* self, PyObject* count) {
         MV_ASSIGN(const long long n, repeat_count(count));
         MV_ASSIGN(Editing e, edit(self, "__imul__()"));
         if (n <= 0) {
-            clear_elements(*e.list, &e.kept);
-            e.removed();
+            e.list.clear();
         } else {
-            MV_ASSIGN(Vector<TreeItem> more, repeated(*e.list, n - 1));
-            MV_CHECK(make_elements(*e.list, more));
-            e.append_all(std::move(more));
+            MV_ASSIGN(Vector<TreeItem> more, repeated(e.list.list(), n - 1));
+            MV_CHECK(make_elements(e.list.list(), more));
+            e.list.append_all(std::move(more));
         }
-        e.done();
         stamp_list(e.place);
         return Ref::borrow(self);
     });

@@ -1,0 +1,99 @@
+#include "list_edit.hpp"
+
+#include <utility>
+
+#include "dict_ops.hpp"
+#include "written_order.hpp"
+
+namespace morvelan {
+
+ListEdit::ListEdit(DocumentRoot& doc, TreeItem& list, TreeItem* holder, std::string_view key)
+    : doc_(&doc), list_(&list), holder_(holder), key_(key), had_members_(length_of(list) != 0) {
+    // The members of an array of tables are tables of the document: the ends
+    // of the written order move with each member that comes or goes.
+    if (list.is_array_of_tables()) kept_.ends = take_order_ends(doc);
+}
+
+ListEdit::ListEdit(ListEdit&& other) noexcept
+    : doc_(std::exchange(other.doc_, nullptr)),
+      list_(other.list_),
+      holder_(other.holder_),
+      key_(other.key_),
+      had_members_(other.had_members_),
+      removed_(other.removed_),
+      kept_(std::move(other.kept_)) {}
+
+ListEdit::~ListEdit() {
+    if (doc_) finish();
+}
+
+// The key of the array of tables in its holder, when it has just lost its
+// last member: it is written as a key/value line from now on.
+static Key* emptied_key(TreeItem* holder, std::string_view key, const TreeItem& list, bool had_members) {
+    if (!had_members || !holder || !holder->is_table() || !list.is_array_of_tables() || length_of(list) != 0)
+        return nullptr;
+    Entry* e = holder->as_table().entries.get(key);
+    return e ? &e->key : nullptr;
+}
+
+void ListEdit::finish() {
+    if (removed_) {
+        Key* key = emptied_key(holder_, key_, *list_, had_members_);
+        if (key) {
+            // Written with a line's spacing from now on, not a header's.
+            key->leaf_decor.clear();
+            kept_.ends.reset();  // a line of the table that holds it now
+        }
+        keep_removed_text(*doc_, kept_, key ? &key->leaf_decor.prefix : nullptr);
+        if (key) array_of_tables_emptied(*doc_, *holder_, key_);
+    }
+    if (kept_.ends) keep_order_ends(*doc_, *kept_.ends);
+}
+
+void ListEdit::insert(std::size_t at, TreeItem&& element) {
+    if (!list_->is_array_of_tables() || length_of(*list_) != 0 || !holder_ || !holder_->is_table()) {
+        insert_element(*list_, at, std::move(element));
+    } else {
+        // `key = []` becomes sections again.
+        const Refill r = array_of_tables_refilling(*doc_, *holder_, key_);
+        insert_element(*list_, at, std::move(element));
+        array_of_tables_refilled(*doc_, list_->as_array_of_tables().values[at], r);
+    }
+    member_came(kept_, *list_, at);
+}
+
+void ListEdit::append_all(Vector<TreeItem>&& elements) {
+    reserve_elements(*list_, elements.size());
+    for (TreeItem& e : elements) insert(length_of(*list_), std::move(e));
+}
+
+void ListEdit::replace(std::size_t at, TreeItem&& element) {
+    replace_element(*list_, at, std::move(element));
+    kept_.ends.reset();
+}
+
+TreeItem ListEdit::remove(std::size_t at) {
+    removed_ = true;
+    return remove_element(*list_, at, &kept_);
+}
+
+void ListEdit::clear() {
+    removed_ = true;
+    clear_elements(*list_, &kept_);
+}
+
+bool ListEdit::reorder(const std::vector<std::size_t>& order) {
+    if (list_->is_array()) {
+        reorder_elements(list_->as_array(), order);
+        return true;
+    }
+    // The members' sections change places in the written order.
+    kept_.ends.reset();
+    return reorder_members(*doc_, *list_, order);
+}
+
+void ListEdit::set_multiline(std::size_t indent) {
+    if (list_->is_array()) morvelan::set_multiline(list_->as_array(), indent);
+}
+
+}  // namespace morvelan

@@ -1,0 +1,68 @@
+// One edit of a list of a document (an array, or an array of tables whose
+// members are sections of the document), made of whole operations.
+//
+// The binding resolves the list, opens a ListEdit on it, and calls one member
+// per operation it carries out; each leaves the tree consistent, and what an
+// edit of several operations settles once (the text that stood above removed
+// headers, how an array of tables left without members is written, the ends
+// of the written order kept for the next edit) is settled when the ListEdit
+// goes out of scope.
+#pragma once
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "engine/document.hpp"
+#include "engine/tree_item.hpp"
+#include "list_ops.hpp"
+
+namespace morvelan {
+
+class ListEdit {
+public:
+    // `holder` is the standard table that holds `list` under `key`, when the
+    // list is an array of tables held by key (null otherwise, or when it is
+    // not known): an array of tables that empties or refills changes how its
+    // key is written there.
+    ListEdit(DocumentRoot& doc, TreeItem& list, TreeItem* holder = nullptr, std::string_view key = {});
+    ~ListEdit();
+    ListEdit(const ListEdit&) = delete;
+    ListEdit& operator=(const ListEdit&) = delete;
+    ListEdit(ListEdit&& other) noexcept;
+    ListEdit& operator=(ListEdit&&) = delete;
+
+    TreeItem& list() const noexcept { return *list_; }
+    DocumentRoot& doc() const noexcept { return *doc_; }
+
+    // Inserts `element` (made by as_element) before position `at`.
+    void insert(std::size_t at, TreeItem&& element);
+    // Appends the elements at the end, room made first.
+    void append_all(Vector<TreeItem>&& elements);
+    // Replaces element `at`.
+    void replace(std::size_t at, TreeItem&& element);
+    // Removes element `at` and returns it.
+    TreeItem remove(std::size_t at);
+    // Removes every element.
+    void clear();
+    // Puts the elements in a new order (see reorder_elements and
+    // reorder_members); false, changing nothing, when the members of an array
+    // of tables cannot move.
+    bool reorder(const std::vector<std::size_t>& order);
+    // Lays an array out one element per line (see set_multiline); nothing for
+    // an array of tables.
+    void set_multiline(std::size_t indent);
+
+private:
+    void finish();
+
+    DocumentRoot* doc_;
+    TreeItem* list_;
+    TreeItem* holder_;
+    std::string_view key_;
+    bool had_members_;
+    bool removed_ = false;
+    KeptText kept_;
+};
+
+}  // namespace morvelan
