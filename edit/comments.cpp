@@ -67,18 +67,6 @@ Text leading_breaks(Text s) noexcept {
     return s.substr(0, n == Text::npos ? s.size() : n);
 }
 
-void ensure_leading_break(RawText& prefix) {
-    if (prefix.is_absent()) {
-        prefix = RawText::owned("\n");
-        return;
-    }
-    const Text p = prefix.view();
-    if (p.starts_with('\n') || p.starts_with("\r\n")) return;
-    std::string text(1, '\n');
-    text.append(p);
-    prefix = RawText::owned(text);
-}
-
 Text free_comments(Text prefix) noexcept {
     std::size_t end = 0;
     bool comment = false, free = false;

@@ -70,10 +70,6 @@ std::string join_lines(Text a, Text b);
 // The line breaks at the start of a text (with any carriage returns in them).
 Text leading_breaks(Text s) noexcept;
 
-// Makes a header prefix begin with a line break, so that the section is set
-// off by a blank line.
-void ensure_leading_break(RawText& prefix);
-
 // Paragraphs of a prefix-like text that starts at the start of a line: the
 // comment block that goes with an entry is the run of comment lines directly
 // above it; a comment paragraph separated from it by a blank line stands

@@ -28,6 +28,7 @@
 #include "comments.hpp"
 #include "engine/array_of_tables.hpp"
 #include "engine/encode.hpp"
+#include "layout_rules.hpp"
 #include "written_order.hpp"
 
 namespace morvelan {
@@ -38,17 +39,10 @@ constexpr std::size_t kNone = kNoEntry;
 
 RawText owned(Text s) { return RawText::owned(s); }
 
+RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
+
 // ---------------------------------------------------------------------------
 // Entries and the lines they are written as
-
-void strip_leading_break(RawText& prefix) {
-    Text p = prefix.view();
-    if (p.starts_with('\n')) {
-        prefix = owned(p.substr(1));
-    } else if (p.starts_with("\r\n")) {
-        prefix = owned(p.substr(2));
-    }
-}
 
 // A part of `whole`'s text, kept as a piece of the source when `whole` is one.
 RawText part_of(const RawText& whole, Text part) {
@@ -71,10 +65,10 @@ RawText part_of(const RawText& whole, Text part) {
 // elsewhere, the comment lines that directly end the body before (set off
 // from the header by a blank line): they belong to that body. With `set_off`
 // the header is set off from the new text by a blank line.
-void insert_before(DocumentRoot& doc, TreeItem* header, bool at_start, RawText& prefix, bool set_off) {
+void insert_before(DocumentRoot& doc, TreeItem* header, bool at_start, RawText& prefix, bool set_off_header) {
     RawText& next = header ? header->decor().prefix : doc.trailing;
     const Text text = next.view();
-    Text lead = at_start ? free_comments(text) : leading_comments(text);
+    Text lead = at_start ? opening_comments(text) : ends_body_above(text);
     if (!at_start && header && !starts_blank(text.substr(lead.size()))) lead = Text();
     if (!lead.empty()) {
         if (at_start) {
@@ -94,9 +88,9 @@ void insert_before(DocumentRoot& doc, TreeItem* header, bool at_start, RawText& 
         }
         next = part_of(next, text.substr(lead.size()));
         // What is left began after a blank line.
-        if (at_start && header) ensure_leading_break(next);
+        if (at_start && header) set_off(next);
     }
-    if (header && set_off) ensure_leading_break(next);
+    if (header && set_off_header) set_off(next);
 }
 
 // Free comment text of a removed entry (see free_comments) goes before the
@@ -228,7 +222,7 @@ void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t from, s
     }
     std::sort(tables.begin(), tables.end());
     std::sort(keys.begin(), keys.end());
-    auto free_of = [](const RawText& prefix) { return free_comments(prefix.view()); };
+    auto free_of = [](const RawText& prefix) { return stays_when_removed(prefix.view()); };
     bool any = false;
     for (const TreeItem* r : tables)
         any = any || (&r->decor().prefix != carried_header && !free_of(r->decor().prefix).empty());
@@ -292,77 +286,6 @@ HeaderPosition place_of(const TreeItem& item) {
 // ---------------------------------------------------------------------------
 // Standard tables
 
-// The key that ends the table's first key/value line (dotted tables
-// entered), or null.
-const Key* first_line_key(const Table& t) noexcept {
-    for (const Entry& e : t.entries) {
-        if (is_dotted(e.item)) {
-            if (const Key* k = first_line_key(e.item.as_table())) return k;
-        } else if (e.item.is_value()) {
-            return &e.key;
-        }
-    }
-    return nullptr;
-}
-
-// Indentation of new keys: that of the table's first key/value line.
-Text body_indent(const Table& t) noexcept {
-    const Key* k = first_line_key(t);
-    return k ? tail_of(k->leaf_decor.prefix.view()) : Text();
-}
-
-RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() : owned(indent); }
-
-// The headers read from the text (but the first), in the order read, each
-// with the header read before it.
-template <class F>
-void for_each_read_header(const DocumentRoot& doc, F&& f) {
-    std::vector<const TreeItem*> headers;
-    for (const TreeItem* x : tables_in(doc.root()))
-        if (x->as_table().doc_position && has_header_line(*x)) headers.push_back(x);
-    std::sort(headers.begin(), headers.end(), [](const TreeItem* a, const TreeItem* b) {
-        return *a->as_table().doc_position < *b->as_table().doc_position;
-    });
-    for (std::size_t i = 1; i < headers.size(); ++i) f(*headers[i], *headers[i - 1]);
-}
-
-// How far the file indents a table's lines past its header line: as the
-// first table read with a header and lines does (not at all when none).
-std::string line_step(const DocumentRoot& doc) {
-    std::string step;
-    bool found = false;
-    for_each_read_header(doc, [&](const TreeItem& x, const TreeItem&) {
-        const Key* k = first_line_key(x.as_table());
-        if (found || !k) return;
-        const Text header = tail_of(x.decor().prefix.view());
-        const Text line = tail_of(k->leaf_decor.prefix.view());
-        if (line.starts_with(header)) step = std::string(line.substr(header.size()));
-        found = true;
-    });
-    return step;
-}
-
-// Whether the file sets a header off from the line above it by a blank
-// line: as most of its headers read after a table's lines are, or where none
-// is, as most of those read right after a header (yes when none is).
-bool headers_set_off(const DocumentRoot& doc) {
-    std::size_t counts[2][2] = {};  // [after lines][set off]
-    for_each_read_header(doc, [&](const TreeItem& x, const TreeItem& before) {
-        ++counts[first_line_key(before.as_table()) != nullptr][starts_blank(x.decor().prefix.view())];
-    });
-    const std::size_t* c = counts[1][0] + counts[1][1] != 0 ? counts[1] : counts[0];
-    return c[1] >= c[0];
-}
-
-// The indentation of a new line of `target`: like its lines; in a table
-// with none, its header's indentation and the file's step past a header.
-std::string new_line_indent(const DocumentRoot& doc, TreeItem& target) {
-    const Table& t = target.as_table();
-    if (first_line_key(t) || &target == &doc.root() || is_dotted(target)) return std::string(body_indent(t));
-    const RawText* header = has_header_line(target) ? &target.decor().prefix : written_prefix(target);
-    return std::string(header ? tail_of(header->view()) : Text()) + line_step(doc);
-}
-
 // A new section (no recorded position) is written after the table before
 // it in the walk: what ended that table's body stays with it.
 void section_placed(DocumentRoot& doc, TreeItem& item) {
@@ -418,7 +341,7 @@ void section_placed(DocumentRoot& doc, TreeItem& target, std::size_t at,
 void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
     // A sub-table's header after the new line is set off as the file sets
     // off its headers (one glued to its table's header stays glued).
-    const bool set_off = headers_set_off(doc);
+    const bool glued = !headers_set_off(doc);
     Table& t = target.as_table();
     if (&target != &doc.root() && t.implicit && !t.doc_position) {
         // Its header goes right above its first sub-table's: it takes that
@@ -439,8 +362,8 @@ void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
         insert_before(doc, next, true, key.leaf_decor.prefix, true);
     } else if (target.as_table().implicit) {
         insert_before(doc, next, order.at_start(i), target.decor().prefix, true);
-    } else if (next && holds(tables_in(target), next) && set_off) {
-        ensure_leading_break(next->decor().prefix);
+    } else if (next && holds(tables_in(target), next) && !glued) {
+        set_off(next->decor().prefix);
     }
 }
 
@@ -453,7 +376,7 @@ void opening_stays_first(DocumentRoot& doc, TreeItem& target, Key& key) {
     std::vector<Line> lines = written_lines(owner.as_table(), doc);
     if (lines.size() < 2 || lines[0].key != &key) return;
     RawText& second = lines[1].key->leaf_decor.prefix;
-    if (const Text lead = free_comments(second.view()); !lead.empty()) {
+    if (const Text lead = opening_comments(second.view()); !lead.empty()) {
         key.leaf_decor.prefix = owned(join_paragraphs(lead, key.leaf_decor.prefix.view()));
         second = part_of(second, second.view().substr(lead.size()));
     }
@@ -539,14 +462,11 @@ void replaced_in_place(DocumentRoot& doc, OrderEnds ends, const std::vector<cons
     keep_order_ends(doc, ends);
 }
 
-// `ends`: those of the written order before the edit, if known; kept again
-// where the edit knows where it leaves them.
-void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std::string_view key,
-                     TreeItem item, std::optional<OrderEnds> ends) {
-    Table& t = target.as_table();
-    // A table or an array of tables becomes a section of its own; a dotted
-    // table taken from elsewhere is one too, and an inline table stored as a
-    // value is written as one, not as dotted keys.
+// An item stored into a standard table: a table or an array of tables
+// becomes a section of its own (a dotted table taken from elsewhere is one
+// too), and an inline table stored as a value is written as one, not as
+// dotted keys. Returns whether it is a section.
+bool stored_as_entry(TreeItem& item) {
     const bool section = item.is_table() || item.is_array_of_tables();
     if (section) clear_positions(item);
     if (item.is_table_like()) item.as_table().dotted = false;
@@ -556,196 +476,252 @@ void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std
                 m.as_table().dotted = false;
                 m.as_table().implicit = false;
             }
-    const std::size_t first = first_visible(t);
-    // (A section added or in place of another leaves the lines as they are.)
-    const bool had_lines = !section && writes_lines(t);
-    if (at < 0) {
-        Key k(key);
-        if (section) {
-            RawText* p = header_prefix(item);
-            if (p && first != kNone) ensure_leading_break(*p);
-            if (p && first == kNone && is_dotted(target)) dotted_key_text_to_header(doc, target, *p);
-        } else {
-            item.decor().clear();
-            const std::string indent = new_line_indent(doc, target);
-            k.leaf_decor.prefix = indent_prefix(indent);
-            if (first == kNone && is_dotted(target)) dotted_key_text_to_line(doc, target, k);
-        }
-        // Where the new section goes follows from the ends before it came.
-        if (section && !ends) ends = Written(doc).ends();
-        Entry& added = t.entries.append(std::move(k), std::move(item));
-        if (section) {
-            section_placed(doc, target, t.entries.size() - 1, ends);
-        } else if (!had_lines) {
-            lines_begin(doc, target, added.key);
-        } else if (ends) {
-            keep_order_ends(doc, *ends);  // one more line where there were lines
-        }
-        return;
-    }
+    return section;
+}
 
-    const auto i = static_cast<std::size_t>(at);
-    const bool old_section = is_section(t.entries.at(i).item);
-    const bool old_dotted = is_dotted(t.entries.at(i).item);
+// A new key: a section goes after the table's last one, a line after its
+// last line.
+void add_standard(DocumentRoot& doc, TreeItem& target, std::string_view key, TreeItem item, bool section,
+                  std::optional<OrderEnds> ends) {
+    Table& t = target.as_table();
+    const std::size_t first = first_visible(t);
+    const bool had_lines = !section && writes_lines(t);
+    Key k(key);
+    if (section) {
+        RawText* p = header_prefix(item);
+        if (p && sets_off_new_section(t)) set_off(*p);
+        if (p && first == kNone && is_dotted(target)) dotted_key_text_to_header(doc, target, *p);
+    } else {
+        item.decor().clear();
+        k.leaf_decor.prefix = indent_prefix(new_line_indent(doc, target));
+        if (first == kNone && is_dotted(target)) dotted_key_text_to_line(doc, target, k);
+    }
+    // Where the new section goes follows from the ends before it came.
+    if (section && !ends) ends = Written(doc).ends();
+    Entry& added = t.entries.append(std::move(k), std::move(item));
+    if (section) {
+        section_placed(doc, target, t.entries.size() - 1, ends);
+    } else if (!had_lines) {
+        lines_begin(doc, target, added.key);
+    } else if (ends) {
+        keep_order_ends(doc, *ends);  // one more line where there were lines
+    }
+}
+
+// What an entry replaced at `i` of a standard table was, and what the new one
+// is: the facts the layout of the replacement follows from.
+struct Replacing {
+    std::size_t i;
+    bool section;      // the new entry is a section
+    bool old_section;  // the old one was
+    bool old_dotted;   // the old one was written as dotted keys
     // Dotted keys written only as the headers of their sections: a value in
     // their place is a new line among the lines.
-    const bool headers_only = old_dotted && first_visible(t.entries.at(i).item.as_table()) != kNone &&
-                              !writes_lines(t.entries.at(i).item.as_table());
-    // Free comment paragraphs above the old entry's lines and headers stay
-    // where they stand. A line that becomes a header, or the reverse, is
-    // written elsewhere: only the comment block directly above it goes
-    // along. In place (a table for a table, a value for dotted keys) the
-    // text above the first line or header stays with the new entry.
-    const bool moves = old_section != section || (old_dotted && section);
-    // A section that opened the document gives way to a line: the comments
-    // that opened the document stay first (above the line when it is the
-    // root's, else above whatever header is written first afterwards).
-    // The same when the document's only lines give way to a section: they
-    // go to whatever header is written first afterwards.
-    std::string opening;
-    bool first_goes = false;  // the header written first in the document goes
-    if (moves) {
-        if (old_section && !writes_lines(doc.table())) {
-            const Written order(doc);
-            if (TreeItem* top = order.next_header(0); top && holds(tables_in(t.entries.at(i).item), top)) {
-                first_goes = true;
-                RawText& p = top->decor().prefix;
-                opening = free_comments(p.view());
-                p = part_of(p, p.view().substr(opening.size()));
-            }
-        } else if (!old_section && section && &target == &doc.root()) {
-            std::vector<Line> lines = written_lines(t, doc);
-            if (!lines.empty() &&
-                std::all_of(lines.begin(), lines.end(), [&](const Line& l) { return l.entry == i; })) {
-                RawText& p = lines.front().key->leaf_decor.prefix;
-                opening = free_comments(p.view());
-                p = part_of(p, p.view().substr(opening.size()));
-            }
-        }
-    }
-    if (old_section || old_dotted || moves) keep_free_comments(doc, target, i, i + 1, !moves);
-    Entry& e = t.entries.at(i);
+    bool headers_only;
+    // A line that becomes a header, or the reverse, is written elsewhere:
+    // only the comment block directly above it goes along. In place (a table
+    // for a table, a value for dotted keys) the text above the first line or
+    // header stays with the new entry.
+    bool moves;
+    bool had_lines;  // the table wrote lines (a section leaves them as they are)
     // A section of the root in place of another: written where that was,
     // which the ends of the written order tell without reading it whole.
-    const bool in_place = old_section && section && &target == &doc.root();
-    if (!in_place) {
-        if (old_section || old_dotted || section) ends.reset();
-    } else if (!ends) {
-        ends = Written(doc).ends();
+    bool in_place;
+    std::string opening;      // comments that opened the document and must stay first
+    bool first_goes = false;  // the header written first in the document goes
+    bool opens = false;       // the old entry opened its table (see opens_table)
+};
+
+Replacing replacing(DocumentRoot& doc, TreeItem& target, std::size_t i, bool section) {
+    Table& t = target.as_table();
+    const TreeItem& old = t.entries.at(i).item;
+    Replacing r{};
+    r.i = i;
+    r.section = section;
+    r.old_section = is_section(old);
+    r.old_dotted = is_dotted(old);
+    r.headers_only = r.old_dotted && first_visible(old.as_table()) != kNone && !writes_lines(old.as_table());
+    r.moves = r.old_section != section || (r.old_dotted && section);
+    r.had_lines = !section && writes_lines(t);
+    r.in_place = r.old_section && section && &target == &doc.root();
+    return r;
+}
+
+// A section that opened the document gives way to a line: the comments that
+// opened the document stay first (above the line when it is the root's,
+// else above whatever header is written first afterwards). The same when
+// the document's only lines give way to a section: they go to whatever
+// header is written first afterwards. Taken out of the text before the old
+// entry goes.
+void take_opening(DocumentRoot& doc, TreeItem& target, Replacing& r) {
+    if (!r.moves) return;
+    Table& t = target.as_table();
+    RawText* p = nullptr;
+    if (r.old_section && !writes_lines(doc.table())) {
+        const Written order(doc);
+        if (TreeItem* top = order.next_header(0); top && holds(tables_in(t.entries.at(r.i).item), top)) {
+            r.first_goes = true;
+            p = &top->decor().prefix;
+        }
+    } else if (!r.old_section && r.section && &target == &doc.root()) {
+        std::vector<Line> lines = written_lines(t, doc);
+        if (!lines.empty() &&
+            std::all_of(lines.begin(), lines.end(), [&](const Line& l) { return l.entry == r.i; }))
+            p = &lines.front().key->leaf_decor.prefix;
     }
-    const std::vector<const Table*> old_tables = in_place ? tables_of(e.item) : std::vector<const Table*>();
-    const HeaderPosition place = old_section ? place_of(e.item) : HeaderPosition();
-    // A section that opens the table (written right under its header, or
-    // first in the document) is not set off by a blank line.
-    // A section in place of a section: where its first header is written,
-    // first in the document or right under the table's own header.
-    bool opens = false;
-    if (old_section) {
-        const RawText* p = written_prefix(e.item);
-        const TreeItem* header = nullptr;
-        for (const TreeItem* x : tables_in(e.item))
-            if (&x->decor().prefix == p) header = x;
-        if (!header) {
-            opens = i == first && !writes_lines(t, i);
-        } else if (in_place) {
-            // No header is written between the root's lines and another.
-            opens = ends->first_header == &header->as_table() && !writes_lines(t, i);
+    if (!p) return;
+    r.opening = opening_comments(p->view());
+    *p = part_of(*p, p->view().substr(r.opening.size()));
+}
+
+// Whether the old section's first header opened its table: written right
+// under the table's own header, or first in the document (then the new
+// section is not set off by a blank line either).
+bool section_opened(DocumentRoot& doc, TreeItem& target, const Replacing& r,
+                    const std::optional<OrderEnds>& ends) {
+    const Table& t = target.as_table();
+    Entry& e = target.as_table().entries.at(r.i);
+    const RawText* p = written_prefix(e.item);
+    const TreeItem* header = nullptr;
+    for (const TreeItem* x : tables_in(e.item))
+        if (&x->decor().prefix == p) header = x;
+    if (!header) return r.i == first_visible(t) && !writes_lines(t, r.i);
+    if (writes_lines(t, r.i)) return false;
+    if (r.in_place) {
+        // No header is written between the root's lines and another.
+        const bool opens = ends->first_header == &header->as_table();
 #ifndef NDEBUG
-            const Written order(doc);
-            check_ends_answer((!writes_lines(t, i) && order.at_start(order.index_of(header))) == opens,
-                              "a section replaced in the root");
+        const Written order(doc);
+        check_ends_answer(order.at_start(order.index_of(header)) == opens, "a section replaced in the root");
 #endif
-        } else if (!writes_lines(t, i)) {
-            opens = true;
-            const Written order(doc);
-            const std::size_t j = order.index_of(header);
-            if (j == kNone) {
-                opens = i == first;
-            } else if (!order.at_start(j)) {
-                std::size_t k = j - 1;
-                while (k > 0 && !order.header(k)) --k;
-                opens = k > 0 && order.item(k) == &target;
-            }
-        }
+        return opens;
+    }
+    const Written order(doc);
+    const std::size_t j = order.index_of(header);
+    if (j == kNone) return r.i == first_visible(t);
+    if (order.at_start(j)) return true;
+    std::size_t k = j - 1;
+    while (k > 0 && !order.header(k)) --k;
+    return k > 0 && order.item(k) == &target;
+}
+
+// A value in place of an entry at `r.i`, whose comment block was `old_block`.
+void value_in_place(DocumentRoot& doc, TreeItem& target, const Replacing& r, TreeItem item, RawText old_block,
+                    const std::optional<OrderEnds>& ends) {
+    Table& t = target.as_table();
+    Entry& e = t.entries.at(r.i);
+    if (!r.old_section && !r.old_dotted) {
+        // A value in place of a value: the line keeps its spacing and comment.
+        item.decor() = std::move(e.item.decor());
     } else {
-        opens = i == first && !writes_lines(t, i);
-    }
-    RawText old_block = block_text(e);
-    if (const Text kept = moves ? free_comments(old_block.view()) : Text(); !kept.empty())
-        old_block = part_of(old_block, old_block.view().substr(kept.size()));
-
-    if (!section) {
-        if (!old_section && !old_dotted) {
-            // A value in place of a value: the line keeps its spacing and comment.
-            item.decor() = std::move(e.item.decor());
+        // The key's decor was written inside a header's brackets or along a
+        // dotted path; the line starts afresh with the old comment block.
+        item.decor().clear();
+        RawText prefix;
+        if (r.old_dotted) {
+            prefix = std::move(old_block);  // the first dotted line's prefix, as it was
         } else {
-            // The key's decor was written inside a header's brackets or along a
-            // dotted path; the line starts afresh with the old comment block.
-            item.decor().clear();
-            RawText prefix;
-            if (old_dotted) {
-                prefix = std::move(old_block);  // the first dotted line's prefix, as it was
-            } else {
-                std::vector<std::string> block = comment_lines_kept(old_block.view());
-                Text indent = body_indent(t);
-                prefix = block.empty() ? indent_prefix(indent) : with_block(indent, block);
-            }
-            e.key.clear_decor();
-            e.key.leaf_decor.prefix = std::move(prefix);
+            std::vector<std::string> block = comment_lines_kept(old_block.view());
+            Text indent = body_indent(t);
+            prefix = block.empty() ? indent_prefix(indent) : with_block(indent, block);
         }
-        e.item = std::move(item);
-        if (ends) keep_order_ends(doc, *ends);  // a value in place of a value
-        const bool in_root = &target == &doc.root();
-        if (!opening.empty() && in_root)
-            e.key.leaf_decor.prefix = owned(join_paragraphs(opening, e.key.leaf_decor.prefix.view()));
-        if (!had_lines) {
-            lines_begin(doc, target, e.key);
-        } else if (old_section || headers_only) {
-            // A new line among the lines (a value in place of a value or of
-            // dotted keys written as lines stays where that was).
-            opening_stays_first(doc, target, e.key);
-        }
-        if (first_goes && !in_root && !writes_lines(doc.table())) {
-            // The header written first now starts the document.
-            if (TreeItem* top = Written(doc).next_header(0)) strip_leading_break(top->decor().prefix);
-        }
-        if (!opening.empty() && !in_root) opens_document(doc, opening);
-        return;
+        e.key.clear_decor();
+        e.key.leaf_decor.prefix = std::move(prefix);
     }
+    e.item = std::move(item);
+    if (ends) keep_order_ends(doc, *ends);  // a value in place of a value
+    const bool in_root = &target == &doc.root();
+    if (!r.opening.empty() && in_root)
+        e.key.leaf_decor.prefix = owned(join_paragraphs(r.opening, e.key.leaf_decor.prefix.view()));
+    if (!r.had_lines) {
+        lines_begin(doc, target, e.key);
+    } else if (r.old_section || r.headers_only) {
+        // A new line among the lines (a value in place of a value or of
+        // dotted keys written as lines stays where that was).
+        opening_stays_first(doc, target, e.key);
+    }
+    if (r.first_goes && !in_root && !writes_lines(doc.table())) {
+        // The header written first now starts the document.
+        if (TreeItem* top = Written(doc).next_header(0)) not_set_off(top->decor().prefix);
+    }
+    if (!r.opening.empty() && !in_root) opens_document(doc, r.opening);
+}
 
+// A section in place of an entry at `r.i`, whose comment block was
+// `old_block`; a section in place of a section is written where the old one
+// was (at `place`).
+void section_in_place(DocumentRoot& doc, TreeItem& target, const Replacing& r, TreeItem item,
+                      RawText old_block, HeaderPosition place) {
+    Entry& e = target.as_table().entries.at(r.i);
     e.key.clear_decor();
-    if (old_section) {
-        // A table in place of a table is written where the old one was.
-        if (place) {
-            if (item.is_table()) {
-                item.as_table().doc_position = place;
-            } else {
-                for (TreeItem& m : item.as_array_of_tables().values) {
-                    if (!m.is_table()) continue;
-                    m.as_table().doc_position = place;
-                    break;
-                }
+    if (r.old_section && place) {
+        if (item.is_table()) {
+            item.as_table().doc_position = place;
+        } else {
+            for (TreeItem& m : item.as_array_of_tables().values) {
+                if (!m.is_table()) continue;
+                m.as_table().doc_position = place;
+                break;
             }
         }
     }
     if (RawText* p = written_prefix(item)) {
-        if (old_section) {
+        if (r.old_section) {
             // Header text in place of header text: kept as it was, unless only
             // the new section brings a comment.
             if (old_block.is_present() && (has_comment(old_block.view()) || !has_comment(p->view())))
                 *p = std::move(old_block);
-            if (!opens) ensure_leading_break(*p);
+            if (!r.opens) set_off(*p);
         } else {
-            if (!opens) ensure_leading_break(*p);
+            if (!r.opens) set_off(*p);
             std::vector<std::string> block = comment_lines_kept(old_block.view());
             if (!block.empty()) *p = with_block(p->view(), block);
         }
     }
     e.item = std::move(item);
-    if (!old_section) section_placed(doc, e.item);
-    if (!opening.empty()) opens_document(doc, opening);
-    if (in_place)
+    if (!r.old_section) section_placed(doc, e.item);
+    if (!r.opening.empty()) opens_document(doc, r.opening);
+}
+
+// The entry at `i` replaced by `item`.
+void replace_standard(DocumentRoot& doc, TreeItem& target, std::size_t i, TreeItem item, bool section,
+                      std::optional<OrderEnds> ends) {
+    Replacing r = replacing(doc, target, i, section);
+    take_opening(doc, target, r);
+    // Free comment paragraphs above the old entry's lines and headers stay
+    // where they stand.
+    if (r.old_section || r.old_dotted || r.moves) keep_free_comments(doc, target, i, i + 1, !r.moves);
+    Entry& e = target.as_table().entries.at(i);
+    if (!r.in_place) {
+        if (r.old_section || r.old_dotted || section) ends.reset();
+    } else if (!ends) {
+        ends = Written(doc).ends();
+    }
+    const std::vector<const Table*> old_tables = r.in_place ? tables_of(e.item) : std::vector<const Table*>();
+    const HeaderPosition place = r.old_section ? place_of(e.item) : HeaderPosition();
+    r.opens = r.old_section ? section_opened(doc, target, r, ends)
+                            : i == first_visible(target.as_table()) && !writes_lines(target.as_table(), i);
+    RawText old_block = block_text(e);
+    if (const Text kept = r.moves ? stays_when_removed(old_block.view()) : Text(); !kept.empty())
+        old_block = part_of(old_block, old_block.view().substr(kept.size()));
+    if (!section) {
+        value_in_place(doc, target, r, std::move(item), std::move(old_block), ends);
+        return;
+    }
+    section_in_place(doc, target, r, std::move(item), std::move(old_block), place);
+    if (r.in_place)
         replaced_in_place(doc, *ends, old_tables, place, e.item, followed_by_position(doc, target, i));
+}
+
+// `ends`: those of the written order before the edit, if known; kept again
+// where the edit knows where it leaves them.
+void assign_standard(DocumentRoot& doc, TreeItem& target, std::ptrdiff_t at, std::string_view key,
+                     TreeItem item, std::optional<OrderEnds> ends) {
+    const bool section = stored_as_entry(item);
+    if (at < 0)
+        add_standard(doc, target, key, std::move(item), section, ends);
+    else
+        replace_standard(doc, target, static_cast<std::size_t>(at), std::move(item), section, ends);
 }
 
 // A dotted table left without entries stays, written `key = {}` where its
@@ -824,7 +800,7 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
     std::string opening;
     if (starts_header && is_section(t.entries.at(at).item)) {
         if (RawText* p = written_prefix(t.entries.at(at).item)) {
-            opening = std::string(free_comments(p->view()));
+            opening = std::string(opening_comments(p->view()));
             *p = part_of(*p, p->view().substr(opening.size()));
         }
     }
@@ -849,12 +825,12 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
         const std::size_t i = order.index_of(&owner);
         if (i == 0 || (i != kNone && order.header(i))) {
             TreeItem* next = order.next_header(i);
-            if (next && (i == 0 || holds(tables_in(owner), next))) strip_leading_break(next->decor().prefix);
+            if (next && (i == 0 || holds(tables_in(owner), next))) not_set_off(next->decor().prefix);
         }
         keep_order_ends(doc, order.ends());
     } else if (first_in_document) {
         const Written order(doc);
-        if (TreeItem* next = order.next_header(0)) strip_leading_break(next->decor().prefix);
+        if (TreeItem* next = order.next_header(0)) not_set_off(next->decor().prefix);
         keep_order_ends(doc, order.ends());
     } else if (ends && !starts_header && !last_line && (&target == &doc.root() || !t.implicit)) {
         // Tables that are neither end went: the ends stay, when they and the
@@ -969,14 +945,8 @@ void assign_inline(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem i
         item.decor().suffix = std::move(prev.decor().suffix);
         prev.decor().suffix = RawText::absent();
     } else {
-        // Indented like the first line, or else the last, that starts a line.
-        std::string indent = " ";
-        for (const Line* l : {&*first, &*last}) {
-            if (const Text p = l->key->leaf_decor.prefix.view(); has_break(p)) {
-                indent = tail_of(p);
-                break;
-            }
-        }
+        const std::string indent =
+            inline_entry_indent(first->key->leaf_decor.prefix.view(), last->key->leaf_decor.prefix.view());
         if (t.trailing_comma) {
             // The rest of the previous entry's line follows its comma: it
             // stays there, and the new entry starts on the next line.
@@ -1199,7 +1169,7 @@ void array_of_tables_refilled(DocumentRoot& doc, TreeItem& member, const Refill&
     }
     if (text.empty()) return;
     own = owned(text);
-    if (!opens) ensure_leading_break(own);
+    if (!opens) set_off(own);
 }
 
 CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySlot& slot,
@@ -1223,7 +1193,7 @@ CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySl
     if (r == CommentEdit::Done && apart && !has_break(place->view())) {
         const Written order(doc);
         const std::size_t i = order.index_of(header);
-        if (i != kNone && !order.at_start(i)) ensure_leading_break(*place);
+        if (i != kNone && !order.at_start(i)) set_off(*place);
     } else if (r == CommentEdit::Done && header && !leading_breaks(place->view()).empty()) {
         // The header written first in the document: its comment opens the
         // document, with no blank line above it.

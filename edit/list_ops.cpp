@@ -22,6 +22,7 @@
 
 #include "comments.hpp"
 #include "engine/table.hpp"
+#include "layout_rules.hpp"
 #include "written_order.hpp"
 
 namespace morvelan {
@@ -37,46 +38,13 @@ Text prefix_text(const TreeItem& item, bool first) noexcept {
 }
 Text suffix_text(const TreeItem& item) noexcept { return item.decor().suffix.view(); }
 
-// The decor a new element takes from the layout of the array it joins (one
-// element or more): where the next element would start, and what follows it.
-struct NewDecor {
-    std::string prefix;
-    std::string suffix;
-    // Commas start the lines (`[ 1\n, 2\n]`): they follow the line breaks.
-    bool commas_first = false;
-};
-
-NewDecor new_decor(const Decor& first, const Decor* second_decor) {
-    NewDecor d;
-    if (!second_decor) {
-        const Text p = first.prefix.view();  // absent: nothing before the first
-        d.prefix = has_break(p) ? "\n" + std::string(tail_of(p)) : " ";
-        return d;
-    }
-    const Text first_suffix = first.suffix.view();
-    const RawText& second = second_decor->prefix;
-    if (has_break(first_suffix)) {
-        const Text p = second.view();
-        d.prefix = p.substr(0, p.find_first_not_of(" \t"));
-        d.suffix = "\n" + std::string(tail_of(first_suffix));
-        d.commas_first = true;
-    } else if (second.is_absent()) {
-        d.prefix = " ";
-    } else if (has_break(second.view())) {
-        d.prefix = "\n" + std::string(tail_of(second.view()));
-    } else {
-        d.prefix = second.view();
-    }
-    return d;
-}
-
-// The layout a new element takes (new_decor) from the first two elements
+// The layout a new element takes (new_element_decor) from the first two elements
 // of a non-empty array, read from its packed run if they are in it.
 NewDecor new_decor(const Array& a) {
     ElementReader reader(a);
     const Decor first = reader.next()->decor();  // the reader reuses its item for the next
     const TreeItem* second = reader.next();
-    return new_decor(first, second ? &second->decor() : nullptr);
+    return new_element_decor(first, second ? &second->decor() : nullptr);
 }
 
 // The elements an edit at position i looks at (the one before it and those
@@ -273,7 +241,7 @@ void insert_into_aot(ArrayOfTables& aot, std::size_t k, TreeItem&& x) {
             x.decor().prefix = owned(std::string(a.lead) + std::string(a.free));
             next = owned(t.substr(a.lead.size() + a.free.size()));
         }
-        ensure_leading_break(next);
+        set_off(next);
     }
     v.insert(v.begin() + static_cast<std::ptrdiff_t>(k), std::move(x));
 }
@@ -374,7 +342,7 @@ void replace_element(TreeItem& list, std::size_t i, TreeItem&& element) {
 
 void KeptText::add(const TreeItem& member) {
     if (!member.is_table()) return;
-    const Text free = free_comments(member.decor().prefix.view());
+    const Text free = stays_when_removed(member.decor().prefix.view());
     if (free.empty()) return;
     text = text.empty() ? std::string(free) : join_paragraphs(text, free);
     if (!position) position = member.as_table().doc_position;
