@@ -748,75 +748,51 @@ void dotted_text_to_key(DocumentRoot& doc, TreeItem& target) {
     }
 }
 
-// `ends`: those of the written order before the edit, if known; kept again
-// where the edit knows where it leaves them.
-std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::size_t at,
-                                     std::optional<OrderEnds> ends) {
-    Table& t = target.as_table();
-    TreeItem& owner = line_owner(doc, target);
-    const bool section = is_section(t.entries.at(at).item);
-    // (Removing a section leaves the lines as they are.)
-    const bool had_lines = !section && writes_lines(owner.as_table());
-    const bool in_root = &owner == &doc.root();
-    // The tables that go (a value has none).
-    const TreeItem& removed = t.entries.at(at).item;
-    const std::vector<const Table*> gone =
-        removed.is_table() || removed.is_array_of_tables() ? tables_of(removed) : std::vector<const Table*>();
-    const bool followed = !gone.empty() && followed_by_position(doc, target, at);
-    // The entry's header came first after the table's own header (or first
-    // in the document): in the root, the header written first, when the
-    // root writes no line.
-    bool came_first = false;
-    if (section && in_root) {
+// Whether entry `at` is the only visible entry of `t`.
+bool only_entry(const Table& t, std::size_t at) noexcept {
+    for (std::size_t i = 0; i < t.entries.size(); ++i)
+        if (i != at && !t.entries.at(i).item.is_none()) return false;
+    return true;
+}
+
+// Whether the header of a section that goes (its tables `gone`) came first
+// after its table's own header (or first in the document): in the root, the
+// header written first, when the root writes no line. `owner` writes the
+// table's lines.
+bool header_came_first(const DocumentRoot& doc, const TreeItem& owner, const std::vector<const Table*>& gone,
+                       std::optional<OrderEnds>& ends) {
+    if (&owner == &doc.root()) {
         if (!ends) ends = Written(doc).ends();
-        came_first = among(gone, ends->first_header) && !writes_lines(owner.as_table());
+        if (writes_lines(owner.as_table())) return false;
+        const bool first = among(gone, ends->first_header);
 #ifndef NDEBUG
         const TreeItem* next = Written(doc).next_header(0);
-        check_ends_answer(
-            (!writes_lines(owner.as_table()) && next && among(gone, &next->as_table())) == came_first,
-            "a section of the root removed");
+        check_ends_answer((next && among(gone, &next->as_table())) == first, "a section of the root removed");
 #endif
-    } else if (section && !writes_lines(owner.as_table())) {
-        const Written order(doc);
-        const std::size_t i = order.index_of(&owner);
-        const TreeItem* next = i == kNone ? nullptr : order.next_header(i);
-        came_first = next && among(gone, &next->as_table());
+        return first;
     }
-    // Any other section whose header the document wrote first (a sub-table
-    // written above its table's header): the header written first after it
-    // starts the document.
-    bool first_in_document = false;
-    // (The written order is read only when no root line is written first.)
-    if (section && !came_first && !writes_lines(doc.table())) {
-        if (!ends) ends = Written(doc).ends();
-        first_in_document = among(gone, ends->first_header);
-    }
-    // An implicit table left empty starts writing its header: where the
-    // header of what it held stood, under the comments that stood free above
-    // that header.
-    bool starts_header = &target != &doc.root() && t.implicit && !t.dotted && !t.doc_position;
-    for (std::size_t i = 0; starts_header && i < t.entries.size(); ++i)
-        starts_header = i == at || t.entries.at(i).item.is_none();
-    std::string opening;
-    if (starts_header && is_section(t.entries.at(at).item)) {
-        if (RawText* p = written_prefix(t.entries.at(at).item)) {
-            opening = std::string(opening_comments(p->view()));
-            *p = part_of(*p, p->view().substr(opening.size()));
-        }
-    }
-    bool last_line = is_dotted(target) && !target.is_inline_table();
-    for (std::size_t i = 0; last_line && i < t.entries.size(); ++i)
-        last_line = i == at || t.entries.at(i).item.is_none();
-    if (last_line)
-        dotted_text_to_key(doc, target);  // written `key = {}` from now on
-    else
-        keep_free_comments(doc, target, at, at + 1);
-    std::optional<Entry> out(t.entries.remove_at(at));
-    if (starts_header) {
-        t.doc_position = place_of(out->item);
-        if (!opening.empty()) target.decor().prefix = owned(opening);
-    }
-    if (came_first || (had_lines && !writes_lines(owner.as_table()))) {
+    if (writes_lines(owner.as_table())) return false;
+    const Written order(doc);
+    const std::size_t i = order.index_of(&owner);
+    const TreeItem* next = i == kNone ? nullptr : order.next_header(i);
+    return next && among(gone, &next->as_table());
+}
+
+// Once the entry is gone: a header that now comes first under its table's
+// own header (`under_header`), or first in the document (`first_in_document`),
+// is not set off; otherwise the ends of the written order are kept where the
+// removal leaves them known.
+struct Removal {
+    bool under_header;
+    bool first_in_document;
+    bool keeps_ends;  // the ends may stay, if they are settled
+    std::vector<const Table*> gone;
+    bool followed;
+};
+
+void settle_after_removal(DocumentRoot& doc, const TreeItem& owner, const Removal& r,
+                          const std::optional<OrderEnds>& ends) {
+    if (r.under_header) {
         // A sub-table that now follows the table's own header directly (or,
         // in the root, starts the document) does not start with a blank
         // line. An implicit table writes no header: what is written before
@@ -828,20 +804,70 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
             if (next && (i == 0 || holds(tables_in(owner), next))) not_set_off(next->decor().prefix);
         }
         keep_order_ends(doc, order.ends());
-    } else if (first_in_document) {
+    } else if (r.first_in_document) {
         const Written order(doc);
         if (TreeItem* next = order.next_header(0)) not_set_off(next->decor().prefix);
         keep_order_ends(doc, order.ends());
-    } else if (ends && !starts_header && !last_line && (&target == &doc.root() || !t.implicit)) {
+    } else if (ends && r.keeps_ends) {
         // Tables that are neither end went: the ends stay, when they and the
         // section after the entry have positions of their own (a table
         // without one is written after the table before it, which may have
         // gone).
-        const bool settled = !among(gone, ends->last) && !among(gone, ends->first_header) &&
-                             (gone.empty() || (followed && ends->last->doc_position &&
-                                               (!ends->first_header || ends->first_header->doc_position)));
+        const bool settled = !among(r.gone, ends->last) && !among(r.gone, ends->first_header) &&
+                             (r.gone.empty() || (r.followed && ends->last->doc_position &&
+                                                 (!ends->first_header || ends->first_header->doc_position)));
         if (settled) keep_order_ends(doc, *ends);
     }
+}
+
+// `ends`: those of the written order before the edit, if known; kept again
+// where the edit knows where it leaves them.
+std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::size_t at,
+                                     std::optional<OrderEnds> ends) {
+    Table& t = target.as_table();
+    TreeItem& owner = line_owner(doc, target);
+    const TreeItem& removed = t.entries.at(at).item;
+    const bool section = is_section(removed);
+    // (Removing a section leaves the lines as they are.)
+    const bool had_lines = !section && writes_lines(owner.as_table());
+    Removal r{};
+    // The tables that go (a value has none).
+    if (removed.is_table() || removed.is_array_of_tables()) r.gone = tables_of(removed);
+    r.followed = !r.gone.empty() && followed_by_position(doc, target, at);
+    const bool came_first = section && header_came_first(doc, owner, r.gone, ends);
+    // Any other section whose header the document wrote first (a sub-table
+    // written above its table's header): the header written first after it
+    // starts the document. (The written order is read only when no root
+    // line is written first.)
+    if (section && !came_first && !writes_lines(doc.table())) {
+        if (!ends) ends = Written(doc).ends();
+        r.first_in_document = among(r.gone, ends->first_header);
+    }
+    // An implicit table left empty starts writing its header: where the
+    // header of what it held stood, under the comments that stood free above
+    // that header.
+    const bool starts_header =
+        &target != &doc.root() && t.implicit && !t.dotted && !t.doc_position && only_entry(t, at);
+    std::string opening;
+    if (starts_header && section) {
+        if (RawText* p = written_prefix(t.entries.at(at).item)) {
+            opening = std::string(opening_comments(p->view()));
+            *p = part_of(*p, p->view().substr(opening.size()));
+        }
+    }
+    const bool last_line = is_dotted(target) && !target.is_inline_table() && only_entry(t, at);
+    if (last_line)
+        dotted_text_to_key(doc, target);  // written `key = {}` from now on
+    else
+        keep_free_comments(doc, target, at, at + 1);
+    std::optional<Entry> out(t.entries.remove_at(at));
+    if (starts_header) {
+        t.doc_position = place_of(out->item);
+        if (!opening.empty()) target.decor().prefix = owned(opening);
+    }
+    r.under_header = came_first || (had_lines && !writes_lines(owner.as_table()));
+    r.keeps_ends = !starts_header && !last_line && (&target == &doc.root() || !t.implicit);
+    settle_after_removal(doc, owner, r, ends);
     return out;
 }
 
