@@ -187,6 +187,69 @@ Entry* entry_of(TreeItem& owner, const TreeItem& target) {
     return nullptr;
 }
 
+// The statements of removed entries: the headers of their sections and their
+// key/value lines (each list sorted, for lookup), and the text a replaced
+// entry hands to the new one (its first header's or first line's).
+struct Removed {
+    std::vector<const TreeItem*> tables;
+    std::vector<const Key*> keys;
+    const RawText* carried_header = nullptr;
+    const Key* carried_key = nullptr;
+
+    bool has_table(const TreeItem* t) const { return holds(tables, t); }
+    bool has_key(const Key* k) const { return std::binary_search(keys.begin(), keys.end(), k); }
+    // What stays of the text above a removed header or line.
+    Text stays_above(const TreeItem& header) const {
+        return &header.decor().prefix == carried_header ? Text()
+                                                        : stays_when_removed(header.decor().prefix.view());
+    }
+    Text stays_above(const Key& k) const {
+        return &k == carried_key ? Text() : stays_when_removed(k.leaf_decor.prefix.view());
+    }
+};
+
+Removed removed_statements(Table& t, std::size_t from, std::size_t to, bool replaced) {
+    Removed r;
+    for (std::size_t i = from; i < to; ++i) {
+        Entry& e = t.entries.at(i);
+        if (e.item.is_array_of_tables() && !header_prefix(e.item)) {
+            r.keys.push_back(&e.key);  // written `key = []`
+        } else if (is_section(e.item)) {
+            const std::vector<const TreeItem*> more = tables_in(e.item);
+            r.tables.insert(r.tables.end(), more.begin(), more.end());
+            if (replaced) r.carried_header = written_prefix(e.item);
+        } else if (is_dotted(e.item)) {
+            // Its lines, and the headers of the sections below it.
+            for (const TreeItem* x : tables_in(e.item))
+                if (!is_dotted(*x)) r.tables.push_back(x);
+            std::vector<Line> own;
+            collect_written(e.item.as_table(), 0, own);
+            if (own.empty()) own.push_back(Line{&e.key, &e.item, i});  // written `key = {}`
+            for (const Line& l : own) r.keys.push_back(l.key);
+            if (replaced) r.carried_key = own.front().key;
+        } else if (e.item.is_value()) {
+            r.keys.push_back(&e.key);
+        }
+    }
+    std::sort(r.tables.begin(), r.tables.end());
+    std::sort(r.keys.begin(), r.keys.end());
+    return r;
+}
+
+// Free paragraphs gathered from removed statements, waiting for the next
+// statement that stays.
+struct Pending {
+    std::string text;
+    void take(Text free) {
+        if (!free.empty()) text = text.empty() ? std::string(free) : join_paragraphs(text, free);
+    }
+    void put_before(RawText& next) {
+        if (text.empty()) return;
+        keep_before(next, text);
+        text.clear();
+    }
+};
+
 // The comment paragraphs that stand free above the lines and headers of
 // removed entries (those from `from` to `to`) stay in the document; the
 // comment block directly above each goes with the entry. When an entry is
@@ -194,82 +257,43 @@ Entry* entry_of(TreeItem& owner, const TreeItem& target) {
 // goes to the new entry.
 void keep_free_comments(DocumentRoot& doc, TreeItem& target, std::size_t from, std::size_t to,
                         bool replaced = false) {
-    Table& t = target.as_table();
-    std::vector<const TreeItem*> tables;  // of the removed sections
-    std::vector<const Key*> keys;         // of the removed lines
-    const RawText* carried_header = nullptr;
-    const Key* carried_key = nullptr;
-    for (std::size_t i = from; i < to; ++i) {
-        Entry& e = t.entries.at(i);
-        if (e.item.is_array_of_tables() && !header_prefix(e.item)) {
-            keys.push_back(&e.key);  // written `key = []`
-        } else if (is_section(e.item)) {
-            const std::vector<const TreeItem*> more = tables_in(e.item);
-            tables.insert(tables.end(), more.begin(), more.end());
-            if (replaced) carried_header = written_prefix(e.item);
-        } else if (is_dotted(e.item)) {
-            // Its lines, and the headers of the sections below it.
-            for (const TreeItem* t : tables_in(e.item))
-                if (!is_dotted(*t)) tables.push_back(t);
-            std::vector<Line> own;
-            collect_written(e.item.as_table(), 0, own);
-            if (own.empty()) own.push_back(Line{&e.key, &e.item, i});  // written `key = {}`
-            for (const Line& l : own) keys.push_back(l.key);
-            if (replaced) carried_key = own.front().key;
-        } else if (e.item.is_value()) {
-            keys.push_back(&e.key);
-        }
-    }
-    std::sort(tables.begin(), tables.end());
-    std::sort(keys.begin(), keys.end());
-    auto free_of = [](const RawText& prefix) { return stays_when_removed(prefix.view()); };
+    const Removed r = removed_statements(target.as_table(), from, to, replaced);
     bool any = false;
-    for (const TreeItem* r : tables)
-        any = any || (&r->decor().prefix != carried_header && !free_of(r->decor().prefix).empty());
-    for (const Key* k : keys) any = any || (k != carried_key && !free_of(k->leaf_decor.prefix).empty());
+    for (const TreeItem* x : r.tables) any = any || !r.stays_above(*x).empty();
+    for (const Key* k : r.keys) any = any || !r.stays_above(*k).empty();
     if (!any) return;
-
-    std::string pending;
-    auto take = [&pending](Text free) {
-        if (!free.empty()) pending = pending.empty() ? std::string(free) : join_paragraphs(pending, free);
-    };
     // Lines first: each one's goes before the next line that stays.
+    Pending pending;
     TreeItem& owner = line_owner(doc, target);
-    if (!keys.empty()) {
+    if (!r.keys.empty()) {
         for (Line& l : written_lines(owner.as_table(), doc)) {
-            if (std::binary_search(keys.begin(), keys.end(), l.key)) {
-                if (l.key != carried_key) take(free_of(l.key->leaf_decor.prefix));
-            } else if (!pending.empty()) {
-                keep_before(l.key->leaf_decor.prefix, pending);
-                pending.clear();
-            }
+            if (r.has_key(l.key))
+                pending.take(r.stays_above(*l.key));
+            else
+                pending.put_before(l.key->leaf_decor.prefix);
         }
     }
     // Then headers, in the order written: what is left of the lines follows
     // the owner's header and lines.
-    std::string after_lines = std::move(pending);
-    pending.clear();
+    const std::string after_lines = std::exchange(pending.text, std::string());
     const Written order(doc);
     const std::size_t lines_at = order.index_of(&owner);
     for (std::size_t i = 0; i < order.size(); ++i) {
         if (i != 0 && order.header(i)) {
             TreeItem* h = order.item(i);
-            if (holds(tables, h)) {
-                if (&h->decor().prefix != carried_header) take(free_of(h->decor().prefix));
-            } else if (!pending.empty()) {
-                keep_before(h->decor().prefix, pending);
-                pending.clear();
-            }
+            if (r.has_table(h))
+                pending.take(r.stays_above(*h));
+            else
+                pending.put_before(h->decor().prefix);
         }
-        if (i == lines_at) take(after_lines);
+        if (i == lines_at) pending.take(after_lines);
     }
-    if (pending.empty()) return;
+    if (pending.text.empty()) return;
     bool alone = true;
     for (std::size_t i = 1; alone && i < order.size(); ++i)
-        alone = !order.header(i) || holds(tables, order.item(i));
-    for (const Line& l : written_lines(doc.table(), doc))
-        alone = alone && std::binary_search(keys.begin(), keys.end(), l.key);
-    keep_at_end(doc, pending, alone);
+        alone = !order.header(i) || r.has_table(order.item(i));
+    for (const Line& l : written_lines(doc.table(), doc)) alone = alone && r.has_key(l.key);
+    keep_at_end(doc, pending.text, alone);
 }
 
 // The place of a table among the headers: its recorded position or, for a
