@@ -945,50 +945,89 @@ bool is_multiline(const Table& t, const Line* first, const Line* last) noexcept 
     return false;
 }
 
+// `item` in place of entry `e` of an inline table: a value keeps the decor of
+// the value it replaces; dotted keys (`a.x = 1, a.y = 2`) become one entry
+// `a = ...` that starts where the first of them started and ends where the
+// last ended.
+void replace_inline(Entry& e, TreeItem item) {
+    if (is_dotted(e.item)) {
+        std::vector<Line> lines;
+        collect_lines(e.item.as_table(), 0, lines);
+        item.decor().clear();
+        e.key.clear_decor();
+        if (!lines.empty()) {
+            e.key.leaf_decor.prefix = lines.front().key->leaf_decor.prefix;
+            item.decor().suffix = lines.back().value->decor().suffix;
+        }
+    } else {
+        item.decor() = std::move(e.item.decor());
+    }
+    e.item = std::move(item);
+}
+
+// The first entry of an inline table: `{}` gets the default `{ key = value }`;
+// a table open over several lines puts the entry on a line of its own, after
+// any comment lines.
+void first_inline_entry(Table& t, Key& k, TreeItem& item, bool multiline) {
+    if (multiline) {
+        const Text trailing = t.trailing.view();
+        const Text closing_indent = tail_of(trailing);
+        std::string prefix(trailing.substr(0, trailing.rfind('\n') + 1));
+        prefix.append(closing_indent);
+        prefix.append("  ");
+        k.leaf_decor.prefix = owned(prefix);
+        item.decor().suffix = owned("\n" + std::string(closing_indent));
+    }
+    t.trailing = RawText();
+    t.trailing_comma = false;
+}
+
+// A new last entry of an inline table written over several lines, after
+// `last` (the last line), indented by `indent`.
+void next_inline_line(Table& t, const Line& last, Key& k, TreeItem& item, const std::string& indent) {
+    const Text trailing = t.trailing.view();
+    if (t.trailing_comma) {
+        // The rest of the previous entry's line follows its comma: it stays
+        // there, and the new entry starts on the next line.
+        const Text head = head_of(trailing);
+        k.leaf_decor.prefix = owned((head.empty() ? std::string("\n") : std::string(head)) + indent);
+        if (!head.empty()) t.trailing = owned("\n" + std::string(after_head(trailing)));
+        item.decor().suffix = RawText();
+        return;
+    }
+    // No comma after the previous value: the text up to the closing brace is
+    // its suffix. Its first line (a comment, say) goes behind the comma the
+    // new entry brings; the rest closes the new entry.
+    TreeItem& prev = *last.value;
+    std::string closing(last_suffix_text(prev));
+    closing.append(trailing);
+    const Text c = closing;
+    const Text head = head_of(c);
+    if (head.empty()) {
+        k.leaf_decor.prefix = owned("\n" + indent);
+        item.decor().suffix = owned(c);
+    } else {
+        k.leaf_decor.prefix = owned(std::string(head) + indent);
+        item.decor().suffix = owned("\n" + std::string(after_head(c)));
+    }
+    prev.decor().suffix = RawText();
+    t.trailing = RawText();
+}
+
 void assign_inline(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem item) {
     item.convert_to_value();
     if (item.is_inline_table()) item.as_table().dotted = false;
-
     if (at >= 0) {
-        Entry& e = t.entries.at(static_cast<std::size_t>(at));
-        if (is_dotted(e.item)) {
-            // Dotted keys (`a.x = 1, a.y = 2`) become one entry `a = ...`: it
-            // starts where the first of them started and ends where the last ended.
-            std::vector<Line> lines;
-            collect_lines(e.item.as_table(), 0, lines);
-            item.decor().clear();
-            e.key.clear_decor();
-            if (!lines.empty()) {
-                e.key.leaf_decor.prefix = lines.front().key->leaf_decor.prefix;
-                item.decor().suffix = lines.back().value->decor().suffix;
-            }
-        } else {
-            item.decor() = std::move(e.item.decor());
-        }
-        e.item = std::move(item);
+        replace_inline(t.entries.at(static_cast<std::size_t>(at)), std::move(item));
         return;
     }
-
     Key k(key);
     item.decor().clear();
     const std::optional<Line> first = line_from(t, 0);
     const std::optional<Line> last = line_before(t, t.entries.size());
-    const Text trailing = t.trailing.view();
     const bool multiline = is_multiline(t, first ? &*first : nullptr, last ? &*last : nullptr);
-
     if (!last) {
-        // `{}` gets the default `{ key = value }`; a table open over several
-        // lines puts the entry on a line of its own, after any comment lines.
-        if (multiline) {
-            const Text closing_indent = tail_of(trailing);
-            std::string prefix(trailing.substr(0, trailing.rfind('\n') + 1));
-            prefix.append(closing_indent);
-            prefix.append("  ");
-            k.leaf_decor.prefix = owned(prefix);
-            item.decor().suffix = owned("\n" + std::string(closing_indent));
-        }
-        t.trailing = RawText();
-        t.trailing_comma = false;
+        first_inline_entry(t, k, item, multiline);
     } else if (!multiline) {
         // One line: the space before the closing brace moves behind the new entry.
         TreeItem& prev = *last->value;
@@ -997,32 +1036,7 @@ void assign_inline(Table& t, std::ptrdiff_t at, std::string_view key, TreeItem i
     } else {
         const std::string indent =
             inline_entry_indent(first->key->leaf_decor.prefix.view(), last->key->leaf_decor.prefix.view());
-        if (t.trailing_comma) {
-            // The rest of the previous entry's line follows its comma: it
-            // stays there, and the new entry starts on the next line.
-            const Text head = head_of(trailing);
-            k.leaf_decor.prefix = owned((head.empty() ? std::string("\n") : std::string(head)) + indent);
-            if (!head.empty()) t.trailing = owned("\n" + std::string(after_head(trailing)));
-            item.decor().suffix = RawText();
-        } else {
-            // No comma after the previous value: the text up to the closing
-            // brace is its suffix. Its first line (a comment, say) goes behind
-            // the comma the new entry brings; the rest closes the new entry.
-            TreeItem& prev = *last->value;
-            std::string closing(last_suffix_text(prev));
-            closing.append(trailing);
-            const Text c = closing;
-            const Text head = head_of(c);
-            if (head.empty()) {
-                k.leaf_decor.prefix = owned("\n" + indent);
-                item.decor().suffix = owned(c);
-            } else {
-                k.leaf_decor.prefix = owned(std::string(head) + indent);
-                item.decor().suffix = owned("\n" + std::string(after_head(c)));
-            }
-            prev.decor().suffix = RawText();
-            t.trailing = RawText();
-        }
+        next_inline_line(t, *last, k, item, indent);
     }
     t.entries.append(std::move(k), std::move(item));
 }
