@@ -49,6 +49,12 @@ Block split_block(Text middle) noexcept {
     return Block{middle.substr(0, own), middle.substr(own)};
 }
 
+Trivia trivia_of(Text before) noexcept {
+    const Layout l = split_layout(before);
+    const Block b = split_block(l.middle);
+    return Trivia{l.head, b.free, b.own, l.tail};
+}
+
 std::string join_lines(Text a, Text b) {
     std::string out(a);
     if (a.size() >= 2 && a.back() == '\n') {

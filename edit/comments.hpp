@@ -63,6 +63,28 @@ struct Block {
 };
 Block split_block(Text middle) noexcept;
 
+// The text before a statement (a key/value line, a header, an array
+// element, or the end of a body) read as the statement's trivia:
+//
+//     "  # end of the line before\n# licence\n\n# about b\n  "
+//      \________ head _________/\___ free ___/\_ block _/\indent
+//
+// `head` ends the line before (the comment there is that line's); `free`
+// holds blank lines and comment paragraphs set off by a blank line (they
+// belong to the place, not to the statement); `block` is the statement's
+// own comment block, the comment lines directly above it; `indent` is its
+// indentation. The four put back together are the text again.
+struct Trivia {
+    Text head;
+    Text free;
+    Text block;
+    Text indent;
+    // The whole lines between head and indent: free and block, which are
+    // next to each other in the text.
+    Text lines() const noexcept { return Text(free.data(), free.size() + block.size()); }
+};
+Trivia trivia_of(Text before) noexcept;
+
 // `a` followed by `b`, with one blank line less when `a` ends in a blank
 // line and `b` starts with one (so joining two texts never doubles one).
 std::string join_lines(Text a, Text b);

@@ -17,6 +17,7 @@
 #include "list_ops.hpp"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -395,6 +396,65 @@ void store(RawText& place, const std::string& text, Text default_text) {
     place = owned(text);
 }
 
+// The new text before each slot of an array whose elements go in `order`
+// (slot n: the text before "]"), from the texts before the slots as they
+// were (`before`) and their trivia. What stays with a slot: the rest of the
+// line before, the free paragraphs and the indentation; what moves with an
+// element: its comment block and the comment ending its line (which heads
+// the next slot). Slot n keeps every comment line before "]": they close the
+// list.
+std::vector<std::string> reordered_prefixes(const std::vector<std::string>& before,
+                                            const std::vector<Trivia>& tr,
+                                            const std::vector<std::size_t>& order) {
+    const std::size_t n = order.size();
+    auto line_end = [&](std::size_t k) { return has_comment(tr[k + 1].head) ? tr[k + 1].head : Text(); };
+    // The indentation of an element that starts a line: its own where it
+    // started one, else that of the array's first element on a line of its own.
+    Text line_indent;
+    for (std::size_t j = 0; j < n; ++j) {
+        if (has_break(before[j])) {
+            line_indent = tr[j].indent;
+            break;
+        }
+    }
+    std::vector<std::string> prefix(n + 1);
+    for (std::size_t j = 0; j <= n; ++j) {
+        Text head = tr[j].head;
+        if (j > 0) {
+            const Text moved = line_end(order[j - 1]);
+            head = moved.empty() ? bare(head) : moved;
+        }
+        const Text comments = j == n ? Text() : tr[order[j]].block;
+        std::string text(head);
+        // Comment lines open a line of their own.
+        if (!comments.empty() && !has_break(text)) text += comments.ends_with("\r\n") ? "\r\n" : "\n";
+        // An element that now starts a line where its place did not is
+        // indented as an element on a line of its own.
+        const std::size_t k = j < n ? order[j] : n;
+        const Text indent = j < n && has_break(text) && !has_break(before[j])
+                                ? (has_break(before[k]) ? tr[k].indent : line_indent)
+                                : tr[j].indent;
+        text.append(j == n ? tr[j].lines() : tr[j].free).append(comments).append(indent);
+        prefix[j] = std::move(text);
+    }
+    return prefix;
+}
+
+// The suffixes of the elements in `order`: a comment in a suffix (a comma
+// written first on the next line) is the element's; any other suffix stays
+// with its place.
+std::vector<RawText> reordered_suffixes(const Elements& v, const std::vector<std::size_t>& order) {
+    const std::size_t n = order.size();
+    std::vector<RawText> suffixes(n);
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t k = order[j];
+        suffixes[j] = has_comment(v[k].decor().suffix.view())   ? v[k].decor().suffix
+                      : has_comment(v[j].decor().suffix.view()) ? RawText()
+                                                                : v[j].decor().suffix;
+    }
+    return suffixes;
+}
+
 }  // namespace
 
 void reorder_elements(Array& a, const std::vector<std::size_t>& order) {
@@ -408,146 +468,113 @@ void reorder_elements(Array& a, const std::vector<std::size_t>& order) {
         a.trailing = owned(std::string(v[n - 1].decor().suffix.view()) + std::string(a.trailing.view()));
         v[n - 1].decor().suffix = RawText();
     }
-    // The slots' texts, cut into what stays (head, free paragraphs, indentation)
-    // and what moves with an element (its comment block; the comment ending its
-    // line, which heads the next slot).
     std::vector<std::string> before(n + 1);
-    for (std::size_t j = 0; j <= n; ++j) before[j] = std::string(text_before(a, j));
-    std::vector<Layout> layout(n + 1);
-    std::vector<Block> block(n + 1);
+    std::vector<Trivia> tr(n + 1);
     for (std::size_t j = 0; j <= n; ++j) {
-        layout[j] = split_layout(before[j]);
-        block[j] = split_block(layout[j].middle);
+        before[j] = std::string(text_before(a, j));
+        tr[j] = trivia_of(before[j]);
     }
-    auto own = [&](std::size_t k) { return block[k].own; };
-    auto line_end = [&](std::size_t k) {
-        return has_comment(layout[k + 1].head) ? layout[k + 1].head : Text();
-    };
-    std::vector<std::string> suffix(n);
-    for (std::size_t k = 0; k < n; ++k) suffix[k] = std::string(v[k].decor().suffix.view());
-
-    // The indentation of an element that starts a line: its own where it
-    // started one, else that of the array's first element on a line of its own.
-    Text line_indent;
-    for (std::size_t j = 0; j < n; ++j) {
-        if (has_break(before[j])) {
-            line_indent = layout[j].tail;
-            break;
-        }
-    }
-    auto indent_of = [&](std::size_t k) { return has_break(before[k]) ? layout[k].tail : line_indent; };
-
-    std::vector<std::string> prefix(n + 1);
-    for (std::size_t j = 0; j <= n; ++j) {
-        Text head = layout[j].head;
-        if (j > 0) {
-            const Text moved = line_end(order[j - 1]);
-            head = moved.empty() ? bare(head) : moved;
-        }
-        // Slot n keeps every comment line before "]": they close the list.
-        const Text free = j == n ? layout[j].middle : block[j].free;
-        const Text comments = j == n ? Text() : own(order[j]);
-        std::string text(head);
-        if (!comments.empty() && !has_break(text)) {
-            // Comment lines open a line of their own.
-            text += comments.ends_with("\r\n") ? "\r\n" : "\n";
-        }
-        // An element that now starts a line where its place did not is
-        // indented as an element on a line of its own.
-        const Text indent =
-            j < n && has_break(text) && !has_break(before[j]) ? indent_of(order[j]) : layout[j].tail;
-        text.append(free).append(comments).append(indent);
-        prefix[j] = std::move(text);
-    }
-
-    Vector<TreeItem> moved;
-    moved.reserve(n);
-    std::vector<RawText> suffixes(n);
-    for (std::size_t j = 0; j < n; ++j) {
-        // A comment in a suffix (a comma written first on the next line) is
-        // the element's; any other suffix stays with its place.
-        const std::size_t k = order[j];
-        suffixes[j] = has_comment(suffix[k])   ? v[k].decor().suffix
-                      : has_comment(suffix[j]) ? RawText()
-                                               : v[j].decor().suffix;
-    }
+    const std::vector<std::string> prefix = reordered_prefixes(before, tr, order);
+    std::vector<RawText> suffixes = reordered_suffixes(v, order);
     std::vector<RawText> prefixes(n);
     for (std::size_t j = 0; j < n; ++j) prefixes[j] = v[j].decor().prefix;
+    Vector<TreeItem> moved;
+    moved.reserve(n);
     for (std::size_t j = 0; j < n; ++j) moved.push_back(std::move(v[order[j]]));
     for (std::size_t j = 0; j < n; ++j) {
         v[j] = std::move(moved[j]);
-        v[j].decor().prefix = prefixes[j];
+        v[j].decor().prefix = std::move(prefixes[j]);
         store(v[j].decor().prefix, prefix[j], j == 0 ? "" : " ");
-        v[j].decor().suffix = suffixes[j];
+        v[j].decor().suffix = std::move(suffixes[j]);
     }
     store(a.trailing, prefix[n], "");
 }
 
-bool reorder_members(DocumentRoot& doc, TreeItem& list, const std::vector<std::size_t>& order) {
-    Elements& members = list.as_array_of_tables().values;
+namespace {
+
+// The sections of each member of an array of tables placed in the document,
+// in their order there, and the places they hold, one run in member order;
+// nothing when they do not form such a run (another table's header stands
+// among them, or some members have places and others not). No places at all
+// when no member has one.
+struct MemberSections {
+    std::vector<std::vector<Table*>> sections;
+    std::vector<std::int32_t> places;
+};
+
+std::optional<MemberSections> member_sections(const DocumentRoot& doc, Elements& members) {
     const std::size_t n = members.size();
-    if (n < 2) return true;
-    // Each member's sections placed in the document, in their order there.
-    std::vector<std::vector<Table*>> sections(n);
+    MemberSections m{std::vector<std::vector<Table*>>(n), {}};
     std::vector<const TreeItem*> mine;
     std::size_t placed = 0;
     for (std::size_t k = 0; k < n; ++k) {
         for (const TreeItem* t : tables_in(members[k])) {
             mine.push_back(t);
             Table& table = const_cast<TreeItem*>(t)->as_table();
-            if (table.doc_position) sections[k].push_back(&table);
+            if (table.doc_position) m.sections[k].push_back(&table);
         }
-        std::sort(sections[k].begin(), sections[k].end(),
+        std::sort(m.sections[k].begin(), m.sections[k].end(),
                   [](const Table* x, const Table* y) { return *x->doc_position < *y->doc_position; });
         if (members[k].as_table().doc_position) ++placed;
     }
-    std::vector<std::int32_t> places;
-    if (placed != 0) {
-        if (placed != n) return false;
-        // The members' places must be one run: in member order, and with no
-        // other header among them.
-        for (std::size_t k = 0; k < n; ++k)
-            for (const Table* t : sections[k]) {
-                if (!places.empty() && *t->doc_position < places.back()) return false;
-                places.push_back(*t->doc_position);
-            }
-        std::sort(mine.begin(), mine.end());
-        for (const TreeItem* t : tables_in(doc.root())) {
-            const auto& p = t->as_table().doc_position;
-            if (p && *p > places.front() && *p < places.back() &&
-                !std::binary_search(mine.begin(), mine.end(), t))
-                return false;
+    if (placed == 0) return m;
+    if (placed != n) return std::nullopt;
+    for (std::size_t k = 0; k < n; ++k)
+        for (const Table* t : m.sections[k]) {
+            if (!m.places.empty() && *t->doc_position < m.places.back()) return std::nullopt;
+            m.places.push_back(*t->doc_position);
         }
+    std::sort(mine.begin(), mine.end());
+    for (const TreeItem* t : tables_in(doc.root())) {
+        const auto& p = t->as_table().doc_position;
+        if (p && *p > m.places.front() && *p < m.places.back() &&
+            !std::binary_search(mine.begin(), mine.end(), t))
+            return std::nullopt;
     }
+    return m;
+}
+
+// Whether the comments above the first member's header open the document:
+// no key line and no header is written before it.
+bool members_open_document(const DocumentRoot& doc, const std::vector<std::int32_t>& places) {
+    if (places.empty()) return false;
+    for (const Entry& e : doc.table().entries)
+        if (!e.item.is_none() && !is_section(e.item)) return false;
+    for (const TreeItem* t : tables_in(doc.root()))
+        if (t->as_table().doc_position && *t->as_table().doc_position < places.front()) return false;
+    return true;
+}
+
+}  // namespace
+
+bool reorder_members(DocumentRoot& doc, TreeItem& list, const std::vector<std::size_t>& order) {
+    Elements& members = list.as_array_of_tables().values;
+    const std::size_t n = members.size();
+    if (n < 2) return true;
+    std::optional<MemberSections> m = member_sections(doc, members);
+    if (!m) return false;
     // The text above each header: what stays (the rest of the line before,
-    // blank lines, paragraphs set off, indentation) and the comment block.
+    // blank lines, paragraphs set off, indentation) and the comment block,
+    // which moves; comments that open the document stay first.
     std::vector<std::string> above(n);
-    std::vector<Layout> layout(n);
-    std::vector<Block> block(n);
+    std::vector<Trivia> tr(n);
     for (std::size_t j = 0; j < n; ++j) {
         above[j] = std::string(members[j].decor().prefix.view());
-        layout[j] = split_layout(above[j]);
-        block[j] = split_block(layout[j].middle);
+        tr[j] = trivia_of(above[j]);
     }
-    // Comments above the first header of a document with no key lines before
-    // it open the document: they stay first.
-    bool opens_document = !places.empty();
-    for (const Entry& e : doc.table().entries)
-        if (!e.item.is_none() && !is_section(e.item)) opens_document = false;
-    if (opens_document)
-        for (const TreeItem* t : tables_in(doc.root()))
-            if (t->as_table().doc_position && *t->as_table().doc_position < places.front())
-                opens_document = false;
-    if (opens_document) block[0] = Block{layout[0].middle, Text()};
+    if (members_open_document(doc, m->places)) {
+        tr[0].free = tr[0].lines();
+        tr[0].block = Text();
+    }
     std::vector<RawText> prefixes(n);
     for (std::size_t j = 0; j < n; ++j) {
-        std::string text(layout[j].head);
-        text.append(block[j].free).append(block[order[j]].own).append(layout[j].tail);
+        std::string text(tr[j].head);
+        text.append(tr[j].free).append(tr[order[j]].block).append(tr[j].indent);
         prefixes[j] = members[j].decor().prefix.is_absent() && text.empty() ? RawText() : owned(text);
     }
     std::size_t next = 0;
     for (std::size_t j = 0; j < n; ++j)
-        for (Table* t : sections[order[j]]) t->doc_position = HeaderPosition(places[next++]);
+        for (Table* t : m->sections[order[j]]) t->doc_position = HeaderPosition(m->places[next++]);
     Vector<TreeItem> moved;
     moved.reserve(n);
     for (std::size_t j = 0; j < n; ++j) moved.push_back(std::move(members[order[j]]));

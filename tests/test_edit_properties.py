@@ -236,10 +236,12 @@ class Statement:
 class Layout:
     """What `scan` finds in a text besides the statements: comment lines
     (stripped) with the root key they belong to (None: the root's own region,
-    before the first header), and the headers glued to the line before."""
+    before the first header), the headers glued to the line before, and the
+    headers with no blank line above them (glued or not)."""
     statements: list
     comments: list      # (text, owner)
     glued: collections.Counter
+    tight: collections.Counter
     closing: list       # (statement index, first line): comments that end a body
     leading: str        # the first line of free comments that open the document
 
@@ -366,6 +368,7 @@ def scan(text):
     out = []
     comments = []
     glued = collections.Counter()
+    tight = collections.Counter()
     owner = None
     i = 1 if text.startswith("\ufeff") else 0
     n = len(text)
@@ -428,6 +431,8 @@ def scan(text):
             out.append(Statement(owner, j, _line_end(text, end), line, stuck, tuple(path)))
             if stuck:
                 glued[line] += 1
+            if prev_end is not None and text[prev_end:j].strip(" \t\r") == "\n":
+                tight[line] += 1
             comment_start = None
             prev_end = end
             after = len(out) - 1
@@ -448,7 +453,7 @@ def scan(text):
         comments.extend((c, owner) for c in lines)
         if follows is not None:
             closing.append((follows, lines[0]))
-    return Layout(out, comments, glued, closing, _opening_comment(text))
+    return Layout(out, comments, glued, tight, closing, _opening_comment(text))
 
 
 def _opening_comment(text):
@@ -490,7 +495,9 @@ def check_layout(base, layout, touched, text, log, anchors=(), copied=(), replac
     written = collections.Counter(st.header for st in now.statements if st.header)
     had = collections.Counter(st.header for st in layout.statements if st.header)
     from_copies = {st.header for st in now.statements if st.header and st.owner in copied}
-    extra = collections.Counter({h: n for h, n in (now.glued - layout.glued).items()
+    # A header that had no blank line above it keeps its text when a new
+    # section goes in right above it: glued then to that section's header.
+    extra = collections.Counter({h: n for h, n in (now.glued - layout.tight).items()
                                  if h in had and written[h] <= had[h] and h not in from_copies})
     assert not extra, (f"header directly after a key/value or header line: {sorted(extra)}\n{log}\n"
                        f"--- before\n{base}\n--- after\n{text}")
