@@ -68,6 +68,66 @@ std::string on_next_line(Text head, Text indent) {
     return s;
 }
 
+// The decor of `x` going in before element `k` (`next`, written after the
+// prefix `p`), laid out as `d` says a new element is.
+void decor_before(Around& v, std::size_t k, TreeItem& x, const NewDecor& d) {
+    TreeItem& next = v.at(k);
+    const Text p = prefix_text(next, k == 0);
+    if (has_break(p)) {
+        // On a line of its own after the line before, indented like the
+        // element it goes before, which keeps its comment lines.
+        const Trivia tr = trivia_of(p);
+        x.decor().prefix = owned(std::string(tr.head) + std::string(tr.indent));
+        next.decor().prefix = owned("\n" + std::string(tr.lines()) + std::string(tr.indent));
+    } else if (k == 0) {
+        // The first element's place (after "[") goes to the new element.
+        x.decor().prefix = std::move(next.decor().prefix);
+        next.decor().prefix = owned(d.prefix);
+    } else if (const Text before = suffix_text(v.at(k - 1)); has_break(before)) {
+        // `next` is on a line that starts with the comma before it: the
+        // new element gets a line of its own written the same way.
+        x.decor().prefix = owned(p);
+        x.decor().suffix = owned("\n" + std::string(tail_of(before)));
+    } else {
+        x.decor().prefix = owned(d.prefix);
+    }
+}
+
+// The decor of `x` going in after the last element `last`.
+void decor_after_last(Array& a, TreeItem& last, TreeItem& x, const NewDecor& d) {
+    if (a.trailing_comma) {
+        // After the last comma: the rest of the last element's line stays
+        // there; the new element starts on the next line.
+        const Text t = a.trailing.view();
+        if (has_break(t)) {
+            x.decor().prefix =
+                owned(on_next_line(head_of(t), has_break(d.prefix) ? tail_of(d.prefix) : tail_of(t)));
+            a.trailing = owned("\n" + std::string(after_head(t)));
+        } else {
+            x.decor().prefix = owned(d.prefix);
+        }
+        return;
+    }
+    if (d.commas_first) {
+        x.decor().prefix = owned(d.prefix);
+        return;
+    }
+    // The last element's suffix runs up to "]": the new comma goes right
+    // after its value, its line's comment after that comma, and the rest (up
+    // to "]") closes the new element.
+    const Text s = suffix_text(last);
+    if (has_break(s)) {
+        x.decor().prefix =
+            owned(on_next_line(head_of(s), has_break(d.prefix) ? tail_of(d.prefix) : tail_of(s)));
+        x.decor().suffix = owned("\n" + std::string(after_head(s)));
+        last.decor().suffix = RawText();
+    } else {
+        x.decor().prefix = owned(d.prefix);
+        x.decor().suffix = std::move(last.decor().suffix);
+        last.decor().suffix = RawText::absent();
+    }
+}
+
 void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
     const std::size_t n = a.size();
     Around v(a, k);
@@ -87,72 +147,46 @@ void insert_into_array(Array& a, std::size_t k, TreeItem&& x) {
     const NewDecor d = new_decor(a);
     x.decor().suffix = owned(d.suffix);
     if (k < n) {
-        TreeItem& next = v.at(k);
-        const Text p = prefix_text(next, k == 0);
-        if (has_break(p)) {
-            // On a line of its own after the line before, indented like the
-            // element it goes before, which keeps its comment lines.
-            const Layout l = split_layout(p);
-            x.decor().prefix = owned(std::string(l.head) + std::string(l.tail));
-            next.decor().prefix = owned("\n" + std::string(l.middle) + std::string(l.tail));
-        } else if (k == 0) {
-            // The first element's place (after "[") goes to the new element.
-            x.decor().prefix = std::move(next.decor().prefix);
-            next.decor().prefix = owned(d.prefix);
-        } else if (const Text before = suffix_text(v.at(k - 1)); has_break(before)) {
-            // `next` is on a line that starts with the comma before it: the
-            // new element gets a line of its own written the same way.
-            x.decor().prefix = owned(p);
-            x.decor().suffix = owned("\n" + std::string(tail_of(before)));
-        } else {
-            x.decor().prefix = owned(d.prefix);
-        }
+        decor_before(v, k, x, d);
         v.items.insert(v.place(k), std::move(x));
-        return;
-    }
-    TreeItem& last = v.at(n - 1);
-    if (a.trailing_comma) {
-        // After the last comma: the rest of the last element's line stays
-        // there; the new element starts on the next line.
-        const Text t = a.trailing.view();
-        if (has_break(t)) {
-            x.decor().prefix =
-                owned(on_next_line(head_of(t), has_break(d.prefix) ? tail_of(d.prefix) : tail_of(t)));
-            a.trailing = owned("\n" + std::string(after_head(t)));
-        } else {
-            x.decor().prefix = owned(d.prefix);
-        }
-    } else if (d.commas_first) {
-        x.decor().prefix = owned(d.prefix);
     } else {
-        // The last element's suffix runs up to "]": the new comma goes right
-        // after its value, its line's comment after that comma, and the rest
-        // (up to "]") closes the new element.
-        const Text s = suffix_text(last);
-        if (has_break(s)) {
-            x.decor().prefix =
-                owned(on_next_line(head_of(s), has_break(d.prefix) ? tail_of(d.prefix) : tail_of(s)));
-            x.decor().suffix = owned("\n" + std::string(after_head(s)));
-            last.decor().suffix = RawText();
-        } else {
-            x.decor().prefix = owned(d.prefix);
-            x.decor().suffix = std::move(last.decor().suffix);
-            last.decor().suffix = RawText::absent();
-        }
+        decor_after_last(a, v.at(n - 1), x, d);
+        v.items.push_back(std::move(x));
     }
-    v.items.push_back(std::move(x));
 }
 
 // Removes element i of an array, mending the text around it (see above).
+// The last element (`gone`, its prefix `p`) goes and no comma follows it:
+// its suffix ran up to "]", and the element before (`prev`) loses its comma.
+// `kept` is what stays of the prefix.
+void last_goes_without_comma(TreeItem& prev, TreeItem& gone, Text p, const std::string& kept) {
+    const Text s = suffix_text(gone);
+    if (has_break(p)) {
+        const Text rest = has_break(s) ? after_head(s) : s;
+        prev.decor().suffix = owned(join_lines(std::string(suffix_text(prev)) + kept, rest));
+        return;
+    }
+    // One line: the element before takes over the suffix, without the
+    // removed element's comment.
+    const std::size_t b = s.find_first_not_of(" \t");
+    const bool comment_first = b != Text::npos && s[b] == '#';
+    if (has_break(s) || comment_first) {
+        const std::size_t lf = s.find('\n');
+        prev.decor().suffix = lf == Text::npos ? RawText() : owned(s.substr(lf));
+    } else {
+        prev.decor().suffix = std::move(gone.decor().suffix);
+    }
+}
+
 TreeItem remove_from_array(Array& a, std::size_t i) {
     const std::size_t n = a.size();
     Around v(a, i);
     const Text p = prefix_text(v.at(i), i == 0);
-    const Layout l = split_layout(p);
+    const Trivia tr = trivia_of(p);
     // What stays of the removed element's prefix: the rest of the line before
     // (after "[" or the previous comma) and any comment paragraph set off from
     // the element by a blank line.
-    const std::string kept = std::string(l.head) + std::string(split_block(l.middle).free);
+    const std::string kept = std::string(tr.head) + std::string(tr.free);
 
     if (n == 1) {
         const Text after = a.trailing_comma ? a.trailing.view() : suffix_text(v.at(0));
@@ -168,7 +202,7 @@ TreeItem remove_from_array(Array& a, std::size_t i) {
         if (has_break(q)) {
             next.decor().prefix = owned(join_lines(kept.empty() ? Text("\n") : Text(kept), after_head(q)));
         } else if (has_break(p)) {
-            next.decor().prefix = owned(kept + std::string(l.tail));
+            next.decor().prefix = owned(kept + std::string(tr.indent));
         } else if (i == 0) {
             next.decor().prefix = std::move(v.at(0).decor().prefix);
         }
@@ -182,25 +216,7 @@ TreeItem remove_from_array(Array& a, std::size_t i) {
         else if (has_break(t))
             a.trailing = owned("\n" + std::string(rest));
     } else {
-        // The last element goes and no comma follows it: its suffix ran up to
-        // "]", and the element before loses its comma.
-        TreeItem& prev = v.at(i - 1);
-        const Text s = suffix_text(v.at(i));
-        if (has_break(p)) {
-            const Text rest = has_break(s) ? after_head(s) : s;
-            prev.decor().suffix = owned(join_lines(std::string(suffix_text(prev)) + kept, rest));
-        } else {
-            // One line: the element before takes over the suffix, without the
-            // removed element's comment.
-            const std::size_t b = s.find_first_not_of(" \t");
-            const bool comment_first = b != Text::npos && s[b] == '#';
-            if (has_break(s) || comment_first) {
-                const std::size_t lf = s.find('\n');
-                prev.decor().suffix = lf == Text::npos ? RawText() : owned(s.substr(lf));
-            } else {
-                prev.decor().suffix = std::move(v.at(i).decor().suffix);
-            }
-        }
+        last_goes_without_comma(v.at(i - 1), v.at(i), p, kept);
     }
     TreeItem out = std::move(v.at(i));
     v.items.erase(v.place(i));
