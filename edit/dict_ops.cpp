@@ -885,6 +885,11 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
     else
         keep_free_comments(doc, target, at, at + 1);
     std::optional<Entry> out(t.entries.remove_at(at));
+    if (last_line) {
+        // Written `key = {}` where it may now come first: what opened the
+        // document stays above it.
+        if (Entry* e = entry_of(line_owner(doc, target), target)) opening_stays_first(doc, target, e->key);
+    }
     if (starts_header) {
         t.doc_position = place_of(out->item);
         if (!opening.empty()) target.decor().prefix = owned(opening);

@@ -255,6 +255,8 @@ CASES = [
      "[[arr]]\na = 0\n\n[arr.s]\nv = 1\n\n[[arr]]\n[arr.s]\nv = 2\n"),
     ("opening-stays-above-closing", "# open\n\n[t]\nx = 1\n\n# closing\n", run("del doc['t']; doc['a'] = 0"),
      "# open\n\n# closing\n\na = 0\n"),
+    ("opening-stays-above-emptied-dotted", "# top\n\nb.a = 1\nc = 1\n",
+     run("doc['b']['a'] = {'x': 1}; del doc['b']['a']"), "# top\n\nb = {}\nc = 1\n"),
     # A renamed key keeps its place, its spacing, its value text and its
     # comments; the headers of a renamed table and of the tables below follow.
     ("rename-line", "[t]\n  a   = 0x1  # one\n  c = 2\n", run("doc['t'].rename('a', 'b')"),
