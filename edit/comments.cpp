@@ -484,7 +484,7 @@ std::optional<std::string> line_comment_of(const TreeItem& parent, const EntrySl
         c = inline_comment(parent.as_table(), slot.key);
     } else if (slot.by_key && parent.is_table()) {
         Entry* e = entry_of(const_cast<TreeItem&>(parent).as_table(), slot.key);
-        if (e && (e->item.is_value() || has_header_line(e->item)))
+        if (e && ((e->item.is_value() && !is_dotted(e->item)) || has_header_line(e->item)))
             c = line_comment(e->item.decor().suffix.view());
     } else if (!slot.by_key && parent.is_array()) {
         c = inline_comment(parent.as_array(), slot.index);
@@ -585,7 +585,10 @@ CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::opt
     if (slot.by_key && parent.is_table()) {
         Entry* e = entry_of(parent.as_table(), slot.key);
         if (!e) return CommentEdit::NoEntry;
-        if (e->item.is_table() && !has_header_line(e->item)) return CommentEdit::NoLine;
+        // Dotted keys (of a table, or of an inline table whose entries went
+        // into a table) write no line of their own.
+        if ((e->item.is_table() && !has_header_line(e->item)) || is_dotted(e->item))
+            return CommentEdit::NoLine;
         if (!e->item.is_value() && !e->item.is_table()) return CommentEdit::Unsupported;
         e->item.decor().suffix = RawText::owned(stored);
         return CommentEdit::Done;

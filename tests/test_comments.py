@@ -94,6 +94,8 @@ def implicit(d):
     ("[t]\nx.y = 1\n", ["t", "x"], None),
     ("[impl.child]\n", ["impl"], None),
     ("[a]  # hidden with the header\n[a.b]\n", ["a"], implicit),
+    # dotted keys of an inline table that became a member of an array of tables
+    ("x = 1\n", ["m", 0, "b"], lambda d: d.__setitem__("m", [morvelan.Item.parse("{ a = 1, b.c = 2 }")])),
 ])
 def test_tables_without_a_header_line_take_no_inline_comment(text, path, prepare):
     d = morvelan.loads(text)
