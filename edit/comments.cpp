@@ -49,6 +49,10 @@ Block split_block(Text middle) noexcept {
     return Block{middle.substr(0, own), middle.substr(own)};
 }
 
+RawText part_of(const RawText& whole, Text part) {
+    return whole.is_owned() || whole.is_absent() ? RawText::owned(part) : RawText::piece(part);
+}
+
 Trivia trivia_of(Text before) noexcept {
     const Layout l = split_layout(before);
     const Block b = split_block(l.middle);

@@ -85,6 +85,9 @@ struct Trivia {
 };
 Trivia trivia_of(Text before) noexcept;
 
+// A part of `whole`'s text, kept as a piece of the source when `whole` is one.
+RawText part_of(const RawText& whole, Text part);
+
 // `a` followed by `b`, with one blank line less when `a` ends in a blank
 // line and `b` starts with one (so joining two texts never doubles one).
 std::string join_lines(Text a, Text b);

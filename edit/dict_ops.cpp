@@ -44,11 +44,6 @@ RawText indent_prefix(Text indent) { return indent.empty() ? RawText::absent() :
 // ---------------------------------------------------------------------------
 // Entries and the lines they are written as
 
-// A part of `whole`'s text, kept as a piece of the source when `whole` is one.
-RawText part_of(const RawText& whole, Text part) {
-    return whole.is_owned() || whole.is_absent() ? owned(part) : RawText::piece(part);
-}
-
 // ---------------------------------------------------------------------------
 // The text around a table in the document
 //
@@ -1269,8 +1264,7 @@ CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySl
         std::optional<OrderEnds> ends = take_order_ends(doc);
         if (!ends) ends = Written(doc).ends();
         keep_order_ends(doc, *ends);
-        if (ends->first_header == &header->as_table() && !writes_lines(doc.table()))
-            *place = part_of(*place, place->view().substr(leading_breaks(place->view()).size()));
+        if (ends->first_header == &header->as_table() && !writes_lines(doc.table())) starts_document(*place);
     }
     return r;
 }
@@ -1288,8 +1282,7 @@ void keep_removed_text(DocumentRoot& doc, KeptText& kept, RawText* line) {
                           "a member after a removed one");
 #endif
         if (at_start) {
-            RawText& prefix = kept.set_off_member->decor().prefix;
-            prefix = part_of(prefix, prefix.view().substr(leading_breaks(prefix.view()).size()));
+            starts_document(kept.set_off_member->decor().prefix);
         }
         if (kept.text.empty()) return;
     }
@@ -1301,10 +1294,7 @@ void keep_removed_text(DocumentRoot& doc, KeptText& kept, RawText* line) {
         // Nothing is written above it now: no blank line either.
         for (std::size_t i = 0; i < order.size(); ++i) {
             if (!order.header(i) || &order.item(i)->as_table() != kept.set_off) continue;
-            if (order.at_start(i)) {
-                RawText& prefix = order.item(i)->decor().prefix;
-                prefix = part_of(prefix, prefix.view().substr(leading_breaks(prefix.view()).size()));
-            }
+            if (order.at_start(i)) starts_document(order.item(i)->decor().prefix);
             break;
         }
     }

@@ -130,6 +130,11 @@ void not_set_off(RawText& header_prefix) {
         header_prefix = RawText::owned(p.substr(2));
 }
 
+void starts_document(RawText& header_prefix) {
+    const Text p = header_prefix.view();
+    header_prefix = part_of(header_prefix, p.substr(leading_breaks(p).size()));
+}
+
 bool sets_off_new_section(const Table& t) noexcept { return first_visible(t) != kNoEntry; }
 
 }  // namespace morvelan

@@ -62,6 +62,9 @@ void set_off(RawText& header_prefix);
 // under its table's header where nothing set it off before) loses that
 // line break.
 void not_set_off(RawText& header_prefix);
+// A header written first in the document starts it: no line break above it
+// (nor above its comment).
+void starts_document(RawText& header_prefix);
 // A new section of a table is set off unless it is the table's first entry
 // (then it opens the table, right under its header).
 bool sets_off_new_section(const Table& t) noexcept;
