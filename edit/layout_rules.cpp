@@ -137,4 +137,15 @@ void starts_document(RawText& header_prefix) {
 
 bool sets_off_new_section(const Table& t) noexcept { return first_visible(t) != kNoEntry; }
 
+void leave_place_behind(TreeItem& copy, const TreeItem& parent, const EntrySlot& slot) {
+    if (!parent.is_array() && !parent.is_inline_table()) return;
+    Text comment;
+    if (parent.is_array() && !slot.by_key)
+        comment = inline_comment(parent.as_array(), slot.index);
+    else if (parent.is_inline_table() && slot.by_key)
+        comment = inline_comment(parent.as_table(), slot.key);
+    copy.decor().clear();
+    if (!comment.empty()) copy.decor().suffix = RawText::owned(" " + std::string(comment));
+}
+
 }  // namespace morvelan

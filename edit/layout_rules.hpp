@@ -90,4 +90,13 @@ inline Text opening_comments(Text first_prefix) noexcept { return free_comments(
 // that header goes after them.
 inline Text ends_body_above(Text header_prefix) noexcept { return leading_comments(header_prefix); }
 
+// ---- values copied out ------------------------------------------------------
+
+// The decor of an array element or an inline-table entry is the layout of
+// its place in that container (text after the previous comma, before the
+// next): a copy of it (`copy`, found in `parent` at `slot`) leaves that
+// behind and keeps only its inline comment, as its suffix, so that it fits a
+// key/value line.
+void leave_place_behind(TreeItem& copy, const TreeItem& parent, const EntrySlot& slot);
+
 }  // namespace morvelan

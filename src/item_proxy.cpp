@@ -11,6 +11,7 @@
 #include "dict_proxy.hpp"
 #include "edit/comments.hpp"
 #include "edit/dict_ops.hpp"
+#include "edit/layout_rules.hpp"
 #include "edit/list_ops.hpp"
 #include "edit/written_order.hpp"
 #include "engine/encode.hpp"
@@ -318,23 +319,17 @@ Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj) {
     MV_ASSIGN(const TreeItem* target, resolve(p));
     MV_CHECK(check_copy_nesting(*target));
     TreeItem copy = *target;
-    // The decor of an array element or an inline-table entry is the layout
-    // of its place in that container (text after the previous comma, before
-    // the next): the copy leaves it behind and keeps only its inline comment,
-    // as its suffix, so that it fits a key/value line.
     if (!p.path->empty()) {
         Path parent_path(p.path->begin(), p.path->end() - 1);
-        const TreeItem* parent = resolve_path(p.doc(), parent_path);
-        if (parent && (parent->is_array() || parent->is_inline_table())) {
+        if (const TreeItem* parent = resolve_path(p.doc(), parent_path)) {
             const PathStep& step = p.path->back();
-            std::string_view comment;
-            if (parent->is_array() && !step.is_key())
-                comment = inline_comment(parent->as_array(), step.index_value());
-            else if (parent->is_inline_table() && step.is_key())
-                comment = inline_comment(parent->as_table(), step.key_text());
-            copy.decor().clear();
-            if (!comment.empty())
-                copy.decor().suffix = RawText::owned(std::string(" ") + std::string(comment));
+            EntrySlot slot;
+            slot.by_key = step.is_key();
+            if (slot.by_key)
+                slot.key = step.key_text();
+            else
+                slot.index = step.index_value();
+            leave_place_behind(copy, *parent, slot);
         }
     }
     guard.unlock();
