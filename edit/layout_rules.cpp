@@ -24,8 +24,6 @@ void for_each_read_header(const DocumentRoot& doc, F&& f) {
 
 }  // namespace
 
-// The key that ends the table's first key/value line (dotted tables
-// entered), or null.
 const Key* first_line_key(const Table& t) noexcept {
     for (const Entry& e : t.entries) {
         if (is_dotted(e.item)) {
@@ -37,14 +35,11 @@ const Key* first_line_key(const Table& t) noexcept {
     return nullptr;
 }
 
-// Indentation of new keys: that of the table's first key/value line.
 Text body_indent(const Table& t) noexcept {
     const Key* k = first_line_key(t);
     return k ? tail_of(k->leaf_decor.prefix.view()) : Text();
 }
 
-// How far the file indents a table's lines past its header line: as the
-// first table read with a header and lines does (not at all when none).
 std::string line_step(const DocumentRoot& doc) {
     std::string step;
     bool found = false;
@@ -59,9 +54,6 @@ std::string line_step(const DocumentRoot& doc) {
     return step;
 }
 
-// Whether the file sets a header off from the line above it by a blank
-// line: as most of its headers read after a table's lines are, or where none
-// is, as most of those read right after a header (yes when none is).
 bool headers_set_off(const DocumentRoot& doc) {
     std::size_t counts[2][2] = {};  // [after lines][set off]
     for_each_read_header(doc, [&](const TreeItem& x, const TreeItem& before) {
@@ -71,8 +63,6 @@ bool headers_set_off(const DocumentRoot& doc) {
     return c[1] >= c[0];
 }
 
-// The indentation of a new line of `target`: like its lines; in a table
-// with none, its header's indentation and the file's step past a header.
 std::string new_line_indent(const DocumentRoot& doc, TreeItem& target) {
     const Table& t = target.as_table();
     if (first_line_key(t) || &target == &doc.root() || is_dotted(target)) return std::string(body_indent(t));
