@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "arguments.hpp"
 #include "document.hpp"
 #include "edit/list_ops.hpp"
 #include "engine/array.hpp"

@@ -1,5 +1,7 @@
 #include "decode_error.hpp"
 
+#include "arguments.hpp"
+
 #include <algorithm>
 #include <string>
 

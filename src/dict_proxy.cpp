@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "arguments.hpp"
 #include "conversion.hpp"
 #include "edit/dict_ops.hpp"
 #include "item_proxy.hpp"

@@ -3,6 +3,7 @@
 // shared with DictItem live with the mapping operations.
 #include "document.hpp"
 
+#include "arguments.hpp"
 #include "conversion.hpp"
 #include "decode_error.hpp"
 #include "dict_proxy.hpp"

@@ -6,6 +6,7 @@
 #include <deque>
 #include <span>
 
+#include "arguments.hpp"
 #include "conversion.hpp"
 #include "decode_error.hpp"
 #include "dict_proxy.hpp"

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 
+#include "arguments.hpp"
 #include "conversion.hpp"
 #include "edit/list_edit.hpp"
 #include "edit/list_ops.hpp"

@@ -1,5 +1,6 @@
 // The module: its entry point, the execution step that adds the classes and
 // functions, and the module functions loads, load, dumps and dump.
+#include "arguments.hpp"
 #include "conversion.hpp"
 #include "decode_error.hpp"
 #include "document.hpp"

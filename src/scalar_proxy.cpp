@@ -6,6 +6,7 @@
 // Nothing is cached: each use sees the value the path resolves to now.
 #include "scalar_proxy.hpp"
 
+#include "arguments.hpp"
 #include "conversion.hpp"
 #include "item_proxy.hpp"
 #include "locks.hpp"

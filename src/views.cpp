@@ -3,6 +3,7 @@
 // list taken under that lock.
 #include "views.hpp"
 
+#include "arguments.hpp"
 #include "conversion.hpp"
 #include "types.hpp"
 
