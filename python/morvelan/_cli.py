@@ -1,7 +1,8 @@
 """The parts of the command-line editor (``python -m morvelan``): KEY paths,
 the edits, the formatter that never drops a comment, and reading and writing
-files. TOML text is read only through the library: where the lines, arrays
-and comments of a document stand comes from its writer. ``__main__`` holds the argument handling.
+files. ``__main__`` holds the argument handling. TOML text is read only
+through the library: where the lines, arrays and comments of a document stand
+comes from its writer.
 
 Failures are raised as ``CliError`` with the exit status they stand for: 1 for a
 TOML, key, value or file error, 2 for a usage error (a KEY that is not a key).
@@ -138,7 +139,8 @@ def _skip_blank(text: str, pos: int) -> int:
 
 
 # The value of a selector ends at the first ']' outside quotes and outside
-# brackets or braces of its own: `[v=[1, 2]]`, `[k="a]b"]`.
+# brackets or braces of its own: `[v=[1, 2]]`, `[k="a]b"]`. A quoted string in
+# it reads as a quoted key of the KEY does: on one line.
 _SELECT_SPECIAL = re.compile(r"[\"'\[\]{}]")
 # A bare word: a value that is no TOML value and holds no blank, quote,
 # bracket or brace, taken as a string (`[name=rich]`, `[req=rich>=13]`).
