@@ -22,9 +22,11 @@
 #include <cassert>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <utility>
 
+#include "packed.hpp"
 #include "string.hpp"
 
 namespace morvelan {
@@ -115,10 +117,13 @@ struct CollectFrame {
     std::uint32_t member;  // its next member, when it is an array of tables
 };
 
-// A key of a header path, and the one before it (kNoPath for the first).
+// A key of a header path, and the one before it (kNoPath for the first);
+// `member` is the index of the table in the array of tables under that key
+// (kNoPath for a table).
 struct PathNode {
     const Key* key;
     std::uint32_t parent;
+    std::uint32_t member;
 };
 constexpr std::uint32_t kNoPath = 0xFFFFFFFF;
 
@@ -132,9 +137,138 @@ struct Section {
     bool array_element;       // written as [[path]]
 };
 
+// Records a WrittenLayout while a Writer writes (see encode.hpp). The writer
+// tells it the path steps of each value before the value, where each value's
+// text begins (after its decor prefix) and ends (before its suffix), where the
+// key of each line begins, and the decor text it wrote.
+class LayoutRecorder {
+public:
+    enum class Kind : std::uint8_t { Scalar, Array, InlineTable };
+
+    explicit LayoutRecorder(WrittenLayout& out) : out_(out) {}
+
+    // The table whose lines follow: its path.
+    void table(const Vector<WrittenLayout::Step>& path) {
+        path_ = path;
+        table_size_ = static_cast<std::uint32_t>(path.size());
+    }
+
+    // Steps of the next value's path.
+    void key(const Key& k) {
+        mark();
+        path_.push_back(WrittenLayout::Step{k.text(), 0, false});
+    }
+    void index(std::size_t i) {
+        mark();
+        path_.push_back(WrittenLayout::Step{{}, i, true});
+    }
+    // The next value begun is the value of a table's key/value line.
+    void line() { line_ = true; }
+    void key_start(std::size_t at) { key_start_ = at; }
+
+    void begin(std::size_t at, Kind kind) {
+        Frame f;
+        f.start = at;
+        f.key_start = key_start_;
+        f.path_base = base_ != kUnmarked ? base_ : path_.size();
+        f.elements_base = pending_.size();
+        f.kind = kind;
+        f.line = line_;
+        base_ = kUnmarked;
+        line_ = false;
+        if (kind == Kind::InlineTable) ++inline_depth_;
+        frames_.push_back(f);
+    }
+
+    void end(std::size_t at) {
+        const Frame f = frames_.back();
+        frames_.pop_back();
+        if (f.kind == Kind::InlineTable) --inline_depth_;
+        if (f.kind == Kind::Array) {
+            const auto first = static_cast<std::uint32_t>(out_.elements.size());
+            out_.elements.insert(out_.elements.end(),
+                                 pending_.begin() + static_cast<std::ptrdiff_t>(f.elements_base),
+                                 pending_.end());
+            pending_.resize(f.elements_base);
+            out_.arrays.push_back(
+                WrittenLayout::ArrayPlace{path(),
+                                          {f.start, at},
+                                          first,
+                                          static_cast<std::uint32_t>(out_.elements.size() - first),
+                                          inline_depth_ != 0});
+        }
+        if (!frames_.empty() && frames_.back().kind == Kind::Array) pending_.push_back({f.start, at});
+        if (f.line) out_.lines.push_back(WrittenLayout::Line{path(), table_size_, {f.key_start, at}});
+        if (frames_.empty()) out_.value = {f.start, at};
+        path_.resize(f.path_base);
+    }
+
+    // The elements of a packed run, written as text[from, end): each one's
+    // span, and the comments around them.
+    void packed_run(std::string_view text, std::size_t from) {
+        const std::string_view run = text.substr(from);
+        PackedElements reader(run);
+        TreeItem element;
+        while (reader.next(element)) {
+            const std::string_view prefix = element.decor().prefix.view();
+            const std::string_view suffix = element.decor().suffix.view();
+            const auto at = [&](const char* p) { return from + static_cast<std::size_t>(p - run.data()); };
+            comments(text, at(prefix.data()), at(prefix.data() + prefix.size()));
+            pending_.push_back({at(prefix.data() + prefix.size()), at(suffix.data())});
+            comments(text, at(suffix.data()), at(suffix.data() + suffix.size()));
+        }
+    }
+
+    // The comments in text[from, to), which is decor: white space, line
+    // breaks and comments only.
+    void comments(std::string_view text, std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) {
+            if (text[i] != '#') continue;
+            std::size_t end = i;
+            while (end < to && text[end] != '\n') ++end;
+            const std::size_t next = end;
+            if (end > i && text[end - 1] == '\r') --end;
+            out_.comments.push_back({i, end});
+            i = next;
+        }
+    }
+
+private:
+    static constexpr std::size_t kUnmarked = static_cast<std::size_t>(-1);
+
+    struct Frame {
+        std::size_t start;
+        std::size_t key_start;
+        std::size_t path_base;
+        std::size_t elements_base;
+        Kind kind;
+        bool line;
+    };
+
+    void mark() {
+        if (base_ == kUnmarked) base_ = path_.size();
+    }
+
+    WrittenLayout::Path path() {
+        const auto first = static_cast<std::uint32_t>(out_.steps.size());
+        out_.steps.insert(out_.steps.end(), path_.begin(), path_.end());
+        return {first, static_cast<std::uint32_t>(path_.size())};
+    }
+
+    WrittenLayout& out_;
+    Vector<WrittenLayout::Step> path_;     // of the value being written
+    Vector<Frame> frames_;                 // values begun and not ended
+    Vector<WrittenLayout::Span> pending_;  // elements of the open arrays
+    std::size_t base_ = kUnmarked;         // path_ size before the next value's steps
+    std::size_t key_start_ = 0;
+    std::uint32_t table_size_ = 0;
+    std::uint32_t inline_depth_ = 0;
+    bool line_ = false;
+};
+
 class Writer {
 public:
-    explicit Writer(String& out) : out_(out) {}
+    explicit Writer(String& out, LayoutRecorder* recorder = nullptr) : out_(out), rec_(recorder) {}
 
     void document(const DocumentRoot& doc) {
         const TreeItem& root = doc.root();
@@ -158,6 +292,7 @@ public:
                 header(s, first_header);
                 first_header = false;
             }
+            if (rec_) record_table(s);
             body(t);
         }
 
@@ -199,6 +334,10 @@ public:
             if (const RawText& above = keys_.back()->leaf_decor.prefix;
                 empty_array && above.is_present() && contains_line_feed(above.view()))
                 part(above, "");
+            if (rec_) {
+                for (std::size_t i = base; i < keys_.size(); ++i) rec_->key(*keys_[i]);
+                rec_->line();
+            }
             line_key_path(base, kBodyKey, empty_array);
             out_.push_back('=');
             value(*v, kBodyValue);
@@ -221,6 +360,7 @@ public:
                     if (!f.first) out_.push_back(',');
                     const Defaults& element = f.first ? kEmpty : kLaterElement;
                     f.first = false;
+                    if (rec_) rec_->index(a.packed_size() + f.next);
                     begin_value(values[f.next++], element);  // f is stale from here
                     continue;
                 }
@@ -231,6 +371,8 @@ public:
                 if (const TreeItem* entry = next_line(f.lines)) {
                     if (f.any) out_.push_back(',');
                     f.any = true;
+                    if (rec_)
+                        for (std::size_t i = f.lines.keys_base; i < keys_.size(); ++i) rec_->key(*keys_[i]);
                     line_key_path(f.lines.keys_base, kInlineKey);
                     out_.push_back('=');
                     f.last_suffix_absent = entry->decor().suffix.is_absent();
@@ -246,6 +388,7 @@ public:
                 part(t.trailing, "");
                 out_.push_back('}');
             }
+            if (rec_) rec_->end(out_.size());
             part(f.item->decor().suffix, f.defaults->suffix);
             open_.pop_back();
         }
@@ -256,9 +399,14 @@ private:
     // it leaves open on open_ for value() to go on with.
     void begin_value(const TreeItem& v, const Defaults& d) {
         part(v.decor().prefix, d.prefix);
+        if (rec_)
+            rec_->begin(out_.size(), v.is_array()          ? LayoutRecorder::Kind::Array
+                                     : v.is_inline_table() ? LayoutRecorder::Kind::InlineTable
+                                                           : LayoutRecorder::Kind::Scalar);
         const SourceRepr& repr = v.repr();
         if (v.is_scalar() && repr.is_present()) {
             spelling(repr);
+            if (rec_) rec_->end(out_.size());
             part(v.decor().suffix, d.suffix);
             return;
         }
@@ -283,7 +431,7 @@ private:
                     // The elements as they were read.
                     const Array& a = v.as_array();
                     out_.push_back('[');
-                    spelling(a.packed_text_raw());
+                    packed_run(a.packed_text_raw());
                     if (a.trailing_comma) out_.push_back(',');
                     part(a.trailing, "");
                     out_.push_back(']');
@@ -301,7 +449,7 @@ private:
                     out_.push_back('[');
                     if (v.as_array().packed()) {
                         // The packed run as it was read; the items follow.
-                        spelling(v.as_array().packed_text_raw());
+                        packed_run(v.as_array().packed_text_raw());
                         f.first = false;
                     }
                 } else {
@@ -314,6 +462,7 @@ private:
             case ItemKind::Table:
             case ItemKind::ArrayOfTables: break;
         }
+        if (rec_) rec_->end(out_.size());
         part(v.decor().suffix, d.suffix);
     }
 
@@ -365,7 +514,7 @@ private:
                 ++f.entry;
             }
             if (child) {
-                path_nodes_.push_back(PathNode{&e.key, path});
+                path_nodes_.push_back(PathNode{&e.key, path, array_element ? f.member - 1 : kNoPath});
                 path = static_cast<std::uint32_t>(path_nodes_.size() - 1);
                 ++depth;
                 add_section(*child, array_element, path, depth);
@@ -590,6 +739,7 @@ private:
         } else {
             part(leaf.prefix, d.prefix);
         }
+        if (rec_) rec_->key_start(out_.size());
         for (std::size_t i = 0; i < n; ++i) {
             const Key& k = *keys[i];
             if (i != 0) {
@@ -646,6 +796,16 @@ private:
 
     // A decor part: the recorded text, or the default when absent.
     void part(const RawText& p, std::string_view fallback) {
+        if (rec_) {
+            const std::size_t from = out_.size();
+            write_part(p, fallback);
+            rec_->comments(std::string_view(out_.data(), out_.size()), from, out_.size());
+            return;
+        }
+        write_part(p, fallback);
+    }
+
+    void write_part(const RawText& p, std::string_view fallback) {
         if (p.is_absent()) {
             new_text(fallback);
         } else if (p.is_owned()) {
@@ -667,6 +827,27 @@ private:
         }
     }
 
+    // The packed run of an array's elements, as spelling() writes it.
+    void packed_run(const RawText& text) {
+        const std::size_t from = out_.size();
+        spelling(text);
+        if (rec_) rec_->packed_run(std::string_view(out_.data(), out_.size()), from);
+    }
+
+    // The path of a section, for the recorder.
+    void record_table(const Section& s) {
+        table_path_.clear();
+        std::uint32_t node = s.path_node;
+        for (std::uint32_t i = 0; i < s.path_size; ++i) {
+            const PathNode& n = path_nodes_[node];
+            if (n.member != kNoPath) table_path_.push_back(WrittenLayout::Step{{}, n.member, true});
+            table_path_.push_back(WrittenLayout::Step{n.key->text(), 0, false});
+            node = n.parent;
+        }
+        std::reverse(table_path_.begin(), table_path_.end());
+        rec_->table(table_path_);
+    }
+
     // Ends a key/value line or a header line whose suffix is `suffix`.
     void end_line(const RawText& suffix) {
         std::string_view eol = crlf_ ? "\r\n" : "\n";
@@ -682,9 +863,11 @@ private:
     }
 
     String& out_;
-    std::string_view source_;     // the document's source buffer, if any
-    Vector<const Key*> keys_;     // key path of the entry being written
-    Vector<const Key*> spelled_;  // a path spelled by its line or header
+    LayoutRecorder* rec_;                     // records the layout when not null
+    Vector<WrittenLayout::Step> table_path_;  // for rec_
+    std::string_view source_;                 // the document's source buffer, if any
+    Vector<const Key*> keys_;                 // key path of the entry being written
+    Vector<const Key*> spelled_;              // a path spelled by its line or header
     Vector<Section> sections_;
     Vector<PathNode> path_nodes_;      // header paths of sections_, see collect
     Vector<const Key*> header_path_;   // the path of the header being written
@@ -705,10 +888,15 @@ private:
 
 }  // namespace
 
-String write_document(const DocumentRoot& doc) {
+String write_document(const DocumentRoot& doc, WrittenLayout* layout) {
     String out;
     out.reserve(doc.source() ? doc.source()->view().size() + 256 : 256);
-    Writer(out).document(doc);
+    if (layout) {
+        LayoutRecorder recorder(*layout);
+        Writer(out, &recorder).document(doc);
+    } else {
+        Writer(out).document(doc);
+    }
     return out;
 }
 
@@ -723,9 +911,11 @@ Vector<WrittenTable> written_tables(const DocumentRoot& doc) {
     return Writer(unused).tables(doc);
 }
 
-String write_item(const TreeItem& item) {
+String write_item(const TreeItem& item, WrittenLayout* layout) {
     String out;
-    Writer w(out);
+    std::optional<LayoutRecorder> recorder;
+    if (layout) recorder.emplace(*layout);
+    Writer w(out, recorder ? &*recorder : nullptr);
     switch (item.kind()) {
         case ItemKind::None: break;
         case ItemKind::Table: w.body(item.as_table()); break;
@@ -738,6 +928,32 @@ String write_item(const TreeItem& item) {
         default: w.value(item, kEmpty); break;
     }
     return out;
+}
+
+void count_code_points(std::string_view text, WrittenLayout& layout) {
+    const auto multibyte = [](char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; };
+    if (std::none_of(text.begin(), text.end(), multibyte)) return;
+    Vector<std::size_t*> offsets;
+    const auto add = [&](WrittenLayout::Span& span) {
+        offsets.push_back(&span.begin);
+        offsets.push_back(&span.end);
+    };
+    for (WrittenLayout::Line& line : layout.lines) add(line.text);
+    for (WrittenLayout::ArrayPlace& array : layout.arrays) add(array.text);
+    for (WrittenLayout::Span& span : layout.elements) add(span);
+    for (WrittenLayout::Span& span : layout.comments) add(span);
+    add(layout.value);
+    std::sort(offsets.begin(), offsets.end(),
+              [](const std::size_t* a, const std::size_t* b) { return *a < *b; });
+    // One pass over the text: a code point starts at every byte that is not
+    // a continuation byte (10xxxxxx).
+    std::size_t byte = 0;
+    std::size_t points = 0;
+    for (std::size_t* offset : offsets) {
+        for (; byte < *offset && byte < text.size(); ++byte)
+            if ((static_cast<unsigned char>(text[byte]) & 0xC0) != 0x80) ++points;
+        *offset = points;
+    }
 }
 
 }  // namespace morvelan

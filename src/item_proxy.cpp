@@ -348,20 +348,23 @@ Result<bool> handle_string(PyObject* obj, std::string& text) {
     return true;
 }
 
+std::size_t item_text_start(const Place& p, const TreeItem& item, std::string_view text) {
+    if (!p.path->empty() && !p.path->back().is_key() && !item.is_table()) {
+        const Text head = head_of(item.decor().prefix.view());
+        if (text.starts_with(head)) return head.size();
+    }
+    return 0;
+}
+
 namespace {
 
 // ---- members ---------------------------------------------------------------
 
 // The serializer's text of the item at `p`, without surrounding white space.
-// An array element's prefix starts on the line of the element before it:
-// that line's rest (its inline comment) is not this element's text.
 Result<Ref> item_text(const Place& p, const TreeItem& item) {
     String text = write_item(item);
     std::string_view view(text.data(), text.size());
-    if (!p.path->empty() && !p.path->back().is_key() && !item.is_table()) {
-        const Text head = head_of(item.decor().prefix.view());
-        if (view.starts_with(head)) view.remove_prefix(head.size());
-    }
+    view.remove_prefix(item_text_start(p, item, view));
     MV_ASSIGN(Ref s, str_from(view));
     return checked(PyObject_CallMethod(s.get(), "strip", nullptr));
 }

@@ -107,6 +107,12 @@ Where where_of(const Place& p, std::size_t index);
 // otherwise (see engine/nesting.hpp). The caller holds the lock.
 Status check_readable(const Place& p, const TreeItem& item);
 
+// Where the text of the item at `p` starts in `text`, the item written on its
+// own (write_item): an array element's prefix starts on the line of the
+// element before it, and that line's rest (its inline comment) is not this
+// element's text.
+std::size_t item_text_start(const Place& p, const TreeItem& item, std::string_view text);
+
 // The kind name of a tree item ("integer", "inline table", ...).
 std::string kind_of(const TreeItem& item);
 // The same between single quotes, as list-side messages write it.

@@ -8,6 +8,7 @@
 #include "engine/lexer.hpp"
 #include "gil.hpp"
 #include "item_proxy.hpp"
+#include "layout.hpp"
 #include "types.hpp"
 #include "views.hpp"
 
@@ -165,6 +166,7 @@ int exec_module(PyObject* module) {
             Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, package.get()));
             if (!fn || add(module, def.ml_name, fn.get()) < 0) return Error::pending();
         }
+        if (add_private_functions(module, package.get()) < 0) return Error::pending();
         if (add(module, "TOMLDecodeError", decode_error_type()) < 0) return Error::pending();
         if (PyModule_AddStringConstant(module, "__version__", MORVELAN_VERSION) < 0) return Error::pending();
         Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));

@@ -383,6 +383,9 @@ X45, Y45 = '"' + "x" * 45 + '"', '"' + "y" * 45 + '"'
     # In arrays of tables, and with CRLF line ends.
     (20, '[[p]]\nx = [1111, 2222, 3333]\n[[p]]\nx = [4, 5]\n', '[[p]]\nx = [\n    1111,\n    2222,\n    3333,\n]\n[[p]]\nx = [4, 5]\n'),
     (20, 'a = [111111, 222222, 333333]\r\n', 'a = [\r\n    111111,\r\n    222222,\r\n    333333,\r\n]\r\n'),
+    # Widths and places count characters, not bytes.
+    (20, '"é" = "ü"  # ñ\na = ["ééééé", "üüüüü", "ßßßßß"]\n',
+     '"é" = "ü"  # ñ\na = [\n    "ééééé",\n    "üüüüü",\n    "ßßßßß",\n]\n'),
     # Nothing breaks an inline table; its canonical form would lengthen the line.
     (9, "x = {a=1}\n", "x = {a=1}\n"),
     (10, "t = {a = [1, 2, 3]}\n", "t = {a = [1, 2, 3]}\n"),

@@ -3,3 +3,6 @@
 # of the package go beside this file.
 from .morvelan import *  # noqa: F401,F403
 from .morvelan import __all__, __doc__, __version__  # noqa: F401
+
+# Private to the command line (_cli.py): no part of the API.
+from .morvelan import _comments, _layout, _value_text  # noqa: F401

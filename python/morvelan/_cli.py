@@ -1,6 +1,8 @@
 """The parts of the command-line editor (``python -m morvelan``): KEY paths,
-finding comments in TOML text, the edits, the formatter that never drops a
-comment, and reading and writing files. ``__main__`` holds the argument handling.
+the edits, the formatter that never drops a comment, and reading and writing
+files. ``__main__`` holds the argument handling. TOML text is read only
+through the library: where the lines, arrays and comments of a document stand
+comes from its writer.
 
 Failures are raised as ``CliError`` with the exit status they stand for: 1 for a
 TOML, key, value or file error, 2 for a usage error (a KEY that is not a key).
@@ -24,7 +26,7 @@ try:
 except ImportError:  # Windows: no advisory locks (see lock_for_edit)
     fcntl = None  # type: ignore[assignment]
 
-from . import DictItem, Document, Item, ListItem, loads
+from . import DictItem, Document, Item, ListItem, _comments, _layout, _value_text, loads
 
 # copy, datetime, difflib and json are imported where they are used: a command
 # that needs none of them starts a few milliseconds sooner.
@@ -137,7 +139,8 @@ def _skip_blank(text: str, pos: int) -> int:
 
 
 # The value of a selector ends at the first ']' outside quotes and outside
-# brackets or braces of its own: `[v=[1, 2]]`, `[k="a]b"]`.
+# brackets or braces of its own: `[v=[1, 2]]`, `[k="a]b"]`. A quoted string in
+# it reads as a quoted key of the KEY does: on one line.
 _SELECT_SPECIAL = re.compile(r"[\"'\[\]{}]")
 # A bare word: a value that is no TOML value and holds no blank, quote,
 # bracket or brace, taken as a string (`[name=rich]`, `[req=rich>=13]`).
@@ -155,9 +158,10 @@ def _selector_end(text: str, pos: int) -> int:
         at = found.start()
         char = text[at]
         if char in "\"'":
-            pos = _string_end(text, at)
-            if pos < 0:
+            quoted = (_BASIC_KEY if char == '"' else _LITERAL_KEY).match(text, at)
+            if quoted is None:
                 raise _bad_key(text, at, "unterminated string in a selector")
+            pos = quoted.end()
             continue
         if char in "[{":
             depth += 1
@@ -427,110 +431,13 @@ def append(doc: Any, steps: list[Step], value: Any) -> None:
 
 
 # ---------------------------------------------------------------------------
-# Comments, strings and brackets in TOML text. Only texts that parse (files that
-# the library read, or its own output) are scanned.
-
-_SPECIAL = re.compile(r"[\"'#\[\]{}\n]")
-_BASIC_BODY = re.compile(r'(?:[^"\\\n]|\\.)*"')
-_LITERAL_BODY = re.compile(r"[^'\n]*'")
-_ML_BASIC_BODY = re.compile(r'(?:[^"\\]|\\[\s\S]|"(?!""))*"""')
-_ML_LITERAL_BODY = re.compile(r"(?:[^']|'(?!''))*'''")
-
-
-def _string_end(text: str, start: int) -> int:
-    """The end of the string (basic, literal, or either multi-line) that starts
-    at start, or -1 if it is not closed."""
-    char = text[start]
-    triple = text.startswith(char * 3, start)
-    if triple:
-        body = (_ML_BASIC_BODY if char == '"' else _ML_LITERAL_BODY).match(text, start + 3)
-    else:
-        body = (_BASIC_BODY if char == '"' else _LITERAL_BODY).match(text, start + 1)
-    if body is None:
-        return -1
-    end = body.end()
-    if triple:
-        # A closing run of four or five quotes ends with the last three.
-        extra = 0
-        while extra < 2 and end < len(text) and text[end] == char:
-            end += 1
-            extra += 1
-    return end
-
-
-def _tokens(text: str) -> Iterator[tuple[str, int, int]]:
-    """("string" | "comment" | "open" | "close" | "newline", start, end) for
-    each string, comment, bracket and line break outside strings and comments."""
-    pos = 0
-    size = len(text)
-    while True:
-        found = _SPECIAL.search(text, pos)
-        if found is None:
-            return
-        start = found.start()
-        char = text[start]
-        if char == "#":
-            end = text.find("\n", start)
-            end = size if end < 0 else end
-            if end > start and text[end - 1] == "\r":
-                end -= 1
-            yield "comment", start, end
-        elif char in "\"'":
-            end = _string_end(text, start)
-            yield "string", start, size if end < 0 else end
-        elif char == "\n":
-            end = start + 1
-            yield "newline", start, end
-        else:
-            end = start + 1
-            yield ("open" if char in "[{" else "close"), start, end
-        pos = end
-
-
-def comments(text: str) -> list[str]:
-    """The comments of TOML text, in order, without line-end characters."""
-    return [text[s:e] for what, s, e in _tokens(text) if what == "comment"]
-
-
-def value_text(text: str) -> str:
-    """The text of one value as `as_toml()` gives it, without the white space
-    and comments around it (those inside an array or inline table stay)."""
-    depth = 0
-    pieces = []
-    pos = 0
-    for what, start, end in _tokens(text):
-        if what == "open":
-            depth += 1
-        elif what == "close":
-            depth -= 1
-        elif what == "comment" and depth == 0:
-            pieces.append(text[pos:start])
-            pos = end
-    pieces.append(text[pos:])
-    return "".join(pieces).strip()
-
-
-# ---------------------------------------------------------------------------
-# The layout of TOML text that the library wrote or read: where each entry
+# The layout of a document's text, as the library writes it: where each entry
 # (`key = value` in a table) and each array stands, with the path of each as
-# lookup() takes it. Only valid TOML is scanned.
+# lookup() takes it.
 
 Path = tuple[Step, ...]
 
-_BLANK = re.compile(r"(?:[ \t\r\n]|#[^\n]*)*")  # white space, line breaks and comments
 _SPACE = re.compile(r"[ \t]*")
-_SCALAR = re.compile(r"[^ \t\r\n,\]}#]+")
-_DATE = re.compile(r"[0-9]{4}-[0-9]{2}-[0-9]{2}")
-_SPACE_TIME = re.compile(r" [0-9]{2}:")  # `1979-05-27 07:32:00`: a date-time with a space
-# An inline table on one line with no array or inline table inside holds no
-# array: skipped at once.
-_FLAT_INLINE_TABLE = re.compile(r"""\{(?:[^{}\[\]"'#\n]|"(?:[^"\\\n]|\\.)*"|'[^'\n]*')*\}""")
-# Most entries are one bare key and one string or plain scalar: read at once.
-_SIMPLE_ENTRY = re.compile(
-    r"([A-Za-z0-9_-]+)[ \t]*=[ \t]*"
-    r"""(?:"(?:[^"\\\n]|\\.)*"(?!")|'[^'\n]*'(?!')"""
-    r"""|(?![0-9]{4}-[0-9]{2}-[0-9]{2} [0-9])[^ \t\r\n,\]}#\[{"']+)"""
-)
 
 
 class ArraySpan:
@@ -549,19 +456,20 @@ class ArraySpan:
 
 
 class Layout:
-    """Where the entries and arrays of a TOML text stand."""
+    """Where the entries and arrays of a document stand in its text (text, the
+    document's as_toml())."""
 
-    def __init__(self, text: str) -> None:
+    def __init__(self, doc: Document) -> None:
+        text, lines, arrays = _layout(doc)
         self.text = text
         self.starts = [0] + [m.end() for m in re.finditer("\n", text)]
         self.widths = [len(line.rstrip("\r")) for line in text.split("\n")]
-        self._bom = text.startswith("\ufeff")
-        self.widths[0] -= self._bom
+        self.widths[0] -= text.startswith("\ufeff")
         # (table path, keys, first line, last line) of each `key = value`
-        self.entries: list[tuple[Path, Path, int, int]] = []
-        self.arrays: list[ArraySpan] = []
-        self._elements: dict[Path, int] = {}  # arrays of tables: elements so far
-        self._scan()
+        self.entries: list[tuple[Path, Path, int, int]] = [
+            (path[:size], path[size:], self.line(begin), self.line(end - 1)) for path, size, begin, end in lines
+        ]
+        self.arrays = [ArraySpan(*array) for array in arrays]
 
     def line(self, offset: int) -> int:
         return bisect.bisect_right(self.starts, offset) - 1
@@ -569,100 +477,6 @@ class Layout:
     def indentation(self, line: int) -> str:
         space = _SPACE.match(self.text, self.starts[line])
         return space.group() if space else ""
-
-    def _keys(self, pos: int) -> tuple[Path, int]:
-        keys: list[str] = []
-        while True:
-            key, pos = _segment(self.text, _SPACE.match(self.text, pos).end())  # type: ignore[union-attr]
-            if pos < 0:
-                raise ValueError("no key")
-            keys.append(key)
-            pos = _SPACE.match(self.text, pos).end()  # type: ignore[union-attr]
-            if not self.text.startswith(".", pos):
-                return tuple(keys), pos
-            pos += 1
-
-    def _table(self, keys: Path, element: bool) -> Path:
-        """The path of the table a header names: the last element so far of each
-        array of tables on the way, and a new one for `[[...]]`."""
-        path: list[Step] = []
-        for i, key in enumerate(keys):
-            path.append(key)
-            here = tuple(path)
-            if element and i == len(keys) - 1:
-                self._elements[here] = self._elements.get(here, 0) + 1
-            if here in self._elements:
-                path.append(self._elements[here] - 1)
-        return tuple(path)
-
-    def _scan(self) -> None:
-        text = self.text
-        table: Path = ()
-        pos = int(self._bom)
-        while True:
-            pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
-            if pos >= len(text):
-                return
-            if text[pos] == "[":
-                element = text.startswith("[[", pos)
-                keys, pos = self._keys(pos + (2 if element else 1))
-                table = self._table(keys, element)
-                pos += 2 if element else 1
-                continue
-            first = self.line(pos)
-            simple = _SIMPLE_ENTRY.match(text, pos)
-            if simple:
-                self.entries.append((table, (simple.group(1),), first, first))
-                pos = simple.end()
-                continue
-            keys, pos = self._keys(pos)
-            pos = _SPACE.match(text, pos + 1).end()  # type: ignore[union-attr]  # after '='
-            pos = self._value(pos, table + keys, False)
-            self.entries.append((table, keys, first, self.line(pos - 1)))
-
-    def _value(self, pos: int, path: Path, inline: bool) -> int:
-        text = self.text
-        char = text[pos]
-        if char == "[":
-            start = pos
-            elements: list[tuple[int, int]] = []
-            pos += 1
-            while True:
-                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
-                if text[pos] == "]":
-                    break
-                begin = pos
-                pos = self._value(pos, path + (len(elements),), inline)
-                elements.append((begin, pos))
-                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
-                if text[pos] == ",":
-                    pos += 1
-            self.arrays.append(ArraySpan(path, start, pos + 1, elements, inline))
-            return pos + 1
-        if char == "{":
-            flat = _FLAT_INLINE_TABLE.match(text, pos)
-            if flat:
-                return flat.end()
-            pos += 1
-            while True:
-                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
-                if text[pos] == "}":
-                    return pos + 1
-                keys, pos = self._keys(pos)
-                pos = _SPACE.match(text, pos + 1).end()  # type: ignore[union-attr]
-                pos = self._value(pos, path + keys, True)
-                pos = _BLANK.match(text, pos).end()  # type: ignore[union-attr]
-                if text[pos] == ",":
-                    pos += 1
-        if char in "\"'":
-            return _string_end(text, pos)
-        scalar = _SCALAR.match(text, pos)
-        if scalar is None:
-            raise ValueError("no value")
-        end = scalar.end()
-        if _DATE.fullmatch(scalar.group()) and _SPACE_TIME.match(text, end):
-            end = _SCALAR.match(text, end + 1).end()  # type: ignore[union-attr]
-        return end
 
     def longest(self, first: int, last: int) -> int:
         return max(self.widths[first : last + 1])
@@ -724,7 +538,7 @@ def _fmt_if_comments_stay(doc: Any, steps: list[Step], whole: bool) -> None:
     item = lookup(doc, steps)
 
     def seen(document: Any, node: Any) -> list[str]:
-        return comments(document.as_toml() if whole or not steps else node.as_toml())
+        return _comments(document if whole or not steps else node)
 
     before = seen(doc, item)
     if before:
@@ -756,7 +570,7 @@ def _format_tree(doc: Any, steps: list[Step], whole: bool, keep: Kept) -> None:
             _format_tree(doc, steps + [step], whole, keep)
 
 
-def _break_arrays(doc: Any, out: str, width: int, unit: str, keep: Kept) -> tuple[str, Layout, bool]:
+def _break_arrays(doc: Any, width: int, unit: str, keep: Kept) -> tuple[str, Layout, bool]:
     """Writes one element a line each array that stands on one line longer
     than width (the outermost ones first, so that an element that still makes
     its own line too long is broken next), outside inline tables and the kept
@@ -766,7 +580,8 @@ def _break_arrays(doc: Any, out: str, width: int, unit: str, keep: Kept) -> tupl
     takes the new array's text, parsed with its layout (the same data, each
     element spelled as it was). Returns the text, its layout, and whether an
     array was broken."""
-    layout = Layout(out)
+    layout = Layout(doc)
+    out = layout.text
     broke = False
     while True:
         found = [
@@ -795,8 +610,8 @@ def _break_arrays(doc: Any, out: str, width: int, unit: str, keep: Kept) -> tupl
             # Only an element line still too long that holds an array can have
             # an array to break next.
             again = again or any(len(base) + len(unit) + len(e) + 1 > width and "[" in e for e in elements)
-        out = doc.as_toml()
-        layout = Layout(out)
+        layout = Layout(doc)
+        out = layout.text
         broke = True
         if not again:
             return out, layout, broke
@@ -804,17 +619,15 @@ def _break_arrays(doc: Any, out: str, width: int, unit: str, keep: Kept) -> tupl
 
 def _format_pass(text: str, width: int, unit: str, keep: Kept) -> tuple[str, Layout, bool]:
     doc = loads(text)
-    wanted = comments(text)
+    wanted = _comments(doc)
     # fmt() of a nested value only rewrites that value's text, so checking the
     # comments of that text is enough; should the result still have lost a
     # comment, start again and check the whole document at each step.
     _format_tree(doc, [], False, keep)
-    out: str = doc.as_toml()
-    if comments(out) != wanted:
+    if _comments(doc) != wanted:
         doc = loads(text)
         _format_tree(doc, [], True, keep)
-        out = doc.as_toml()
-    return _break_arrays(doc, out, width, unit, keep)
+    return _break_arrays(doc, width, unit, keep)
 
 
 def format_text(text: str, width: int = WIDTH) -> str:
@@ -825,7 +638,7 @@ def format_text(text: str, width: int = WIDTH) -> str:
     then none longer than its longest. An entry that would is left as it was
     (its value untouched, the tables it stands in not formatted), and the pass
     starts again."""
-    source = Layout(text)
+    source = Layout(loads(text))
     longest = {table + keys: source.longest(first, last) for table, keys, first, last in source.entries}
     # New multi-line arrays indent as most of the file's do. If, once formatted,
     # most arrays of the result indent otherwise (fmt() joined many of them), the
@@ -868,7 +681,7 @@ def toml_text(node: Any) -> str:
         # A copied header keeps the blank line before it, which no document starts with.
         text: str = holder.as_toml()
         return text.lstrip()
-    return value_text(node.as_toml()) + "\n"
+    return _value_text(node) + "\n"
 
 
 def json_text(value: Any) -> str:
