@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 
+#include "arguments.hpp"
 #include "document.hpp"
 #include "engine/encode.hpp"
 #include "item_proxy.hpp"
