@@ -412,6 +412,14 @@ void store(RawText& place, const std::string& text, Text default_text) {
     place = owned(text);
 }
 
+// Puts the element at order[j] at position j, for every j.
+void permute(Elements& v, const std::vector<std::size_t>& order) {
+    Vector<TreeItem> moved;
+    moved.reserve(order.size());
+    for (const std::size_t k : order) moved.push_back(std::move(v[k]));
+    for (std::size_t j = 0; j < order.size(); ++j) v[j] = std::move(moved[j]);
+}
+
 // The new text before each slot of an array whose elements go in `order`
 // (slot n: the text before "]"), from the texts before the slots as they
 // were (`before`) and their trivia. What stays with a slot: the rest of the
@@ -494,11 +502,8 @@ void reorder_elements(Array& a, const std::vector<std::size_t>& order) {
     std::vector<RawText> suffixes = reordered_suffixes(v, order);
     std::vector<RawText> prefixes(n);
     for (std::size_t j = 0; j < n; ++j) prefixes[j] = v[j].decor().prefix;
-    Vector<TreeItem> moved;
-    moved.reserve(n);
-    for (std::size_t j = 0; j < n; ++j) moved.push_back(std::move(v[order[j]]));
+    permute(v, order);
     for (std::size_t j = 0; j < n; ++j) {
-        v[j] = std::move(moved[j]);
         v[j].decor().prefix = std::move(prefixes[j]);
         store(v[j].decor().prefix, prefix[j], j == 0 ? "" : " ");
         v[j].decor().suffix = std::move(suffixes[j]);
@@ -591,13 +596,8 @@ bool reorder_members(DocumentRoot& doc, TreeItem& list, const std::vector<std::s
     std::size_t next = 0;
     for (std::size_t j = 0; j < n; ++j)
         for (Table* t : m->sections[order[j]]) t->doc_position = HeaderPosition(m->places[next++]);
-    Vector<TreeItem> moved;
-    moved.reserve(n);
-    for (std::size_t j = 0; j < n; ++j) moved.push_back(std::move(members[order[j]]));
-    for (std::size_t j = 0; j < n; ++j) {
-        members[j] = std::move(moved[j]);
-        members[j].decor().prefix = std::move(prefixes[j]);
-    }
+    permute(members, order);
+    for (std::size_t j = 0; j < n; ++j) members[j].decor().prefix = std::move(prefixes[j]);
     return true;
 }
 

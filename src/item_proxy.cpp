@@ -313,6 +313,29 @@ Result<bool> Comparand::equals(const TreeItem& mine) const {
     return values_equal(mine, *theirs);
 }
 
+namespace {
+
+// The container that holds the entry a handle names, and the entry's place in
+// it; the handle has been checked and its path resolved (it is not the root).
+struct Holder {
+    TreeItem* parent;
+    EntrySlot slot;
+};
+
+Holder holder_of(const Place& p) {
+    Path up(p.path->begin(), p.path->end() - 1);
+    const PathStep& last = p.path->back();
+    EntrySlot slot;
+    slot.by_key = last.is_key();
+    if (slot.by_key)
+        slot.key = last.key_text();
+    else
+        slot.index = last.index_value();
+    return Holder{resolve_path(p.doc(), up), slot};
+}
+
+}  // namespace
+
 Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj) {
     if (!is_item(obj)) return std::optional<TreeItem>();
     Place p = Place::of_record(obj);
@@ -320,19 +343,8 @@ Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj) {
     MV_ASSIGN(const TreeItem* target, resolve(p));
     MV_CHECK(check_copy_nesting(*target));
     TreeItem copy = *target;
-    if (!p.path->empty()) {
-        Path parent_path(p.path->begin(), p.path->end() - 1);
-        if (const TreeItem* parent = resolve_path(p.doc(), parent_path)) {
-            const PathStep& step = p.path->back();
-            EntrySlot slot;
-            slot.by_key = step.is_key();
-            if (slot.by_key)
-                slot.key = step.key_text();
-            else
-                slot.index = step.index_value();
-            leave_place_behind(copy, *parent, slot);
-        }
-    }
+    if (!p.path->empty())
+        if (const Holder h = holder_of(p); h.parent) leave_place_behind(copy, *h.parent, h.slot);
     guard.unlock();
     copy.detach();
     return std::optional<TreeItem>(std::move(copy));
@@ -493,25 +505,6 @@ int item_set_implicit(PyObject* self, PyObject* value, void*) {
 }
 
 // ---- comments ----------------------------------------------------------------
-
-// The container that holds the entry a handle names, and the entry's place in
-// it; the handle has been checked and its path resolved (it is not the root).
-struct Holder {
-    TreeItem* parent;
-    EntrySlot slot;
-};
-
-Holder holder_of(const Place& p) {
-    Path up(p.path->begin(), p.path->end() - 1);
-    const PathStep& last = p.path->back();
-    EntrySlot slot;
-    slot.by_key = last.is_key();
-    if (slot.by_key)
-        slot.key = last.key_text();
-    else
-        slot.index = last.index_value();
-    return Holder{resolve_path(p.doc(), up), slot};
-}
 
 template <std::optional<std::string> (*read)(const TreeItem&, const EntrySlot&)>
 PyObject* comment_getter(PyObject* self, void*) {
