@@ -8,6 +8,7 @@
 #include <atomic>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "conversion.hpp"
 #include "document.hpp"
@@ -149,5 +150,18 @@ void after_removal(const Place& p, const TreeItem& list, bool had_members, KeptT
 // members is written as a key/value line: what that line carried goes where
 // array_of_tables_refilling and array_of_tables_refilled put it.
 void insert_into_list(const Place& p, TreeItem& list, std::size_t at, TreeItem&& element);
+
+// The arguments of sort(*, key=None, reverse=False): the key function (null
+// for None) and the direction.
+struct SortOptions {
+    PyObject* key = nullptr;  // borrowed
+    bool descending = false;
+};
+Result<SortOptions> sort_options(PyObject* key, PyObject* reverse);
+
+// The positions of the Python list `values` in sorted order, stable, as
+// list.sort() sorts them (by key(value) when a key is given). Runs Python
+// code: the caller holds no document lock.
+Result<std::vector<std::size_t>> sorted_positions(PyObject* values, const SortOptions& options);
 
 }  // namespace morvelan::py
