@@ -341,6 +341,7 @@ void Sections::move_blocks(const DocumentRoot& doc, const std::vector<std::size_
         const auto at =
             std::lower_bound(items.begin(), items.end(),
                              std::make_pair(headers_[unit].front(), static_cast<TreeItem*>(nullptr)));
+        if (at == items.end() || at->first != headers_[unit].front()) continue;  // every header is written
         at->second->decor().prefix = placed(above_[slots_[j++]], above_[unit]);
     }
 }

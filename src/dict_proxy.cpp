@@ -5,6 +5,7 @@
 #include "dict_proxy.hpp"
 
 #include <optional>
+#include <unordered_map>
 
 #include "conversion.hpp"
 #include "edit/dict_ops.hpp"
@@ -354,15 +355,38 @@ Result<Ref> entry_names(PyObject* self, std::uint64_t& counter) {
     return names;
 }
 
-// Puts the entries of the table in `order` (positions of its visible entries
-// as they were at `counter`) in one edit. An edit since then (by a key
-// function, or by another thread) leaves the table as it is.
-Status apply_table_order(PyObject* self, const std::vector<std::size_t>& order, std::uint64_t counter) {
+// The sorted names (names[order[j]] comes j-th) as positions of the table's
+// visible entries now: another sort may have moved them since the names were
+// read (a sort stamps nothing), while any edit that adds, removes or renames
+// an entry moves the counter.
+Result<std::vector<std::size_t>> current_order(const Table& t, PyObject* names,
+                                               const std::vector<std::size_t>& order) {
+    std::unordered_map<std::string_view, std::size_t> at;
+    for (const Entry& e : t.entries)
+        if (!e.item.is_none()) at.emplace(e.key.text(), at.size());
+    std::vector<std::size_t> out;
+    out.reserve(order.size());
+    for (const std::size_t k : order) {
+        MV_ASSIGN(const std::string_view name, utf8_of(PyList_GetItem(names, static_cast<Py_ssize_t>(k))));
+        const auto found = at.find(name);
+        if (found == at.end() || order.size() != at.size())
+            return value_error("table modified during sort()");
+        out.push_back(found->second);
+    }
+    return out;
+}
+
+// Puts the entries of the table in the sorted order of `names` (read at
+// `counter`) in one edit. An edit since then (by a key function, or by
+// another thread) leaves the table as it is.
+Status apply_table_order(PyObject* self, PyObject* names, const std::vector<std::size_t>& order,
+                         std::uint64_t counter) {
     Place p = Place::of(self);
     MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
     MV_ASSIGN(TreeItem * t, table_at(p, "sort()"));
     if (p.doc().registry.counter() != counter) return value_error("table modified during sort()");
-    switch (reorder_entries(p.doc().tree, *t, order)) {
+    MV_ASSIGN(const std::vector<std::size_t> now, current_order(t->as_table(), names, order));
+    switch (reorder_entries(p.doc().tree, *t, now)) {
         case TableOrder::Done: return ok();
         case TableOrder::SectionsApart:
             return value_error(
@@ -389,7 +413,7 @@ PyObject* mapping_sort(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         std::uint64_t counter = 0;
         MV_ASSIGN(Ref names_read, entry_names(self, counter));
         MV_ASSIGN(const std::vector<std::size_t> order, sorted_positions(names_read.get(), options));
-        MV_CHECK(apply_table_order(self, order, counter));
+        MV_CHECK(apply_table_order(self, names_read.get(), order, counter));
         return Ref::borrow(Py_None);
     });
 }

@@ -316,6 +316,19 @@ def test_sorting_a_table_orders_its_entries(options):
     assert member.value == {"z": 5}
 
 
+# A sort made by the key function (which changes no entry, and so is no
+# modification) does not mix up the order found: it is applied by name.
+def test_a_sort_inside_the_key_function_leaves_the_order_found():
+    d = morvelan.loads("b = 1\na = 2\nc = 3\n")
+
+    def key(name):
+        d.sort(reverse=True)
+        return name
+
+    d.sort(key=key)
+    assert list(d) == ["a", "b", "c"] and d.as_toml() == "a = 2\nb = 1\nc = 3\n"
+
+
 # Reversing moves each element with its comments (a member of an array of
 # tables with its sections): on every array of the corpus the text reads back
 # as the reversed values and keeps every comment; reversed again, the values
