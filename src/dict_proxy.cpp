@@ -5,10 +5,12 @@
 #include "dict_proxy.hpp"
 
 #include <optional>
+#include <unordered_map>
 
 #include "arguments.hpp"
 #include "conversion.hpp"
 #include "edit/dict_ops.hpp"
+#include "edit/table_order.hpp"
 #include "item_proxy.hpp"
 #include "types.hpp"
 #include "views.hpp"
@@ -338,6 +340,85 @@ PyObject* mapping_rename(PyObject* self, PyObject* const* args, Py_ssize_t nargs
     });
 }
 
+// The names of the table's visible entries, as a list of str, and the
+// modification counter they were read at.
+Result<Ref> entry_names(PyObject* self, std::uint64_t& counter) {
+    Place p = Place::of(self);
+    MV_ASSIGN(LockGuard guard, LockGuard::shared(p.doc().lock));
+    MV_ASSIGN(TreeItem * t, table_at(p, "sort()"));
+    counter = p.doc().registry.counter();
+    MV_ASSIGN(Ref names, checked(PyList_New(0)));
+    for (const Entry& e : t->as_table().entries) {
+        if (e.item.is_none()) continue;
+        MV_ASSIGN(Ref k, str_from(e.key.text()));
+        if (PyList_Append(names.get(), k.get()) < 0) return Error::pending();
+    }
+    return names;
+}
+
+// The sorted names (names[order[j]] comes j-th) as positions of the table's
+// visible entries now: another sort may have moved them since the names were
+// read (a sort stamps nothing), while any edit that adds, removes or renames
+// an entry moves the counter.
+Result<std::vector<std::size_t>> current_order(const Table& t, PyObject* names,
+                                               const std::vector<std::size_t>& order) {
+    std::unordered_map<std::string_view, std::size_t> at;
+    for (const Entry& e : t.entries)
+        if (!e.item.is_none()) at.emplace(e.key.text(), at.size());
+    std::vector<std::size_t> out;
+    out.reserve(order.size());
+    for (const std::size_t k : order) {
+        MV_ASSIGN(const std::string_view name, utf8_of(PyList_GetItem(names, static_cast<Py_ssize_t>(k))));
+        const auto found = at.find(name);
+        if (found == at.end() || order.size() != at.size())
+            return value_error("table modified during sort()");
+        out.push_back(found->second);
+    }
+    return out;
+}
+
+// Puts the entries of the table in the sorted order of `names` (read at
+// `counter`) in one edit. An edit since then (by a key function, or by
+// another thread) leaves the table as it is.
+Status apply_table_order(PyObject* self, PyObject* names, const std::vector<std::size_t>& order,
+                         std::uint64_t counter) {
+    Place p = Place::of(self);
+    MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
+    MV_ASSIGN(TreeItem * t, table_at(p, "sort()"));
+    if (p.doc().registry.counter() != counter) return value_error("table modified during sort()");
+    MV_ASSIGN(const std::vector<std::size_t> now, current_order(t->as_table(), names, order));
+    switch (reorder_entries(p.doc().tree, *t, now)) {
+        case TableOrder::Done: return ok();
+        case TableOrder::SectionsApart:
+            return value_error(
+                "sort() cannot move the sections of this table: other tables' headers stand among them, or "
+                "some were added by edits and others read from the text");
+        case TableOrder::LinesApart:
+            return value_error(
+                "sort() cannot move the lines of this dotted table: other lines of the table that holds them "
+                "stand among them");
+    }
+    return ok();
+}
+
+// sort(*, key=None, reverse=False): the names are read, keyed and sorted
+// (stable, as list.sort()) with no lock held, since key runs Python code;
+// the order found is then applied. Keys name the same entries after the
+// sort, and the values stay as they were: no handle goes stale.
+PyObject* mapping_sort(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"key", "reverse"};
+        static const Signature sig{"sort()", names, 2, 0, 0, 0, false, false};
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
+        MV_ASSIGN(const SortOptions options, sort_options(a.values[0], a.values[1]));
+        std::uint64_t counter = 0;
+        MV_ASSIGN(Ref names_read, entry_names(self, counter));
+        MV_ASSIGN(const std::vector<std::size_t> order, sorted_positions(names_read.get(), options));
+        MV_CHECK(apply_table_order(self, names_read.get(), order, counter));
+        return Ref::borrow(Py_None);
+    });
+}
+
 PyObject* mapping_popitem(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
         MV_CHECK(no_arguments("popitem()", args, nargs, kwnames, self));
@@ -434,6 +515,15 @@ const PyMethodDef kMethods[] = {
      "Rename the key old to new in place: same line or header, same value text and comments.\n\n"
      "A table's headers, and the headers below it, follow. KeyError if old is missing or new\n"
      "is already a key; handles below old become stale."},
+    {"sort", fastcall(mapping_sort), kFastcall,
+     "sort($self, /, *, key=None, reverse=False)\n--\n\n"
+     "Sort the entries in place, stably, by name (or by key(name)).\n\n"
+     "Each key/value line moves with its comment lines and the comment at the end of its line\n"
+     "(a dotted key's lines go together); the layout (indentation, blank lines, comment\n"
+     "paragraphs set off by a blank line) stays. Sub-tables and arrays of tables move with the\n"
+     "headers below them and their comment lines, taking the places the sections held. Names\n"
+     "that cannot be compared raise TypeError; sections with another table's header among them\n"
+     "raise ValueError. Either leaves the table as it was."},
     {"popitem", fastcall(mapping_popitem), kFastcall,
      "popitem($self)\n--\n\nRemove and return the last (key, value) pair as a 2-tuple."},
     {"update", fastcall(mapping_update), kFastcall,

@@ -787,4 +787,44 @@ bool is_item(PyObject* o) noexcept {
     return type && PyObject_TypeCheck(o, reinterpret_cast<PyTypeObject*>(type));
 }
 
+Result<SortOptions> sort_options(PyObject* key, PyObject* reverse) {
+    SortOptions o;
+    o.key = key && key != Py_None ? key : nullptr;
+    if (reverse) {
+        const int truth = PyObject_IsTrue(reverse);
+        if (truth < 0) return Error::pending();
+        o.descending = truth != 0;
+    }
+    return o;
+}
+
+Result<std::vector<std::size_t>> sorted_positions(PyObject* values, const SortOptions& options) {
+    const Py_ssize_t n = PyList_Size(values);
+    Ref keys = Ref::borrow(values);
+    if (options.key) {
+        MV_ASSIGN(keys, checked(PyList_New(n)));
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            MV_ASSIGN(Ref k,
+                      checked(PyObject_CallFunctionObjArgs(options.key, PyList_GetItem(values, i), nullptr)));
+            PyList_SetItem(keys.get(), i, k.release());
+        }
+    }
+    MV_ASSIGN(Ref getitem, checked(PyObject_GetAttrString(keys.get(), "__getitem__")));
+    MV_ASSIGN(Ref positions, checked(PyList_New(n)));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        MV_ASSIGN(Ref index, checked(PyLong_FromSsize_t(i)));
+        PyList_SetItem(positions.get(), i, index.release());
+    }
+    MV_ASSIGN(Ref sort, checked(PyObject_GetAttrString(positions.get(), "sort")));
+    MV_ASSIGN(Ref no_args, checked(PyTuple_New(0)));
+    MV_ASSIGN(Ref kwargs, checked(Py_BuildValue("{sOsO}", "key", getitem.get(), "reverse",
+                                                options.descending ? Py_True : Py_False)));
+    MV_CHECK(checked(PyObject_Call(sort.get(), no_args.get(), kwargs.get())));
+    std::vector<std::size_t> order(static_cast<std::size_t>(n));
+    for (Py_ssize_t j = 0; j < n; ++j)
+        order[static_cast<std::size_t>(j)] =
+            static_cast<std::size_t>(PyLong_AsSsize_t(PyList_GetItem(positions.get(), j)));
+    return order;
+}
+
 }  // namespace morvelan::py

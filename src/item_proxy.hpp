@@ -8,6 +8,7 @@
 #include <atomic>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "conversion.hpp"
 #include "document.hpp"
@@ -148,5 +149,18 @@ Result<bool> handle_string(PyObject* obj, std::string& text);
 // The edit of the list (an array or an array of tables) at `p`, resolved to
 // `list`; an array of tables knows the table that holds it by key.
 ListEdit edit_list(const Place& p, TreeItem& list);
+
+// The arguments of sort(*, key=None, reverse=False): the key function (null
+// for None) and the direction.
+struct SortOptions {
+    PyObject* key = nullptr;  // borrowed
+    bool descending = false;
+};
+Result<SortOptions> sort_options(PyObject* key, PyObject* reverse);
+
+// The positions of the Python list `values` in sorted order, stable, as
+// list.sort() sorts them (by key(value) when a key is given). Runs Python
+// code: the caller holds no document lock.
+Result<std::vector<std::size_t>> sorted_positions(PyObject* values, const SortOptions& options);
 
 }  // namespace morvelan::py

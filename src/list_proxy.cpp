@@ -598,13 +598,7 @@ PyObject* list_sort(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
         static const char* const names[] = {"key", "reverse"};
         static const Signature sig{"sort()", names, 2, 0, 0, 0, false, false};
         MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames, self));
-        PyObject* key = a.values[0] && a.values[0] != Py_None ? a.values[0] : nullptr;
-        bool descending = false;
-        if (a.values[1]) {
-            const int truth = PyObject_IsTrue(a.values[1]);
-            if (truth < 0) return Error::pending();
-            descending = truth != 0;
-        }
+        MV_ASSIGN(const SortOptions options, sort_options(a.values[0], a.values[1]));
         Ref values;
         std::uint64_t counter = 0;
         {
@@ -614,31 +608,7 @@ PyObject* list_sort(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
             counter = p.doc().registry.counter();
             MV_ASSIGN(values, to_python(*list));
         }
-        const Py_ssize_t n = PyList_Size(values.get());
-        Ref keys = values;
-        if (key) {
-            MV_ASSIGN(keys, checked(PyList_New(n)));
-            for (Py_ssize_t i = 0; i < n; ++i) {
-                MV_ASSIGN(Ref k, checked(PyObject_CallFunctionObjArgs(key, PyList_GetItem(values.get(), i),
-                                                                      nullptr)));
-                PyList_SetItem(keys.get(), i, k.release());
-            }
-        }
-        MV_ASSIGN(Ref getitem, checked(PyObject_GetAttrString(keys.get(), "__getitem__")));
-        MV_ASSIGN(Ref positions, checked(PyList_New(n)));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            MV_ASSIGN(Ref index, checked(PyLong_FromSsize_t(i)));
-            PyList_SetItem(positions.get(), i, index.release());
-        }
-        MV_ASSIGN(Ref sort, checked(PyObject_GetAttrString(positions.get(), "sort")));
-        MV_ASSIGN(Ref no_args, checked(PyTuple_New(0)));
-        MV_ASSIGN(Ref options, checked(Py_BuildValue("{sOsO}", "key", getitem.get(), "reverse",
-                                                     descending ? Py_True : Py_False)));
-        MV_CHECK(checked(PyObject_Call(sort.get(), no_args.get(), options.get())));
-        std::vector<std::size_t> order(static_cast<std::size_t>(n));
-        for (Py_ssize_t j = 0; j < n; ++j)
-            order[static_cast<std::size_t>(j)] =
-                static_cast<std::size_t>(PyLong_AsSsize_t(PyList_GetItem(positions.get(), j)));
+        MV_ASSIGN(const std::vector<std::size_t> order, sorted_positions(values.get(), options));
         MV_CHECK(apply_order(self, "sort()", order, counter));
         return Ref::borrow(Py_None);
     });

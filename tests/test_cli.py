@@ -148,6 +148,8 @@ def test_get_prints_the_value(tmp_path, name, key, flags, expected):
     ("sample", ["sort", "products", "--by", "name", "--reverse"],
      b'name = "hammer"\n\n[[products]]\nname = "nail"\nsku = 0x2A\n',
      b'name = "nail"\nsku = 0x2A\n\n[[products]]\nname = "hammer"\n'),
+    ("sample", ["sort", "server", "--reverse"], b'host   = "localhost"\nports  = [ 8000, 8001, 8002 ]\n',
+     b'ports  = [ 8000, 8001, 8002 ]\nhost   = "localhost"\n'),
     ("sample", ["rename", "server.tls", "ssl"], b"[server.tls]", b"[server.ssl]"),
     ("sample", ["rename", "title", "name"], b'title = "demo"   # the name', b'name = "demo"   # the name'),
     # The library writes LF and no byte order mark; the file keeps its own.
@@ -573,7 +575,9 @@ def test_results_go_to_stdout_and_messages_to_stderr(tmp_path, args, stdin, stat
     (["del", "{doc}", "server.ports[-9223372036854775807]"], 1, "morvelan: {doc}: index server.ports[-9"),
     (["get", "{doc}", '"\udcff"'], 2, "morvelan: bad KEY '\"\\udcff\"': invalid quoted key ("),
     (["set", "{missing}", "a..b", "1"], 2, "morvelan: bad KEY"),   # KEY before the file
-    (["sort", "{doc}", "server"], 1, "morvelan: {doc}: server is a table, not an array\n"),
+    (["sort", "{doc}", "title"], 1, "morvelan: {doc}: title is a string, not an array or a table\n"),
+    (["sort", "{doc}", "server", "--by", "host"], 1,
+     "morvelan: {doc}: server is a table: --by sorts an array of tables, a table's entries are sorted by name\n"),
     (["sort", "{doc}", "products", "--by", "sku"], 1,
      "morvelan: {doc}: products[0] has no field sku: cannot sort products by it\n"),
     (["sort", "{doc}", "products"], 1, "morvelan: {doc}: '<' not supported between instances of 'dict' and 'dict'\n"),

@@ -2,7 +2,7 @@
 
 Random sequences of mapping edits (assign scalars, lists, tables, handles and
 lists and mappings that hold handles of this and of other documents; delete,
-pop, popitem, update, setdefault, clear, |=) and sequence edits of arrays and
+pop, popitem, update, setdefault, clear, |=, sort) and sequence edits of arrays and
 arrays of tables (append, insert, extend, +=, pop, remove, item and slice
 assignment and deletion, *=, set_multiline, +) are applied to a document and,
 in parallel, to a plain Python dict; a handle stands for its value at the time it
@@ -924,7 +924,7 @@ class Run:
         target = resolve(self.model, path)
         keys = list(target)
         op = c.choice(["assign", "assign", "assign", "del", "pop", "popitem", "update", "setdefault", "clear",
-                       "ior", "or", "build", "list", "list", "list", "comment", "comment"])
+                       "ior", "or", "build", "list", "list", "list", "comment", "comment", "sort"])
         if op == "clear" and c.int(0, 2):
             op = "assign"   # rarely: it wipes out what the other steps work on
         if op == "comment":
@@ -1415,6 +1415,28 @@ class Run:
             if i not in touched:
                 assert line in lines_after, (f"the line of an element left alone changed: {line!r}\n{self.script()}"
                                              f"\n--- before\n{text_before}\n--- after\n{self.doc.as_toml()}")
+
+    def op_sort(self, c, path, target, keys):
+        """sort() of a table or inline table (or of the document): the entries
+        in the order of their names, or of a key of them, like list.sort();
+        refused, changing nothing, when its sections or lines cannot move."""
+        options = c.choice([{}, {"reverse": True}, {"key": len}, {"key": str.upper, "reverse": True}])
+        shown = ", ".join(f"{k}={getattr(v, '__qualname__', v)}" for k, v in options.items())
+        self.log.append(f"{expr(path)}.sort({shown})")
+        text_before = self.doc.as_toml()
+        try:
+            resolve(self.doc, path).sort(**options)
+        except ValueError as e:
+            assert "sort() cannot move the" in str(e), self.script()
+            assert self.doc.as_toml() == text_before, f"a refused sort changed the text\n{self.script()}"
+            return
+        items = [(k, target[k]) for k in sorted(keys, **options)]
+        target.clear()
+        target.update(items)
+        self.touch(path, keys)
+        # Sections move with their headers' comments; which header lines
+        # stand glued to the line above stays with the places.
+        self.copied |= {path[0]} if path else set(keys)
 
     def op_clear(self, c, path, target, keys):
         self.log.append(f"{expr(path)}.clear()")

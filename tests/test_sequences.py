@@ -6,6 +6,7 @@ and by the property tests."""
 import bisect
 import collections.abc
 import datetime as dt
+import re
 
 import pytest
 from toml_cases import CORPUS_FILES, case_id
@@ -60,6 +61,11 @@ def raises(call, exc, message):
     (lambda d: d["arr"].sort(key=lambda v: (d.__setitem__("n", 1), v)[1]), ValueError, "array modified during sort()"),
     (lambda d: d["aot"].sort(), TypeError, "'<' not supported between instances of 'dict' and 'dict'"),
     (lambda d: d["arr"].sort(len), TypeError, "ListItem.sort() takes 0 positional arguments but 1 was given"),
+    (lambda d: d.sort(key=lambda k: 1 if k == "n" else "x"), TypeError,
+     "'<' not supported between instances of 'int' and 'str'"),
+    (lambda d: d.sort(key=lambda k: 1 / 0), ZeroDivisionError, "division by zero"),
+    (lambda d: d.sort(key=lambda k: (d.__setitem__("n", 1), k)[1]), ValueError, "table modified during sort()"),
+    (lambda d: d["aot"][0].sort(len), TypeError, "DictItem.sort() takes 0 positional arguments but 1 was given"),
 ])
 def test_errors_leave_the_document_alone(call, exc, message):
     d = doc()
@@ -275,6 +281,52 @@ def test_members_that_cannot_move_stay(text, edit):
         with pytest.raises(ValueError, match="cannot move the members of this array of tables"):
             op()
     assert d.as_toml() == before
+
+
+# Sections of a table with another table's header among them, and the lines
+# of a dotted table written among other lines, are not reordered.
+@pytest.mark.parametrize("text, path, message", [
+    ("[t.b]\n[u]\n[t.a]\n", ["t"], "sort() cannot move the sections of this table"),
+    ("a.y = 1\nb = 2\na.x = 3\n", ["a"], "sort() cannot move the lines of this dotted table"),
+])
+def test_entries_that_cannot_move_stay(text, path, message):
+    d = morvelan.loads(text)
+    table = d
+    for step in path:
+        table = table[step]
+    names = list(table)
+    with pytest.raises(ValueError, match=re.escape(message)):
+        table.sort(reverse=True)
+    assert d.as_toml() == text and list(table) == names
+
+
+# sort() of a table (and of the document) orders the entries by key(name),
+# stably, like list.sort(); handles on and below the table stay valid: their
+# keys name the same entries, holding the same values.
+@pytest.mark.parametrize("options", [{}, {"reverse": True}, {"key": len}, {"key": len, "reverse": True},
+                                     {"key": str.upper, "reverse": 1}])
+def test_sorting_a_table_orders_its_entries(options):
+    d = morvelan.loads("bb = 1\nB = 2\na = [3]\n[t]\nc = 4\n[[aaa]]\nz = 5\n")
+    names = list(d)
+    handles = {k: d[k] for k in names}
+    member = d["aaa"][0]
+    d.sort(**options)
+    assert list(d) == sorted(names, **options)
+    assert {k: h.value for k, h in handles.items()} == morvelan.loads(d.as_toml()).value
+    assert member.value == {"z": 5}
+
+
+# A sort made by the key function (which changes no entry, and so is no
+# modification) does not mix up the order found: it is applied by name.
+def test_a_sort_inside_the_key_function_leaves_the_order_found():
+    d = morvelan.loads("b = 1\na = 2\nc = 3\n")
+
+    def key(name):
+        d.sort(reverse=True)
+        return name
+
+    d.sort(key=key)
+    assert list(d) == ["a", "b", "c"] and d.as_toml() == "a = 2\nb = 1\nc = 3\n"
 
 
 # Reversing moves each element with its comments (a member of an array of

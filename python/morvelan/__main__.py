@@ -90,7 +90,8 @@ EDITS: dict[str, tuple[str, list[Callable[[argparse.ArgumentParser], None]]]] = 
     "del": ("delete a key or an array element", [_key_arguments]),
     "append": ("append a value to an array or array of tables", [_key_arguments, _value_arguments]),
     "sort": (
-        "sort an array, or an array of tables by a field; each element keeps its comments",
+        "sort an array, an array of tables by a field, or a table's entries by name; each element "
+        "or entry keeps its comments",
         [_key_arguments, _sort_arguments],
     ),
     "rename": (

@@ -375,11 +375,21 @@ def set_value(doc: Any, steps: list[Step], value: Any) -> None:
 
 
 def sort(doc: Any, steps: list[Step], by: str | None, descending: bool) -> None:
-    """Sorts the array at steps by its values, or an array of tables (or of
-    inline tables) by the field `by` of each element."""
+    """Sorts the array at steps by its values, an array of tables (or of
+    inline tables) by the field `by` of each element, or the entries of the
+    table at steps by name."""
     node = lookup(doc, steps)
+    if isinstance(node, DictItem):
+        if by is not None:
+            raise CliError(f"{show_key(steps)} is {_a(kind(node))}: --by sorts an array of tables, "
+                           "a table's entries are sorted by name")
+        try:
+            node.sort(reverse=descending)
+        except (TypeError, ValueError) as exc:
+            raise _library_error(exc) from None
+        return
     if not isinstance(node, ListItem):
-        raise CliError(f"{show_key(steps) or 'the document'} is {_a(kind(node))}, not an array")
+        raise CliError(f"{show_key(steps) or 'the document'} is {_a(kind(node))}, not an array or a table")
     key: Any = None
     if by is not None:
         values = node.value
