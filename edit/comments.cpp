@@ -59,6 +59,13 @@ Trivia trivia_of(Text before) noexcept {
     return Trivia{l.head, b.free, b.own, l.tail};
 }
 
+Trivia line_trivia(Text before) noexcept {
+    const std::size_t lf = before.rfind('\n');
+    const std::size_t cut = lf == Text::npos ? 0 : lf + 1;
+    const Block b = split_block(before.substr(0, cut));
+    return Trivia{Text(), b.free, b.own, before.substr(cut)};
+}
+
 std::string join_lines(Text a, Text b) {
     std::string out(a);
     if (a.size() >= 2 && a.back() == '\n') {

@@ -84,6 +84,9 @@ struct Trivia {
     Text lines() const noexcept { return Text(free.data(), free.size() + block.size()); }
 };
 Trivia trivia_of(Text before) noexcept;
+// The same for text that starts at the start of a line (the prefix of a
+// standard table's key/value line or of a header): it has no head.
+Trivia line_trivia(Text before) noexcept;
 
 // A part of `whole`'s text, kept as a piece of the source when `whole` is one.
 RawText part_of(const RawText& whole, Text part);

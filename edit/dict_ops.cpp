@@ -110,64 +110,6 @@ void keep_at_end(DocumentRoot& doc, Text kept, bool alone) {
     }
 }
 
-// The lines of a table's body in the order they are written: entry order,
-// or source order when dotted tables are flattened into them (as the writer
-// orders them: a line made in memory follows the line before it).
-void collect_written(Table& t, std::size_t entry, std::vector<Line>& out) {
-    for (std::size_t i = 0; i < t.entries.size(); ++i) {
-        Entry& e = t.entries.at(i);
-        const std::size_t top = entry == kNone ? i : entry;
-        if (is_dotted(e.item) && first_visible(e.item.as_table()) == kNone) {
-            out.push_back(Line{&e.key, &e.item, top});  // written `key = {}`
-        } else if (is_dotted(e.item)) {
-            collect_written(e.item.as_table(), top, out);
-        } else if (e.item.is_value() || (e.item.is_array_of_tables() && !header_prefix(e.item))) {
-            out.push_back(Line{&e.key, &e.item, top});  // a value, or `key = []`
-        }
-    }
-}
-
-std::vector<Line> written_lines(Table& t, const DocumentRoot& doc) {
-    std::vector<Line> lines;
-    collect_written(t, kNone, lines);
-    bool flattened = false;
-    for (const Entry& e : t.entries) flattened |= is_dotted(e.item);
-    if (!flattened || !doc.source()) return lines;
-    const Text src = doc.source()->view();
-    std::vector<std::pair<std::size_t, std::size_t>> at;  // position, index
-    std::size_t last = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const Text k = lines[i].key->repr().view();
-        if (k.data() >= src.data() && k.data() < src.data() + src.size())
-            last = static_cast<std::size_t>(k.data() - src.data());
-        at.emplace_back(last, i);
-    }
-    std::stable_sort(at.begin(), at.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<Line> out;
-    out.reserve(lines.size());
-    for (const auto& p : at) out.push_back(lines[p.second]);
-    return out;
-}
-
-// The table whose body holds the lines of `target`: the table itself, or for
-// a dotted table the table its dotted keys are written in.
-TreeItem& line_owner(DocumentRoot& doc, TreeItem& target) {
-    if (!is_dotted(target)) return target;
-    std::vector<std::pair<TreeItem*, TreeItem*>> stack{{&doc.root(), &doc.root()}};  // item, owner
-    while (!stack.empty()) {
-        auto [item, owner] = stack.back();
-        stack.pop_back();
-        if (item == &target) return *owner;
-        if (item->is_table_like()) {
-            for (Entry& e : item->as_table().entries)
-                stack.emplace_back(&e.item, is_dotted(e.item) ? owner : &e.item);
-        } else if (item->is_array_of_tables()) {
-            for (TreeItem& m : item->as_array_of_tables().values) stack.emplace_back(&m, &m);
-        }
-    }
-    return target;
-}
-
 // The entry that holds `target` among the dotted tables of `owner`.
 Entry* entry_of(TreeItem& owner, const TreeItem& target) {
     std::vector<TreeItem*> stack{&owner};

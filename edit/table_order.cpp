@@ -63,92 +63,24 @@ std::vector<std::size_t> inverse(const std::vector<std::size_t>& from) {
 // ---------------------------------------------------------------------------
 // The lines
 
-// A key/value line of a table's body: the key that ends its path, its value
-// (null for a line the writer makes up: `key = {}` for a dotted table left
-// empty, `key = []` for an array of tables without members), and the
-// position of the table's entry it belongs to.
-struct BodyLine {
-    Key* key;
-    TreeItem* value;
-    std::size_t entry;
-};
-
-// The lines of a table in entry order, dotted tables entered: each entry's
-// lines come together.
-void walk_lines(Table& t, std::size_t entry, std::vector<BodyLine>& out) {
-    for (std::size_t i = 0; i < t.entries.size(); ++i) {
-        Entry& e = t.entries.at(i);
-        const std::size_t top = entry == kNoEntry ? i : entry;
-        if (is_dotted(e.item) && first_visible(e.item.as_table()) != kNoEntry) {
-            walk_lines(e.item.as_table(), top, out);
-        } else if (is_dotted(e.item) || (e.item.is_array_of_tables() && !header_prefix(e.item))) {
-            out.push_back(BodyLine{&e.key, nullptr, top});
-        } else if (e.item.is_value()) {
-            out.push_back(BodyLine{&e.key, &e.item, top});
-        }
-    }
-}
-
-std::vector<BodyLine> lines_of(Table& t) {
-    std::vector<BodyLine> lines;
-    walk_lines(t, kNoEntry, lines);
+std::vector<Line> lines_of(Table& t) {
+    std::vector<Line> lines;
+    collect_written(t, kNoEntry, lines);
     return lines;
-}
-
-// The lines (indices into `lines`, the walk of `t`) in the order the writer
-// writes them: by the place of their keys in the source when dotted tables
-// are flattened among them, a line without one after the line before it.
-std::vector<std::size_t> written_order(const std::vector<BodyLine>& lines, const Table& t,
-                                       const DocumentRoot& doc) {
-    std::vector<std::size_t> out(lines.size());
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] = i;
-    bool flattened = false;
-    for (const Entry& e : t.entries) flattened |= is_dotted(e.item);
-    if (!flattened || !doc.source()) return out;
-    const Text src = doc.source()->view();
-    std::vector<std::size_t> at(lines.size());
-    std::size_t last = 0;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const Text k = lines[i].key->repr().view();
-        if (k.data() >= src.data() && k.data() < src.data() + src.size())
-            last = static_cast<std::size_t>(k.data() - src.data());
-        at[i] = last;
-    }
-    std::stable_sort(out.begin(), out.end(), [&](std::size_t a, std::size_t b) { return at[a] < at[b]; });
-    return out;
 }
 
 // The lines in their new order, as indices into the old walk: the entries
 // in the new order (from[i]: the old position of the entry now at i), each
 // with its lines.
-std::vector<std::size_t> moved_lines(const std::vector<BodyLine>& walk,
-                                     const std::vector<std::size_t>& from) {
+std::vector<std::size_t> moved_lines(const std::vector<Line>& walk, const std::vector<std::size_t>& from) {
     std::vector<std::size_t> begin(from.size() + 1, 0);
-    for (const BodyLine& l : walk) ++begin[l.entry + 1];
+    for (const Line& l : walk) ++begin[l.entry + 1];
     for (std::size_t i = 0; i < from.size(); ++i) begin[i + 1] += begin[i];
     std::vector<std::size_t> out;
     out.reserve(walk.size());
     for (const std::size_t k : from)
         for (std::size_t i = begin[k]; i < begin[k + 1]; ++i) out.push_back(i);
     return out;
-}
-
-// The table whose body holds the lines of the dotted table `target`: the
-// nearest table above it that is not dotted.
-Table& owner_of(DocumentRoot& doc, const TreeItem& target) {
-    std::vector<std::pair<TreeItem*, TreeItem*>> stack{{&doc.root(), &doc.root()}};  // item, owner
-    while (!stack.empty()) {
-        auto [item, owner] = stack.back();
-        stack.pop_back();
-        if (item == &target) return owner->as_table();
-        if (item->is_table_like()) {
-            for (Entry& e : item->as_table().entries)
-                stack.emplace_back(&e.item, is_dotted(e.item) ? owner : &e.item);
-        } else if (item->is_array_of_tables()) {
-            for (TreeItem& m : item->as_array_of_tables().values) stack.emplace_back(&m, &m);
-        }
-    }
-    return doc.table();
 }
 
 bool in_walk_order(const std::vector<std::size_t>& written) {
@@ -160,7 +92,7 @@ bool in_walk_order(const std::vector<std::size_t>& written) {
 // The key prefixes of a table's lines that no longer have a place in the
 // source: they are written in entry order from now on.
 void forget_places(Table& t) {
-    for (const BodyLine& l : lines_of(t)) {
+    for (const Line& l : lines_of(t)) {
         RawText spelled = l.key->repr();
         spelled.detach();
         l.key->set_repr(std::move(spelled));
@@ -177,10 +109,8 @@ struct Above {
 };
 
 Above above_of(Text text, bool absent) {
-    const std::size_t lf = text.rfind('\n');
-    const std::size_t cut = lf == Text::npos ? 0 : lf + 1;
-    const Block b = split_block(text.substr(0, cut));
-    return Above{std::string(b.free), std::string(b.own), std::string(text.substr(cut)), absent};
+    const Trivia t = line_trivia(text);
+    return Above{std::string(t.free), std::string(t.block), std::string(t.indent), absent};
 }
 
 Above above_of(const RawText& prefix) { return above_of(prefix.view(), prefix.is_absent()); }
@@ -360,23 +290,23 @@ std::vector<std::size_t> identity(std::size_t n) {
 // among other lines. `owner` is the table whose body holds them, `all` its
 // lines.
 std::optional<std::vector<std::size_t>> line_places(DocumentRoot& doc, TreeItem& target,
-                                                    const std::vector<BodyLine>& walk, Table*& owner,
-                                                    std::vector<BodyLine>& all) {
+                                                    const std::vector<Line>& walk, Table*& owner,
+                                                    std::vector<Line>& all) {
     if (!is_dotted(target)) {
         owner = &target.as_table();
-        return written_order(walk, target.as_table(), doc);
+        return written_positions(walk, target.as_table(), doc);
     }
-    owner = &owner_of(doc, target);
+    owner = &line_owner(doc, target).as_table();
     all = lines_of(*owner);
-    if (!in_walk_order(written_order(all, *owner, doc))) return std::nullopt;
+    if (!in_walk_order(written_positions(all, *owner, doc))) return std::nullopt;
     return identity(walk.size());
 }
 
 TableOrder reorder_standard(DocumentRoot& doc, TreeItem& target, const std::vector<std::size_t>& from) {
     Table& t = target.as_table();
-    std::vector<BodyLine> walk = lines_of(t);
+    std::vector<Line> walk = lines_of(t);
     Table* owner = nullptr;
-    std::vector<BodyLine> all;
+    std::vector<Line> all;
     const std::optional<std::vector<std::size_t>> written = line_places(doc, target, walk, owner, all);
     if (!written) return TableOrder::LinesApart;
     const std::vector<std::size_t> moved = moved_lines(walk, from);
@@ -414,9 +344,9 @@ RawText inline_back(const RawText& r, bool absent) {
 // the last line's comma as the array's trailing text.
 TableOrder reorder_inline(DocumentRoot& doc, TreeItem& target, const std::vector<std::size_t>& from) {
     Table& t = target.as_table();
-    std::vector<BodyLine> walk = lines_of(t);
+    std::vector<Line> walk = lines_of(t);
     Table* owner = nullptr;
-    std::vector<BodyLine> all;
+    std::vector<Line> all;
     const std::optional<std::vector<std::size_t>> written = line_places(doc, target, walk, owner, all);
     if (!written) return TableOrder::LinesApart;
     const std::size_t n = walk.size();
@@ -429,11 +359,11 @@ TableOrder reorder_inline(DocumentRoot& doc, TreeItem& target, const std::vector
     Array& a = list.as_array();
     std::vector<bool> absent(n + 1);
     for (std::size_t j = 0; j < n; ++j) {
-        const BodyLine& l = walk[(*written)[j]];
+        const Line& l = walk[(*written)[j]];
         TreeItem x = TreeItem::integer(0);
         absent[j] = l.key->leaf_decor.prefix.is_absent();
         x.decor().prefix = owned(inline_text(l.key->leaf_decor.prefix));
-        if (l.value) x.decor().suffix = l.value->decor().suffix;
+        if (writes_value(l)) x.decor().suffix = l.value->decor().suffix;
         a.items().push_back(std::move(x));
     }
     absent[n] = after.is_absent();
@@ -448,7 +378,7 @@ TableOrder reorder_inline(DocumentRoot& doc, TreeItem& target, const std::vector
     walk = lines_of(t);
     for (std::size_t j = 0; j < n; ++j) {
         walk[j].key->leaf_decor.prefix = inline_back(a.items()[j].decor().prefix, absent[j]);
-        if (walk[j].value) walk[j].value->decor().suffix = a.items()[j].decor().suffix;
+        if (writes_value(walk[j])) walk[j].value->decor().suffix = a.items()[j].decor().suffix;
     }
     after = inline_back(a.trailing, absent[n]);
     forget_places(t);

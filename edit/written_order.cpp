@@ -235,4 +235,67 @@ void member_goes(KeptText& kept, const Elements& v, std::size_t i) {
     e.first_header = &v[i + 1].as_table();
 }
 
+void collect_written(Table& t, std::size_t entry, std::vector<Line>& out) {
+    for (std::size_t i = 0; i < t.entries.size(); ++i) {
+        Entry& e = t.entries.at(i);
+        const std::size_t top = entry == kNoEntry ? i : entry;
+        if (is_dotted(e.item) && first_visible(e.item.as_table()) == kNoEntry) {
+            out.push_back(Line{&e.key, &e.item, top});  // written `key = {}`
+        } else if (is_dotted(e.item)) {
+            collect_written(e.item.as_table(), top, out);
+        } else if (e.item.is_value() || (e.item.is_array_of_tables() && !header_prefix(e.item))) {
+            out.push_back(Line{&e.key, &e.item, top});  // a value, or `key = []`
+        }
+    }
+}
+
+bool writes_value(const Line& l) noexcept { return l.value->is_value() && !is_dotted(*l.value); }
+
+std::vector<std::size_t> written_positions(const std::vector<Line>& lines, const Table& t,
+                                           const DocumentRoot& doc) {
+    std::vector<std::size_t> out(lines.size());
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = i;
+    bool flattened = false;
+    for (const Entry& e : t.entries) flattened |= is_dotted(e.item);
+    if (!flattened || !doc.source()) return out;
+    const Text src = doc.source()->view();
+    std::vector<std::size_t> at(lines.size());
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Text k = lines[i].key->repr().view();
+        if (k.data() >= src.data() && k.data() < src.data() + src.size())
+            last = static_cast<std::size_t>(k.data() - src.data());
+        at[i] = last;
+    }
+    std::stable_sort(out.begin(), out.end(), [&](std::size_t a, std::size_t b) { return at[a] < at[b]; });
+    return out;
+}
+
+std::vector<Line> written_lines(Table& t, const DocumentRoot& doc) {
+    std::vector<Line> lines;
+    collect_written(t, kNoEntry, lines);
+    const std::vector<std::size_t> order = written_positions(lines, t, doc);
+    std::vector<Line> out;
+    out.reserve(lines.size());
+    for (const std::size_t i : order) out.push_back(lines[i]);
+    return out;
+}
+
+TreeItem& line_owner(DocumentRoot& doc, TreeItem& target) {
+    if (!is_dotted(target)) return target;
+    std::vector<std::pair<TreeItem*, TreeItem*>> stack{{&doc.root(), &doc.root()}};  // item, owner
+    while (!stack.empty()) {
+        auto [item, owner] = stack.back();
+        stack.pop_back();
+        if (item == &target) return *owner;
+        if (item->is_table_like()) {
+            for (Entry& e : item->as_table().entries)
+                stack.emplace_back(&e.item, is_dotted(e.item) ? owner : &e.item);
+        } else if (item->is_array_of_tables()) {
+            for (TreeItem& m : item->as_array_of_tables().values) stack.emplace_back(&m, &m);
+        }
+    }
+    return target;
+}
+
 }  // namespace morvelan

@@ -97,4 +97,25 @@ void member_came(KeptText& kept, const TreeItem& list, std::size_t at);
 // `kept.ends` move without it, or become unknown.
 void member_goes(KeptText& kept, const Elements& members, std::size_t i);
 
+// ---------------------------------------------------------------------------
+// The key/value lines of a table's body, as the writer orders them
+
+// The lines of `t` in entry order, dotted tables entered (each entry's lines
+// together; `entry` is the top-level entry, kNoEntry for `t`'s own): a value,
+// `key = {}` for a dotted table with no entry, `key = []` for an array of
+// tables without members (the value is then that table or array of tables).
+void collect_written(Table& t, std::size_t entry, std::vector<Line>& out);
+// Whether a line writes a value of its own (not `key = {}` or `key = []`).
+bool writes_value(const Line& l) noexcept;
+// The positions in `lines` (collected from `t`) in the order the writer
+// writes them: entry order, or source order when dotted tables are
+// flattened among them (a line made in memory follows the line before it).
+std::vector<std::size_t> written_positions(const std::vector<Line>& lines, const Table& t,
+                                           const DocumentRoot& doc);
+// The lines of `t` in the order they are written.
+std::vector<Line> written_lines(Table& t, const DocumentRoot& doc);
+// The table whose body holds the lines of `target`: the table itself, or for
+// a dotted table the table its dotted keys are written in.
+TreeItem& line_owner(DocumentRoot& doc, TreeItem& target);
+
 }  // namespace morvelan
