@@ -205,8 +205,11 @@ std::optional<LineEnd> line_end(Table& t, std::string_view key) {
 Text inline_comment(const Table& t, std::string_view key) {
     const std::optional<LineEnd> end = line_end(const_cast<Table&>(t), key);  // read only
     if (!end) return {};
-    const Text c = line_comment(end->own->view());
-    return c.empty() ? line_comment(end->after->view()) : c;
+    // A value suffix that ends the line holds all of the line's end: text
+    // after the comma is on a line of its own.
+    const Text own = end->own->view();
+    const Text c = line_comment(own);
+    return c.empty() && !has_break(own) ? line_comment(end->after->view()) : c;
 }
 
 // ---------------------------------------------------------------------------

@@ -21,6 +21,11 @@ m = {
   a = 1,  # before dotted
   b.c = 2,
 }
+n = {
+  a = 1
+  ,  # on the comma's line
+  b = 2
+}
 
 # about s
 [s]  # section
@@ -42,6 +47,7 @@ def doc():
     (["arr", 1], None, None),
     (["t", "x"], None, None),
     (["m", "a"], None, "# before dotted"),
+    (["n", "a"], None, None),
     (["s"], "\n# about s", "# section"),
     (["s", "k"], None, None),
     (["aot"], "\n", None),
