@@ -547,16 +547,18 @@ bool section_opened(DocumentRoot& doc, TreeItem& target, const Replacing& r,
     for (const TreeItem* x : tables_in(e.item))
         if (&x->decor().prefix == p) header = x;
     if (!header) return r.i == first_visible(t) && !writes_lines(t, r.i);
-    if (writes_lines(t, r.i)) return false;
     if (r.in_place) {
-        // No header is written between the root's lines and another.
-        const bool opens = ends->first_header == &header->as_table();
+        // No header is written between the root's lines and another. (Whether
+        // the root writes a line is asked last: it reads every entry.)
+        const bool opens = ends->first_header == &header->as_table() && !writes_lines(t, r.i);
 #ifndef NDEBUG
         const Written order(doc);
-        check_ends_answer(order.at_start(order.index_of(header)) == opens, "a section replaced in the root");
+        check_ends_answer((!writes_lines(t, r.i) && order.at_start(order.index_of(header))) == opens,
+                          "a section replaced in the root");
 #endif
         return opens;
     }
+    if (writes_lines(t, r.i)) return false;
     const Written order(doc);
     const std::size_t j = order.index_of(header);
     if (j == kNone) return r.i == first_visible(t);
@@ -723,12 +725,14 @@ bool only_entry(const Table& t, std::size_t at) noexcept {
 bool header_came_first(const DocumentRoot& doc, const TreeItem& owner, const std::vector<const Table*>& gone,
                        std::optional<OrderEnds>& ends) {
     if (&owner == &doc.root()) {
+        // (Whether the root writes a line is asked last: it reads every entry.)
         if (!ends) ends = Written(doc).ends();
-        if (writes_lines(owner.as_table())) return false;
-        const bool first = among(gone, ends->first_header);
+        const bool first = among(gone, ends->first_header) && !writes_lines(owner.as_table());
 #ifndef NDEBUG
         const TreeItem* next = Written(doc).next_header(0);
-        check_ends_answer((next && among(gone, &next->as_table())) == first, "a section of the root removed");
+        check_ends_answer(
+            (!writes_lines(owner.as_table()) && next && among(gone, &next->as_table())) == first,
+            "a section of the root removed");
 #endif
         return first;
     }
@@ -800,9 +804,13 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
     // written above its table's header): the header written first after it
     // starts the document. (The written order is read only when no root
     // line is written first.)
-    if (section && !came_first && !writes_lines(doc.table())) {
-        if (!ends) ends = Written(doc).ends();
-        r.first_in_document = among(r.gone, ends->first_header);
+    if (section && !came_first) {
+        // With the ends known, whether the root writes a line (which reads
+        // every entry) is asked only of a section whose header came first.
+        if (ends)
+            r.first_in_document = among(r.gone, ends->first_header) && !writes_lines(doc.table());
+        else if (!writes_lines(doc.table()))
+            r.first_in_document = among(r.gone, (ends = Written(doc).ends())->first_header);
     }
     // An implicit table left empty starts writing its header: where the
     // header of what it held stood, under the comments that stood free above
