@@ -509,6 +509,13 @@ void reorder_elements(Array& a, const std::vector<std::size_t>& order) {
         v[j].decor().suffix = std::move(suffixes[j]);
     }
     store(a.trailing, prefix[n], "");
+    if (!a.trailing_comma && !a.trailing.view().empty()) {
+        // Without a comma after the last element, the text up to "]" is its
+        // suffix, as the parser reads it (the writer writes the same).
+        TreeItem& last = v[n - 1];
+        last.decor().suffix = owned(std::string(last.decor().suffix.view()) + std::string(a.trailing.view()));
+        a.trailing = RawText();
+    }
 }
 
 namespace {

@@ -228,6 +228,9 @@ TEST(ListOps, Reordering) {
         {"block into a one-line array", "a = [1,\n  # two\n  2]\n", reorder({1, 0}),
          "a = [\n  # two\n  2,\n  1]\n"},
         {"comma first", "a = [ 1 # one\n, 2\n]\n", reorder({1, 0}), "a = [ 2, 1 # one\n\n]\n"},
+        // The comment that came last stays on its element's line when one is appended.
+        {"comment moved last, then append", "a = [1,  # c\n2]\n", both(reorder({1, 0}), append("3")),
+         "a = [2,\n1,  # c\n3\n]\n"},
     };
     for (const Case& c : cases) run(c);
 }
