@@ -300,12 +300,35 @@ RawText* first_written_header(TreeItem& item) noexcept {
 
 }  // namespace
 
-RawText* written_prefix(TreeItem& item) {
+namespace {
+
+// The table of `item` (itself, the members of an array of tables, the tables
+// below them) with the lowest position, the first in a walk among equal ones
+// (the writer puts a table before the tables in it at equal places); null
+// when none has one. The walk keeps its own stack: tables nest deep.
+TreeItem* first_placed(TreeItem& item) {
     TreeItem* first = nullptr;
-    for (const TreeItem* t : tables_in(item)) {
-        const auto& p = t->as_table().doc_position;
-        if (p && (!first || *p < *first->as_table().doc_position)) first = const_cast<TreeItem*>(t);
+    std::vector<TreeItem*> stack{&item};
+    while (!stack.empty()) {
+        TreeItem* it = stack.back();
+        stack.pop_back();
+        if (it->is_array_of_tables()) {
+            Elements& v = it->as_array_of_tables().values;
+            for (std::size_t i = v.size(); i-- > 0;) stack.push_back(&v[i]);
+        } else if (it->is_table()) {
+            const auto& p = it->as_table().doc_position;
+            if (p && (!first || *p < *first->as_table().doc_position)) first = it;
+            EntryMap& entries = it->as_table().entries;
+            for (std::size_t i = entries.size(); i-- > 0;) stack.push_back(&entries.at(i).item);
+        }
     }
+    return first;
+}
+
+}  // namespace
+
+RawText* written_prefix(TreeItem& item) {
+    TreeItem* first = first_placed(item);
     return first_written_header(first ? *first : item);
 }
 

@@ -274,6 +274,10 @@ CASES = [
     # An implicit table's comment stands above the first header written for it.
     ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
      'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
+    # An implicit table that gained a key shares its sub-table's place: its own header comes first.
+    ("comment-on-implicit-with-key", 'a = 1\n\n[t.p."b"]\nr = 1\n',
+     run("doc['t']['p']['k'] = 1; doc['t']['p'].comment = '# c'"),
+     'a = 1\n\n# c\n[t.p]\nk = 1\n\n[t.p."b"]\nr = 1\n'),
 ]
 
 
