@@ -558,11 +558,15 @@ bool section_opened(DocumentRoot& doc, TreeItem& target, const Replacing& r,
 #endif
         return opens;
     }
-    if (writes_lines(t, r.i)) return false;
+    // A header written first in the document opens it, whatever lines its
+    // table writes. (The ends tell, when known, without reading the order.)
+    if (ends && ends->first_header == &header->as_table() && !writes_lines(doc.table())) return true;
+    if (ends && writes_lines(t, r.i)) return false;
     const Written order(doc);
     const std::size_t j = order.index_of(header);
+    if (j != kNone && order.at_start(j)) return true;
+    if (writes_lines(t, r.i)) return false;
     if (j == kNone) return r.i == first_visible(t);
-    if (order.at_start(j)) return true;
     std::size_t k = j - 1;
     while (k > 0 && !order.header(k)) --k;
     return k > 0 && order.item(k) == &target;
@@ -636,7 +640,8 @@ void section_in_place(DocumentRoot& doc, TreeItem& target, const Replacing& r, T
                 *p = std::move(old_block);
             if (!r.opens) set_off(*p);
         } else {
-            if (!r.opens) set_off(*p);
+            // A line set off by a blank line gives its place to a header set off the same way.
+            if (!r.opens || starts_blank(old_block.view())) set_off(*p);
             std::vector<std::string> block = comment_lines_kept(old_block.view());
             if (!block.empty()) *p = with_block(p->view(), block);
         }
@@ -655,15 +660,12 @@ void replace_standard(DocumentRoot& doc, TreeItem& target, std::size_t i, TreeIt
     // where they stand.
     if (r.old_section || r.old_dotted || r.moves) keep_free_comments(doc, target, i, i + 1, !r.moves);
     Entry& e = target.as_table().entries.at(i);
-    if (!r.in_place) {
-        if (r.old_section || r.old_dotted || section) ends.reset();
-    } else if (!ends) {
-        ends = Written(doc).ends();
-    }
-    const std::vector<const Table*> old_tables = r.in_place ? tables_of(e.item) : std::vector<const Table*>();
-    const HeaderPosition place = r.old_section ? place_of(e.item) : HeaderPosition();
+    if (r.in_place && !ends) ends = Written(doc).ends();
     r.opens = r.old_section ? section_opened(doc, target, r, ends)
                             : i == first_visible(target.as_table()) && !writes_lines(target.as_table(), i);
+    if (!r.in_place && (r.old_section || r.old_dotted || section)) ends.reset();
+    const std::vector<const Table*> old_tables = r.in_place ? tables_of(e.item) : std::vector<const Table*>();
+    const HeaderPosition place = r.old_section ? place_of(e.item) : HeaderPosition();
     RawText old_block = block_text(e);
     if (const Text kept = r.moves ? stays_when_removed(old_block.view()) : Text(); !kept.empty())
         old_block = part_of(old_block, old_block.view().substr(kept.size()));

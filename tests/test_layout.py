@@ -255,6 +255,10 @@ CASES = [
      "[[arr]]\na = 0\n\n[arr.s]\nv = 1\n\n[[arr]]\n[arr.s]\nv = 2\n"),
     ("opening-stays-above-closing", "# open\n\n[t]\nx = 1\n\n# closing\n", run("del doc['t']; doc['a'] = 0"),
      "# open\n\n# closing\n\na = 0\n"),
+    ("value-to-section-keeps-blank", "[a]\n\n# note\nc = 1\n", set_(["a"], "c", {"x": 1}),
+     "[a]\n\n# note\n[a.c]\nx = 1\n"),
+    ("first-section-replaced-under-lines", "# top\n\n[a.a]\nx = 1\n[a]\nc = 1\n", set_(["a"], "a", {"y": 2}),
+     "# top\n\n[a.a]\ny = 2\n[a]\nc = 1\n"),
     ("opening-stays-above-emptied-dotted", "# top\n\nb.a = 1\nc = 1\n",
      run("doc['b']['a'] = {'x': 1}; del doc['b']['a']"), "# top\n\nb = {}\nc = 1\n"),
     # A renamed key keeps its place, its spacing, its value text and its
