@@ -924,7 +924,7 @@ class Run:
         target = resolve(self.model, path)
         keys = list(target)
         op = c.choice(["assign", "assign", "assign", "del", "pop", "popitem", "update", "setdefault", "clear",
-                       "ior", "or", "build", "list", "list", "list", "comment", "comment", "sort"])
+                       "ior", "or", "build", "list", "list", "list", "comment", "comment", "sort", "rename"])
         if op == "clear" and c.int(0, 2):
             op = "assign"   # rarely: it wipes out what the other steps work on
         if op == "comment":
@@ -1437,6 +1437,27 @@ class Run:
         # Sections move with their headers' comments; which header lines
         # stand glued to the line above stays with the places.
         self.copied |= {path[0]} if path else set(keys)
+
+    def op_rename(self, c, path, target, keys):
+        """rename(old, new): the entry keeps its place and every comment; a
+        missing old key or a new key that is there already is a KeyError
+        that changes nothing."""
+        old, new = self.pick_key(c, keys, 4), self.pick_key(c, keys, 1)
+        self.log.append(f"{expr(path)}.rename({old!r}, {new!r})")
+        text_before = self.doc.as_toml()
+        h = resolve(self.doc, path)
+        if old not in target or (new in target and new != old):
+            with pytest.raises(KeyError):
+                h.rename(old, new)
+            assert self.doc.as_toml() == text_before, f"a refused rename changed the text\n{self.script()}"
+            return
+        h.rename(old, new)
+        items = [(new if k == old else k, v) for k, v in target.items()]
+        target.clear()
+        target.update(items)
+        self.touch(path, [old, new])
+        after = self.doc.as_toml()
+        assert comment_lines(after) == comment_lines(text_before), f"a rename lost a comment\n{self.script()}"
 
     def op_clear(self, c, path, target, keys):
         self.log.append(f"{expr(path)}.clear()")
