@@ -285,35 +285,43 @@ std::vector<std::size_t> identity(std::size_t n) {
     return out;
 }
 
-// The lines of the sorted table in the order the writer writes them (indices
-// into `walk`); nothing when it is a dotted table whose lines are written
-// among other lines. `owner` is the table whose body holds them, `all` its
-// lines.
-std::optional<std::vector<std::size_t>> line_places(DocumentRoot& doc, TreeItem& target,
-                                                    const std::vector<Line>& walk, Table*& owner,
-                                                    std::vector<Line>& all) {
+// The lines of the sorted table: `walk` in entry order, `written` the same
+// in the order the writer writes them (indices into `walk`); `owner` is the
+// table whose body holds them and `all` its lines (for a dotted table).
+struct TableLines {
+    std::vector<Line> walk;
+    std::vector<std::size_t> written;
+    Table* owner = nullptr;
+    std::vector<Line> all;
+};
+
+// Nothing when it is a dotted table whose lines are written among other lines.
+std::optional<TableLines> read_lines(DocumentRoot& doc, TreeItem& target) {
+    TableLines l;
+    l.walk = lines_of(target.as_table());
     if (!is_dotted(target)) {
-        owner = &target.as_table();
-        return written_positions(walk, target.as_table(), doc);
+        l.owner = &target.as_table();
+        l.written = written_positions(l.walk, target.as_table(), doc);
+        return l;
     }
-    owner = &line_owner(doc, target).as_table();
-    all = lines_of(*owner);
-    if (!in_walk_order(written_positions(all, *owner, doc))) return std::nullopt;
-    return identity(walk.size());
+    l.owner = &line_owner(doc, target).as_table();
+    l.all = lines_of(*l.owner);
+    if (!in_walk_order(written_positions(l.all, *l.owner, doc))) return std::nullopt;
+    l.written = identity(l.walk.size());
+    return l;
 }
 
 TableOrder reorder_standard(DocumentRoot& doc, TreeItem& target, const std::vector<std::size_t>& from) {
     Table& t = target.as_table();
-    std::vector<Line> walk = lines_of(t);
-    Table* owner = nullptr;
-    std::vector<Line> all;
-    const std::optional<std::vector<std::size_t>> written = line_places(doc, target, walk, owner, all);
-    if (!written) return TableOrder::LinesApart;
+    std::optional<TableLines> lines = read_lines(doc, target);
+    if (!lines) return TableOrder::LinesApart;
+    std::vector<Line>& walk = lines->walk;
+    const std::vector<std::size_t>& written = lines->written;
     const std::vector<std::size_t> moved = moved_lines(walk, from);
     std::vector<RawText> prefixes;
     prefixes.reserve(walk.size());
     for (std::size_t j = 0; j < walk.size(); ++j)
-        prefixes.push_back(placed(above_of(walk[(*written)[j]].key->leaf_decor.prefix),
+        prefixes.push_back(placed(above_of(walk[written[j]].key->leaf_decor.prefix),
                                   above_of(walk[moved[j]].key->leaf_decor.prefix)));
     Sections sections;
     if (!sections.read(doc, t)) return TableOrder::SectionsApart;
@@ -344,11 +352,12 @@ RawText inline_back(const RawText& r, bool absent) {
 // the last line's comma as the array's trailing text.
 TableOrder reorder_inline(DocumentRoot& doc, TreeItem& target, const std::vector<std::size_t>& from) {
     Table& t = target.as_table();
-    std::vector<Line> walk = lines_of(t);
-    Table* owner = nullptr;
-    std::vector<Line> all;
-    const std::optional<std::vector<std::size_t>> written = line_places(doc, target, walk, owner, all);
-    if (!written) return TableOrder::LinesApart;
+    std::optional<TableLines> lines = read_lines(doc, target);
+    if (!lines) return TableOrder::LinesApart;
+    std::vector<Line>& walk = lines->walk;
+    const std::vector<std::size_t>& written = lines->written;
+    const std::vector<Line>& all = lines->all;
+    Table* owner = lines->owner;
     const std::size_t n = walk.size();
     // What follows the last line: the next line of the owner, or its end.
     std::size_t next = all.size();
@@ -359,7 +368,7 @@ TableOrder reorder_inline(DocumentRoot& doc, TreeItem& target, const std::vector
     Array& a = list.as_array();
     std::vector<bool> absent(n + 1);
     for (std::size_t j = 0; j < n; ++j) {
-        const Line& l = walk[(*written)[j]];
+        const Line& l = walk[written[j]];
         TreeItem x = TreeItem::integer(0);
         absent[j] = l.key->leaf_decor.prefix.is_absent();
         x.decor().prefix = owned(inline_text(l.key->leaf_decor.prefix));
@@ -370,7 +379,7 @@ TableOrder reorder_inline(DocumentRoot& doc, TreeItem& target, const std::vector
     a.trailing = owned(inline_text(after));
     a.trailing_comma = next < all.size() || owner->trailing_comma;
     std::vector<std::size_t> slot_of(n), order(n);
-    for (std::size_t j = 0; j < n; ++j) slot_of[(*written)[j]] = j;
+    for (std::size_t j = 0; j < n; ++j) slot_of[written[j]] = j;
     const std::vector<std::size_t> moved = moved_lines(walk, from);
     for (std::size_t j = 0; j < n; ++j) order[j] = slot_of[moved[j]];
     reorder_elements(a, order);
