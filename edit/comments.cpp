@@ -611,6 +611,23 @@ CommentEdit set_block_comment(TreeItem& parent, const EntrySlot& slot, std::opti
     return CommentEdit::Done;
 }
 
+namespace {
+
+// The inline comment (`stored`, with its space) of an entry of a standard
+// table: the suffix of its value or of its header.
+CommentEdit set_line_end(Table& t, std::string_view key, const std::string& stored) {
+    Entry* e = entry_of(t, key);
+    if (!e) return CommentEdit::NoEntry;
+    // Dotted keys (of a table, or of an inline table whose entries went into
+    // a table) write no line of their own.
+    if ((e->item.is_table() && !has_header_line(e->item)) || is_dotted(e->item)) return CommentEdit::NoLine;
+    if (!e->item.is_value() && !e->item.is_table()) return CommentEdit::Unsupported;
+    e->item.decor().suffix = RawText::owned(stored);
+    return CommentEdit::Done;
+}
+
+}  // namespace
+
 CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::optional<Text> comment) {
     const std::string stored = comment ? " " + std::string(*comment) : std::string();
     if (!slot.by_key && parent.is_array_of_tables()) {
@@ -619,17 +636,7 @@ CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::opt
         v[slot.index].decor().suffix = RawText::owned(stored);
         return CommentEdit::Done;
     }
-    if (slot.by_key && parent.is_table()) {
-        Entry* e = entry_of(parent.as_table(), slot.key);
-        if (!e) return CommentEdit::NoEntry;
-        // Dotted keys (of a table, or of an inline table whose entries went
-        // into a table) write no line of their own.
-        if ((e->item.is_table() && !has_header_line(e->item)) || is_dotted(e->item))
-            return CommentEdit::NoLine;
-        if (!e->item.is_value() && !e->item.is_table()) return CommentEdit::Unsupported;
-        e->item.decor().suffix = RawText::owned(stored);
-        return CommentEdit::Done;
-    }
+    if (slot.by_key && parent.is_table()) return set_line_end(parent.as_table(), slot.key, stored);
     // An element of an array or an entry of an inline table: the comment ends
     // its line, after its comma (or where the element's own suffix already
     // holds one).
