@@ -303,11 +303,17 @@ RawText* first_written_header(TreeItem& item) noexcept {
 namespace {
 
 // The table of `item` (itself, the members of an array of tables, the tables
-// below them) with the lowest position, the first in a walk among equal ones
-// (the writer puts a table before the tables in it at equal places); null
-// when none has one. The walk keeps its own stack: tables nest deep.
-TreeItem* first_placed(TreeItem& item) {
-    TreeItem* first = nullptr;
+// below them) the writer meets first. A table without a position is written
+// right after the table before it in a walk: those before the first table
+// with a position in `item`'s walk follow what comes before `item`, and a
+// header among them is taken to come first (tables added by edits, ahead of
+// those read from the text). Otherwise the table with the lowest position,
+// the first in the walk among equal ones (the writer puts a table before the
+// tables in it at equal places). Null when there is neither. The walk keeps
+// its own stack: tables nest deep.
+TreeItem* first_written(TreeItem& item) {
+    TreeItem* placed = nullptr;
+    TreeItem* leading = nullptr;
     std::vector<TreeItem*> stack{&item};
     while (!stack.empty()) {
         TreeItem* it = stack.back();
@@ -317,18 +323,21 @@ TreeItem* first_placed(TreeItem& item) {
             for (std::size_t i = v.size(); i-- > 0;) stack.push_back(&v[i]);
         } else if (it->is_table()) {
             const auto& p = it->as_table().doc_position;
-            if (p && (!first || *p < *first->as_table().doc_position)) first = it;
+            if (p && (!placed || *p < *placed->as_table().doc_position))
+                placed = it;
+            else if (!p && !placed && !leading && has_header_line(*it))
+                leading = it;
             EntryMap& entries = it->as_table().entries;
             for (std::size_t i = entries.size(); i-- > 0;) stack.push_back(&entries.at(i).item);
         }
     }
-    return first;
+    return leading ? leading : placed;
 }
 
 }  // namespace
 
 RawText* written_prefix(TreeItem& item) {
-    TreeItem* first = first_placed(item);
+    TreeItem* first = first_written(item);
     return first_written_header(first ? *first : item);
 }
 

@@ -759,21 +759,21 @@ struct Removal {
 
 void settle_after_removal(DocumentRoot& doc, const TreeItem& owner, const Removal& r,
                           const std::optional<OrderEnds>& ends) {
-    if (r.under_header) {
+    if (r.under_header || r.first_in_document) {
         // A sub-table that now follows the table's own header directly (or,
         // in the root, starts the document) does not start with a blank
         // line. An implicit table writes no header: what is written before
-        // its sub-tables is another table's.
+        // its sub-tables is another table's. The header now written first
+        // in the document starts it.
         const Written order(doc);
+        TreeItem* done = nullptr;
         const std::size_t i = order.index_of(&owner);
-        if (i == 0 || (i != kNone && order.header(i))) {
+        if (r.under_header && (i == 0 || (i != kNone && order.header(i)))) {
             TreeItem* next = order.next_header(i);
-            if (next && (i == 0 || holds(tables_in(owner), next))) not_set_off(next->decor().prefix);
+            if (next && (i == 0 || holds(tables_in(owner), next))) not_set_off((done = next)->decor().prefix);
         }
-        keep_order_ends(doc, order.ends());
-    } else if (r.first_in_document) {
-        const Written order(doc);
-        if (TreeItem* next = order.next_header(0)) not_set_off(next->decor().prefix);
+        if (r.first_in_document)
+            if (TreeItem* top = order.next_header(0); top && top != done) not_set_off(top->decor().prefix);
         keep_order_ends(doc, order.ends());
     } else if (ends && r.keeps_ends) {
         // Tables that are neither end went: the ends stay, when they and the
@@ -806,7 +806,7 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
     // written above its table's header): the header written first after it
     // starts the document. (The written order is read only when no root
     // line is written first.)
-    if (section && !came_first) {
+    if (section) {
         // With the ends known, whether the root writes a line (which reads
         // every entry) is asked only of a section whose header came first.
         if (ends)

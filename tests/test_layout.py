@@ -278,6 +278,13 @@ CASES = [
     # An implicit table's comment stands above the first header written for it.
     ("comment-on-implicit", 'a = 1\n\n[tool.poetry]\nname = "x"\n', run("doc['tool'].comment = '# tools'"),
      'a = 1\n\n# tools\n[tool.poetry]\nname = "x"\n'),
+    # A section added by edits ahead of those read from the text is written first: it takes the
+    # table's comment, and the document starts with it once the header before it goes.
+    ("added-section-first-in-implicit", '[a.b.c]\n[a."b.c"]\n',
+     run("doc['a']['b']['a'] = {'k': 1}; del doc['a']['b']['c']"), '[a.b.a]\nk = 1\n[a."b.c"]\n'),
+    ("comment-on-implicit-over-added-section", '[a.b.c]\n[a."b.c"]\n',
+     run("doc['a']['b']['a'] = {'k': 1}; del doc['a']['b']['c']; doc['a'].comment = '# c'"),
+     '# c\n[a.b.a]\nk = 1\n[a."b.c"]\n'),
     # An implicit table that gained a key shares its sub-table's place: its own header comes first.
     ("comment-on-implicit-with-key", 'a = 1\n\n[t.p."b"]\nr = 1\n',
      run("doc['t']['p']['k'] = 1; doc['t']['p'].comment = '# c'"),
