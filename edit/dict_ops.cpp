@@ -713,6 +713,17 @@ void dotted_text_to_key(DocumentRoot& doc, TreeItem& target) {
     }
 }
 
+// The header of an implicit table is no longer written (it holds sections
+// only): the text above it (comments, blank lines) goes above the header now
+// written first for it.
+void header_text_to_first_section(TreeItem& target) {
+    RawText& own = target.decor().prefix;
+    RawText* first = written_prefix(target);
+    if (!first || first == &own || !has_comment(own.view())) return;
+    *first = owned(join_paragraphs(own.view(), first->view()));
+    own = RawText::absent();
+}
+
 // Whether entry `at` is the only visible entry of `t`.
 bool only_entry(const Table& t, std::size_t at) noexcept {
     for (std::size_t i = 0; i < t.entries.size(); ++i)
@@ -831,7 +842,11 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
         dotted_text_to_key(doc, target);  // written `key = {}` from now on
     else
         keep_free_comments(doc, target, at, at + 1);
+    // An implicit table whose last line goes writes its header no more: the
+    // text above that header goes above the header now written first for it.
+    const bool had_header = &target != &doc.root() && t.implicit && !t.dotted && has_header_line(target);
     std::optional<Entry> out(t.entries.remove_at(at));
+    if (had_header && !has_header_line(target)) header_text_to_first_section(target);
     if (last_line) {
         // Written `key = {}` where it may now come first: what opened the
         // document stays above it.
@@ -1292,7 +1307,21 @@ void clear_entries(DocumentRoot& doc, TreeItem& target) {
     if (is_dotted(target) && !target.is_inline_table()) {
         dotted_text_to_key(doc, target);
     } else if (!target.is_inline_table()) {
+        // An implicit table left empty starts writing its header: where the
+        // header of what it held stood, under the comments that stood free
+        // above that header.
+        const bool starts_header = &target != &doc.root() && t.implicit && !t.doc_position;
+        const HeaderPosition place = starts_header ? place_of(target) : HeaderPosition();
+        std::string opening;
+        if (RawText* p = starts_header ? written_prefix(target) : nullptr; p && p != &target.decor().prefix) {
+            opening = std::string(opening_comments(p->view()));
+            *p = part_of(*p, p->view().substr(opening.size()));
+        }
         keep_free_comments(doc, target, 0, t.entries.size());
+        if (starts_header) {
+            t.doc_position = place;
+            if (!opening.empty()) target.decor().prefix = owned(opening);
+        }
     }
     t.entries.clear();
     if (target.is_inline_table()) {

@@ -285,6 +285,10 @@ CASES = [
     ("comment-on-implicit-over-added-section", '[a.b.c]\n[a."b.c"]\n',
      run("doc['a']['b']['a'] = {'k': 1}; del doc['a']['b']['c']; doc['a'].comment = '# c'"),
      '# c\n[a.b.a]\nk = 1\n[a."b.c"]\n'),
+    ("clear-implicit-keeps-opening", "# top\n\n# b\n[a.b]\nx = 1\n# c\n[a.c]\ny = 2\n", run("doc['a'].clear()"),
+     "# top\n\n[a]\n"),
+    ("implicit-loses-last-line", "# top\n\n[a.b]\n# c\n[a.c]\ny = 2\n",
+     run("doc['a']['b'] = 1; del doc['a']['b']"), "# top\n\n# c\n[a.c]\ny = 2\n"),
     # An implicit table that gained a key shares its sub-table's place: its own header comes first.
     ("comment-on-implicit-with-key", 'a = 1\n\n[t.p."b"]\nr = 1\n',
      run("doc['t']['p']['k'] = 1; doc['t']['p'].comment = '# c'"),
