@@ -713,6 +713,29 @@ void dotted_text_to_key(DocumentRoot& doc, TreeItem& target) {
     }
 }
 
+// An implicit table left empty starts writing its header: where the header
+// of what it held stood, under the comments that stood free above that
+// header. Both are taken from what it held (`held`: the entry that goes, or
+// `target` itself when all of it goes) before that goes.
+struct HeaderStart {
+    HeaderPosition place;
+    std::string opening;
+};
+
+HeaderStart header_start(TreeItem& held, const TreeItem* target = nullptr) {
+    HeaderStart s{place_of(held), {}};
+    if (RawText* p = written_prefix(held); p && !(target && p == &target->decor().prefix)) {
+        s.opening = std::string(opening_comments(p->view()));
+        *p = part_of(*p, p->view().substr(s.opening.size()));
+    }
+    return s;
+}
+
+void start_header(TreeItem& target, const HeaderStart& s) {
+    target.as_table().doc_position = s.place;
+    if (!s.opening.empty()) target.decor().prefix = owned(s.opening);
+}
+
 // The header of an implicit table is no longer written (it holds sections
 // only): the text above it (comments, blank lines) goes above the header now
 // written first for it.
@@ -825,18 +848,9 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
         else if (!writes_lines(doc.table()))
             r.first_in_document = among(r.gone, (ends = Written(doc).ends())->first_header);
     }
-    // An implicit table left empty starts writing its header: where the
-    // header of what it held stood, under the comments that stood free above
-    // that header.
     const bool starts_header =
         &target != &doc.root() && t.implicit && !t.dotted && !t.doc_position && only_entry(t, at);
-    std::string opening;
-    if (starts_header && section) {
-        if (RawText* p = written_prefix(t.entries.at(at).item)) {
-            opening = std::string(opening_comments(p->view()));
-            *p = part_of(*p, p->view().substr(opening.size()));
-        }
-    }
+    const HeaderStart start = starts_header ? header_start(t.entries.at(at).item) : HeaderStart();
     const bool last_line = is_dotted(target) && !target.is_inline_table() && only_entry(t, at);
     if (last_line)
         dotted_text_to_key(doc, target);  // written `key = {}` from now on
@@ -852,10 +866,7 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
         // document stays above it.
         if (Entry* e = entry_of(line_owner(doc, target), target)) opening_stays_first(doc, target, e->key);
     }
-    if (starts_header) {
-        t.doc_position = place_of(out->item);
-        if (!opening.empty()) target.decor().prefix = owned(opening);
-    }
+    if (starts_header) start_header(target, start);
     r.under_header = came_first || (had_lines && !writes_lines(owner.as_table()));
     r.keeps_ends = !starts_header && !last_line && (&target == &doc.root() || !t.implicit);
     settle_after_removal(doc, owner, r, ends);
@@ -1307,21 +1318,10 @@ void clear_entries(DocumentRoot& doc, TreeItem& target) {
     if (is_dotted(target) && !target.is_inline_table()) {
         dotted_text_to_key(doc, target);
     } else if (!target.is_inline_table()) {
-        // An implicit table left empty starts writing its header: where the
-        // header of what it held stood, under the comments that stood free
-        // above that header.
         const bool starts_header = &target != &doc.root() && t.implicit && !t.doc_position;
-        const HeaderPosition place = starts_header ? place_of(target) : HeaderPosition();
-        std::string opening;
-        if (RawText* p = starts_header ? written_prefix(target) : nullptr; p && p != &target.decor().prefix) {
-            opening = std::string(opening_comments(p->view()));
-            *p = part_of(*p, p->view().substr(opening.size()));
-        }
+        const HeaderStart start = starts_header ? header_start(target, &target) : HeaderStart();
         keep_free_comments(doc, target, 0, t.entries.size());
-        if (starts_header) {
-            t.doc_position = place;
-            if (!opening.empty()) target.decor().prefix = owned(opening);
-        }
+        if (starts_header) start_header(target, start);
     }
     t.entries.clear();
     if (target.is_inline_table()) {
