@@ -48,6 +48,17 @@ bool rename_entry(TreeItem& target, std::string_view from, std::string_view to);
 // them stay.
 void clear_entries(DocumentRoot& doc, TreeItem& target);
 
+// Sets (or clears) the block comment above an entry of `parent`, as
+// set_block_comment does; a header that stood on a line apart from the line
+// before it keeps doing so (clearing its comment leaves a blank line), unless
+// it opens the document.
+CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySlot& slot,
+                              std::optional<std::string_view> comment);
+
+// ---------------------------------------------------------------------------
+// Steps of list edits that change the table holding the list. Only ListEdit
+// (list_edit.hpp) calls these, each at its point of a whole operation.
+
 // The array of tables under `key` in `target` has lost its last member and is
 // written `key = []` from now on: when that is the table's only line, the
 // line is placed like a first line (the header after it set off); above the
@@ -68,13 +79,6 @@ struct Refill {
 };
 Refill array_of_tables_refilling(DocumentRoot& doc, TreeItem& target, std::string_view key);
 void array_of_tables_refilled(DocumentRoot& doc, TreeItem& member, const Refill& r);
-
-// Sets (or clears) the block comment above an entry of `parent`, as
-// set_block_comment does; a header that stood on a line apart from the line
-// before it keeps doing so (clearing its comment leaves a blank line), unless
-// it opens the document.
-CommentEdit set_entry_comment(DocumentRoot& doc, TreeItem& parent, const EntrySlot& slot,
-                              std::optional<std::string_view> comment);
 
 // Text that stood above removed headers of an array of tables goes before
 // the next header written after them; with none, before `line` (the prefix
