@@ -1,5 +1,6 @@
 #include "list_edit.hpp"
 
+#include <exception>
 #include <utility>
 
 #include "dict_ops.hpp"
@@ -8,7 +9,12 @@
 namespace morvelan {
 
 ListEdit::ListEdit(DocumentRoot& doc, TreeItem& list, TreeItem* holder, std::string_view key)
-    : doc_(&doc), list_(&list), holder_(holder), key_(key), had_members_(length_of(list) != 0) {
+    : doc_(&doc),
+      list_(&list),
+      holder_(holder),
+      key_(key),
+      had_members_(length_of(list) != 0),
+      unwinding_(std::uncaught_exceptions()) {
     // The members of an array of tables are tables of the document: the ends
     // of the written order move with each member that comes or goes.
     if (list.is_array_of_tables()) kept_.ends = take_order_ends(doc);
@@ -21,10 +27,11 @@ ListEdit::ListEdit(ListEdit&& other) noexcept
       key_(other.key_),
       had_members_(other.had_members_),
       removed_(other.removed_),
-      kept_(std::move(other.kept_)) {}
+      kept_(std::move(other.kept_)),
+      unwinding_(other.unwinding_) {}
 
-ListEdit::~ListEdit() {
-    if (doc_) finish();
+ListEdit::~ListEdit() noexcept(false) {
+    if (doc_ && std::uncaught_exceptions() == unwinding_) finish();
 }
 
 // The key of the array of tables in its holder, when it has just lost its

@@ -26,7 +26,10 @@ public:
     // not known): an array of tables that empties or refills changes how its
     // key is written there.
     ListEdit(DocumentRoot& doc, TreeItem& list, TreeItem* holder = nullptr, std::string_view key = {});
-    ~ListEdit();
+    // Settles the edit. What settles it may fail for want of memory: that
+    // propagates (to the call frame) unless an exception is already
+    // unwinding the edit, which then stops where it is.
+    ~ListEdit() noexcept(false);
     ListEdit(const ListEdit&) = delete;
     ListEdit& operator=(const ListEdit&) = delete;
     ListEdit(ListEdit&& other) noexcept;
@@ -63,6 +66,7 @@ private:
     bool had_members_;
     bool removed_ = false;
     KeptText kept_;
+    int unwinding_;  // exceptions in flight when the edit began
 };
 
 }  // namespace morvelan
