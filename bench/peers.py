@@ -7,7 +7,7 @@ Usage (from the project root):
     bash scripts/build.sh release
     PYTHONPATH=build/release python bench/peers.py [--quick] [--markdown FILE]
 
-Peers: tomllib (standard library), tomli, tomli-w, tomlkit and pytomlpp; and, for the
+Peers: tomllib (standard library), tomli, tomli-w, tomlkit, pytomlpp and rtoml; and, for the
 speed of building Python objects, the JSON decoders of the standard library (json) and
 orjson given the same data as JSON. A peer that is not installed is left out with a
 message. Inputs: the files of ../shared/bench-data,
@@ -57,7 +57,9 @@ BATCH_NAME = "toml-test valid"
 
 # Distribution names for version lookup, by import name.
 DISTRIBUTIONS = {"tomli": "tomli", "tomli_w": "tomli-w", "tomlkit": "tomlkit", "pytomlpp": "pytomlpp",
-                 "orjson": "orjson"}
+                 "rtoml": "rtoml", "orjson": "orjson"}
+# The peers, by import name, in the order they are reported.
+PEERS = ("tomllib", "tomli", "tomli_w", "tomlkit", "pytomlpp", "rtoml", "json", "orjson")
 # Display names, by import name.
 DISPLAY = {"tomli_w": "tomli-w"}
 
@@ -122,7 +124,7 @@ def import_morvelan() -> Any | None:
 
 def import_peers() -> dict[str, Any]:
     mods: dict[str, Any] = {}
-    for name in ("tomllib", "tomli", "tomli_w", "tomlkit", "pytomlpp", "json", "orjson"):
+    for name in PEERS:
         try:
             mods[name] = importlib.import_module(name)
         except ImportError as exc:
@@ -144,7 +146,7 @@ def build_measures(mv: Any, peers: dict[str, Any]) -> list[Measure]:
         return t
 
     native: dict[str, Callable[[Any], Any]] = {"morvelan": lambda t: mv.loads(t).value}
-    for name in ("tomllib", "tomli", "pytomlpp"):
+    for name in ("tomllib", "tomli", "pytomlpp", "rtoml"):
         if name in peers:
             native[name] = peers[name].loads
     if "tomlkit" in peers:
@@ -159,7 +161,7 @@ def build_measures(mv: Any, peers: dict[str, Any]) -> list[Measure]:
         round_trip["tomlkit"] = lambda t: tk.dumps(tk.loads(t))
 
     write: dict[str, Callable[[Any], Any]] = {"morvelan": mv.dumps}
-    for name in ("tomli_w", "tomlkit", "pytomlpp"):
+    for name in ("tomli_w", "tomlkit", "pytomlpp", "rtoml"):
         if name in peers:
             write[name] = peers[name].dumps
     import tomllib
@@ -602,7 +604,7 @@ def machine_details(mv: Any, peers: dict[str, Any]) -> list[str]:
     except (OSError, subprocess.SubprocessError):
         pass
     versions = [f"morvelan {mv_version} ({Path(mv.__file__).name})"]
-    for name in ("tomllib", "tomli", "tomli_w", "tomlkit", "pytomlpp", "json", "orjson"):
+    for name in PEERS:
         if name not in peers:
             continue
         if name in ("tomllib", "json"):
