@@ -16,7 +16,9 @@ bool is_key_control(unsigned char c) noexcept { return (c < 0x20 && c != '\t') |
 
 // Characters a string cannot hold unescaped: below 0x20 except tab and line
 // feed (a carriage return counts), and DEL.
-bool is_string_control(unsigned char c) noexcept { return (c < 0x20 && c != '\t' && c != '\n') || c == 0x7F; }
+constexpr bool is_string_control(unsigned char c) noexcept {
+    return (c < 0x20 && c != '\t' && c != '\n') || c == 0x7F;
+}
 
 void append_unicode_escape(String& out, unsigned char c) {
     static const char hex[] = "0123456789ABCDEF";
@@ -134,7 +136,31 @@ void append_key_text(String& out, std::string_view key) {
     }
 }
 
+namespace {
+
+// Bytes that a basic string holds as they are: no double quote, backslash,
+// line feed or control character.
+struct PlainBytes {
+    bool plain[256] = {};
+    constexpr PlainBytes() {
+        for (int c = 0; c < 256; ++c)
+            plain[c] =
+                c != '"' && c != '\\' && c != '\n' && !is_string_control(static_cast<unsigned char>(c));
+    }
+};
+constexpr PlainBytes kPlain;
+
+}  // namespace
+
 void append_string_text(String& out, std::string_view text) {
+    // Most strings need no look at their shape: written as they are between
+    // double quotes.
+    std::size_t i = 0;
+    while (i < text.size() && kPlain.plain[static_cast<unsigned char>(text[i])]) ++i;
+    if (i == text.size()) {
+        append_delimited(out, "\"", text);
+        return;
+    }
     const StringShape s = measure(text);
     // Multi-line strings start with a line feed when the text has one; the
     // parser drops a line feed right after the opening delimiter.
