@@ -329,10 +329,9 @@ void lines_begin(DocumentRoot& doc, TreeItem& target, Key& key) {
 }
 
 // A line written above the document's first line (`key` is its key; the
-// line is the root's or a dotted table's written among the root's): what
-// opened the document (a licence) stays above it.
-void opening_stays_first(DocumentRoot& doc, TreeItem& target, Key& key) {
-    TreeItem& owner = line_owner(doc, target);
+// line is in the body of `owner`, the root's or a dotted table's written
+// among the root's): what opened the document (a licence) stays above it.
+void opening_stays_first(DocumentRoot& doc, TreeItem& owner, Key& key) {
     if (&owner != &doc.root()) return;
     std::vector<Line> lines = written_lines(owner.as_table(), doc);
     if (lines.size() < 2 || lines[0].key != &key) return;
@@ -605,7 +604,7 @@ void value_in_place(DocumentRoot& doc, TreeItem& target, const Replacing& r, Tre
     } else if (r.old_section || r.headers_only) {
         // A new line among the lines (a value in place of a value or of
         // dotted keys written as lines stays where that was).
-        opening_stays_first(doc, target, e.key);
+        opening_stays_first(doc, line_owner(doc, target), e.key);
     }
     if (r.first_goes && !in_root && !writes_lines(doc.table())) {
         // The header written first now starts the document.
@@ -864,7 +863,7 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
     if (last_line) {
         // Written `key = {}` where it may now come first: what opened the
         // document stays above it.
-        if (Entry* e = entry_of(line_owner(doc, target), target)) opening_stays_first(doc, target, e->key);
+        if (Entry* e = entry_of(owner, target)) opening_stays_first(doc, owner, e->key);
     }
     if (starts_header) start_header(target, start);
     r.under_header = came_first || (had_lines && !writes_lines(owner.as_table()));
@@ -1158,7 +1157,7 @@ void array_of_tables_emptied(DocumentRoot& doc, TreeItem& target, std::string_vi
     if (i < 0) return;
     Key& k = t.entries.at(static_cast<std::size_t>(i)).key;
     if (writes_lines(t, static_cast<std::size_t>(i)))
-        opening_stays_first(doc, target, k);
+        opening_stays_first(doc, line_owner(doc, target), k);
     else
         lines_begin(doc, target, k);
 }

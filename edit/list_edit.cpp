@@ -8,11 +8,10 @@
 
 namespace morvelan {
 
-ListEdit::ListEdit(DocumentRoot& doc, TreeItem& list, TreeItem* holder, std::string_view key)
+ListEdit::ListEdit(DocumentRoot& doc, TreeItem& list, HolderLookup holder)
     : doc_(&doc),
       list_(&list),
-      holder_(holder),
-      key_(key),
+      holder_(std::move(holder)),
       had_members_(length_of(list) != 0),
       unwinding_(std::uncaught_exceptions()) {
     // The members of an array of tables are tables of the document: the ends
@@ -23,8 +22,7 @@ ListEdit::ListEdit(DocumentRoot& doc, TreeItem& list, TreeItem* holder, std::str
 ListEdit::ListEdit(ListEdit&& other) noexcept
     : doc_(std::exchange(other.doc_, nullptr)),
       list_(other.list_),
-      holder_(other.holder_),
-      key_(other.key_),
+      holder_(std::move(other.holder_)),
       had_members_(other.had_members_),
       removed_(other.removed_),
       kept_(std::move(other.kept_)),
@@ -34,35 +32,39 @@ ListEdit::~ListEdit() noexcept(false) {
     if (doc_ && std::uncaught_exceptions() == unwinding_) finish();
 }
 
-// The key of the array of tables in its holder, when it has just lost its
-// last member: it is written as a key/value line from now on.
-static Key* emptied_key(TreeItem* holder, std::string_view key, const TreeItem& list, bool had_members) {
-    if (!had_members || !holder || !holder->is_table() || !list.is_array_of_tables() || length_of(list) != 0)
-        return nullptr;
-    Entry* e = holder->as_table().entries.get(key);
-    return e ? &e->key : nullptr;
+TreeItem* ListEdit::holder(std::string_view& key) const {
+    TreeItem* t = holder_ ? holder_(key) : nullptr;
+    return t && t->is_table() ? t : nullptr;
 }
 
 void ListEdit::finish() {
     if (removed_) {
-        Key* key = emptied_key(holder_, key_, *list_, had_members_);
+        // An array of tables that has just lost its last member is written
+        // as a key/value line of its holder from now on.
+        std::string_view name;
+        TreeItem* table =
+            had_members_ && list_->is_array_of_tables() && length_of(*list_) == 0 ? holder(name) : nullptr;
+        Entry* e = table ? table->as_table().entries.get(name) : nullptr;
+        Key* key = e ? &e->key : nullptr;
         if (key) {
             // Written with a line's spacing from now on, not a header's.
             key->leaf_decor.clear();
             kept_.ends.reset();  // a line of the table that holds it now
         }
         keep_removed_text(*doc_, kept_, key ? &key->leaf_decor.prefix : nullptr);
-        if (key) array_of_tables_emptied(*doc_, *holder_, key_);
+        if (key) array_of_tables_emptied(*doc_, *table, name);
     }
     if (kept_.ends) keep_order_ends(*doc_, *kept_.ends);
 }
 
 void ListEdit::insert(std::size_t at, TreeItem&& element) {
-    if (!list_->is_array_of_tables() || length_of(*list_) != 0 || !holder_ || !holder_->is_table()) {
+    std::string_view name;
+    TreeItem* table = list_->is_array_of_tables() && length_of(*list_) == 0 ? holder(name) : nullptr;
+    if (!table) {
         insert_element(*list_, at, std::move(element));
     } else {
         // `key = []` becomes sections again.
-        const Refill r = array_of_tables_refilling(*doc_, *holder_, key_);
+        const Refill r = array_of_tables_refilling(*doc_, *table, name);
         insert_element(*list_, at, std::move(element));
         array_of_tables_refilled(*doc_, list_->as_array_of_tables().values[at], r);
     }

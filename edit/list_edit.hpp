@@ -9,6 +9,7 @@
 // goes out of scope.
 #pragma once
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -21,11 +22,12 @@ namespace morvelan {
 
 class ListEdit {
 public:
-    // `holder` is the standard table that holds `list` under `key`, when the
-    // list is an array of tables held by key (null otherwise, or when it is
-    // not known): an array of tables that empties or refills changes how its
-    // key is written there.
-    ListEdit(DocumentRoot& doc, TreeItem& list, TreeItem* holder = nullptr, std::string_view key = {});
+    // Finds the table that holds the list and the key it holds it under
+    // (null when it is not held by key). An array of tables that empties or
+    // refills changes how its key is written there; only then is it asked.
+    using HolderLookup = std::function<TreeItem*(std::string_view& key)>;
+
+    ListEdit(DocumentRoot& doc, TreeItem& list, HolderLookup holder = {});
     // Settles the edit. What settles it may fail for want of memory: that
     // propagates (to the call frame) unless an exception is already
     // unwinding the edit, which then stops where it is.
@@ -61,8 +63,10 @@ private:
 
     DocumentRoot* doc_;
     TreeItem* list_;
-    TreeItem* holder_;
-    std::string_view key_;
+    // The standard table that holds the list under `key`, or null.
+    TreeItem* holder(std::string_view& key) const;
+
+    HolderLookup holder_;
     bool had_members_;
     bool removed_ = false;
     KeptText kept_;

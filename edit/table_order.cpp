@@ -25,8 +25,6 @@ namespace morvelan {
 
 namespace {
 
-RawText owned(Text s) { return RawText::owned(s); }
-
 // ---------------------------------------------------------------------------
 // The entries
 
@@ -118,7 +116,7 @@ Above above_of(const RawText& prefix) { return above_of(prefix.view(), prefix.is
 // The text of `place` with the comment block of `moved`.
 RawText placed(const Above& place, const Above& moved) {
     if (place.absent && moved.own.empty()) return RawText::absent();
-    return owned(place.free + moved.own + place.tail);
+    return RawText::owned(place.free + moved.own + place.tail);
 }
 
 }  // namespace
@@ -371,12 +369,12 @@ TableOrder reorder_inline(DocumentRoot& doc, TreeItem& target, const std::vector
         const Line& l = walk[written[j]];
         TreeItem x = TreeItem::integer(0);
         absent[j] = l.key->leaf_decor.prefix.is_absent();
-        x.decor().prefix = owned(inline_text(l.key->leaf_decor.prefix));
+        x.decor().prefix = RawText::owned(inline_text(l.key->leaf_decor.prefix));
         if (writes_value(l)) x.decor().suffix = l.value->decor().suffix;
         a.items().push_back(std::move(x));
     }
     absent[n] = after.is_absent();
-    a.trailing = owned(inline_text(after));
+    a.trailing = RawText::owned(inline_text(after));
     a.trailing_comma = next < all.size() || owner->trailing_comma;
     std::vector<std::size_t> slot_of(n), order(n);
     for (std::size_t j = 0; j < n; ++j) slot_of[written[j]] = j;

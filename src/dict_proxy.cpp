@@ -365,13 +365,13 @@ Result<std::vector<std::size_t>> current_order(const Table& t, PyObject* names,
     std::unordered_map<std::string_view, std::size_t> at;
     for (const Entry& e : t.entries)
         if (!e.item.is_none()) at.emplace(e.key.text(), at.size());
+    if (order.size() != at.size()) return value_error("table modified during sort()");
     std::vector<std::size_t> out;
     out.reserve(order.size());
     for (const std::size_t k : order) {
         MV_ASSIGN(const std::string_view name, utf8_of(PyList_GetItem(names, static_cast<Py_ssize_t>(k))));
         const auto found = at.find(name);
-        if (found == at.end() || order.size() != at.size())
-            return value_error("table modified during sort()");
+        if (found == at.end()) return value_error("table modified during sort()");
         out.push_back(found->second);
     }
     return out;

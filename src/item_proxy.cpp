@@ -699,9 +699,17 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
 }  // namespace
 
 ListEdit edit_list(const Place& p, TreeItem& list) {
-    Holder h{nullptr, EntrySlot()};
-    if (list.is_array_of_tables() && !p.path->empty()) h = holder_of(p);
-    return ListEdit(p.doc().tree, list, h.slot.by_key ? h.parent : nullptr, h.slot.key);
+    if (!list.is_array_of_tables() || p.path->empty()) return ListEdit(p.doc().tree, list);
+    // Looked up only when the array of tables empties or refills. The handle
+    // that edits the list holds its document and its path for the edit.
+    return ListEdit(p.doc().tree, list, [document = p.document, path = p.path](std::string_view& key) {
+        Place at;
+        at.document = document;
+        at.path = path;
+        const Holder h = holder_of(at);
+        key = h.slot.key;
+        return h.slot.by_key ? h.parent : nullptr;
+    });
 }
 
 PyObject* item_type() {
