@@ -11,7 +11,7 @@ namespace morvelan {
 ListEdit::ListEdit(DocumentRoot& doc, TreeItem& list, HolderLookup holder)
     : doc_(&doc),
       list_(&list),
-      holder_(std::move(holder)),
+      holder_(holder),
       had_members_(length_of(list) != 0),
       unwinding_(std::uncaught_exceptions()) {
     // The members of an array of tables are tables of the document: the ends
@@ -22,7 +22,7 @@ ListEdit::ListEdit(DocumentRoot& doc, TreeItem& list, HolderLookup holder)
 ListEdit::ListEdit(ListEdit&& other) noexcept
     : doc_(std::exchange(other.doc_, nullptr)),
       list_(other.list_),
-      holder_(std::move(other.holder_)),
+      holder_(other.holder_),
       had_members_(other.had_members_),
       removed_(other.removed_),
       kept_(std::move(other.kept_)),
@@ -33,7 +33,7 @@ ListEdit::~ListEdit() noexcept(false) {
 }
 
 TreeItem* ListEdit::holder(std::string_view& key) const {
-    TreeItem* t = holder_ ? holder_(key) : nullptr;
+    TreeItem* t = holder_.find ? holder_.find(holder_.context, key) : nullptr;
     return t && t->is_table() ? t : nullptr;
 }
 

@@ -9,7 +9,6 @@
 // goes out of scope.
 #pragma once
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -20,13 +19,17 @@
 
 namespace morvelan {
 
+// Finds the table that holds the list and the key it holds it under
+// (null when it is not held by key), for the caller's `context`. An array
+// of tables that empties or refills changes how its key is written
+// there; only then is it asked.
+struct HolderLookup {
+    TreeItem* (*find)(const void* context, std::string_view& key) = nullptr;
+    const void* context = nullptr;
+};
+
 class ListEdit {
 public:
-    // Finds the table that holds the list and the key it holds it under
-    // (null when it is not held by key). An array of tables that empties or
-    // refills changes how its key is written there; only then is it asked.
-    using HolderLookup = std::function<TreeItem*(std::string_view& key)>;
-
     ListEdit(DocumentRoot& doc, TreeItem& list, HolderLookup holder = {});
     // Settles the edit. What settles it may fail for want of memory: that
     // propagates (to the call frame) unless an exception is already

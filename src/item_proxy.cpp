@@ -437,7 +437,7 @@ PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         if (item->is_table_like())
             clear_entries(p.doc().tree, *item);
         else if (item->is_array() || item->is_array_of_tables())
-            edit_list(p, *item).clear();
+            edit_list(self, *item).clear();
         else
             return type_error(quoted_kind(*item) + " does not support clear()");
         p.state->version.store(stamp(p, nullptr), std::memory_order_release);
@@ -698,18 +698,17 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
 
 }  // namespace
 
-ListEdit edit_list(const Place& p, TreeItem& list) {
+ListEdit edit_list(PyObject* handle, TreeItem& list) {
+    const Place p = Place::of_record(handle);
     if (!list.is_array_of_tables() || p.path->empty()) return ListEdit(p.doc().tree, list);
-    // Looked up only when the array of tables empties or refills. The handle
-    // that edits the list holds its document and its path for the edit.
-    return ListEdit(p.doc().tree, list, [document = p.document, path = p.path](std::string_view& key) {
-        Place at;
-        at.document = document;
-        at.path = path;
-        const Holder h = holder_of(at);
+    // Looked up only when the array of tables empties or refills; the handle
+    // lives for the edit.
+    const auto find = [](const void* context, std::string_view& key) -> TreeItem* {
+        const Holder h = holder_of(Place::of_record(static_cast<PyObject*>(const_cast<void*>(context))));
         key = h.slot.key;
         return h.slot.by_key ? h.parent : nullptr;
-    });
+    };
+    return ListEdit(p.doc().tree, list, HolderLookup{find, handle});
 }
 
 PyObject* item_type() {

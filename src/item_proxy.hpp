@@ -146,9 +146,10 @@ Result<std::optional<TreeItem>> copy_handle_target(PyObject* obj);
 // document's shared lock); its text is then copied into `text`.
 Result<bool> handle_string(PyObject* obj, std::string& text);
 
-// The edit of the list (an array or an array of tables) at `p`, resolved to
-// `list`; an array of tables knows the table that holds it by key.
-ListEdit edit_list(const Place& p, TreeItem& list);
+// The edit of the list (an array or an array of tables) that the handle
+// `handle` resolved to `list`; an array of tables finds the table that holds
+// it by key through the handle's path.
+ListEdit edit_list(PyObject* handle, TreeItem& list);
 
 // The arguments of sort(*, key=None, reverse=False): the key function (null
 // for None) and the direction.

@@ -182,7 +182,7 @@ Result<Editing> edit(PyObject* self, const char* op) {
     Place p = Place::of_record(self);
     MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
     MV_ASSIGN(TreeItem * list, list_at(p, op));
-    return Editing{p, std::move(guard), edit_list(p, *list)};
+    return Editing{p, std::move(guard), edit_list(self, *list)};
 }
 
 // ---- reading ---------------------------------------------------------------
