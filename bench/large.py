@@ -11,6 +11,10 @@ measure runs in a fresh process, which reads the text first and then reports the
 its resident memory: "held" is the growth that stays after `loads(t)` returns (the
 document), "peak" the growth of the process's peak while parsing; both in MB and in bytes
 per element. tomllib (`tomllib.loads(t)`, which builds the list) is measured the same way.
+
+"touched" columns: what the document holds after a user reads one element through a handle
+(`h = d["a"]; h[5]`) and then appends one (`h.append(1)`), in bytes per element of the array,
+measured the same way (for tomllib: the list's own `l[5]` and `l.append(1)`).
 """
 
 from __future__ import annotations
@@ -34,10 +38,17 @@ base, base_peak = rss(), peak()
 if sys.argv[1] == "morvelan":
     import morvelan
     result = morvelan.loads(text)
+    h = result["a"]
 else:
     import tomllib
     result = tomllib.loads(text)
-print(json.dumps({"held": rss() - base, "peak": max(peak() - max(base, base_peak), rss() - base)}))
+    h = result["a"]
+out = {"held": rss() - base, "peak": max(peak() - max(base, base_peak), rss() - base)}
+x = h[5]
+out["read"] = rss() - base
+h.append(1)
+out["appended"] = rss() - base
+print(json.dumps(out))
 """
 
 
@@ -51,7 +62,8 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--sizes", default="10000000,50000000", help="element counts, comma-separated")
     args = parser.parse_args()
-    print(f"{'input':<34} {'library':<9} {'held MB':>9} {'B/elem':>7} {'peak MB':>9} {'B/elem':>7}")
+    print(f"{'input':<34} {'library':<9} {'held MB':>9} {'B/elem':>7} {'peak MB':>9} {'B/elem':>7}"
+          f" {'h[5] B/el':>9} {'+append':>8}")
     with tempfile.TemporaryDirectory() as tmp:
         for n in (int(s) for s in args.sizes.split(",")):
             path = Path(tmp) / f"array-{n}.toml"
@@ -60,7 +72,8 @@ def main() -> int:
             for library in ("morvelan", "tomllib"):
                 m = measure(library, path)
                 print(f"{label:<34} {library:<9} {m['held'] / 2**20:>9.0f} {m['held'] / n:>7.1f} "
-                      f"{m['peak'] / 2**20:>9.0f} {m['peak'] / n:>7.1f}")
+                      f"{m['peak'] / 2**20:>9.0f} {m['peak'] / n:>7.1f} "
+                      f"{m['read'] / n:>9.1f} {m['appended'] / n:>8.1f}")
             path.unlink()
     return 0
 

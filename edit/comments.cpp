@@ -172,16 +172,16 @@ RawText with_block(Text base, const std::vector<std::string>& block) {
     return RawText::owned(out);
 }
 
+// Read with peek(): reading a comment unpacks nothing.
 const RawText* after_comma(const Array& a, std::size_t i) {
-    const Elements& values = a.items();
-    if (i + 1 < values.size()) return &values[i + 1].decor().prefix;
+    if (i + 1 < a.size()) return &a.peek(i + 1).decor().prefix;
     return &a.trailing;
 }
 
 Text inline_comment(const Array& a, std::size_t index) {
-    if (index >= a.items().size()) return {};
+    if (index >= a.size()) return {};
     Text c = line_comment(after_comma(a, index)->view());
-    return c.empty() ? line_comment(a.items()[index].decor().suffix.view()) : c;
+    return c.empty() ? line_comment(a.peek(index).decor().suffix.view()) : c;
 }
 
 std::optional<LineEnd> line_end(Table& t, std::string_view key) {
@@ -509,11 +509,11 @@ std::optional<std::string> block_comment(const TreeItem& parent, const EntrySlot
         return comment_text(std::string(hoisted(*e)) + std::string(place->view()));
     }
     if (p.is_array()) {
-        const Elements& v = p.as_array().items();
-        if (slot.index >= v.size()) return std::nullopt;
+        const Array& a = p.as_array();
+        if (slot.index >= a.size()) return std::nullopt;
         // The element's prefix begins on the line of the comma before it (or of
         // "["): only the whole lines after that one are this element's.
-        return comment_text(split_layout(v[slot.index].decor().prefix.view()).middle);
+        return comment_text(split_layout(a.peek(slot.index).decor().prefix.view()).middle);
     }
     if (p.is_array_of_tables()) {
         // A header's prefix starts a line: all of it is the member's.

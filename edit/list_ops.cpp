@@ -312,6 +312,10 @@ TreeItem& element_at(TreeItem& list, std::size_t i) {
     return list.is_array() ? list.as_array().element(i) : list.as_array_of_tables().values[i];
 }
 
+const TreeItem& read_element(const TreeItem& list, std::size_t i) {
+    return list.is_array() ? list.as_array().peek(i) : list.as_array_of_tables().values[i];
+}
+
 std::size_t length_of(const TreeItem& list) noexcept {
     return list.is_array() ? list.as_array().size() : list.as_array_of_tables().size();
 }

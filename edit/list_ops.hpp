@@ -26,6 +26,8 @@ Elements& elements_of(TreeItem& list);
 // Element i (< length) of an array or an array of tables; an array's
 // elements before it may stay packed.
 TreeItem& element_at(TreeItem& list, std::size_t i);
+// Element i (< length) to read: nothing is unpacked (see Array::peek).
+const TreeItem& read_element(const TreeItem& list, std::size_t i);
 std::size_t length_of(const TreeItem& list) noexcept;
 
 // `value` made an element of `list`: for an array a value (a table becomes

@@ -78,15 +78,28 @@ public:
     // Unpacks the elements from position `first` on (and perhaps a few
     // before it); returns the packed size after it, at most `first`.
     std::size_t unpack_from(std::size_t first);
-    // Element i (< size()) as an item: the elements before it may stay packed.
+    // Element i (< size()) as an item to edit: the elements before it may
+    // stay packed, those from it on are unpacked.
     TreeItem& element(std::size_t i) { return values_[i - unpack_from(i)]; }
+    // Element i (< size()) to read, unpacking nothing: an element of the
+    // packed run is read out of its text into a slot the array keeps (one of
+    // a few, reused in turn), which stays valid until relocations() changes.
+    // Such a copy is never edited: edits reach elements through element().
+    const TreeItem& peek(std::size_t i) const;
+
+    // A count that grows whenever an element item a caller may still point
+    // to moves or goes without an edit: unpacking moves the stored items, and
+    // a slot of peek() is reused or dropped. A pointer to an element taken
+    // while the count had a value is valid while it keeps it (and the tree is
+    // not edited).
+    static std::uint64_t relocations() noexcept;
 
     // Removes every element.
     void clear() noexcept {
         values_.clear();
         packed_ = RawText::absent();
         packed_count_ = 0;
-        marks_.reset();
+        drop_side();
     }
 
     // Text between the final comma and "]"; for an empty array the text
@@ -117,9 +130,27 @@ private:
     // Reads the packed text into items.
     void unpack() const;
 
-    struct Marks : EngineAllocated {
-        Vector<std::uint32_t> at;
+    // Elements of the packed run read by peek(), each in a slot of its own.
+    struct Peeked : EngineAllocated {
+        static constexpr std::size_t kSlots = 16;
+        TreeItem items[kSlots];
+        std::uint32_t index[kSlots] = {};
+        std::size_t used = 0;  // slots [0, used) hold elements
+        std::size_t next = 0;  // the slot the next element read takes
+        // The element after the last one read, and where its text starts:
+        // reading on from there costs one element.
+        std::size_t after = 0, after_at = 0;
     };
+    // What a packed run has besides its text: where every 64th element
+    // starts, and the elements peek() read.
+    struct Side : EngineAllocated {
+        Vector<std::uint32_t> at;
+        std::unique_ptr<Peeked> peeked;
+    };
+    // Forgets the marks and the peeked elements.
+    void drop_side() const noexcept;
+    // Forgets the peeked elements (the packed run changed).
+    void drop_peeked() const noexcept;
 
     Array* chain_next_ = nullptr;  // see NodeChain; never copied
     mutable Elements values_;
@@ -132,7 +163,7 @@ public:
     bool trailing_comma = false;
 
 private:
-    mutable std::unique_ptr<Marks> marks_;  // null when nothing is marked
+    mutable std::unique_ptr<Side> side_;  // null when nothing is marked or peeked
 };
 
 // Reads the elements of an array in order without unpacking it: a packed

@@ -22,6 +22,9 @@ public:
     // Reads the next element into `out`, with its prefix and suffix decor;
     // false after the last one.
     bool next(TreeItem& out);
+    // Where the text of the next element starts (after the comma that ends
+    // the last one read).
+    std::size_t offset() const noexcept;
 
 private:
     struct State;

@@ -48,6 +48,7 @@ public:
     void parse_document(DocumentRoot& doc);
     bool parse_single_value(TreeItem& out);
     bool next_packed_element(TreeItem& out);
+    std::size_t position() const noexcept { return pos_; }
 
 private:
     // ---- low-level reading ----
@@ -998,5 +999,7 @@ PackedElements::PackedElements(std::string_view text) : state_(new State(text)) 
 PackedElements::~PackedElements() = default;
 
 bool PackedElements::next(TreeItem& out) { return state_->parser.next_packed_element(out); }
+
+std::size_t PackedElements::offset() const noexcept { return state_->parser.position(); }
 
 }  // namespace morvelan

@@ -224,6 +224,10 @@ public:
         TreeItem* it = get(key);
         return it && !it->is_none() ? it : nullptr;
     }
+    const TreeItem* get_visible(std::string_view key) const noexcept {
+        const TreeItem* it = get(key);
+        return it && !it->is_none() ? it : nullptr;
+    }
     bool contains(std::string_view key) const noexcept {
         const TreeItem* it = get(key);
         return it && !it->is_none();

@@ -59,7 +59,9 @@ TreeItem* resolve_path(DocumentState& s, const Path& path) {
             if (cur->is_array()) {
                 Array& a = cur->as_array();
                 if (i >= a.size()) return nullptr;
-                cur = &a.element(i);
+                // Reading: a packed element is peeked, not unpacked. Edits of
+                // an element go through its list, which unpacks it.
+                cur = const_cast<TreeItem*>(&a.peek(i));
             } else if (cur->is_array_of_tables()) {
                 auto& values = cur->as_array_of_tables().values;
                 if (i >= values.size()) return nullptr;
@@ -88,7 +90,9 @@ Result<TreeItem*> resolve(const Place& p) {
     if (!s.tree.root().is_table()) throw InternalFault{"root should always be a table"};
     if (p.state) {
         if (s.registry.is_stale(p.version, *p.path)) return stale_error();
-        if (p.state->resolved && p.state->generation == s.lock.generation()) return p.state->resolved;
+        if (p.state->resolved && p.state->generation == s.lock.generation() &&
+            p.state->relocations == Array::relocations())
+            return p.state->resolved;
     }
     TreeItem* item = resolve_path(s, *p.path);
     if (!item) return key_error("path no longer valid");
@@ -208,6 +212,7 @@ Result<Ref> new_handle(PyObject* document, const Path& parent, PathStep step, co
     // tree itself is never const: the handle may edit the item.
     state.resolved = const_cast<TreeItem*>(&target);
     state.generation = state_of(document).lock.generation();
+    state.relocations = Array::relocations();
     return h;
 }
 
@@ -242,13 +247,13 @@ Where where_of(const Place& p, std::size_t index) {
 
 Status check_readable(const Place& p, const TreeItem& item) {
     // The scope of the children of each item on the path, from the root's.
-    TreeItem* cur = &p.doc().tree.root();
+    const TreeItem* cur = &p.doc().tree.root();
     Scope scope = Scope::root();
     for (const PathStep& step : *p.path) {
         if (step.is_key()) {
             cur = cur->as_table().get_visible(step.key_text());
         } else {
-            cur = &element_at(*cur, step.index_value());
+            cur = &read_element(*cur, step.index_value());
         }
         scope = scope_below(scope, *cur);
     }

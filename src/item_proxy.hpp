@@ -21,11 +21,14 @@ struct ItemState {
     std::atomic<std::uint64_t> version{0};
     Path path;
     // What `path` resolved to when the handle was made, in generation
-    // `generation` of its document's lock (see DocLock::generation): while
-    // the generation is the same, the path resolves to the same item, and
-    // resolution takes it from here. Set once, before the handle is shared.
+    // `generation` of its document's lock (see DocLock::generation), when
+    // the count of moved elements was `relocations` (see
+    // Array::relocations): while both are the same, the path resolves to the
+    // same item, and resolution takes it from here. Set once, before the
+    // handle is shared.
     TreeItem* resolved = nullptr;
     std::uint64_t generation = 0;
+    std::uint64_t relocations = 0;
 };
 
 // The record shared by handles and views. The state lives inside the object

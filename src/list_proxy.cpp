@@ -192,7 +192,7 @@ Result<Ref> element_handle(PyObject* self, long long i) {
     MV_ASSIGN(LockGuard guard, LockGuard::glance(p.doc().lock));
     MV_ASSIGN(TreeItem * list, list_at(p, "indexing"));
     MV_ASSIGN(std::size_t at, position(i, length_of(*list)));
-    return new_handle(p.document, *p.path, PathStep::index(at), element_at(*list, at));
+    return new_handle(p.document, *p.path, PathStep::index(at), read_element(*list, at));
 }
 
 PyObject* list_subscript(PyObject* self, PyObject* index) {

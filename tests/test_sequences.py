@@ -365,3 +365,53 @@ def test_reversing_arrays_keeps_their_comments(path):
     assert after.count("#") == text.count("#")
     reverse_all()
     assert d == morvelan.loads(text) and d.as_toml().count("#") == text.count("#")
+
+
+# Reading an element of a packed array reads it out of the array's text and
+# unpacks nothing: on every array of the corpus, and on long arrays (read from
+# their marks and on from the last element read), each element reads as it
+# does once the array is unpacked, and the handles taken stay right when the
+# array is unpacked under them.
+def _long_array(n, element, sep):
+    return "x = 1\na = [" + sep.join(element(i) for i in range(n)) + "]  # end\n"
+
+
+LONG_ARRAYS = [
+    _long_array(300, str, ", "),
+    _long_array(200, lambda i: f'"s{i}"' if i % 3 else f"'{i}'", ",\n  # c\n  "),
+    _long_array(150, lambda i: f"{i}.5 # e{i}\n" if i % 2 else "1979-05-27T07:32:00Z", ",\r\n"),
+]
+
+
+@pytest.mark.parametrize("text", [*CORPUS_FILES, *LONG_ARRAYS], ids=lambda t: case_id(t) if not isinstance(t, str) else f"long-{len(t)}")
+def test_reading_an_element_reads_as_unpacked(text):
+    if not isinstance(text, str):
+        text = text.read_text(encoding="utf-8")
+    read, unpacked = morvelan.loads(text), morvelan.loads(text)
+
+    def arrays(node):
+        # Elements by index: iterating would unpack the array.
+        if isinstance(node, morvelan.ListItem):
+            children = [node[i] for i in range(len(node))]
+        else:
+            children = node.values()
+        for child in children:
+            if isinstance(child, morvelan.ListItem):
+                yield child
+            if isinstance(child, (morvelan.DictItem, morvelan.ListItem)):
+                yield from arrays(child)
+
+    def seen(h):
+        return h.value, h.comment, h.inline_comment
+
+    for a, b in zip(list(arrays(read)), list(arrays(unpacked))):
+        n = len(a)
+        order = [*range(n - 1, -1, -1), *range(n), *range(0, n, 7)]
+        held = [(a[i], i) for i in order[:40]]  # more handles than the array keeps slots
+        list(b)
+        for i in order:
+            assert seen(a[i]) == seen(b[i])
+        list(a)
+        for h, i in held:
+            assert seen(h) == seen(b[i])
+    assert read.as_toml() == text
