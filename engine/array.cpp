@@ -61,22 +61,22 @@ const TreeItem& Array::peek(std::size_t i) const {
         at = p.after_at;
     }
     PackedElements reader(packed_text().substr(at));
-    TreeItem skipped;
-    for (; from < i; ++from)
-        if (!reader.next(skipped)) throw InternalFault{"a packed array's text does not hold its elements"};
+    TreeItem element;
+    for (; from <= i; ++from)
+        if (!reader.next(element)) throw InternalFault{"a packed array's text does not hold its elements"};
+    if (packed_.is_owned()) element.detach();
+    // Nothing below throws: a slot never holds half of an element.
     const std::size_t slot = p.next;
     p.next = (slot + 1) % Peeked::kSlots;
     if (slot < p.used)
         relocated();  // a handle may still point to the element the slot held
     else
         p.used = slot + 1;
-    TreeItem& out = p.items[slot];
-    if (!reader.next(out)) throw InternalFault{"a packed array's text does not hold its elements"};
-    if (packed_.is_owned()) out.detach();
+    p.items[slot] = std::move(element);
     p.index[slot] = static_cast<std::uint32_t>(i);
     p.after = i + 1;
     p.after_at = at + reader.offset();
-    return out;
+    return p.items[slot];
 }
 
 void Array::pack(RawText text, std::size_t count, Vector<std::uint32_t>&& marks) {
