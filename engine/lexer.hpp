@@ -65,6 +65,12 @@ inline std::size_t skip_whitespace(std::string_view input, std::size_t pos) noex
     return pos;
 }
 
+// The end of the text of a bare value starting at `start` (the offset itself
+// when no value text starts there): a bare word joined across dots ("3.14",
+// "1979-05-27T07:32:00.5Z"), and a date joined with one space and a time
+// ("1979-05-27 07:32:00").
+std::size_t scan_bare_value(std::string_view input, std::size_t start) noexcept;
+
 // input[pos] is '\n' or '\r'. Returns the offset after the line ending
 // ("\n" or "\r\n"). A lone carriage return is reported ("carriage return must
 // be followed by newline", expected newline) and skipped.

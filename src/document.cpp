@@ -324,7 +324,9 @@ Result<Ref> parse_text(PyObject* text) {
 // back may mean waiting for another thread's whole time slice.
 constexpr std::size_t kParseWithGil = 16 * 1024;
 
-Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8) {
+Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8) { return parse_utf8_tree(owner, utf8); }
+
+Result<Ref> parse_utf8_tree(PyObject* owner, std::string_view utf8) {
     const SourceBuffer source = std::allocate_shared<LentSource>(Allocator<LentSource>(), owner, utf8);
     std::optional<ParseResult<DocumentRoot>> parsed;
     if (utf8.size() < kParseWithGil) {

@@ -60,4 +60,7 @@ Result<Ref> parse_text(PyObject* text);
 // document keeps and reads in place.
 Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8);
 
+// The same, with the tree parsed at once (the parser's way).
+Result<Ref> parse_utf8_tree(PyObject* owner, std::string_view utf8);
+
 }  // namespace morvelan::py
