@@ -11,7 +11,7 @@ import subprocess
 import sys
 
 import pytest
-from toml_cases import CORPUS_FILES, INVALID, ROOT, SHARED, VALID, case_id
+from toml_cases import CORPUS_FILES, INVALID, ROOT, SHARED, VALID, case_id, on_stack
 
 pytestmark = pytest.mark.needs_module
 morvelan = pytest.importorskip("morvelan")
@@ -141,29 +141,36 @@ def edit(doc):
     return doc.as_toml(), morvelan.dumps(doc), doc.value
 
 
-@pytest.mark.parametrize("operation", [
-    lambda d: d.value,
-    lambda d: (d.value, d.value),
-    value_then_edit_then_value,
-    value_is_a_copy,
-    lambda d: d["server"]["limits"]["cpu"].value,
-    lambda d: (d["plugin"][1].value, d.value),
-    edit,
-    lambda d: d == morvelan._loads_tree(TEXT),
-    lambda d: d == {"title": "lazy"},
-    lambda d: (d.value, d == d.value),
-    lambda d: copy.copy(d).as_toml(),
-    lambda d: (copy.deepcopy(d).value, d.value),
-    lambda d: d.as_toml(),
-    lambda d: morvelan.dumps(d),
-    lambda d: pickle.loads(pickle.dumps(d)).value,
-    lambda d: (len(d), bool(d), repr(d), str(d), list(d), "server" in d),
-    lambda d: (d.fmt(), d.as_toml()),
-    lambda d: (d.clear(), d.value, d.as_toml()),
-    lambda d: (d | {"x": 1}).value,
-    lambda d: {"x": 1} | d,
+# Nested as deep as the parser reads: parsing it needs more stack than a
+# small thread has, so a tree built there is parsed on a thread of its own.
+DEEP = "a = " + "[" * 80 + "]" * 80 + "\nb = {c = 1}\n"
+
+
+@pytest.mark.parametrize("text, operation", [
+    (TEXT, lambda d: d.value),
+    (TEXT, lambda d: (d.value, d.value)),
+    (TEXT, value_then_edit_then_value),
+    (TEXT, value_is_a_copy),
+    (TEXT, lambda d: d["server"]["limits"]["cpu"].value),
+    (TEXT, lambda d: (d["plugin"][1].value, d.value)),
+    (TEXT, edit),
+    (TEXT, lambda d: d == morvelan._loads_tree(TEXT)),
+    (TEXT, lambda d: d == {"title": "lazy"}),
+    (TEXT, lambda d: (d.value, d == d.value)),
+    (TEXT, lambda d: copy.copy(d).as_toml()),
+    (TEXT, lambda d: (copy.deepcopy(d).value, d.value)),
+    (TEXT, lambda d: d.as_toml()),
+    (TEXT, lambda d: morvelan.dumps(d)),
+    (TEXT, lambda d: pickle.loads(pickle.dumps(d)).value),
+    (TEXT, lambda d: (len(d), bool(d), repr(d), str(d), list(d), "server" in d)),
+    (TEXT, lambda d: (d.fmt(), d.as_toml())),
+    (TEXT, lambda d: (d.clear(), d.value, d.as_toml())),
+    (TEXT, lambda d: (d | {"x": 1}).value),
+    (TEXT, lambda d: {"x": 1} | d),
+    (DEEP, lambda d: on_stack(40 * 1024, lambda: (d["b"]["c"].value, d["b"].as_toml()))),
+    (DEEP, lambda d: on_stack(40 * 1024, lambda: d.__setitem__("b", 2)) or d.as_toml()),
 ], ids=["value", "value twice", "value, edit, value", "value is a copy", "handle", "handle then value", "edit",
         "== document", "== dict", "value then ==", "copy", "deepcopy", "as_toml", "dumps", "pickle", "mapping",
-        "fmt", "clear", "|", "reflected |"])
-def test_lazy_document_as_a_parsed_one(operation):
-    assert identical(operation(morvelan.loads(TEXT)), operation(morvelan._loads_tree(TEXT)))
+        "fmt", "clear", "|", "reflected |", "handle on a small stack", "edit on a small stack"])
+def test_lazy_document_as_a_parsed_one(text, operation):
+    assert identical(operation(morvelan.loads(text)), operation(morvelan._loads_tree(text)))
