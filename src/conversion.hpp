@@ -102,14 +102,18 @@ bool nesting_fits(int levels);
 // compares no bytes.
 class KeyCache {
 public:
+    // The slots are made once `uncached` keys were converted without them.
+    KeyCache() noexcept = default;
+    explicit KeyCache(std::size_t uncached) noexcept : uncached_left_(uncached) {}
+
     Ref key(std::string_view text) {
         const std::size_t n = text.size();
         if (n > kLongest) return str_object(text);
         // Made once a few keys were converted: a scalar, a list of them or a
         // small document does not pay for setting up and clearing the slots.
         if (!slots_) {
-            if (uncached_ < kUncached) {
-                ++uncached_;
+            if (uncached_left_ > 0) {
+                --uncached_left_;
                 return str_object(text);
             }
             slots_ = std::make_unique<Slot[]>(kSlots);
@@ -175,7 +179,7 @@ private:
     }
 
     std::unique_ptr<Slot[]> slots_;
-    std::size_t uncached_ = 0;  // keys converted before the slots were made
+    std::size_t uncached_left_ = kUncached;  // keys still converted without the slots
 };
 
 // Holds the cyclic collector off for a scope (however the scope is left),

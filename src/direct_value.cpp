@@ -58,8 +58,11 @@ private:
     static PyObject* object(Value v) noexcept { return static_cast<PyObject*>(v); }
 
     // The keys' texts are views of the text being read (or of copies the
-    // decoder keeps), unchanged while it reads.
-    KeyCache keys_;
+    // decoder keeps), unchanged while it reads. The keys of a document's
+    // tables repeat early (the fields of one array of tables' members), and
+    // a document read here is not a small value inside a larger one: the
+    // slots are made sooner than for a conversion.
+    KeyCache keys_{8};
 };
 
 // _direct_value(text): the dict the direct decoder makes of the text, or
