@@ -6,6 +6,7 @@ loaded without its tree behaves as one whose tree was parsed at once."""
 import copy
 import datetime as dt
 import math
+import os
 import pickle
 import subprocess
 import sys
@@ -85,13 +86,14 @@ STATEMENTS = [
 ]
 
 
-@settings(max_examples=600, deadline=None, database=None, suppress_health_check=[HealthCheck.too_slow])
+@settings(max_examples=600, deadline=None, database=None, derandomize=bool(os.environ.get("CI")),
+          suppress_health_check=[HealthCheck.too_slow])
 @given(st.lists(st.sampled_from(STATEMENTS), max_size=12), st.sampled_from(["\n", "\r\n"]), st.booleans())
 def test_table_rules_as_the_parser(lines, newline, bom):
     check_same_reading(("\ufeff" if bom else "") + newline.join(lines) + newline)
 
 
-@settings(max_examples=200, deadline=None, database=None,
+@settings(max_examples=200, deadline=None, database=None, derandomize=bool(os.environ.get("CI")),
           suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 @given(st.data())
 def test_generated_documents_as_the_parser(data):
