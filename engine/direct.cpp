@@ -252,8 +252,7 @@ bool Decoder::key(std::string_view& out) {
         pos_ = end;
         return true;
     }
-    std::size_t p = pos_;
-    while (p < n_ && is_bare_key_char(static_cast<unsigned char>(in_[p]))) ++p;
+    const std::size_t p = scan_bare_key(in_, pos_);
     if (p == pos_) return false;
     out = in_.substr(pos_, p - pos_);
     pos_ = p;

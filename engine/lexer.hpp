@@ -38,6 +38,13 @@ inline bool is_bare_word_stop(unsigned char c) noexcept { return detail::kBareWo
 // ASCII letters, digits, '-' and '_'.
 inline bool is_bare_key_char(unsigned char c) noexcept { return detail::kBareKeyChar[c]; }
 
+// The end of the bare key (a run of is_bare_key_char) starting at pos: pos
+// itself when none starts there.
+inline std::size_t scan_bare_key(std::string_view input, std::size_t pos) noexcept {
+    while (pos < input.size() && is_bare_key_char(static_cast<unsigned char>(input[pos]))) ++pos;
+    return pos;
+}
+
 // input[pos] == '#'. Checks every character of the comment ("invalid comment
 // character", expected "printable characters"; tab and non-ASCII bytes are
 // allowed) and returns the offset of the line ending that ends it ('\n', the

@@ -218,8 +218,7 @@ bool Parser::parse_key(Key& out, KeyContext ctx) {
         pos_ = end;
         return true;
     }
-    std::size_t p = pos_;
-    while (p < n_ && is_bare_key_char(static_cast<unsigned char>(in_[p]))) ++p;
+    const std::size_t p = scan_bare_key(in_, pos_);
     if (p == start) {
         // Nothing that can start a key.
         switch (ctx) {
