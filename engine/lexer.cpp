@@ -97,6 +97,32 @@ std::size_t scan_comment(std::string_view input, std::size_t pos, ErrorCollector
     }
 }
 
+std::size_t scan_bare_value(std::string_view input, std::size_t start) noexcept {
+    const std::size_t n = input.size();
+    const auto digit = [&](std::size_t i) { return input[i] >= '0' && input[i] <= '9'; };
+    const auto word_end = [&](std::size_t p) {
+        while (p < n) {
+            const unsigned char ch = static_cast<unsigned char>(input[p]);
+            if (ch != '.' && is_bare_word_stop(ch)) break;
+            ++p;
+        }
+        return p;
+    };
+    std::size_t p = word_end(start);
+    if (p == start) return p;
+    // A date and a time separated by one space are one value.
+    if (p + 1 < n && input[p] == ' ' && digit(p + 1)) {
+        std::size_t d = start;
+        while (d < p && digit(d)) ++d;
+        if (d < p && input[d] == '-') {
+            std::size_t t = p + 1;
+            while (t < n && digit(t)) ++t;
+            if (t < n && input[t] == ':') p = word_end(p + 1);
+        }
+    }
+    return p;
+}
+
 std::size_t scan_newline(std::string_view input, std::size_t pos, ErrorCollector& errors) {
     if (pos >= input.size()) return pos;
     if (input[pos] == '\r') {

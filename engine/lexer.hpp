@@ -38,6 +38,13 @@ inline bool is_bare_word_stop(unsigned char c) noexcept { return detail::kBareWo
 // ASCII letters, digits, '-' and '_'.
 inline bool is_bare_key_char(unsigned char c) noexcept { return detail::kBareKeyChar[c]; }
 
+// The end of the bare key (a run of is_bare_key_char) starting at pos: pos
+// itself when none starts there.
+inline std::size_t scan_bare_key(std::string_view input, std::size_t pos) noexcept {
+    while (pos < input.size() && is_bare_key_char(static_cast<unsigned char>(input[pos]))) ++pos;
+    return pos;
+}
+
 // input[pos] == '#'. Checks every character of the comment ("invalid comment
 // character", expected "printable characters"; tab and non-ASCII bytes are
 // allowed) and returns the offset of the line ending that ends it ('\n', the
@@ -64,6 +71,12 @@ inline std::size_t skip_whitespace(std::string_view input, std::size_t pos) noex
     while (pos < n && (input[pos] == ' ' || input[pos] == '\t')) ++pos;
     return pos;
 }
+
+// The end of the text of a bare value starting at `start` (the offset itself
+// when no value text starts there): a bare word joined across dots ("3.14",
+// "1979-05-27T07:32:00.5Z"), and a date joined with one space and a time
+// ("1979-05-27 07:32:00").
+std::size_t scan_bare_value(std::string_view input, std::size_t start) noexcept;
 
 // input[pos] is '\n' or '\r'. Returns the offset after the line ending
 // ("\n" or "\r\n"). A lone carriage return is reported ("carriage return must

@@ -218,8 +218,7 @@ bool Parser::parse_key(Key& out, KeyContext ctx) {
         pos_ = end;
         return true;
     }
-    std::size_t p = pos_;
-    while (p < n_ && is_bare_key_char(static_cast<unsigned char>(in_[p]))) ++p;
+    const std::size_t p = scan_bare_key(in_, pos_);
     if (p == start) {
         // Nothing that can start a key.
         switch (ctx) {
@@ -288,8 +287,6 @@ bool Parser::parse_key_path(Vector<Key>& keys, KeyContext ctx) {
 // ----------------------------------------------------------------------------
 // Values
 
-bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
-
 bool Parser::parse_value(TreeItem& out, KeyContext ctx) {
     const char c = peek(pos_);
     if (c == '[') return parse_array(out);
@@ -310,14 +307,8 @@ bool Parser::parse_string_value(TreeItem& out) {
 }
 
 bool Parser::parse_bare_value(TreeItem& out, KeyContext ctx) {
-    std::size_t start = pos_;
-    std::size_t p = pos_;
-    // A bare word, joined across dots ("3.14", "1979-05-27T07:32:00.5Z").
-    while (p < n_) {
-        unsigned char ch = static_cast<unsigned char>(in_[p]);
-        if (ch != '.' && is_bare_word_stop(ch)) break;
-        ++p;
-    }
+    const std::size_t start = pos_;
+    const std::size_t p = scan_bare_value(in_, start);
     if (p == start) {
         char c = peek(start);
         if (start >= n_ || c == '\n' || c == '\r' || c == '#') {
@@ -340,24 +331,6 @@ bool Parser::parse_bare_value(TreeItem& out, KeyContext ctx) {
             errors.report("missing value", {desc("value")}, span_at(start));
         }
         return false;
-    }
-    // A date and a time separated by one space are one value.
-    if (p + 1 < n_ && in_[p] == ' ' && is_digit(in_[p + 1])) {
-        std::size_t d = start;
-        while (d < p && is_digit(in_[d])) ++d;
-        if (d < p && in_[d] == '-') {
-            std::size_t q = p + 1;
-            std::size_t t = q;
-            while (t < n_ && is_digit(in_[t])) ++t;
-            if (t < n_ && in_[t] == ':') {
-                while (q < n_) {
-                    unsigned char ch = static_cast<unsigned char>(in_[q]);
-                    if (ch != '.' && is_bare_word_stop(ch)) break;
-                    ++q;
-                }
-                p = q;
-            }
-        }
     }
     BareScalar bs;
     decode_bare_scalar(in_, Span{start, p}, errors, bs);

@@ -616,94 +616,6 @@ Ref py_text(std::string_view s) {
     return Ref::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
 }
 
-// The keys of the tables met while converting one value: a key text met
-// again (the same field in every element of a list of tables) gives the str
-// made the first time, whose hash is already computed. A slot holds the most
-// recent key of its hash; texts are views into the tree, which does not change
-// while the conversion holds the document.
-//
-// A key is looked up by its size and two machine words, its first and its
-// last eight bytes (four, or three single bytes, for shorter keys): they hash
-// it, and for a key of up to 16 bytes they are the whole text, so a hit
-// compares no bytes.
-class KeyCache {
-public:
-    Ref key(std::string_view text) {
-        const std::size_t n = text.size();
-        if (n > kLongest) return py_text(text);
-        // Made once a few keys were converted: a scalar, a list of them or a
-        // small document does not pay for setting up and clearing the slots.
-        if (!slots_) {
-            if (uncached_ < kUncached) {
-                ++uncached_;
-                return py_text(text);
-            }
-            slots_ = std::make_unique<Slot[]>(kSlots);
-        }
-        const Words w = words_of(text);
-        Slot& s = slots_[slot_of(w, n)];
-        if (s.key && s.size == n && s.head == w.head && s.tail == w.tail &&
-            (n <= kWordCovered || std::memcmp(s.data, text.data(), n) == 0))
-            return Ref::borrow(s.key.get());
-        Ref k = py_text(text);
-        if (k) {
-            s.data = text.data();
-            s.size = n;
-            s.head = w.head;
-            s.tail = w.tail;
-            s.key = Ref::borrow(k.get());
-        }
-        return k;
-    }
-
-private:
-    static constexpr std::size_t kSlots = 256;
-    static constexpr std::size_t kUncached = 32;
-    static constexpr std::size_t kLongest = 64;      // longer keys are seldom repeated
-    static constexpr std::size_t kWordCovered = 16;  // head and tail hold every byte
-    struct Words {
-        std::uint64_t head = 0;
-        std::uint64_t tail = 0;
-    };
-    struct Slot {
-        const char* data = nullptr;
-        std::size_t size = 0;
-        std::uint64_t head = 0;
-        std::uint64_t tail = 0;
-        Ref key;
-    };
-
-    static Words words_of(std::string_view text) noexcept {
-        const char* p = text.data();
-        const std::size_t n = text.size();
-        Words w;
-        if (n >= 8) {
-            std::memcpy(&w.head, p, 8);
-            std::memcpy(&w.tail, p + n - 8, 8);
-        } else if (n >= 4) {
-            std::uint32_t head, tail;
-            std::memcpy(&head, p, 4);
-            std::memcpy(&tail, p + n - 4, 4);
-            w.head = head;
-            w.tail = tail;
-        } else if (n > 0) {
-            const auto byte = [&](std::size_t i) -> std::uint64_t {
-                return static_cast<unsigned char>(p[i]);
-            };
-            w.head = byte(0) | byte(n / 2) << 8 | byte(n - 1) << 16;
-        }
-        return w;
-    }
-
-    static std::size_t slot_of(const Words& w, std::size_t n) noexcept {
-        const std::uint64_t h = (w.head * 0x9E3779B97F4A7C15u) ^ (w.tail * 0xC2B2AE3D27D4EB4Fu) ^ n;
-        return static_cast<std::size_t>((h ^ (h >> 29)) >> 56);  // kSlots == 256
-    }
-
-    std::unique_ptr<Slot[]> slots_;
-    std::size_t uncached_ = 0;  // keys converted before the slots were made
-};
-
 // A step from a container to the child whose conversion failed: a key (a
 // view into the tree, which the conversion holds) or an index.
 struct FailedStep {
@@ -984,6 +896,31 @@ Ref py_value(const TreeItem& item, ToPython& cx) {
 
 }  // namespace
 
+Ref str_object(std::string_view text) { return py_text(text); }
+
+bool python_holds(const Datetime& dt) noexcept {
+    const int offset = dt.offset && dt.offset->kind == Offset::Kind::Custom ? int(dt.offset->minutes) : 0;
+    return (dt.date || dt.time) && (!dt.date || python_date(*dt.date)) &&
+           (!dt.time || python_time(*dt.time)) && offset > -kDayMinutes && offset < kDayMinutes;
+}
+
+Ref datetime_object(const Datetime& dt) { return py_datetime(dt); }
+
+bool nesting_fits(int levels) {
+    ConversionThread& thread = this_thread();
+    if (thread.depth + levels > kMaxDepth) return false;
+    const std::size_t left = stack_left(thread.thread_stack());
+    if (left != SIZE_MAX && left < thread.reserve + static_cast<std::size_t>(levels) * kLevelBytes)
+        return false;
+    // The interpreter's recursion limit, as the levels of a conversion enter it.
+    int entered = 0;
+    while (entered < levels && Py_EnterRecursiveCall(kToPythonWhere) == 0) ++entered;
+    for (int i = 0; i < entered; ++i) Py_LeaveRecursiveCall();
+    if (entered == levels) return true;
+    PyErr_Clear();
+    return false;
+}
+
 Result<bool> is_abc_mapping(PyObject* obj) {
     MV_ASSIGN(PyObject * mapping, mapping_abc());
     int r = PyObject_IsInstance(obj, mapping);
@@ -1132,25 +1069,6 @@ Status check_copy_nesting(const TreeItem& item) {
     }
     return ok();
 }
-
-namespace {
-
-// Holds the cyclic collector off for a scope (however the scope is left),
-// when it was on.
-class CollectorPause {
-public:
-    CollectorPause() noexcept : collecting_(PyGC_Disable() != 0) {}
-    ~CollectorPause() {
-        if (collecting_) PyGC_Enable();
-    }
-    CollectorPause(const CollectorPause&) = delete;
-    CollectorPause& operator=(const CollectorPause&) = delete;
-
-private:
-    bool collecting_;
-};
-
-}  // namespace
 
 namespace {
 

@@ -128,7 +128,7 @@ Status update_place(const Place& p, PyObject* other, PyObject* kwargs) {
     MV_ASSIGN(TreeItem * t, table_at(p, "update()"));
     for (const Pair& pair : pairs) MV_CHECK(check_readable(p, pair.value));
     for (Pair& pair : pairs) {
-        assign_entry(p.doc().tree, *t, pair.key, std::move(pair.value));
+        assign_entry(p.doc().tree(), *t, pair.key, std::move(pair.value));
         std::string_view k = pair.key;
         stamp(p, &k);
     }
@@ -158,7 +158,7 @@ Status assign(PyObject* self, PyObject* key, PyObject* value) {
     MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
     MV_ASSIGN(TreeItem * t, table_at(p, "item assignment"));
     MV_CHECK(check_readable(p, item));
-    assign_entry(p.doc().tree, *t, k, std::move(item));
+    assign_entry(p.doc().tree(), *t, k, std::move(item));
     stamp(p, &k);
     return ok();
 }
@@ -169,7 +169,7 @@ Status remove(PyObject* self, PyObject* key) {
     Place p = Place::of(self);
     MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
     MV_ASSIGN(TreeItem * t, table_at(p, "pop()"));
-    if (!remove_entry(p.doc().tree, *t, k)) return key_error(Ref::borrow(key));
+    if (!remove_entry(p.doc().tree(), *t, k)) return key_error(Ref::borrow(key));
     stamp(p, &k);
     return ok();
 }
@@ -310,7 +310,7 @@ PyObject* mapping_pop(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
         // Converted before it is removed: a value Python cannot hold (or
         // one nested too deeply) raises, and the entry stays.
         MV_ASSIGN(Ref value, to_python(*child, where_of(p, k)));
-        remove_entry(p.doc().tree, *t, k);
+        remove_entry(p.doc().tree(), *t, k);
         stamp(p, &k);
         return value;
     });
@@ -387,7 +387,7 @@ Status apply_table_order(PyObject* self, PyObject* names, const std::vector<std:
     MV_ASSIGN(TreeItem * t, table_at(p, "sort()"));
     if (p.doc().registry.counter() != counter) return value_error("table modified during sort()");
     MV_ASSIGN(const std::vector<std::size_t> now, current_order(t->as_table(), names, order));
-    switch (reorder_entries(p.doc().tree, *t, now)) {
+    switch (reorder_entries(p.doc().tree(), *t, now)) {
         case TableOrder::Done: return ok();
         case TableOrder::SectionsApart:
             return value_error(
@@ -434,7 +434,7 @@ PyObject* mapping_popitem(PyObject* self, PyObject* const* args, Py_ssize_t narg
         MV_ASSIGN(Ref key, str_from(last->key.text()));
         MV_ASSIGN(Ref value, to_python(last->item, where_of(p, last->key.text())));
         MV_ASSIGN(Ref pair, checked(PyTuple_Pack(2, key.get(), value.get())));
-        std::optional<Entry> removed = remove_last_entry(p.doc().tree, *t);
+        std::optional<Entry> removed = remove_last_entry(p.doc().tree(), *t);
         std::string_view k = removed->key.text();
         stamp(p, &k);
         return pair;
@@ -460,7 +460,7 @@ PyObject* mapping_setdefault(PyObject* self, PyObject* const* args, Py_ssize_t n
         if (!t->as_table().contains(k)) {
             if (!value) return type_error("setdefault() requires a default value: TOML has no null type");
             MV_CHECK(check_readable(p, *value));
-            assign_entry(p.doc().tree, *t, k, std::move(*value));
+            assign_entry(p.doc().tree(), *t, k, std::move(*value));
         }
         return new_handle(p.document, *p.path, PathStep::key(k), *t->as_table().get_visible(k));
     });

@@ -3,10 +3,15 @@
 // shared with DictItem live with the mapping operations.
 #include "document.hpp"
 
+#include <new>
+#include <optional>
+#include <thread>
+
 #include "arguments.hpp"
 #include "conversion.hpp"
 #include "decode_error.hpp"
 #include "dict_proxy.hpp"
+#include "direct_value.hpp"
 #include "edit/dict_ops.hpp"
 #include "engine/encode.hpp"
 #include "engine/parser.hpp"
@@ -19,13 +24,13 @@ namespace morvelan::py {
 namespace {
 
 const Table& root_table(const DocumentState& s) {
-    if (!s.tree.root().is_table()) throw InternalFault{"root should always be a table"};
-    return s.tree.table();
+    if (!s.tree().root().is_table()) throw InternalFault{"root should always be a table"};
+    return s.tree().table();
 }
 
 Table& root_table(DocumentState& s) {
-    if (!s.tree.root().is_table()) throw InternalFault{"root should always be a table"};
-    return s.tree.table();
+    if (!s.tree().root().is_table()) throw InternalFault{"root should always be a table"};
+    return s.tree().table();
 }
 
 // ---- construction ----------------------------------------------------------
@@ -86,7 +91,7 @@ PyObject* document_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs
         DocumentState& s = state_of(self);
         MV_ASSIGN(LockGuard guard, LockGuard::exclusive(s.lock));
         root_table(s);
-        clear_entries(s.tree, s.tree.root());
+        clear_entries(s.tree(), s.tree().root());
         s.registry.stamp({});
         return Ref::borrow(Py_None);
     });
@@ -123,8 +128,12 @@ PyObject* document_reduce(PyObject* self, PyObject*) {
 Result<Ref> document_value(PyObject* self) {
     DocumentState& s = state_of(self);
     MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
-    root_table(s);
-    return to_python(s.tree.root());
+    // A document loaded without its tree hands the value made while loading
+    // over once, if converting the tree would not refuse it for its depth
+    // here (the tree's conversion then raises what it raises).
+    int depth = 0;
+    if (Ref kept = s.take_value(depth); kept && nesting_fits(depth)) return kept;
+    return to_python(root_table_item(s));
 }
 
 PyObject* document_get_value(PyObject* self, void*) {
@@ -200,7 +209,7 @@ PyGetSetDef document_getset[] = {
 
 const TreeItem& root_table_item(const DocumentState& s) {
     root_table(s);
-    return s.tree.root();
+    return s.tree().root();
 }
 
 PyObject* document_type() {
@@ -267,25 +276,87 @@ private:
 
 Result<Ref> document_text(DocumentState& s) {
     MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
-    root_table(s);
     // Unchanged since it was parsed: the writer would give back the source
-    // byte for byte, so the source is the text.
-    if (s.parsed && !s.lock.ever_written() && s.tree.source()) {
-        if (const auto* lent = dynamic_cast<const LentSource*>(s.tree.source().get())) {
+    // byte for byte, so the source is the text (and a tree not yet built
+    // is not needed).
+    if (s.parsed && !s.lock.ever_written() && s.source()) {
+        if (const auto* lent = dynamic_cast<const LentSource*>(s.source().get())) {
             if (Ref text = lent->str()) return text;
         }
-        return str_from(s.tree.source()->view());
+        return str_from(s.source()->view());
     }
-    String text = write_document(s.tree);
+    root_table(s);
+    String text = write_document(s.tree());
     guard.unlock();
     return str_from(std::string_view(text.data(), text.size()));
+}
+
+namespace {
+
+// Takes `m`; a thread that cannot take it at once lets the interpreter lock
+// go while it waits (as LockGuard does), so that the holder can finish.
+std::unique_lock<std::mutex> hold(std::mutex& m) {
+    std::unique_lock<std::mutex> held(m, std::try_to_lock);
+    if (!held.owns_lock()) {
+        GilRelease unlocked;
+        held.lock();
+    }
+    return held;
+}
+
+// parse_document on a thread of its own, which has the system's default
+// stack: a document loaded on one thread may be used first on another whose
+// stack is too small for the nesting of its text.
+ParseResult<DocumentRoot> parse_on_new_thread(const SourceBuffer& source) {
+    std::optional<ParseResult<DocumentRoot>> parsed;
+    std::thread reader([&]() noexcept {
+        try {
+            parsed.emplace(parse_document(source));
+        } catch (...) {
+            // Memory ran out: reported below.
+        }
+    });
+    reader.join();
+    if (!parsed) throw std::bad_alloc();
+    return std::move(*parsed);
+}
+
+}  // namespace
+
+void DocumentState::defer_tree(SourceBuffer source, Ref value, int depth) {
+    source_ = std::move(source);
+    value_ = std::move(value);
+    value_depth_ = depth;
+    built_.store(false, std::memory_order_release);
+}
+
+Ref DocumentState::take_value(int& depth) {
+    if (built_.load(std::memory_order_acquire)) return Ref();
+    const std::unique_lock<std::mutex> held = hold(building_);
+    depth = value_depth_;
+    Ref value = std::move(value_);
+    return value;
+}
+
+DocumentRoot& DocumentState::build_tree() {
+    const std::unique_lock<std::mutex> held = hold(building_);
+    if (built_.load(std::memory_order_relaxed)) return tree_;
+    // The interpreter lock is kept throughout (see tree()).
+    std::optional<ParseResult<DocumentRoot>> parsed;
+    parsed.emplace(parse_document(source_));
+    if (!parsed->ok() && parsed->error().out_of_stack) parsed.emplace(parse_on_new_thread(source_));
+    if (!parsed->ok()) throw InternalFault{"the text of a document loaded without its tree does not parse"};
+    tree_ = std::move(parsed->value());
+    value_ = Ref();
+    built_.store(true, std::memory_order_release);
+    return tree_;
 }
 
 Result<Ref> new_document(DocumentRoot tree) {
     PyObject* type = document_type();
     if (!type) return Error::pending();
     auto* state = new DocumentState();
-    state->tree = std::move(tree);
+    state->tree() = std::move(tree);
     PyObject* self = alloc_instance(type);
     if (!self) {
         delete state;
@@ -299,7 +370,7 @@ Result<Ref> copy_document(PyObject* self) {
     DocumentState& s = state_of(self);
     MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
     root_table(s);
-    DocumentRoot copy = s.tree;  // the copy shares the immutable source buffer
+    DocumentRoot copy = s.tree();  // the copy shares the immutable source buffer
     guard.unlock();
     return new_document(std::move(copy));
 }
@@ -325,6 +396,19 @@ Result<Ref> parse_text(PyObject* text) {
 constexpr std::size_t kParseWithGil = 16 * 1024;
 
 Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8) {
+    // Read without a tree when the direct decoder reads the text; otherwise
+    // the parser reads it (and reports what is wrong with it).
+    DirectValue direct = decode_values(utf8);
+    if (!direct.value) return parse_utf8_tree(owner, utf8);
+    SourceBuffer source = std::allocate_shared<LentSource>(Allocator<LentSource>(), owner, utf8);
+    MV_ASSIGN(Ref doc, new_document(DocumentRoot()));
+    DocumentState& s = state_of(doc.get());
+    s.parsed = true;
+    s.defer_tree(std::move(source), std::move(direct.value), direct.depth);
+    return doc;
+}
+
+Result<Ref> parse_utf8_tree(PyObject* owner, std::string_view utf8) {
     const SourceBuffer source = std::allocate_shared<LentSource>(Allocator<LentSource>(), owner, utf8);
     std::optional<ParseResult<DocumentRoot>> parsed;
     if (utf8.size() < kParseWithGil) {
@@ -335,7 +419,9 @@ Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8) {
     }
     if (!parsed->ok()) return parse_failure(parsed->error());
     MV_ASSIGN(Ref doc, new_document(std::move(parsed->value())));
-    state_of(doc.get()).parsed = true;
+    DocumentState& s = state_of(doc.get());
+    s.parsed = true;
+    s.set_source(source);
     return doc;
 }
 

@@ -2,6 +2,9 @@
 // registry, and is the root of every handle and view.
 #pragma once
 
+#include <atomic>
+#include <mutex>
+
 #include "engine/document.hpp"
 #include "frame.hpp"
 #include "locks.hpp"
@@ -10,15 +13,47 @@
 namespace morvelan::py {
 
 struct DocumentState : EngineAllocated {
-    DocLock lock;  // guards `tree`
-    DocumentRoot tree;
+    DocLock lock;  // guards the tree
     VersionRegistry registry;
-    // The tree was parsed from its source buffer (tree.source()). Until the
-    // lock is first taken for writing, writing the tree gives that text back.
+    // The tree was parsed from its source buffer (source()). Until the lock
+    // is first taken for writing, writing the tree gives that text back.
     bool parsed = false;
     // The document only holds the value of a private handle under "_"
     // (private_handle): that key is no part of the value's path.
     bool private_value = false;
+
+    // The tree. A document loaded without it (defer_tree) parses it from its
+    // source here, on first use, whatever the use is: reading or editing
+    // through a handle, comparing, copying, writing after an edit. That
+    // changes the document under a reader's hold, or under no hold at all
+    // (LockGuard::glance), which is safe because nothing can have seen the
+    // tree before, and the tree is made once, under `building_`, by a thread
+    // that keeps the interpreter lock until it is done (a waiter for
+    // `building_` lets the interpreter lock go, as LockGuard does).
+    DocumentRoot& tree() { return built_.load(std::memory_order_acquire) ? tree_ : build_tree(); }
+    const DocumentRoot& tree() const { return const_cast<DocumentState*>(this)->tree(); }
+
+    // The text a parsed document was read from (null for other documents).
+    const SourceBuffer& source() const noexcept { return source_; }
+    void set_source(SourceBuffer s) noexcept { source_ = std::move(s); }
+
+    // Makes this a document loaded without its tree: its source (which
+    // parse_document must read without a problem) and its value as the
+    // direct decoder made it, `depth` levels deep.
+    void defer_tree(SourceBuffer source, Ref value, int depth);
+    // The value kept since loading, handed over once: null when it is gone
+    // (taken, or dropped when the tree was built). Its depth goes to `depth`.
+    Ref take_value(int& depth);
+
+private:
+    DocumentRoot& build_tree();
+
+    DocumentRoot tree_;
+    SourceBuffer source_;
+    Ref value_;
+    int value_depth_ = 0;
+    std::atomic<bool> built_{true};
+    std::mutex building_;
 };
 
 struct DocumentObject {
@@ -59,5 +94,8 @@ Result<Ref> parse_text(PyObject* text);
 // The same for UTF-8 text held by `owner` (a str or bytes object), which the
 // document keeps and reads in place.
 Result<Ref> parse_utf8(PyObject* owner, std::string_view utf8);
+
+// The same, with the tree parsed at once (the parser's way).
+Result<Ref> parse_utf8_tree(PyObject* owner, std::string_view utf8);
 
 }  // namespace morvelan::py

@@ -48,7 +48,7 @@ Place Place::of_record(PyObject* obj) noexcept {
 Place Place::of(PyObject* obj) noexcept { return py::is_document(obj) ? of_document(obj) : of_record(obj); }
 
 TreeItem* resolve_path(DocumentState& s, const Path& path) {
-    TreeItem* cur = &s.tree.root();
+    TreeItem* cur = &s.tree().root();
     for (const PathStep& step : path) {
         if (step.is_key()) {
             if (!cur->is_table_like()) return nullptr;
@@ -87,7 +87,7 @@ Status check(const Place& p) {
 
 Result<TreeItem*> resolve(const Place& p) {
     DocumentState& s = p.doc();
-    if (!s.tree.root().is_table()) throw InternalFault{"root should always be a table"};
+    if (!s.tree().root().is_table()) throw InternalFault{"root should always be a table"};
     if (p.state) {
         if (s.registry.is_stale(p.version, *p.path)) return stale_error();
         if (p.state->resolved && p.state->generation == s.lock.generation() &&
@@ -223,7 +223,7 @@ Result<Ref> private_handle(TreeItem value) {
     DocumentState& s = state_of(doc.get());
     s.private_value = true;
     MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
-    const TreeItem* target = s.tree.table().get("_");
+    const TreeItem* target = s.tree().table().get("_");
     return new_handle(doc.get(), Path(), PathStep::key("_"), *target);
 }
 
@@ -247,7 +247,7 @@ Where where_of(const Place& p, std::size_t index) {
 
 Status check_readable(const Place& p, const TreeItem& item) {
     // The scope of the children of each item on the path, from the root's.
-    const TreeItem* cur = &p.doc().tree.root();
+    const TreeItem* cur = &p.doc().tree().root();
     Scope scope = Scope::root();
     for (const PathStep& step : *p.path) {
         if (step.is_key()) {
@@ -440,7 +440,7 @@ PyObject* item_clear(PyObject* self, PyObject* const* args, Py_ssize_t nargs, Py
         MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
         MV_ASSIGN(TreeItem * item, resolve(p));
         if (item->is_table_like())
-            clear_entries(p.doc().tree, *item);
+            clear_entries(p.doc().tree(), *item);
         else if (item->is_array() || item->is_array_of_tables())
             edit_list(self, *item).clear();
         else
@@ -502,7 +502,7 @@ int item_set_implicit(PyObject* self, PyObject* value, void*) {
         MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
         MV_ASSIGN(TreeItem * item, resolve(p));
         if (item->is_table()) {
-            take_order_ends(p.doc().tree);  // whether the table writes a header may change
+            take_order_ends(p.doc().tree());  // whether the table writes a header may change
             item->as_table().implicit = value == Py_True;
         }
         return 0;
@@ -550,7 +550,7 @@ int comment_setter(PyObject* self, PyObject* value, void*) {
         MV_ASSIGN(LockGuard guard, LockGuard::exclusive(p.doc().lock));
         MV_ASSIGN(TreeItem * item, resolve(p));
         const Holder h = holder_of(p);
-        switch (h.parent ? write(p.doc().tree, *h.parent, h.slot, comment) : CommentEdit::NoEntry) {
+        switch (h.parent ? write(p.doc().tree(), *h.parent, h.slot, comment) : CommentEdit::NoEntry) {
             case CommentEdit::Done: return 0;
             case CommentEdit::NoEntry: {
                 MV_ASSIGN(Ref key, str_from(h.slot.key));
@@ -705,7 +705,7 @@ PyObject* make_item_type(const char* qualified, const char* name, const char* do
 
 ListEdit edit_list(PyObject* handle, TreeItem& list) {
     const Place p = Place::of_record(handle);
-    if (!list.is_array_of_tables() || p.path->empty()) return ListEdit(p.doc().tree, list);
+    if (!list.is_array_of_tables() || p.path->empty()) return ListEdit(p.doc().tree(), list);
     // Looked up only when the array of tables empties or refills; the handle
     // lives for the edit.
     const auto find = [](const void* context, std::string_view& key) -> TreeItem* {
@@ -713,7 +713,7 @@ ListEdit edit_list(PyObject* handle, TreeItem& list) {
         key = h.slot.key;
         return h.slot.by_key ? h.parent : nullptr;
     };
-    return ListEdit(p.doc().tree, list, HolderLookup{find, handle});
+    return ListEdit(p.doc().tree(), list, HolderLookup{find, handle});
 }
 
 PyObject* item_type() {

@@ -71,7 +71,7 @@ PyObject* fn_layout(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject
         MV_ASSIGN(LockGuard guard, LockGuard::shared(s.lock));
         root_table_item(s);
         WrittenLayout layout;
-        const String written = write_document(s.tree, &layout);
+        const String written = write_document(s.tree(), &layout);
         const std::string_view view(written.data(), written.size());
         count_code_points(view, layout);
 
@@ -121,7 +121,7 @@ PyObject* fn_comments(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         String written;
         std::size_t start = 0;
         if (is_document(obj)) {
-            written = write_document(p.doc().tree, &layout);
+            written = write_document(p.doc().tree(), &layout);
         } else {
             written = write_item(*item, &layout);
             start = item_text_start(p, *item, std::string_view(written.data(), written.size()));

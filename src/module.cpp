@@ -3,6 +3,7 @@
 #include "arguments.hpp"
 #include "conversion.hpp"
 #include "decode_error.hpp"
+#include "direct_value.hpp"
 #include "document.hpp"
 #include "engine/encode.hpp"
 #include "engine/lexer.hpp"
@@ -167,6 +168,7 @@ int exec_module(PyObject* module) {
             if (!fn || add(module, def.ml_name, fn.get()) < 0) return Error::pending();
         }
         if (add_private_functions(module, package.get()) < 0) return Error::pending();
+        if (add_value_functions(module, package.get()) < 0) return Error::pending();
         if (add(module, "TOMLDecodeError", decode_error_type()) < 0) return Error::pending();
         if (PyModule_AddStringConstant(module, "__version__", MORVELAN_VERSION) < 0) return Error::pending();
         Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));

@@ -6,3 +6,8 @@ from .morvelan import __all__, __doc__, __version__  # noqa: F401
 
 # Private to the command line (_cli.py): no part of the API.
 from .morvelan import _comments, _layout, _value_text  # noqa: F401
+
+# Private to the tests: the two ways a document's text is read (the direct
+# decoder's value, or None when it leaves the text to the parser; loads() with
+# the tree parsed at once).
+from .morvelan import _direct_value, _loads_tree  # noqa: F401
