@@ -38,12 +38,11 @@ base, base_peak = rss(), peak()
 if sys.argv[1] == "morvelan":
     import morvelan
     result = morvelan.loads(text)
-    h = result["a"]
 else:
     import tomllib
     result = tomllib.loads(text)
-    h = result["a"]
 out = {"held": rss() - base, "peak": max(peak() - max(base, base_peak), rss() - base)}
+h = result["a"]
 x = h[5]
 out["read"] = rss() - base
 h.append(1)

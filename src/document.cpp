@@ -341,13 +341,14 @@ Ref DocumentState::take_value(int& depth) {
 DocumentRoot& DocumentState::build_tree() {
     const std::unique_lock<std::mutex> held = hold(building_);
     if (built_.load(std::memory_order_relaxed)) return tree_;
-    // The interpreter lock is kept throughout (see tree()).
+    // The interpreter lock is kept throughout (see tree()). The value kept
+    // since loading goes first: the tree is not held beside it.
+    value_ = Ref();
     std::optional<ParseResult<DocumentRoot>> parsed;
     parsed.emplace(parse_document(source_));
     if (!parsed->ok() && parsed->error().out_of_stack) parsed.emplace(parse_on_new_thread(source_));
     if (!parsed->ok()) throw InternalFault{"the text of a document loaded without its tree does not parse"};
     tree_ = std::move(parsed->value());
-    value_ = Ref();
     built_.store(true, std::memory_order_release);
     return tree_;
 }
