@@ -3,6 +3,7 @@
 #include "arguments.hpp"
 #include "conversion.hpp"
 #include "decode_error.hpp"
+#include "direct_write.hpp"
 #include "document.hpp"
 #include "engine/encode.hpp"
 #include "engine/lexer.hpp"
@@ -62,8 +63,9 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     });
 }
 
-// The text of dumps(obj) (`function` names the caller in errors).
-Result<Ref> dumps_text(PyObject* obj, const char* function) {
+// The text of dumps(obj) through the document tree: the mapping converted
+// to a tree, which the writer writes (`function` names the caller in errors).
+Result<Ref> tree_text(PyObject* obj, const char* function) {
     if (is_document(obj)) return document_text(state_of(obj));
     MV_ASSIGN(TreeItem table, mapping_argument(obj, function, "a Document or a mapping"));
     String text;
@@ -74,6 +76,15 @@ Result<Ref> dumps_text(PyObject* obj, const char* function) {
         text = write_document(doc);
     }
     return str_from(std::string_view(text.data(), text.size()));
+}
+
+// The text of dumps(obj): a dict of plain values is written straight from its
+// objects; anything else, and a dict the direct writer gives up on, through
+// the tree.
+Result<Ref> dumps_text(PyObject* obj, const char* function) {
+    if (std::optional<String> text = write_direct(obj))
+        return str_from(std::string_view(text->data(), text->size()));
+    return tree_text(obj, function);
 }
 
 PyObject* fn_dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -104,6 +115,17 @@ PyObject* fn_dump(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     });
 }
 
+// _dumps_tree(obj): dumps(obj) always through the tree, for the tests that
+// hold the direct writer to it.
+PyObject* fn_dumps_tree(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"obj"};
+        static const Signature sig{"_dumps_tree()", names, 1, 1, 1, 1, false, false};
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
+        return tree_text(a.values[0], "dumps()");
+    });
+}
+
 PyMethodDef function_defs[] = {
     {"load", fastcall(fn_load), kFastcall,
      "load(fp)\n--\n\nParse TOML from a file into a `Document`.\n\n"
@@ -117,6 +139,13 @@ PyMethodDef function_defs[] = {
      "dumps(obj)\n--\n\nSerialise a `Document` or `Mapping` to a TOML string.\n\n"
      "Passing a `Document` preserves its formatting; passing any other\n"
      "mapping produces freshly-formatted output."},
+};
+
+// Private, no part of the API (not in __all__).
+PyMethodDef private_function_defs[] = {
+    {"_dumps_tree", fastcall(fn_dumps_tree), kFastcall,
+     "_dumps_tree(obj, /)\n--\n\nPrivate, for the tests: dumps(obj) written through the document tree, "
+     "never straight from the objects."},
 };
 
 // ---- execution step --------------------------------------------------------
@@ -165,6 +194,10 @@ int exec_module(PyObject* module) {
         for (PyMethodDef& def : function_defs) {
             Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, package.get()));
             if (!fn || add(module, def.ml_name, fn.get()) < 0) return Error::pending();
+        }
+        for (PyMethodDef& def : private_function_defs) {
+            Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, package.get()));
+            if (!fn || PyObject_SetAttrString(module, def.ml_name, fn.get()) < 0) return Error::pending();
         }
         if (add_private_functions(module, package.get()) < 0) return Error::pending();
         if (add(module, "TOMLDecodeError", decode_error_type()) < 0) return Error::pending();
