@@ -116,13 +116,26 @@ PyObject* fn_dump(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
 }
 
 // _dumps_tree(obj): dumps(obj) always through the tree, for the tests that
-// hold the direct writer to it.
+// hold the direct writer to it (_dumps_direct below).
 PyObject* fn_dumps_tree(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return frame([&]() -> Result<Ref> {
         static const char* const names[] = {"obj"};
         static const Signature sig{"_dumps_tree()", names, 1, 1, 1, 1, false, false};
         MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
         return tree_text(a.values[0], "dumps()");
+    });
+}
+
+// _dumps_direct(obj): the text of the direct writer, or None where it gives
+// up, for the tests that hold it to the tree.
+PyObject* fn_dumps_direct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"obj"};
+        static const Signature sig{"_dumps_direct()", names, 1, 1, 1, 1, false, false};
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
+        if (std::optional<String> text = write_direct(a.values[0]))
+            return str_from(std::string_view(text->data(), text->size()));
+        return Ref::borrow(Py_None);
     });
 }
 
@@ -146,6 +159,9 @@ PyMethodDef private_function_defs[] = {
     {"_dumps_tree", fastcall(fn_dumps_tree), kFastcall,
      "_dumps_tree(obj, /)\n--\n\nPrivate, for the tests: dumps(obj) written through the document tree, "
      "never straight from the objects."},
+    {"_dumps_direct", fastcall(fn_dumps_direct), kFastcall,
+     "_dumps_direct(obj, /)\n--\n\nPrivate, for the tests: dumps(obj) written straight from the objects, "
+     "or None where that writer leaves it to the tree."},
 };
 
 // ---- execution step --------------------------------------------------------

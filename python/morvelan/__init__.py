@@ -7,5 +7,6 @@ from .morvelan import __all__, __doc__, __version__  # noqa: F401
 # Private to the command line (_cli.py): no part of the API.
 from .morvelan import _comments, _layout, _value_text  # noqa: F401
 
-# Private to the tests: dumps() always through the document tree.
-from .morvelan import _dumps_tree  # noqa: F401
+# Private to the tests: dumps() always through the document tree, and only
+# straight from the objects (None where that writer gives up).
+from .morvelan import _dumps_direct, _dumps_tree  # noqa: F401
