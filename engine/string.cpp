@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "lexer.hpp"
 
@@ -150,14 +152,44 @@ struct PlainBytes {
 };
 constexpr PlainBytes kPlain;
 
+// Eight bytes at a time: whether a word may hold a byte that is not plain
+// (a byte below 0x20, a double quote, a backslash or DEL; tab is the one
+// byte below 0x20 that is plain, and is then looked at alone). Each test
+// gives a nonzero word exactly when some byte of `w` matches, whatever the
+// byte order.
+constexpr std::uint64_t kOnes = 0x0101010101010101u;
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+constexpr std::uint64_t below(std::uint64_t w, std::uint64_t n) noexcept {
+    return (w - kOnes * n) & ~w & kHighBits;
+}
+constexpr std::uint64_t equal(std::uint64_t w, std::uint64_t c) noexcept { return below(w ^ (kOnes * c), 1); }
+constexpr bool may_hold_special(std::uint64_t w) noexcept {
+    return (below(w, 0x20) | equal(w, '"') | equal(w, '\\') | equal(w, 0x7F)) != 0;
+}
+
+// Whether every byte of the text is plain.
+bool all_plain(std::string_view text) noexcept {
+    const char* p = text.data();
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (!may_hold_special(w)) continue;
+        for (std::size_t j = i; j < i + 8; ++j)
+            if (!kPlain.plain[static_cast<unsigned char>(p[j])]) return false;
+    }
+    for (; i < n; ++i)
+        if (!kPlain.plain[static_cast<unsigned char>(p[i])]) return false;
+    return true;
+}
+
 }  // namespace
 
 void append_string_text(String& out, std::string_view text) {
     // Most strings need no look at their shape: written as they are between
     // double quotes.
-    std::size_t i = 0;
-    while (i < text.size() && kPlain.plain[static_cast<unsigned char>(text[i])]) ++i;
-    if (i == text.size()) {
+    if (all_plain(text)) {
         append_delimited(out, "\"", text);
         return;
     }
