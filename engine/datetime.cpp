@@ -327,17 +327,17 @@ bool parse_datetime(std::string_view text, Datetime& out, DatetimeTextError& err
 
 void append_date(String& out, const Date& d) {
     char text[kMaxText];
-    out.append(text, put_date(text, d));
+    out.append(text, static_cast<std::size_t>(put_date(text, d) - text));
 }
 
 void append_time(String& out, const Time& t) {
     char text[kMaxText];
-    out.append(text, put_time(text, t));
+    out.append(text, static_cast<std::size_t>(put_time(text, t) - text));
 }
 
 void append_offset(String& out, const Offset& o) {
     char text[kMaxText];
-    out.append(text, put_offset(text, o));
+    out.append(text, static_cast<std::size_t>(put_offset(text, o) - text));
 }
 
 void append_datetime(String& out, const Datetime& dt) {
@@ -347,7 +347,7 @@ void append_datetime(String& out, const Datetime& dt) {
     if (dt.date && dt.time) *p++ = 'T';
     if (dt.time) p = put_time(p, *dt.time);
     if (dt.offset) p = put_offset(p, *dt.offset);
-    out.append(text, p);
+    out.append(text, static_cast<std::size_t>(p - text));
 }
 
 }  // namespace morvelan

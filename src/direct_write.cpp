@@ -29,6 +29,8 @@
 #include "direct_write.hpp"
 
 #include <cstdint>
+#include <iterator>
+#include <optional>
 #include <string_view>
 
 #include "conversion.hpp"
@@ -86,16 +88,6 @@ bool is_own_table(PyObject* value) noexcept {
 
 // ---------------------------------------------------------------------------
 
-// An interned attribute name, made once; null (no exception set) when it
-// cannot be made.
-PyObject* interned(PyObject*& slot, const char* text) noexcept {
-    if (!slot) {
-        slot = PyUnicode_InternFromString(text);
-        if (!slot) PyErr_Clear();
-    }
-    return slot;
-}
-
 // The UTF-8 text of an exact str; false (no exception set) when it has none.
 bool utf8_of_str(PyObject* s, std::string_view& text) noexcept {
     Py_ssize_t n = 0;
@@ -107,6 +99,198 @@ bool utf8_of_str(PyObject* s, std::string_view& text) noexcept {
     text = std::string_view(data, static_cast<std::size_t>(n));
     return true;
 }
+
+// ---------------------------------------------------------------------------
+// Date and time values
+//
+// The fields are read through the getters of their classes, as attribute
+// lookups would read them, but straight from the getter's descriptor: its
+// class's descriptor-get slot, called with the object. The classes are those
+// of the C module (static types, whose getters are C functions and whose
+// attributes cannot be replaced); the pure-Python fallback of the datetime
+// module would run Python code, and is left to the tree.
+
+enum Field { kYear, kMonth, kDay, kHour, kMinute, kSecond, kMicrosecond, kTzinfo, kFieldCount };
+constexpr const char* kFieldNames[kFieldCount] = {"year",   "month",  "day",         "hour",
+                                                  "minute", "second", "microsecond", "tzinfo"};
+enum Class { kDate, kTime, kDatetime, kClassCount };
+// The fields of each class, first to last.
+constexpr Field kFirstField[kClassCount] = {kYear, kHour, kYear};
+constexpr Field kEndField[kClassCount] = {kHour, kFieldCount, kFieldCount};
+
+struct Getter {
+    PyObject* descriptor = nullptr;
+    descrgetfunc get = nullptr;
+};
+
+// The three classes and the getters of their fields, looked up once the
+// conversion has imported the module (per-process, never freed); null until
+// then, and when a class is not what is expected.
+struct DatetimeClasses {
+    PyObject* type[kClassCount];
+    Getter getters[kClassCount][kFieldCount];
+};
+
+const DatetimeClasses* datetime_classes() noexcept {
+    static DatetimeClasses classes;
+    static int state = 0;  // 1: looked up, -1: unusable
+    if (state != 0) return state > 0 ? &classes : nullptr;
+    const DatetimeApi* api = loaded_datetime_api();
+    if (!api) return nullptr;
+    const PyObject* const types[kClassCount] = {api->date_type, api->time_type, api->datetime_type};
+    state = -1;
+    for (int c = 0; c < kClassCount; ++c) {
+        PyObject* type = const_cast<PyObject*>(types[c]);
+        if (PyType_GetFlags(reinterpret_cast<PyTypeObject*>(type)) & Py_TPFLAGS_HEAPTYPE) return nullptr;
+        classes.type[c] = type;
+        for (int f = kFirstField[c]; f < kEndField[c]; ++f) {
+            Ref descriptor = Ref::steal(PyObject_GetAttrString(type, kFieldNames[f]));
+            if (!descriptor) {
+                PyErr_Clear();
+                return nullptr;
+            }
+            auto get =
+                reinterpret_cast<descrgetfunc>(PyType_GetSlot(Py_TYPE(descriptor.get()), Py_tp_descr_get));
+            if (!get) {
+                PyErr_Clear();
+                return nullptr;
+            }
+            classes.getters[c][f] = Getter{descriptor.release(), get};
+        }
+    }
+    state = 1;
+    return &classes;
+}
+
+// A field of `v` (of class `c`), which must be an int within [lo, hi]; the
+// tzinfo field is read with field_object.
+Ref field_object(const DatetimeClasses& classes, Class c, PyObject* v, Field f) {
+    const Getter& g = classes.getters[c][f];
+    Ref r = Ref::steal(g.get(g.descriptor, v, classes.type[c]));
+    if (!r) PyErr_Clear();
+    return r;
+}
+
+bool int_field(const DatetimeClasses& classes, Class c, PyObject* v, Field f, long lo, long hi, long& out) {
+    Ref r = field_object(classes, c, v, f);
+    if (!r) return false;
+    out = PyLong_AsLong(r.get());
+    if (out == -1 && PyErr_Occurred()) {
+        PyErr_Clear();
+        return false;
+    }
+    return out >= lo && out <= hi;
+}
+
+// The offset of a datetime.timezone in whole minutes (a zero offset too is
+// an offset, written "+00:00"); nothing for any other tzinfo and for an
+// offset with seconds, which the conversion refuses. The zones met are kept
+// with their offsets, per process, in a small table by address (a zone
+// takes the place of an earlier one when its slots are full): documents have
+// few, and tomllib shares one object per offset.
+std::optional<int> zone_minutes(PyObject* tz, const DatetimeApi& api) {
+    struct Zone {
+        PyObject* tz;  // owned
+        int minutes;
+    };
+    constexpr std::size_t kSlots = 64, kProbes = 4;
+    static Zone zones[kSlots] = {};
+    static std::size_t replaced = 0;
+    const std::size_t home =
+        static_cast<std::size_t>((reinterpret_cast<std::uintptr_t>(tz) * 0x9E3779B97F4A7C15u) >> 58);
+    Zone* free_slot = nullptr;
+    for (std::size_t i = 0; i < kProbes; ++i) {
+        Zone& z = zones[(home + i) % kSlots];
+        if (z.tz == tz) return z.minutes;
+        if (!z.tz && !free_slot) free_slot = &z;
+    }
+    if (!Py_IS_TYPE(tz, reinterpret_cast<PyTypeObject*>(api.timezone_type)) ||
+        (PyType_GetFlags(Py_TYPE(tz)) & Py_TPFLAGS_HEAPTYPE))
+        return std::nullopt;
+    static PyObject* names[4] = {};
+    const char* const texts[4] = {"utcoffset", "days", "seconds", "microseconds"};
+    for (int i = 0; i < 4; ++i) {
+        if (!names[i]) names[i] = PyUnicode_InternFromString(texts[i]);
+        if (!names[i]) {
+            PyErr_Clear();
+            return std::nullopt;
+        }
+    }
+    Ref delta = Ref::steal(PyObject_CallMethodObjArgs(tz, names[0], Py_None, nullptr));
+    if (!delta || !Py_IS_TYPE(delta.get(), reinterpret_cast<PyTypeObject*>(api.timedelta_type))) {
+        PyErr_Clear();
+        return std::nullopt;
+    }
+    long parts[3];
+    for (int i = 0; i < 3; ++i) {
+        Ref part = Ref::steal(PyObject_GetAttr(delta.get(), names[i + 1]));
+        parts[i] = part ? PyLong_AsLong(part.get()) : -1;
+        if (PyErr_Occurred()) {
+            PyErr_Clear();
+            return std::nullopt;
+        }
+    }
+    // A timezone's offset lies strictly within a day either way; the seconds
+    // of a timedelta are in [0, 86400).
+    if (parts[2] != 0 || parts[1] % 60 != 0 || parts[0] < -1 || parts[0] > 0) return std::nullopt;
+    const int minutes = static_cast<int>(parts[0] * 1440 + parts[1] / 60);
+    Zone& slot = free_slot ? *free_slot : zones[(home + replaced++ % kProbes) % kSlots];
+    // A zone dropped from its slot is an exact timezone: freeing it runs no
+    // Python code.
+    Ref dropped = Ref::steal(slot.tz);
+    slot = Zone{Ref::borrow(tz).release(), minutes};
+    return minutes;
+}
+
+// The date-time value of an exact date, time or datetime (`type` is its
+// class), as the conversion makes it; nothing for anything else, and where
+// the conversion would run Python code or fail.
+std::optional<Datetime> datetime_of(PyObject* v, PyObject* type) {
+    const DatetimeClasses* classes = datetime_classes();
+    if (!classes) return std::nullopt;
+    const Class c = type == classes->type[kDatetime] ? kDatetime
+                    : type == classes->type[kDate]   ? kDate
+                    : type == classes->type[kTime]   ? kTime
+                                                     : kClassCount;
+    if (c == kClassCount) return std::nullopt;
+    Datetime dt;
+    long x[kTzinfo];
+    if (c != kTime) {
+        if (!int_field(*classes, c, v, kYear, 1, 9999, x[kYear]) ||
+            !int_field(*classes, c, v, kMonth, 1, 12, x[kMonth]) ||
+            !int_field(*classes, c, v, kDay, 1, 31, x[kDay]))
+            return std::nullopt;
+        dt.date = Date{static_cast<std::uint16_t>(x[kYear]), static_cast<std::uint8_t>(x[kMonth]),
+                       static_cast<std::uint8_t>(x[kDay])};
+    }
+    if (c == kDate) return dt;
+    if (!int_field(*classes, c, v, kHour, 0, 23, x[kHour]) ||
+        !int_field(*classes, c, v, kMinute, 0, 59, x[kMinute]) ||
+        !int_field(*classes, c, v, kSecond, 0, 59, x[kSecond]) ||
+        !int_field(*classes, c, v, kMicrosecond, 0, 999999, x[kMicrosecond]))
+        return std::nullopt;
+    Time t;
+    t.hour = static_cast<std::uint8_t>(x[kHour]);
+    t.minute = static_cast<std::uint8_t>(x[kMinute]);
+    t.second = static_cast<std::uint8_t>(x[kSecond]);
+    // As the conversion records it: no fraction when there is none.
+    if (x[kMicrosecond] != 0) t.nanosecond = static_cast<std::uint32_t>(x[kMicrosecond]) * 1000u;
+    dt.time = t;
+    Ref tz = field_object(*classes, c, v, kTzinfo);
+    if (!tz) return std::nullopt;
+    if (tz.get() != Py_None) {
+        // A time with a tzinfo is refused, or taken as local, by the
+        // conversion after it asks the tzinfo: left to it.
+        if (c == kTime) return std::nullopt;
+        const DatetimeApi* api = loaded_datetime_api();
+        const std::optional<int> minutes = zone_minutes(tz.get(), *api);
+        if (!minutes) return std::nullopt;
+        dt.offset = Offset::custom(static_cast<std::int16_t>(*minutes));
+    }
+    return dt;
+}
+
+// ---------------------------------------------------------------------------
 
 class DirectWriter {
 public:
@@ -134,22 +318,27 @@ private:
     }
 
     // A table at `level`: its lines, then its own tables with their headers.
+    // The second walk over the entries starts at the first table of its own
+    // and ends with the last (the dict cannot change meanwhile).
     bool table(PyObject* dict, int level) {
         if (!enter(level)) return false;
-        Py_ssize_t pos = 0;
+        Py_ssize_t pos = 0, first_table = -1, tables = 0;
         PyObject *k = nullptr, *v = nullptr;
-        while (PyDict_Next(dict, &pos, &k, &v)) {
-            if (is_own_table(v)) continue;
+        for (Py_ssize_t at = 0; PyDict_Next(dict, &pos, &k, &v); at = pos) {
+            if (is_own_table(v)) {
+                if (tables++ == 0) first_table = at;
+                continue;
+            }
             if (!key(k)) return false;
             out_.append(kEquals);
             if (!value(v, level + 1)) return false;
             out_.push_back('\n');
             first_header_ = false;
         }
-        pos = 0;
-        while (PyDict_Next(dict, &pos, &k, &v)) {
+        for (pos = first_table; tables > 0 && PyDict_Next(dict, &pos, &k, &v);) {
             const bool sub_table = PyDict_CheckExact(v);
             if (!sub_table && !(PyList_CheckExact(v) && is_array_of_tables(v))) continue;
+            --tables;
             std::string_view text;
             if (!PyUnicode_CheckExact(k) || !utf8_of_str(k, text)) return false;
             const std::size_t path_size = path_.size();
@@ -244,116 +433,10 @@ private:
         return true;
     }
 
-    // ---- date and time values ----------------------------------------------
-    //
-    // The fields are read from the state the object pickles to (its
-    // __reduce__(): the class and (bytes[, tzinfo]), the bytes packing the
-    // fields as conversion.cpp's to-Python side packs them): one call of the C
-    // class instead of an attribute lookup per field. The classes are those of
-    // the C module (static types); the pure-Python fallback of the datetime
-    // module would run Python code, and is left to the tree.
-
     bool datetime(PyObject* v, PyObject* type) {
-        const DatetimeApi* api = loaded_datetime_api();
-        if (!api) return false;
-        const bool is_datetime = type == api->datetime_type;
-        const bool is_date = type == api->date_type;
-        const bool is_time = type == api->time_type;
-        if (!is_datetime && !is_date && !is_time) return false;
-        if (PyType_GetFlags(reinterpret_cast<PyTypeObject*>(type)) & Py_TPFLAGS_HEAPTYPE) return false;
-        static PyObject* reduce_name = nullptr;
-        PyObject* reduce = interned(reduce_name, "__reduce__");
-        if (!reduce) return false;
-        Ref reduced = Ref::steal(PyObject_CallMethodObjArgs(v, reduce, nullptr));
-        if (!reduced) {
-            PyErr_Clear();
-            return false;
-        }
-        PyObject* args = PyTuple_Check(reduced.get()) && PyTuple_Size(reduced.get()) == 2
-                             ? PyTuple_GetItem(reduced.get(), 1)
-                             : nullptr;
-        if (!args || !PyTuple_Check(args)) return false;
-        const Py_ssize_t parts = PyTuple_Size(args);
-        if (parts < 1 || parts > 2 || (parts == 2 && !is_datetime)) return false;  // a time with a tzinfo
-        PyObject* state = PyTuple_GetItem(args, 0);
-        char* bytes = nullptr;
-        Py_ssize_t size = 0;
-        if (!PyBytes_Check(state) || PyBytes_AsStringAndSize(state, &bytes, &size) < 0) {
-            PyErr_Clear();
-            return false;
-        }
-        const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-        const Py_ssize_t expected = is_datetime ? 10 : is_date ? 4 : 6;
-        if (size != expected) return false;
-        Datetime dt;
-        if (!is_time) {
-            Date d;
-            d.year = static_cast<std::uint16_t>(b[0] << 8 | b[1]);
-            d.month = b[2];
-            d.day = b[3];
-            if (d.year < 1 || d.month < 1 || d.month > 12 || d.day < 1 || d.day > 31) return false;
-            dt.date = d;
-            b += 4;
-        }
-        if (!is_date) {
-            Time t;
-            t.hour = b[0];
-            t.minute = b[1];
-            t.second = b[2];
-            const std::uint32_t micro = std::uint32_t{b[3]} << 16 | std::uint32_t{b[4]} << 8 | b[5];
-            if (t.hour > 23 || t.minute > 59 || *t.second > 59 || micro > 999999) return false;
-            // As the conversion records it: no fraction when there is none.
-            if (micro != 0) t.nanosecond = micro * 1000u;
-            dt.time = t;
-        }
-        if (parts == 2) {
-            int minutes = 0;
-            if (!zone_minutes(PyTuple_GetItem(args, 1), *api, minutes)) return false;
-            dt.offset = Offset::custom(static_cast<std::int16_t>(minutes));
-        }
-        append_datetime(out_, dt);
-        return true;
-    }
-
-    // The offset of a datetime.timezone in whole minutes (a zero offset too
-    // is an offset, written "+00:00"); false for any other tzinfo and for an
-    // offset with seconds, which the conversion refuses. The last zone met is
-    // kept: documents have few, and tomllib shares one object per offset.
-    bool zone_minutes(PyObject* tz, const DatetimeApi& api, int& minutes) {
-        if (tz == zone_.get()) {
-            minutes = zone_minutes_;
-            return true;
-        }
-        if (!Py_IS_TYPE(tz, reinterpret_cast<PyTypeObject*>(api.timezone_type)) ||
-            (PyType_GetFlags(Py_TYPE(tz)) & Py_TPFLAGS_HEAPTYPE))
-            return false;
-        static PyObject* names[4] = {};
-        PyObject* utcoffset = interned(names[0], "utcoffset");
-        PyObject* days_name = interned(names[1], "days");
-        PyObject* seconds_name = interned(names[2], "seconds");
-        PyObject* micros_name = interned(names[3], "microseconds");
-        if (!utcoffset || !days_name || !seconds_name || !micros_name) return false;
-        Ref delta = Ref::steal(PyObject_CallMethodObjArgs(tz, utcoffset, Py_None, nullptr));
-        if (!delta || !Py_IS_TYPE(delta.get(), reinterpret_cast<PyTypeObject*>(api.timedelta_type))) {
-            PyErr_Clear();
-            return false;
-        }
-        long parts[3];
-        PyObject* const part_names[3] = {days_name, seconds_name, micros_name};
-        for (int i = 0; i < 3; ++i) {
-            Ref part = Ref::steal(PyObject_GetAttr(delta.get(), part_names[i]));
-            parts[i] = part ? PyLong_AsLong(part.get()) : -1;
-            if (PyErr_Occurred()) {
-                PyErr_Clear();
-                return false;
-            }
-        }
-        // A timezone's offset lies strictly within a day either way; the
-        // seconds of a timedelta are in [0, 86400).
-        if (parts[2] != 0 || parts[1] % 60 != 0 || parts[0] < -1 || parts[0] > 0) return false;
-        minutes = static_cast<int>(parts[0] * 1440 + parts[1] / 60);
-        zone_ = Ref::borrow(tz);
-        zone_minutes_ = minutes;
+        std::optional<Datetime> dt = datetime_of(v, type);
+        if (!dt) return false;
+        append_datetime(out_, *dt);
         return true;
     }
 
@@ -362,8 +445,6 @@ private:
     int max_levels_;
     int held_ = 0;              // levels entered (Py_EnterRecursiveCall)
     bool first_header_ = true;  // nothing written yet
-    Ref zone_;                  // the last timezone met, and its offset
-    int zone_minutes_ = 0;
 };
 
 }  // namespace
