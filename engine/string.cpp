@@ -154,34 +154,48 @@ constexpr PlainBytes kPlain;
 
 // Eight bytes at a time: whether a word may hold a byte that is not plain
 // (a byte below 0x20, a double quote, a backslash or DEL; tab is the one
-// byte below 0x20 that is plain, and is then looked at alone). Each test
-// gives a nonzero word exactly when some byte of `w` matches, whatever the
-// byte order.
+// byte below 0x20 that is plain, and is then looked at alone). A byte below
+// n sets its high bit in (w - n * kOnes) & ~w & kHighBits, and a byte equal
+// to c is one of w ^ (c * kOnes) below 1; the test is nonzero exactly when
+// some byte matches, whatever the byte order. The three characters have the
+// high bit clear, so one mask of ~w serves all four tests.
 constexpr std::uint64_t kOnes = 0x0101010101010101u;
 constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-constexpr std::uint64_t below(std::uint64_t w, std::uint64_t n) noexcept {
-    return (w - kOnes * n) & ~w & kHighBits;
-}
-constexpr std::uint64_t equal(std::uint64_t w, std::uint64_t c) noexcept { return below(w ^ (kOnes * c), 1); }
 constexpr bool may_hold_special(std::uint64_t w) noexcept {
-    return (below(w, 0x20) | equal(w, '"') | equal(w, '\\') | equal(w, 0x7F)) != 0;
+    const std::uint64_t below_space = w - kOnes * 0x20;
+    const std::uint64_t quote = (w ^ (kOnes * '"')) - kOnes;
+    const std::uint64_t backslash = (w ^ (kOnes * '\\')) - kOnes;
+    const std::uint64_t del = (w ^ (kOnes * 0x7F)) - kOnes;
+    return ((below_space | quote | backslash | del) & ~w & kHighBits) != 0;
 }
 
-// Whether every byte of the text is plain.
+// Whether the bytes p[0, n), n <= 8, are plain.
+bool plain_bytes(const char* p, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i)
+        if (!kPlain.plain[static_cast<unsigned char>(p[i])]) return false;
+    return true;
+}
+
+// Whether every byte of the text is plain. The bytes after the last whole
+// word are read as a word too: the last eight bytes of the text, or the
+// short text filled up with a plain byte.
 bool all_plain(std::string_view text) noexcept {
     const char* p = text.data();
     const std::size_t n = text.size();
+    std::uint64_t w;
+    if (n < 8) {
+        w = kOnes * 'a';
+        if (n != 0) std::memcpy(&w, p, n);
+        return !may_hold_special(w) || plain_bytes(p, n);
+    }
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        std::uint64_t w;
         std::memcpy(&w, p + i, 8);
-        if (!may_hold_special(w)) continue;
-        for (std::size_t j = i; j < i + 8; ++j)
-            if (!kPlain.plain[static_cast<unsigned char>(p[j])]) return false;
+        if (may_hold_special(w) && !plain_bytes(p + i, 8)) return false;
     }
-    for (; i < n; ++i)
-        if (!kPlain.plain[static_cast<unsigned char>(p[i])]) return false;
-    return true;
+    if (i == n) return true;
+    std::memcpy(&w, p + n - 8, 8);
+    return !may_hold_special(w) || plain_bytes(p + n - 8, 8);
 }
 
 }  // namespace

@@ -162,8 +162,8 @@ const DatetimeClasses* datetime_classes() noexcept {
     return &classes;
 }
 
-// A field of `v` (of class `c`), which must be an int within [lo, hi]; the
-// tzinfo field is read with field_object.
+// A field of `v`, an object of class `c`; null (no exception set) when it
+// cannot be read.
 Ref field_object(const DatetimeClasses& classes, Class c, PyObject* v, Field f) {
     const Getter& g = classes.getters[c][f];
     Ref r = Ref::steal(g.get(g.descriptor, v, classes.type[c]));
@@ -171,6 +171,8 @@ Ref field_object(const DatetimeClasses& classes, Class c, PyObject* v, Field f) 
     return r;
 }
 
+// An int field of `v`, which must lie within [lo, hi] (it does for the
+// classes of the C module).
 bool int_field(const DatetimeClasses& classes, Class c, PyObject* v, Field f, long lo, long hi, long& out) {
     Ref r = field_object(classes, c, v, f);
     if (!r) return false;

@@ -131,16 +131,20 @@ TEST(CanonicalText, Strings) {
 }
 
 // The plain check reads eight bytes at a time: every byte value, at every
-// place in a word and in the bytes after the last whole word, decides alone
-// whether the text is written between double quotes as it is.
+// place of a text shorter than a word, of a word, and of whole words and the
+// bytes after them, decides alone whether the text is written between double
+// quotes as it is.
 TEST(CanonicalText, PlainStringsAnyByteAnyPlace) {
-    for (int b = 0; b < 256; ++b) {
-        const auto c = static_cast<unsigned char>(b);
-        const bool plain = c != '"' && c != '\\' && c != 0x7F && (c >= 0x20 || c == '\t');
-        for (std::size_t at = 0; at < 19; ++at) {
-            std::string text(19, 'a');
-            text[at] = static_cast<char>(c);
-            EXPECT_EQ(string_text(text) == '"' + text + '"', plain) << "byte " << b << " at " << at;
+    for (const std::size_t size : {1, 7, 8, 19}) {
+        for (int b = 0; b < 256; ++b) {
+            const auto c = static_cast<unsigned char>(b);
+            const bool plain = c != '"' && c != '\\' && c != 0x7F && (c >= 0x20 || c == '\t');
+            for (std::size_t at = 0; at < size; ++at) {
+                std::string text(size, 'a');
+                text[at] = static_cast<char>(c);
+                EXPECT_EQ(string_text(text) == '"' + text + '"', plain)
+                    << "byte " << b << " at " << at << " of " << size;
+            }
         }
     }
 }
