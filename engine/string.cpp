@@ -177,17 +177,13 @@ bool plain_bytes(const char* p, std::size_t n) noexcept {
 }
 
 // Whether every byte of the text is plain. The bytes after the last whole
-// word are read as a word too: the last eight bytes of the text, or the
-// short text filled up with a plain byte.
+// word are read as a word too, the last eight bytes of the text; a text
+// shorter than a word is read a byte at a time.
 bool all_plain(std::string_view text) noexcept {
     const char* p = text.data();
     const std::size_t n = text.size();
+    if (n < 8) return plain_bytes(p, n);
     std::uint64_t w;
-    if (n < 8) {
-        w = kOnes * 'a';
-        if (n != 0) std::memcpy(&w, p, n);
-        return !may_hold_special(w) || plain_bytes(p, n);
-    }
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         std::memcpy(&w, p + i, 8);
