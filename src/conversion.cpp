@@ -1128,8 +1128,8 @@ int conversion_levels_left(int most) noexcept {
     int levels = std::min(most, kMaxDepth - thread.depth);
     const std::size_t left = stack_left(thread.thread_stack());
     if (left != SIZE_MAX) {
-        // A level of to-TOML of a dict inside a dict takes about a third of
-        // this in release builds and 40% with the sanitizers (see above).
+        // A level of to-TOML of a dict inside a dict takes less than a third
+        // of this in release builds and 40% with the sanitizers (see above).
         constexpr std::size_t kPricedLevel = kLargeFrames ? 16 * 1024 : 4 * 1024;
         const std::size_t room = left > thread.reserve ? left - thread.reserve : 0;
         levels = static_cast<int>(
