@@ -184,15 +184,69 @@ bool parse_numeric_offset(Tokens& tokens, bool negative, Offset& out, DatetimeTe
     return true;
 }
 
-void append_padded(String& out, unsigned value, unsigned width) {
-    char buf[10];
-    int n = 0;
+// The text is made in a buffer on the stack and appended once. Whatever the
+// fields hold, it takes at most 42 characters: a date of 5 + 1 + 3 + 1 + 3
+// (a 16-bit year, 8-bit month and day), "T", a time of 3 + 1 + 3 + 1 + 3 +
+// 1 + 9 and an offset of 1 + 3 + 1 + 2.
+constexpr std::size_t kMaxText = 48;
+
+// `value` in decimal, with zeros in front up to `width` digits.
+char* put_padded(char* p, unsigned value, unsigned width) noexcept {
+    char digits[10];
+    unsigned n = 0;
     do {
-        buf[n++] = static_cast<char>('0' + value % 10);
+        digits[n++] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    for (unsigned i = static_cast<unsigned>(n); i < width; ++i) out.push_back('0');
-    while (n > 0) out.push_back(buf[--n]);
+    for (; width > n; --width) *p++ = '0';
+    while (n > 0) *p++ = digits[--n];
+    return p;
+}
+
+char* put_date(char* p, const Date& d) noexcept {
+    p = put_padded(p, d.year, 4);
+    *p++ = '-';
+    p = put_padded(p, d.month, 2);
+    *p++ = '-';
+    return put_padded(p, d.day, 2);
+}
+
+char* put_time(char* p, const Time& t) noexcept {
+    p = put_padded(p, t.hour, 2);
+    *p++ = ':';
+    p = put_padded(p, t.minute, 2);
+    if (!t.second && !t.nanosecond) return p;
+    *p++ = ':';
+    p = put_padded(p, t.second.value_or(0), 2);
+    if (!t.nanosecond) return p;
+    *p++ = '.';
+    char digits[9];
+    std::uint32_t ns = *t.nanosecond;
+    for (int i = 8; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + ns % 10);
+        ns /= 10;
+    }
+    int len = 9;
+    while (len > 0 && digits[len - 1] == '0') --len;
+    if (len == 0) {
+        *p++ = '0';
+    } else {
+        for (int i = 0; i < len; ++i) *p++ = digits[i];
+    }
+    return p;
+}
+
+char* put_offset(char* p, const Offset& o) noexcept {
+    if (o.kind == Offset::Kind::Z) {
+        *p++ = 'Z';
+        return p;
+    }
+    const int minutes = o.minutes;
+    *p++ = minutes < 0 ? '-' : '+';
+    const unsigned magnitude = static_cast<unsigned>(std::abs(minutes));
+    p = put_padded(p, magnitude / 60, 2);
+    *p++ = ':';
+    return put_padded(p, magnitude % 60, 2);
 }
 
 }  // namespace
@@ -272,55 +326,28 @@ bool parse_datetime(std::string_view text, Datetime& out, DatetimeTextError& err
 }
 
 void append_date(String& out, const Date& d) {
-    append_padded(out, d.year, 4);
-    out.push_back('-');
-    append_padded(out, d.month, 2);
-    out.push_back('-');
-    append_padded(out, d.day, 2);
+    char text[kMaxText];
+    out.append(text, static_cast<std::size_t>(put_date(text, d) - text));
 }
 
 void append_time(String& out, const Time& t) {
-    append_padded(out, t.hour, 2);
-    out.push_back(':');
-    append_padded(out, t.minute, 2);
-    if (!t.second && !t.nanosecond) return;
-    out.push_back(':');
-    append_padded(out, t.second.value_or(0), 2);
-    if (!t.nanosecond) return;
-    out.push_back('.');
-    char digits[9];
-    std::uint32_t ns = *t.nanosecond;
-    for (int i = 8; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + ns % 10);
-        ns /= 10;
-    }
-    int len = 9;
-    while (len > 0 && digits[len - 1] == '0') --len;
-    if (len == 0) {
-        out.push_back('0');
-    } else {
-        out.append(digits, static_cast<std::size_t>(len));
-    }
+    char text[kMaxText];
+    out.append(text, static_cast<std::size_t>(put_time(text, t) - text));
 }
 
 void append_offset(String& out, const Offset& o) {
-    if (o.kind == Offset::Kind::Z) {
-        out.push_back('Z');
-        return;
-    }
-    const int minutes = o.minutes;
-    out.push_back(minutes < 0 ? '-' : '+');
-    const unsigned magnitude = static_cast<unsigned>(std::abs(minutes));
-    append_padded(out, magnitude / 60, 2);
-    out.push_back(':');
-    append_padded(out, magnitude % 60, 2);
+    char text[kMaxText];
+    out.append(text, static_cast<std::size_t>(put_offset(text, o) - text));
 }
 
 void append_datetime(String& out, const Datetime& dt) {
-    if (dt.date) append_date(out, *dt.date);
-    if (dt.date && dt.time) out.push_back('T');
-    if (dt.time) append_time(out, *dt.time);
-    if (dt.offset) append_offset(out, *dt.offset);
+    char text[kMaxText];
+    char* p = text;
+    if (dt.date) p = put_date(p, *dt.date);
+    if (dt.date && dt.time) *p++ = 'T';
+    if (dt.time) p = put_time(p, *dt.time);
+    if (dt.offset) p = put_offset(p, *dt.offset);
+    out.append(text, static_cast<std::size_t>(p - text));
 }
 
 }  // namespace morvelan

@@ -56,6 +56,13 @@ Status check_copy_nesting(const TreeItem& item);
 // Whether `obj` is a collections.abc.Mapping.
 Result<bool> is_abc_mapping(PyObject* obj);
 
+// The levels of nesting (at most `most`) that to_toml, started here, surely
+// enters without refusing one for the nesting limit or for the C stack left
+// in the thread (the stack is priced generously: a level below the figure
+// may be refused when it would not be). The interpreter's recursion limit is
+// not counted. For a writer that must fail where a conversion would.
+int conversion_levels_left(int most) noexcept;
+
 // Where a converted item stands in its document: the steps from the root,
 // then one more key or index when the item is a child of the place the steps
 // reach. It names the value in the message of a ValueError that Python's
@@ -207,5 +214,7 @@ struct DatetimeApi {
     PyObject* timedelta_type;
 };
 Result<const DatetimeApi*> datetime_api();
+// The same once datetime_api() imported them, else null (imports nothing).
+const DatetimeApi* loaded_datetime_api() noexcept;
 
 }  // namespace morvelan::py

@@ -116,12 +116,6 @@ DirectValue decode_values(std::string_view utf8) {
     return DirectValue{Ref::steal(static_cast<PyObject*>(r.root)), r.depth};
 }
 
-int add_value_functions(PyObject* module, PyObject* package) {
-    for (PyMethodDef& def : value_defs) {
-        Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, package));
-        if (!fn || PyObject_SetAttrString(module, def.ml_name, fn.get()) < 0) return -1;
-    }
-    return 0;
-}
+std::span<PyMethodDef> value_functions() noexcept { return value_defs; }
 
 }  // namespace morvelan::py

@@ -3,6 +3,7 @@
 // gives, made while loading.
 #pragma once
 
+#include <span>
 #include <string_view>
 
 #include "frame.hpp"
@@ -24,8 +25,8 @@ struct DirectValue {
 // tree's conversion raises what it raises.
 DirectValue decode_values(std::string_view utf8);
 
-// Sets the private functions _direct_value and _loads_tree on the module
-// (their __module__ is `package`); -1 with an error set on failure.
-int add_value_functions(PyObject* module, PyObject* package);
+// The definitions of the private functions _direct_value and _loads_tree,
+// which the module sets on itself.
+std::span<PyMethodDef> value_functions() noexcept;
 
 }  // namespace morvelan::py

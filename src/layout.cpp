@@ -177,12 +177,6 @@ PyMethodDef private_defs[] = {
 
 }  // namespace
 
-int add_private_functions(PyObject* module, PyObject* package) {
-    for (PyMethodDef& def : private_defs) {
-        Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, package));
-        if (!fn || PyObject_SetAttrString(module, def.ml_name, fn.get()) < 0) return -1;
-    }
-    return 0;
-}
+std::span<PyMethodDef> layout_functions() noexcept { return private_defs; }
 
 }  // namespace morvelan::py

@@ -2,12 +2,13 @@
 // _value_text (see layout.cpp). They are no part of the API: not in __all__.
 #pragma once
 
+#include <span>
+
 #include "python.hpp"
 
 namespace morvelan::py {
 
-// Sets the private functions on the module (their __module__ is `package`);
-// -1 with an error set on failure.
-int add_private_functions(PyObject* module, PyObject* package);
+// Their definitions, which the module sets on itself.
+std::span<PyMethodDef> layout_functions() noexcept;
 
 }  // namespace morvelan::py

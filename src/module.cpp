@@ -1,9 +1,13 @@
 // The module: its entry point, the execution step that adds the classes and
 // functions, and the module functions loads, load, dumps and dump.
+#include <initializer_list>
+#include <span>
+
 #include "arguments.hpp"
 #include "conversion.hpp"
 #include "decode_error.hpp"
 #include "direct_value.hpp"
+#include "direct_write.hpp"
 #include "document.hpp"
 #include "engine/encode.hpp"
 #include "engine/lexer.hpp"
@@ -63,8 +67,9 @@ PyObject* fn_load(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     });
 }
 
-// The text of dumps(obj) (`function` names the caller in errors).
-Result<Ref> dumps_text(PyObject* obj, const char* function) {
+// The text of dumps(obj) through the document tree: the mapping converted
+// to a tree, which the writer writes (`function` names the caller in errors).
+Result<Ref> tree_text(PyObject* obj, const char* function) {
     if (is_document(obj)) return document_text(state_of(obj));
     MV_ASSIGN(TreeItem table, mapping_argument(obj, function, "a Document or a mapping"));
     String text;
@@ -75,6 +80,15 @@ Result<Ref> dumps_text(PyObject* obj, const char* function) {
         text = write_document(doc);
     }
     return str_from(std::string_view(text.data(), text.size()));
+}
+
+// The text of dumps(obj): a dict of plain values is written straight from its
+// objects; anything else, and a dict the direct writer gives up on, through
+// the tree.
+Result<Ref> dumps_text(PyObject* obj, const char* function) {
+    if (std::optional<String> text = write_direct(obj))
+        return str_from(std::string_view(text->data(), text->size()));
+    return tree_text(obj, function);
 }
 
 PyObject* fn_dumps(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -105,6 +119,30 @@ PyObject* fn_dump(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* 
     });
 }
 
+// _dumps_tree(obj): dumps(obj) always through the tree, for the tests that
+// hold the direct writer to it (_dumps_direct below).
+PyObject* fn_dumps_tree(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"obj"};
+        static const Signature sig{"_dumps_tree()", names, 1, 1, 1, 1, false, false};
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
+        return tree_text(a.values[0], "dumps()");
+    });
+}
+
+// _dumps_direct(obj): the text of the direct writer, or None where it gives
+// up, for the tests that hold it to the tree.
+PyObject* fn_dumps_direct(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return frame([&]() -> Result<Ref> {
+        static const char* const names[] = {"obj"};
+        static const Signature sig{"_dumps_direct()", names, 1, 1, 1, 1, false, false};
+        MV_ASSIGN(Args a, parse_args(sig, args, nargs, kwnames));
+        if (std::optional<String> text = write_direct(a.values[0]))
+            return str_from(std::string_view(text->data(), text->size()));
+        return Ref::borrow(Py_None);
+    });
+}
+
 PyMethodDef function_defs[] = {
     {"load", fastcall(fn_load), kFastcall,
      "load(fp)\n--\n\nParse TOML from a file into a `Document`.\n\n"
@@ -118,6 +156,16 @@ PyMethodDef function_defs[] = {
      "dumps(obj)\n--\n\nSerialise a `Document` or `Mapping` to a TOML string.\n\n"
      "Passing a `Document` preserves its formatting; passing any other\n"
      "mapping produces freshly-formatted output."},
+};
+
+// Private, no part of the API (not in __all__).
+PyMethodDef private_function_defs[] = {
+    {"_dumps_tree", fastcall(fn_dumps_tree), kFastcall,
+     "_dumps_tree(obj, /)\n--\n\nPrivate, for the tests: dumps(obj) written through the document tree, "
+     "never straight from the objects."},
+    {"_dumps_direct", fastcall(fn_dumps_direct), kFastcall,
+     "_dumps_direct(obj, /)\n--\n\nPrivate, for the tests: dumps(obj) written straight from the objects, "
+     "or None where that writer leaves it to the tree."},
 };
 
 // ---- execution step --------------------------------------------------------
@@ -167,8 +215,14 @@ int exec_module(PyObject* module) {
             Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, package.get()));
             if (!fn || add(module, def.ml_name, fn.get()) < 0) return Error::pending();
         }
-        if (add_private_functions(module, package.get()) < 0) return Error::pending();
-        if (add_value_functions(module, package.get()) < 0) return Error::pending();
+        // The private functions: attributes, but not in __all__.
+        for (std::span<PyMethodDef> defs :
+             {std::span<PyMethodDef>(private_function_defs), layout_functions(), value_functions()}) {
+            for (PyMethodDef& def : defs) {
+                Ref fn = Ref::steal(PyCFunction_NewEx(&def, module, package.get()));
+                if (!fn || PyObject_SetAttrString(module, def.ml_name, fn.get()) < 0) return Error::pending();
+            }
+        }
         if (add(module, "TOMLDecodeError", decode_error_type()) < 0) return Error::pending();
         if (PyModule_AddStringConstant(module, "__version__", MORVELAN_VERSION) < 0) return Error::pending();
         Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));

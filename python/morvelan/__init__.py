@@ -11,3 +11,6 @@ from .morvelan import _comments, _layout, _value_text  # noqa: F401
 # decoder's value, or None when it leaves the text to the parser; loads() with
 # the tree parsed at once).
 from .morvelan import _direct_value, _loads_tree  # noqa: F401
+# Private to the tests: dumps() always through the document tree, and only
+# straight from the objects (None where that writer gives up).
+from .morvelan import _dumps_direct, _dumps_tree  # noqa: F401

@@ -130,6 +130,25 @@ TEST(CanonicalText, Strings) {
     for (const Case& c : cases) EXPECT_EQ(string_text(c.text), c.written) << c.text;
 }
 
+// The plain check reads eight bytes at a time: every byte value, at every
+// place of a text shorter than a word, of a word, and of whole words and the
+// bytes after them, decides alone whether the text is written between double
+// quotes as it is.
+TEST(CanonicalText, PlainStringsAnyByteAnyPlace) {
+    for (const std::size_t size : {1, 7, 8, 19}) {
+        for (int b = 0; b < 256; ++b) {
+            const auto c = static_cast<unsigned char>(b);
+            const bool plain = c != '"' && c != '\\' && c != 0x7F && (c >= 0x20 || c == '\t');
+            for (std::size_t at = 0; at < size; ++at) {
+                std::string text(size, 'a');
+                text[at] = static_cast<char>(c);
+                EXPECT_EQ(string_text(text) == '"' + text + '"', plain)
+                    << "byte " << b << " at " << at << " of " << size;
+            }
+        }
+    }
+}
+
 // Generated strings: whatever style is chosen, the text is a well-formed TOML
 // string that reads back to the original.
 TEST(CanonicalText, StringsReadBack) {
