@@ -50,6 +50,7 @@ from typing import Any, Callable
 
 ROOT = Path(__file__).resolve().parent.parent
 BENCH_DATA = ROOT.parent / "shared" / "bench-data"
+CORPUS = ROOT.parent / "shared" / "corpus"
 TOML_TEST = ROOT.parent / "shared" / "toml-test" / "tests"
 TOML_TEST_LIST = TOML_TEST / "files-toml-1.1.0"
 LOCKFILE = ROOT / "build" / "bench" / "lockfile.toml"
@@ -83,8 +84,15 @@ class Input:
         return sum(len(t.encode("utf-8")) for t in self.texts)
 
 
-def collect_inputs() -> list[Input]:
+def collect_inputs(corpus_locks: bool = False) -> list[Input]:
     inputs: list[Input] = []
+    if corpus_locks:
+        # The real lock files of the corpus, each an input of its own.
+        if CORPUS.is_dir():
+            for p in sorted(CORPUS.glob("*.lock")):
+                inputs.append(Input(p.name, [read_text(p)], [p]))
+        else:
+            print(f"note: {CORPUS} not found: the corpus lock files are skipped", file=sys.stderr)
     if BENCH_DATA.is_dir():
         files = sorted(p for p in BENCH_DATA.iterdir() if p.is_file() and p.suffix in (".toml", ".lock"))
         for p in files:
@@ -635,6 +643,8 @@ def write_markdown(path: str | None, out: list[str]) -> None:
 def main() -> int:
     ap = argparse.ArgumentParser(description="Compare morvelan with other Python TOML libraries.")
     ap.add_argument("--quick", action="store_true", help="fewer repetitions (a rough check, not for publishing)")
+    ap.add_argument("--corpus-locks", action="store_true",
+                    help="also measure the lock files of ../shared/corpus, one input each")
     ap.add_argument("--markdown", metavar="FILE", help="also write the tables as Markdown to FILE")
     ap.add_argument("--only", action="append", metavar="MEASURE",
                     choices=["native", "json", "document", "round", "write", "memory"],
@@ -653,7 +663,7 @@ def main() -> int:
     peers = import_peers()
     min_time, min_reps = (0.05, 1) if opts.quick else (0.3, 3)
 
-    inputs = collect_inputs()
+    inputs = collect_inputs(opts.corpus_locks)
     measures = [m for m in build_measures(mv, peers) if not opts.only or m.key in opts.only]
     out: list[str] = ["## Machine", ""] + machine_details(mv, peers)
     out += ["", f"Each time is the best single call of N (N >= {min_reps}, the N calls taking >= {min_time} s "
