@@ -686,6 +686,11 @@ CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::opt
         text = own->view();
     }
     set_text(*target, with_line_comment(text, comment));
+    // The getter falls back on the value's own line: clearing the comment
+    // after the comma clears one there too (an element whose closing line and
+    // comma line both end in a comment), or it would still read.
+    if (!comment && target != own && !line_comment(own->view()).empty())
+        set_text(*own, with_line_comment(own->view(), comment));
     return CommentEdit::Done;
 }
 

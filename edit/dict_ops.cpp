@@ -650,6 +650,17 @@ void section_in_place(DocumentRoot& doc, TreeItem& target, const Replacing& r, T
     if (!r.opening.empty()) opens_document(doc, r.opening);
 }
 
+// The header of an implicit table is no longer written (it holds sections
+// only): the text above it (comments, blank lines) goes above the header now
+// written first for it.
+void header_text_to_first_section(TreeItem& target) {
+    RawText& own = target.decor().prefix;
+    RawText* first = written_prefix(target);
+    if (!first || first == &own || !has_comment(own.view())) return;
+    *first = owned(join_paragraphs(own.view(), first->view()));
+    own = RawText::absent();
+}
+
 // The entry at `i` replaced by `item`.
 void replace_standard(DocumentRoot& doc, TreeItem& target, std::size_t i, TreeItem item, bool section,
                       std::optional<OrderEnds> ends) {
@@ -672,7 +683,13 @@ void replace_standard(DocumentRoot& doc, TreeItem& target, std::size_t i, TreeIt
         value_in_place(doc, target, r, std::move(item), std::move(old_block), ends);
         return;
     }
+    // An implicit table whose last line gives way to a section writes its
+    // header no more: the text above that header goes above the header now
+    // written first for it.
+    const Table& t = target.as_table();
+    const bool had_header = &target != &doc.root() && t.implicit && !t.dotted && has_header_line(target);
     section_in_place(doc, target, r, std::move(item), std::move(old_block), place);
+    if (had_header && !has_header_line(target)) header_text_to_first_section(target);
     if (r.in_place)
         replaced_in_place(doc, *ends, old_tables, place, e.item, followed_by_position(doc, target, i));
 }
@@ -733,17 +750,6 @@ HeaderStart header_start(TreeItem& held, const TreeItem* target = nullptr) {
 void start_header(TreeItem& target, const HeaderStart& s) {
     target.as_table().doc_position = s.place;
     if (!s.opening.empty()) target.decor().prefix = owned(s.opening);
-}
-
-// The header of an implicit table is no longer written (it holds sections
-// only): the text above it (comments, blank lines) goes above the header now
-// written first for it.
-void header_text_to_first_section(TreeItem& target) {
-    RawText& own = target.decor().prefix;
-    RawText* first = written_prefix(target);
-    if (!first || first == &own || !has_comment(own.view())) return;
-    *first = owned(join_paragraphs(own.view(), first->view()));
-    own = RawText::absent();
 }
 
 // Whether entry `at` is the only visible entry of `t`.

@@ -289,6 +289,12 @@ CASES = [
      "# top\n\n[a]\n"),
     ("implicit-loses-last-line", "# top\n\n[a.b]\n# c\n[a.c]\ny = 2\n",
      run("doc['a']['b'] = 1; del doc['a']['b']"), "# top\n\n# c\n[a.c]\ny = 2\n"),
+    # Clearing an element's inline comment clears the one on its closing line
+    # too, which the getter would read next.
+    ("clear-inline-comment-both-lines", "c = [\n  { a = 1\n  }  # x\n  ,  # y\n  1\n]\n",
+     run("doc['c'][0].inline_comment = None"), "c = [\n  { a = 1\n  }\n  ,\n  1\n]\n"),
+    ("implicit-last-line-becomes-section", "# top\n\n[a.b]\n[a.a]\nx = 1\n",
+     run("doc['a']['a'] = []; doc['a']['a'] = {}"), "# top\n\n[a.b]\n\n[a.a]\n"),
     # An implicit table that gained a key shares its sub-table's place: its own header comes first.
     ("comment-on-implicit-with-key", 'a = 1\n\n[t.p."b"]\nr = 1\n',
      run("doc['t']['p']['k'] = 1; doc['t']['p'].comment = '# c'"),
