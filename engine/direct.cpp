@@ -27,6 +27,7 @@
 #include "error.hpp"
 #include "lexer.hpp"
 #include "parser.hpp"
+#include "table.hpp"
 #include "thread_stack.hpp"
 
 namespace morvelan {
@@ -81,19 +82,9 @@ private:
         std::uint32_t child = kNone;  // kNone: an empty slot
     };
 
+    // The key's hash (the tables' own), mixed with its parent's record.
     static std::uint64_t hash(std::uint32_t parent, std::string_view key) noexcept {
-        std::uint64_t h = (std::uint64_t{parent} + 1) * 0x9E3779B97F4A7C15ull ^ key.size();
-        const char* p = key.data();
-        std::size_t n = key.size();
-        for (; n >= 8; p += 8, n -= 8) {
-            std::uint64_t w;
-            std::memcpy(&w, p, 8);
-            h = (h ^ w) * 0xBF58476D1CE4E5B9ull;
-            h ^= h >> 31;
-        }
-        std::uint64_t w = 0;
-        if (n > 0) std::memcpy(&w, p, n);
-        h = (h ^ w) * 0x94D049BB133111EBull;
+        const std::uint64_t h = hash_key(key) ^ (std::uint64_t{parent} + 1) * 0x9E3779B97F4A7C15ull;
         return h ^ (h >> 29);
     }
 

@@ -23,6 +23,8 @@ std::uint64_t hash_seed() noexcept {
     return seed;
 }
 
+}  // namespace
+
 std::uint64_t hash_key(std::string_view s) noexcept {
     std::uint64_t h = hash_seed() ^ (s.size() * 0x9E3779B97F4A7C15ull);
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
@@ -56,8 +58,6 @@ std::uint64_t hash_key(std::string_view s) noexcept {
     h ^= h >> 29;
     return h;
 }
-
-}  // namespace
 
 EntryMap& EntryMap::operator=(const EntryMap& o) {
     if (this != &o) {

@@ -28,6 +28,10 @@
 
 namespace morvelan {
 
+// The hash of a key's decoded text, seeded once per process (the order of
+// entries never depends on it).
+std::uint64_t hash_key(std::string_view s) noexcept;
+
 struct Entry {
     Entry() = default;
     Entry(Key&& k, TreeItem&& i) noexcept : key(std::move(k)), item(std::move(i)) {}

@@ -612,9 +612,13 @@ Result<TreeItem> items_to_table(PyObject* mapping) {
 // ---------------------------------------------------------------------------
 // TOML to Python. A null Ref means that a Python exception is set.
 
-Ref py_text(std::string_view s) {
+}  // namespace
+
+Ref str_object(std::string_view s) {
     return Ref::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
 }
+
+namespace {
 
 // A step from a container to the child whose conversion failed: a key (a
 // view into the tree, which the conversion holds) or an index.
@@ -775,11 +779,13 @@ Ref py_datetime_fields(const Datetime& dt, const DatetimeApi& api) {
                                             int(d.day), int(t.hour), int(t.minute), second, micro, tz.get()));
 }
 
-Ref py_datetime(const Datetime& dt) {
+}  // namespace
+
+Ref datetime_object(const Datetime& dt) {
     if (!dt.date && !dt.time) {
         String text;
         append_datetime(text, dt);
-        return py_text(std::string_view(text.data(), text.size()));
+        return str_object(std::string_view(text.data(), text.size()));
     }
     Result<const DatetimeApi*> api_r = datetime_api();
     if (!api_r.ok()) return {};
@@ -805,6 +811,8 @@ Ref py_datetime(const Datetime& dt) {
     return from_state(api.datetime_type, state, 10, tz.get());
 }
 
+namespace {
+
 // ---------------------------------------------------------------------------
 // Packed arrays of plain elements (see PlainElements): read straight from
 // their text into the list, without a parser or a tree item per element.
@@ -826,13 +834,13 @@ Ref py_plain_list(std::string_view text, std::size_t n, bool& failed, ToPython& 
         if (e.kind == PlainElements::Kind::Other || i == n) return {};
         Ref value;
         if (e.kind == PlainElements::Kind::String) {
-            value = py_text(e.text);
+            value = str_object(e.text);
         } else {
             switch (e.scalar.kind) {
                 case ScalarKind::Integer: value = Ref::steal(PyLong_FromLongLong(e.scalar.integer)); break;
                 case ScalarKind::Float: value = Ref::steal(PyFloat_FromDouble(e.scalar.floating)); break;
                 case ScalarKind::Boolean: value = Ref::borrow(e.scalar.boolean ? Py_True : Py_False); break;
-                case ScalarKind::Datetime: value = py_datetime(e.scalar.datetime); break;
+                case ScalarKind::Datetime: value = datetime_object(e.scalar.datetime); break;
             }
         }
         if (!value) {
@@ -851,11 +859,11 @@ Ref py_plain_list(std::string_view text, std::size_t n, bool& failed, ToPython& 
 // A scalar (or None) as its Python value.
 Ref py_scalar(const TreeItem& item) {
     switch (item.kind()) {
-        case ItemKind::String: return py_text(item.as_string());
+        case ItemKind::String: return str_object(item.as_string());
         case ItemKind::Integer: return Ref::steal(PyLong_FromLongLong(item.as_integer()));
         case ItemKind::Float: return Ref::steal(PyFloat_FromDouble(item.as_float()));
         case ItemKind::Boolean: return Ref::borrow(item.as_bool() ? Py_True : Py_False);
-        case ItemKind::Datetime: return py_datetime(item.as_datetime());
+        case ItemKind::Datetime: return datetime_object(item.as_datetime());
         default: return Ref::borrow(Py_None);
     }
 }
@@ -896,15 +904,11 @@ Ref py_value(const TreeItem& item, ToPython& cx) {
 
 }  // namespace
 
-Ref str_object(std::string_view text) { return py_text(text); }
-
 bool python_holds(const Datetime& dt) noexcept {
     const int offset = dt.offset && dt.offset->kind == Offset::Kind::Custom ? int(dt.offset->minutes) : 0;
     return (dt.date || dt.time) && (!dt.date || python_date(*dt.date)) &&
            (!dt.time || python_time(*dt.time)) && offset > -kDayMinutes && offset < kDayMinutes;
 }
-
-Ref datetime_object(const Datetime& dt) { return py_datetime(dt); }
 
 bool nesting_fits(int levels) {
     ConversionThread& thread = this_thread();
