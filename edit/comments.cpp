@@ -669,7 +669,12 @@ CommentEdit set_inline_comment(TreeItem& parent, const EntrySlot& slot, std::opt
         if (slot.index >= v.size()) return CommentEdit::NoEntry;
         own = &v[slot.index].decor().suffix;
         next_prefix = slot.index + 1 < v.size();
-        after = next_prefix ? &v[slot.index + 1].decor().prefix : &a.trailing;
+        // With no comma after the last element, the text up to "]" is its
+        // own suffix: an append moves it on to the new last element.
+        if (next_prefix)
+            after = &v[slot.index + 1].decor().prefix;
+        else if (a.trailing_comma)
+            after = &a.trailing;
     } else {
         return CommentEdit::NoEntry;
     }

@@ -293,6 +293,10 @@ CASES = [
     # too, which the getter would read next.
     ("clear-inline-comment-both-lines", "c = [\n  { a = 1\n  }  # x\n  ,  # y\n  1\n]\n",
      run("doc['c'][0].inline_comment = None"), "c = [\n  { a = 1\n  }\n  ,\n  1\n]\n"),
+    # The last element's comment, with no comma after it, stays with it when one is appended.
+    ("comment-of-last-element-then-append", "x = 1\n",
+     run("doc['t'] = [[], {}]; doc['t'][0].inline_comment = '# i'; doc['t'][1].inline_comment = '# j';"
+         " doc['t'].append([])"), "x = 1\nt = [[], # i\n {}, # j\n []\n]\n"),
     ("implicit-last-line-becomes-section", "# top\n\n[a.b]\n[a.a]\nx = 1\n",
      run("doc['a']['a'] = []; doc['a']['a'] = {}"), "# top\n\n[a.b]\n\n[a.a]\n"),
     # An implicit table that gained a key shares its sub-table's place: its own header comes first.
