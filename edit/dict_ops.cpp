@@ -475,9 +475,6 @@ struct Replacing {
     bool section;      // the new entry is a section
     bool old_section;  // the old one was
     bool old_dotted;   // the old one was written as dotted keys
-    // Dotted keys written only as the headers of their sections: a value in
-    // their place is a new line among the lines.
-    bool headers_only;
     // A line that becomes a header, or the reverse, is written elsewhere:
     // only the comment block directly above it goes along. In place (a table
     // for a table, a value for dotted keys) the text above the first line or
@@ -500,7 +497,6 @@ Replacing replacing(DocumentRoot& doc, TreeItem& target, std::size_t i, bool sec
     r.section = section;
     r.old_section = is_section(old);
     r.old_dotted = is_dotted(old);
-    r.headers_only = r.old_dotted && first_visible(old.as_table()) != kNone && !writes_lines(old.as_table());
     r.moves = r.old_section != section || (r.old_dotted && section);
     r.had_lines = !section && writes_lines(t);
     r.in_place = r.old_section && section && &target == &doc.root();
@@ -601,9 +597,10 @@ void value_in_place(DocumentRoot& doc, TreeItem& target, const Replacing& r, Tre
         e.key.leaf_decor.prefix = owned(join_paragraphs(r.opening, e.key.leaf_decor.prefix.view()));
     if (!r.had_lines) {
         lines_begin(doc, target, e.key);
-    } else if (r.old_section || r.headers_only) {
-        // A new line among the lines (a value in place of a value or of
-        // dotted keys written as lines stays where that was).
+    } else if (r.old_section || r.old_dotted) {
+        // A new line among the lines, or one in place of dotted keys that may
+        // be written before the lines they were (a value in place of a value
+        // stays where that was).
         opening_stays_first(doc, line_owner(doc, target), e.key);
     }
     if (r.first_goes && !in_root && !writes_lines(doc.table())) {

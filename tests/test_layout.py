@@ -297,6 +297,9 @@ CASES = [
     ("comment-of-last-element-then-append", "x = 1\n",
      run("doc['t'] = [[], {}]; doc['t'][0].inline_comment = '# i'; doc['t'][1].inline_comment = '# j';"
          " doc['t'].append([])"), "x = 1\nt = [[], # i\n {}, # j\n []\n]\n"),
+    # Dotted keys whose first line went to a section give way to a value: the opening comment stays first.
+    ("opening-stays-above-value-for-dotted", '# top\n\na.t = 1\nb.t = 2\n\na.s = 3\n',
+     run("doc['a']['t'] = {'x': 1}; doc['a'] = []"), '# top\n\na = []\nb.t = 2\n'),
     ("implicit-last-line-becomes-section", "# top\n\n[a.b]\n[a.a]\nx = 1\n",
      run("doc['a']['a'] = []; doc['a']['a'] = {}"), "# top\n\n[a.b]\n\n[a.a]\n"),
     # An implicit table that gained a key shares its sub-table's place: its own header comes first.
