@@ -19,6 +19,7 @@
 #include <new>
 #include <optional>
 
+#include "bytes8.hpp"
 #include "lexer.hpp"
 
 namespace morvelan {
@@ -26,21 +27,13 @@ namespace {
 
 using E = Expected;
 
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-
-inline std::uint64_t zero_byte_mask(std::uint64_t v) noexcept { return (v - kOnes) & ~v & kHighs; }
-
 // Bit 7 of each byte of the result is set for the bytes of `v` that a string
 // body of the given quote must look at: control characters, DEL, non-ASCII
-// bytes, the quote and (basic strings) the backslash. The lowest set bit marks
-// the first such byte exactly.
+// bytes, the quote and (basic strings) the backslash (see bytes8.hpp).
 template <char Quote, bool Backslash>
 inline std::uint64_t string_special_mask(std::uint64_t v) noexcept {
-    std::uint64_t m = ((v - kOnes * 0x20) & ~v & kHighs) | (v & kHighs);
-    m |= zero_byte_mask(v ^ (kOnes * 0x7F));
-    m |= zero_byte_mask(v ^ (kOnes * static_cast<unsigned char>(Quote)));
-    if constexpr (Backslash) m |= zero_byte_mask(v ^ (kOnes * static_cast<unsigned char>('\\')));
+    std::uint64_t m = bytes8::not_printable(v) | bytes8::equal(v, static_cast<unsigned char>(Quote));
+    if constexpr (Backslash) m |= bytes8::equal(v, '\\');
     return m;
 }
 
@@ -53,12 +46,10 @@ inline bool is_string_special(unsigned char c) noexcept {
 // at, or n.
 template <char Quote, bool Backslash>
 inline std::size_t skip_plain(const char* p, std::size_t i, std::size_t n) noexcept {
-    if constexpr (std::endian::native == std::endian::little) {
+    if constexpr (bytes8::kLittleEndian) {
         while (n - i >= 8) {
-            std::uint64_t v;
-            std::memcpy(&v, p + i, 8);
-            const std::uint64_t m = string_special_mask<Quote, Backslash>(v);
-            if (m != 0) return i + (static_cast<std::size_t>(std::countr_zero(m)) >> 3);
+            const std::uint64_t m = string_special_mask<Quote, Backslash>(bytes8::load(p + i));
+            if (m != 0) return i + bytes8::first_flagged(m);
             i += 8;
         }
     }

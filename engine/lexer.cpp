@@ -2,25 +2,9 @@
 // whitespace, and UTF-8 validation shared with the string decoder.
 #include "lexer.hpp"
 
-#include <bit>
-#include <cstring>
+#include "bytes8.hpp"
 
 namespace morvelan {
-namespace {
-
-constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-
-// Bit 7 of each byte of the result is set for the bytes of `v` that are below
-// 0x20, 0x7F, or 0x80 and above; the lowest set bit marks the first of them.
-inline std::uint64_t comment_special_mask(std::uint64_t v) noexcept {
-    const std::uint64_t below_space = (v - kOnes * 0x20) & ~v & kHighs;
-    const std::uint64_t x = v ^ (kOnes * 0x7F);
-    const std::uint64_t del = (x - kOnes) & ~x & kHighs;
-    return below_space | del | (v & kHighs);
-}
-
-}  // namespace
 
 Utf8Char read_utf8(std::string_view input, std::size_t pos) noexcept {
     const std::size_t n = input.size();
@@ -60,13 +44,11 @@ std::size_t scan_comment(std::string_view input, std::size_t pos, ErrorCollector
     const std::size_t n = input.size();
     std::size_t i = pos + 1;
     for (;;) {
-        if constexpr (std::endian::native == std::endian::little) {
+        if constexpr (bytes8::kLittleEndian) {
             while (n - i >= 8) {
-                std::uint64_t v;
-                std::memcpy(&v, p + i, 8);
-                const std::uint64_t m = comment_special_mask(v);
+                const std::uint64_t m = bytes8::not_printable(bytes8::load(p + i));
                 if (m != 0) {
-                    i += static_cast<std::size_t>(std::countr_zero(m)) >> 3;
+                    i += bytes8::first_flagged(m);
                     break;
                 }
                 i += 8;

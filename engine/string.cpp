@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "bytes8.hpp"
 #include "lexer.hpp"
 
 namespace morvelan {
@@ -154,19 +155,11 @@ constexpr PlainBytes kPlain;
 
 // Eight bytes at a time: whether a word may hold a byte that is not plain
 // (a byte below 0x20, a double quote, a backslash or DEL; tab is the one
-// byte below 0x20 that is plain, and is then looked at alone). A byte below
-// n sets its high bit in (w - n * kOnes) & ~w & kHighBits, and a byte equal
-// to c is one of w ^ (c * kOnes) below 1; the test is nonzero exactly when
-// some byte matches, whatever the byte order. The three characters have the
-// high bit clear, so one mask of ~w serves all four tests.
-constexpr std::uint64_t kOnes = 0x0101010101010101u;
-constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+// byte below 0x20 that is plain, and is then looked at alone). Non-ASCII
+// bytes are plain.
 constexpr bool may_hold_special(std::uint64_t w) noexcept {
-    const std::uint64_t below_space = w - kOnes * 0x20;
-    const std::uint64_t quote = (w ^ (kOnes * '"')) - kOnes;
-    const std::uint64_t backslash = (w ^ (kOnes * '\\')) - kOnes;
-    const std::uint64_t del = (w ^ (kOnes * 0x7F)) - kOnes;
-    return ((below_space | quote | backslash | del) & ~w & kHighBits) != 0;
+    using namespace bytes8;
+    return (below(w, 0x20) | equal(w, '"') | equal(w, '\\') | equal(w, 0x7F)) != 0;
 }
 
 // Whether the bytes p[0, n), n <= 8, are plain.
@@ -183,15 +176,10 @@ bool all_plain(std::string_view text) noexcept {
     const char* p = text.data();
     const std::size_t n = text.size();
     if (n < 8) return plain_bytes(p, n);
-    std::uint64_t w;
     std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::memcpy(&w, p + i, 8);
-        if (may_hold_special(w) && !plain_bytes(p + i, 8)) return false;
-    }
-    if (i == n) return true;
-    std::memcpy(&w, p + n - 8, 8);
-    return !may_hold_special(w) || plain_bytes(p + n - 8, 8);
+    for (; i + 8 <= n; i += 8)
+        if (may_hold_special(bytes8::load(p + i)) && !plain_bytes(p + i, 8)) return false;
+    return i == n || !may_hold_special(bytes8::load(p + n - 8)) || plain_bytes(p + n - 8, 8);
 }
 
 }  // namespace
