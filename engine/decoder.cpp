@@ -604,6 +604,22 @@ void decode_special_float(std::string_view body, bool negative, Span word, Repor
 
 void decode_number(std::string_view body, std::size_t off, bool negative, std::optional<std::size_t> sign_at,
                    Span word, Reporter& report, BareScalar& out) {
+    // Most numbers are plain decimal integers: digits only, no leading zero,
+    // and at most 18 of them, which no 64-bit integer overflows.
+    if (!body.empty() && body.size() <= 18 && (body[0] != '0' || body.size() == 1)) {
+        std::uint64_t value = 0;
+        std::size_t k = 0;
+        for (; k < body.size(); ++k) {
+            const unsigned d = static_cast<unsigned char>(body[k]) - unsigned{'0'};
+            if (d > 9) break;
+            value = value * 10 + d;
+        }
+        if (k == body.size()) {
+            out.kind = ScalarKind::Integer;
+            out.integer = negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
+            return;
+        }
+    }
     const bool radix = body.size() >= 2 && body[0] == '0' &&
                        std::string_view("xXoObBdD").find(body[1]) != std::string_view::npos;
     // A plain loop: find_first_of would search ".eE" once per character.
