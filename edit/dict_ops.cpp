@@ -439,6 +439,17 @@ bool stored_as_entry(TreeItem& item) {
     return section;
 }
 
+// The header of an implicit table is no longer written (it holds sections
+// only): the text above it (comments, blank lines) goes above the header now
+// written first for it.
+void header_text_to_first_section(TreeItem& target) {
+    RawText& own = target.decor().prefix;
+    RawText* first = written_prefix(target);
+    if (!first || first == &own || !has_comment(own.view())) return;
+    *first = owned(join_paragraphs(own.view(), first->view()));
+    own = RawText::absent();
+}
+
 // A new key: a section goes after the table's last one, a line after its
 // last line.
 void add_standard(DocumentRoot& doc, TreeItem& target, std::string_view key, TreeItem item, bool section,
@@ -458,9 +469,15 @@ void add_standard(DocumentRoot& doc, TreeItem& target, std::string_view key, Tre
     }
     // Where the new section goes follows from the ends before it came.
     if (section && !ends) ends = Written(doc).ends();
+    // An empty implicit table writes its header until a section is all it
+    // holds: the text above that header then goes above the one written
+    // first for it.
+    const bool had_header =
+        section && &target != &doc.root() && t.implicit && !t.dotted && has_header_line(target);
     Entry& added = t.entries.append(std::move(k), std::move(item));
     if (section) {
         section_placed(doc, target, t.entries.size() - 1, ends);
+        if (had_header && !has_header_line(target)) header_text_to_first_section(target);
     } else if (!had_lines) {
         lines_begin(doc, target, added.key);
     } else if (ends) {
@@ -595,12 +612,12 @@ void value_in_place(DocumentRoot& doc, TreeItem& target, const Replacing& r, Tre
     const bool in_root = &target == &doc.root();
     if (!r.opening.empty() && in_root)
         e.key.leaf_decor.prefix = owned(join_paragraphs(r.opening, e.key.leaf_decor.prefix.view()));
-    if (!r.had_lines) {
-        lines_begin(doc, target, e.key);
-    } else if (r.old_section || r.old_dotted) {
-        // A new line among the lines, or one in place of dotted keys that may
-        // be written before the lines they were (a value in place of a value
-        // stays where that was).
+    if (!r.had_lines) lines_begin(doc, target, e.key);
+    if (!r.had_lines || r.old_section || r.old_dotted) {
+        // A new line among the root's lines (a dotted table's first line is
+        // one), or one in place of dotted keys, may be written before the
+        // lines that were first (a value in place of a value stays where that
+        // was).
         opening_stays_first(doc, line_owner(doc, target), e.key);
     }
     if (r.first_goes && !in_root && !writes_lines(doc.table())) {
@@ -645,17 +662,6 @@ void section_in_place(DocumentRoot& doc, TreeItem& target, const Replacing& r, T
     e.item = std::move(item);
     if (!r.old_section) section_placed(doc, e.item);
     if (!r.opening.empty()) opens_document(doc, r.opening);
-}
-
-// The header of an implicit table is no longer written (it holds sections
-// only): the text above it (comments, blank lines) goes above the header now
-// written first for it.
-void header_text_to_first_section(TreeItem& target) {
-    RawText& own = target.decor().prefix;
-    RawText* first = written_prefix(target);
-    if (!first || first == &own || !has_comment(own.view())) return;
-    *first = owned(join_paragraphs(own.view(), first->view()));
-    own = RawText::absent();
 }
 
 // The entry at `i` replaced by `item`.
@@ -854,6 +860,12 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
         &target != &doc.root() && t.implicit && !t.dotted && !t.doc_position && only_entry(t, at);
     const HeaderStart start = starts_header ? header_start(t.entries.at(at).item) : HeaderStart();
     const bool last_line = is_dotted(target) && !target.is_inline_table() && only_entry(t, at);
+    // A section that was all a dotted table held, whose header opened the
+    // document (no root line came before it): what opened the document goes
+    // to the `key = {}` line written from now on, first in the document.
+    std::string opening;
+    if (last_line && r.first_in_document)
+        if (const RawText* p = written_prefix(t.entries.at(at).item)) opening = opening_comments(p->view());
     if (last_line)
         dotted_text_to_key(doc, target);  // written `key = {}` from now on
     else
@@ -866,7 +878,11 @@ std::optional<Entry> remove_standard(DocumentRoot& doc, TreeItem& target, std::s
     if (last_line) {
         // Written `key = {}` where it may now come first: what opened the
         // document stays above it.
-        if (Entry* e = entry_of(owner, target)) opening_stays_first(doc, owner, e->key);
+        if (Entry* e = entry_of(owner, target)) {
+            RawText& prefix = e->key.leaf_decor.prefix;
+            if (!opening.empty()) prefix = owned(join_paragraphs(opening, prefix.view()));
+            opening_stays_first(doc, owner, e->key);
+        }
     }
     if (starts_header) start_header(target, start);
     r.under_header = came_first || (had_lines && !writes_lines(owner.as_table()));

@@ -300,6 +300,14 @@ CASES = [
     # Dotted keys whose first line went to a section give way to a value: the opening comment stays first.
     ("opening-stays-above-value-for-dotted", '# top\n\na.t = 1\nb.t = 2\n\na.s = 3\n',
      run("doc['a']['t'] = {'x': 1}; doc['a'] = []"), '# top\n\na = []\nb.t = 2\n'),
+    # A section added to an emptied implicit table takes over its header's text.
+    ("section-into-emptied-implicit", "# top\n\n[t.x]\nk = 1\n",
+     run("doc['t'].clear(); doc['t']['a'] = {}"), "# top\n\n[t.a]\n"),
+    # A dotted table's only section gives way to a line, or goes: the opening comment stays first.
+    ("value-for-dotted-tables-only-section", "# top\n\na.x = 1\n\nb.y = 2\n",
+     run("doc['a'].clear(); doc['a']['s'] = {'z': 1}; doc['a']['s'] = []"), "# top\n\na.s = []\nb.y = 2\n"),
+    ("dotted-tables-only-section-goes", "# top\n\na.x = 1\n",
+     run("doc['a'].clear(); doc['a']['s'] = {'z': 1}; doc['a'].popitem()"), "# top\n\na = {}\n"),
     ("implicit-last-line-becomes-section", "# top\n\n[a.b]\n[a.a]\nx = 1\n",
      run("doc['a']['a'] = []; doc['a']['a'] = {}"), "# top\n\n[a.b]\n\n[a.a]\n"),
     # An implicit table that gained a key shares its sub-table's place: its own header comes first.
