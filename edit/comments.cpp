@@ -354,6 +354,18 @@ TreeItem* first_section_in(TreeItem& dotted) {
     return nullptr;
 }
 
+// The key of the first dotted table in a dotted table that holds nothing,
+// looked for through the dotted tables in it: it is written as a line of its
+// own, `key = {}`, on that key's text. Null when there is none.
+Key* empty_dotted_in(TreeItem& dotted) {
+    for (Entry& c : dotted.as_table().entries) {
+        if (!is_dotted(c.item)) continue;
+        if (c.item.as_table().visible_size() == 0) return &c.key;
+        if (Key* k = empty_dotted_in(c.item)) return k;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 RawText* block_place(Entry& e, bool in_inline) {
@@ -362,6 +374,7 @@ RawText* block_place(Entry& e, bool in_inline) {
         std::vector<Line> lines;
         collect_lines(item.as_table(), kNoEntry, lines);
         if (!lines.empty()) return &lines.front().key->leaf_decor.prefix;
+        if (Key* k = empty_dotted_in(item)) return &k->leaf_decor.prefix;
         // A dotted table that edits left with sections only (perhaps below
         // dotted tables of its own) writes no line: its first section's header
         // is the first thing written for it.

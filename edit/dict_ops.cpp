@@ -609,22 +609,23 @@ void value_in_place(DocumentRoot& doc, TreeItem& target, const Replacing& r, Tre
     }
     e.item = std::move(item);
     if (ends) keep_order_ends(doc, *ends);  // a value in place of a value
-    const bool in_root = &target == &doc.root();
-    if (!r.opening.empty() && in_root)
+    // A line of the root's body: the root's own, or one of a dotted table
+    // written among them.
+    const bool moved = !r.had_lines || r.old_section || r.old_dotted;
+    TreeItem* owner = moved || !r.opening.empty() || r.first_goes ? &line_owner(doc, target) : nullptr;
+    const bool root_line = owner == &doc.root();
+    if (!r.opening.empty() && root_line)
         e.key.leaf_decor.prefix = owned(join_paragraphs(r.opening, e.key.leaf_decor.prefix.view()));
     if (!r.had_lines) lines_begin(doc, target, e.key);
-    if (!r.had_lines || r.old_section || r.old_dotted) {
-        // A new line among the root's lines (a dotted table's first line is
-        // one), or one in place of dotted keys, may be written before the
-        // lines that were first (a value in place of a value stays where that
-        // was).
-        opening_stays_first(doc, line_owner(doc, target), e.key);
-    }
-    if (r.first_goes && !in_root && !writes_lines(doc.table())) {
+    // A new line among the root's lines (a dotted table's first line is
+    // one), or one in place of dotted keys, may be written before the lines
+    // that were first (a value in place of a value stays where that was).
+    if (moved) opening_stays_first(doc, *owner, e.key);
+    if (r.first_goes && !root_line && !writes_lines(doc.table())) {
         // The header written first now starts the document.
         if (TreeItem* top = Written(doc).next_header(0)) not_set_off(top->decor().prefix);
     }
-    if (!r.opening.empty() && !in_root) opens_document(doc, r.opening);
+    if (!r.opening.empty() && !root_line) opens_document(doc, r.opening);
 }
 
 // A section in place of an entry at `r.i`, whose comment block was

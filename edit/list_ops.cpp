@@ -320,11 +320,28 @@ std::size_t length_of(const TreeItem& list) noexcept {
     return list.is_array() ? list.as_array().size() : list.as_array_of_tables().size();
 }
 
+namespace {
+
+// The layout of an inline table's entries laid out afresh as lines, through
+// the dotted tables among them: the text around an entry of an inline table
+// (which begins with the rest of the line before, after its comma) means
+// nothing between lines.
+void lines_afresh(Table& t) noexcept {
+    t.fmt();
+    for (Entry& e : t.entries) {
+        if (!is_dotted(e.item)) continue;
+        e.key.clear_decor();
+        lines_afresh(e.item.as_table());
+    }
+}
+
+}  // namespace
+
 TreeItem as_member_table(TreeItem&& item) {
     if (!item.is_inline_table()) return std::move(item);
     TreeItem table = TreeItem::table();
     table.as_table().entries = std::move(item.as_table().entries);
-    table.as_table().fmt();
+    lines_afresh(table.as_table());
     return table;
 }
 

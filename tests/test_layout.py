@@ -308,6 +308,15 @@ CASES = [
      run("doc['a'].clear(); doc['a']['s'] = {'z': 1}; doc['a']['s'] = []"), "# top\n\na.s = []\nb.y = 2\n"),
     ("dotted-tables-only-section-goes", "# top\n\na.x = 1\n",
      run("doc['a'].clear(); doc['a']['s'] = {'z': 1}; doc['a'].popitem()"), "# top\n\na = {}\n"),
+    ("dotted-section-back-to-line-under-opening", "# top\n\n\n# note\na.a = 1\n",
+     run("doc['a']['a'] = {'x': 1}; doc['a']['a'] = []"), "# top\n\n\n# note\na.a = []\n"),
+    # The comment of a dotted table left empty goes above its `key = {}` line.
+    ("comment-of-emptied-dotted", "top.dot.x = 1\n",
+     run("doc['top']['dot'].clear(); doc['top'].comment = '# c'"), "# c\ntop.dot = {}\n"),
+    # An inline table made a member of an array of tables is laid out as lines, dotted keys too.
+    ("inline-table-as-member-lines", "x = 1\n",
+     run("doc['b'] = [morvelan.Item.parse('{\\n  a = 1,  # one\\n  b.c = 2,\\n}')]"),
+     "x = 1\n\n[[b]]\na = 1\nb.c = 2\n"),
     ("implicit-last-line-becomes-section", "# top\n\n[a.b]\n[a.a]\nx = 1\n",
      run("doc['a']['a'] = []; doc['a']['a'] = {}"), "# top\n\n[a.b]\n\n[a.a]\n"),
     # An implicit table that gained a key shares its sub-table's place: its own header comes first.
