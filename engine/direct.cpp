@@ -82,10 +82,14 @@ private:
         std::uint32_t child = kNone;  // kNone: an empty slot
     };
 
-    // The key's hash (the tables' own), mixed with its parent's record.
+    // The key's hash (the tables' own), mixed with its parent's record and
+    // multiplied again: hash_key's last step folds its high bits into the low
+    // ones, and folding the same way twice would take them out again, leaving
+    // the low bits (the slot) to a few bytes of the key.
     static std::uint64_t hash(std::uint32_t parent, std::string_view key) noexcept {
-        const std::uint64_t h = hash_key(key) ^ (std::uint64_t{parent} + 1) * 0x9E3779B97F4A7C15ull;
-        return h ^ (h >> 29);
+        const std::uint64_t h =
+            (hash_key(key) ^ (std::uint64_t{parent} + 1) * 0x9E3779B97F4A7C15ull) * 0xFF51AFD7ED558CCDull;
+        return h ^ (h >> 32);
     }
 
     void place(const Slot& s) noexcept {
