@@ -1296,6 +1296,10 @@ void keep_removed_text(DocumentRoot& doc, KeptText& kept, RawText* line) {
         }
     }
     if (kept.text.empty()) return;
+    if (kept.opened && line) {
+        keep_before(*line, kept.text);
+        return;
+    }
     bool headers = false;
     for (std::size_t i = 0; i < order.size(); ++i) {
         if (!order.header(i)) continue;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "dict_ops.hpp"
+#include "layout_rules.hpp"
 #include "written_order.hpp"
 
 namespace morvelan {
@@ -51,6 +52,9 @@ void ListEdit::finish() {
             key->leaf_decor.clear();
             kept_.ends.reset();  // a line of the table that holds it now
         }
+        // A line of the root is written before every header: text that
+        // opened the document stays above it.
+        if (table != &doc_->root()) kept_.opened = false;
         keep_removed_text(*doc_, kept_, key ? &key->leaf_decor.prefix : nullptr);
         if (key) array_of_tables_emptied(*doc_, *table, name);
     }
@@ -83,6 +87,15 @@ void ListEdit::replace(std::size_t at, TreeItem&& element) {
 
 TreeItem ListEdit::remove(std::size_t at) {
     removed_ = true;
+    if (list_->is_array_of_tables() && at + 1 == length_of(*list_)) {
+        // The last member's text stays in the document: whether it opened the
+        // document is read before the member goes (the order is read only
+        // when there is such text).
+        const TreeItem& member = list_->as_array_of_tables().values[at];
+        if (member.is_table() && !stays_when_removed(member.decor().prefix.view()).empty())
+            kept_.opened = order_ends(*doc_, kept_.ends).first_header == &member.as_table() &&
+                           !writes_lines(doc_->table());
+    }
     return remove_element(*list_, at, &kept_);
 }
 

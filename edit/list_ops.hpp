@@ -65,6 +65,9 @@ struct KeptText {
     // in the document.
     const Table* set_off = nullptr;
     TreeItem* set_off_member = nullptr;  // its member, where it stands after the removal
+    // The text came from above the header written first in the document,
+    // with no line of the root before it: it opened the document.
+    bool opened = false;
     // The ends of the written order as the edit leaves them, while known
     // (see written_order.hpp).
     std::optional<OrderEnds> ends;

@@ -317,6 +317,10 @@ CASES = [
     ("inline-table-as-member-lines", "x = 1\n",
      run("doc['b'] = [morvelan.Item.parse('{\\n  a = 1,  # one\\n  b.c = 2,\\n}')]"),
      "x = 1\n\n[[b]]\na = 1\nb.c = 2\n"),
+    # The last member of an array of tables that opened the document goes: the root line it
+    # leaves takes the opening comment, also when the header left has no place of its own.
+    ("opening-stays-when-first-member-goes", "# top\n\n[[b]]\nx = 1\n\n[a.a]\ny = 1\n",
+     run("doc['a']['a'] = 0; doc['b'].pop()"), "# top\n\nb = []\n\n[a]\na = 0\n"),
     ("implicit-last-line-becomes-section", "# top\n\n[a.b]\n[a.a]\nx = 1\n",
      run("doc['a']['a'] = []; doc['a']['a'] = {}"), "# top\n\n[a.b]\n\n[a.a]\n"),
     # An implicit table that gained a key shares its sub-table's place: its own header comes first.
