@@ -471,9 +471,9 @@ void add_standard(DocumentRoot& doc, TreeItem& target, std::string_view key, Tre
     if (section && !ends) ends = Written(doc).ends();
     // An empty implicit table writes its header until a section is all it
     // holds: the text above that header then goes above the one written
-    // first for it.
-    const bool had_header =
-        section && &target != &doc.root() && t.implicit && !t.dotted && has_header_line(target);
+    // first for it. (One that holds anything writes its header after the
+    // new section as before, or wrote none.)
+    const bool had_header = section && first == kNone && &target != &doc.root() && t.implicit && !t.dotted;
     Entry& added = t.entries.append(std::move(k), std::move(item));
     if (section) {
         section_placed(doc, target, t.entries.size() - 1, ends);
